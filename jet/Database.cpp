@@ -1,0 +1,119 @@
+#include "jet/Database.h"
+
+#include "jet/JetError.h"
+#include "jet/TableDef.h"
+
+#include <cstring>
+
+namespace jet {
+
+namespace {
+constexpr uint32_t kCatalogPage = 2;
+
+template <typename T>
+T numberOr(const Value& v, T fallback)
+{
+    if (auto p = std::get_if<int64_t>(&v)) return T(*p);
+    return fallback;
+}
+} // namespace
+
+Database::Database(std::unique_ptr<Pager> pager) : pager_(std::move(pager)) {}
+Database::~Database() = default;
+
+std::unique_ptr<Database> Database::open(const std::string& path, Pager::Access access)
+{
+    std::unique_ptr<Database> db(new Database(Pager::open(path, access)));
+    PageRef page0 = db->pager_->read(0);
+    db->header_ = HeaderPage::parse(page0->data, path);
+    if (db->pager_->pageCount() <= kCatalogPage)
+        throw JetError("'" + path + "' is cut short: it has no catalog page");
+    return db;
+}
+
+void Database::reload()
+{
+    catalogLoaded_ = false;
+    catalog_.clear();
+    tables_.clear();
+}
+
+void Database::loadCatalog()
+{
+    if (catalogLoaded_) return;
+    TableDef def = TableDef::read(*pager_, kCatalogPage, "MSysObjects");
+    Table sys(*this, std::move(def));
+    const TableDef& d = sys.def();
+    auto col = [&](const char* name) -> size_t {
+        const ColumnDef* c = d.findColumn(name);
+        if (!c) throw JetError("'" + path() + "': the catalog (MSysObjects) has no column " + name);
+        return d.columnIndex(c->number);
+    };
+    size_t idCol = col("Id"), parentCol = col("ParentId"), nameCol = col("Name"), typeCol = col("Type"),
+           flagsCol = col("Flags");
+    const ColumnDef* propDef = d.findColumn("LvProp");
+    size_t propCol = propDef ? d.columnIndex(propDef->number) : size_t(-1);
+    std::vector<bool> wanted(d.columns.size(), false);
+    for (size_t c : {idCol, parentCol, nameCol, typeCol, flagsCol}) wanted[c] = true;
+    if (propDef) wanted[propCol] = true;
+
+    catalog_.clear();
+    sys.scan(
+        [&](RowLocator at, std::vector<Value>& v) {
+            CatalogEntry e;
+            e.id = numberOr<int32_t>(v[idCol], 0);
+            e.parentId = numberOr<int32_t>(v[parentCol], 0);
+            if (auto s = std::get_if<std::u16string>(&v[nameCol])) e.name = toUtf8(*s);
+            e.type = numberOr<int32_t>(v[typeCol], 0) & 0x7FFF;
+            e.flags = numberOr<uint32_t>(v[flagsCol], 0);
+            e.locator = at;
+            if (propDef)
+                if (auto b = std::get_if<Bytes>(&v[propCol])) e.properties = std::move(*b);
+            catalog_.push_back(std::move(e));
+            return true;
+        },
+        &wanted);
+    catalogLoaded_ = true;
+}
+
+const std::vector<CatalogEntry>& Database::catalog()
+{
+    loadCatalog();
+    return catalog_;
+}
+
+std::vector<std::string> Database::tableNames(bool includeSystem)
+{
+    std::vector<std::string> out;
+    for (const CatalogEntry& e : catalog())
+        if (e.isTable() && (includeSystem || !e.isSystem())) out.push_back(e.name);
+    return out;
+}
+
+const CatalogEntry* Database::catalogEntry(const std::string& tableName)
+{
+    for (const CatalogEntry& e : catalog())
+        if (e.isTable() && equalsIgnoreCase(e.name, tableName)) return &e;
+    return nullptr;
+}
+
+bool Database::hasTable(const std::string& name) { return catalogEntry(name) != nullptr; }
+
+Table& Database::table(const std::string& name)
+{
+    std::string key = utf8Lower(name);
+    auto it = tables_.find(key);
+    if (it != tables_.end()) return *it->second;
+    const CatalogEntry* e = catalogEntry(name);
+    if (!e) throw JetError("Table '" + name + "' not found in '" + path() + "'");
+    uint32_t page = e->definitionPage();
+    if (page == 0 || page >= pager_->pageCount())
+        throw JetError("'" + path() + "': the catalog places table '" + e->name + "' at page " +
+                       std::to_string(page) + ", which does not exist");
+    auto t = std::make_unique<Table>(*this, TableDef::read(*pager_, page, e->name));
+    Table& ref = *t;
+    tables_[key] = std::move(t);
+    return ref;
+}
+
+} // namespace jet

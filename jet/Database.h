@@ -1,0 +1,63 @@
+#pragma once
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "jet/HeaderPage.h"
+#include "jet/Pager.h"
+#include "jet/Table.h"
+
+namespace jet {
+
+// One object of the catalog (a row of MSysObjects, whose definition is
+// always on page 2).
+struct CatalogEntry {
+    int32_t id = 0;
+    int32_t parentId = 0;
+    std::string name;
+    int32_t type = 0;     // 1 local table, 5 query, 4/6 linked tables, 3 container ...
+    uint32_t flags = 0;
+    RowLocator locator;
+    Bytes properties;     // LvProp: the property blob (default values, ...)
+
+    bool isTable() const { return type == 1; }
+    bool isSystem() const { return (flags & 0x80000002u) != 0 || name.rfind("MSys", 0) == 0; }
+    uint32_t definitionPage() const { return uint32_t(id) & 0x00FFFFFFu; }
+};
+
+// An open Jet 4 database file.
+class Database {
+public:
+    static std::unique_ptr<Database> open(const std::string& path, Pager::Access access = Pager::Access::ReadOnly);
+    ~Database();
+
+    const std::string& path() const { return pager_->path(); }
+    Pager& pager() { return *pager_; }
+    const HeaderPage& header() const { return header_; }
+
+    const std::vector<CatalogEntry>& catalog();
+    // Names of tables in catalog order; user tables only unless asked.
+    std::vector<std::string> tableNames(bool includeSystem = false);
+    bool hasTable(const std::string& name);
+    // Case-insensitive; throws JetError "table 'x' not found in 'file'".
+    Table& table(const std::string& name);
+    const CatalogEntry* catalogEntry(const std::string& tableName);
+
+    // Forgets catalog and table definitions (after a write or to see another
+    // process's changes).
+    void reload();
+
+private:
+    explicit Database(std::unique_ptr<Pager> pager);
+    void loadCatalog();
+
+    std::unique_ptr<Pager> pager_;
+    HeaderPage header_;
+    bool catalogLoaded_ = false;
+    std::vector<CatalogEntry> catalog_;
+    std::map<std::string, std::unique_ptr<Table>> tables_; // key: lower-case name
+};
+
+} // namespace jet

@@ -1,0 +1,218 @@
+#include "jet/GeneralSortOrder.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+
+namespace jet {
+namespace {
+
+// What a character contributes to an encoded text value.
+enum Kind : uint8_t {
+    Sp,   // plain: primary weight only
+    Ac,   // accented: primary weight and a diacritic weight
+    Ct,   // ignorable (control, apostrophe, hyphen): recorded in the ignorable section
+    Md,   // combining mark: modifies the previous diacritic weight
+    Kn,   // kana: primary weight, optional diacritic weight (voicing), "normal" kana flag
+    Ks,   // small kana: as Kn with the "small" flag
+};
+
+// A run of consecutive UTF-16 code units [first, last]. The weight of the code
+// unit first + i is `weight` advanced by i * step (see advanceWeight). Weights
+// are big-endian byte strings held in the low bytes of the integer; no weight
+// byte is ever 0x00, so the length is implied by the magnitude. For Ct and Md
+// the weight is the one-byte ignorable code / modifier.
+struct SortRange {
+    char16_t first;
+    char16_t last;
+    Kind kind;
+    uint8_t step;
+    uint32_t weight;
+    uint16_t diacritic;   // 0 = none
+};
+
+constexpr SortRange kRanges[] = {
+#include "jet/GeneralSortOrderTable.inc"
+};
+
+// The byte strings of two-byte weights run with the low byte from 0x02 to 0xFF
+// and then carry into the high byte; one-byte weights simply count.
+uint32_t advanceWeight(uint32_t weight, uint32_t n)
+{
+    if (n == 0 || weight <= 0xFF) return weight + n;
+    uint32_t ordinal = (weight >> 8) * 254 + ((weight & 0xFF) - 2) + n;
+    return (ordinal / 254) << 8 | (ordinal % 254 + 2);
+}
+
+struct CharWeight {
+    bool weighted = false;   // false: the character is ignored
+    Kind kind = Sp;
+    uint32_t weight = 0;
+    uint16_t diacritic = 0;
+};
+
+CharWeight lookup(char16_t c)
+{
+    // Surrogate halves are not in the table: their weights follow fixed
+    // offsets, and each carries the diacritic weight 0x3F.
+    if (c >= 0xD800 && c <= 0xDBFF) return {true, Ac, uint32_t(c) - 10238u, 0x3F};
+    if (c >= 0xDC00 && c <= 0xDFFF) {
+        uint32_t pos = c - 0xDC00u;
+        uint32_t offset = pos < 8 ? 9992 : pos < 262 ? 9990 : pos < 516 ? 9988 : pos < 770 ? 9986 : 9984;
+        return {true, Ac, uint32_t(c) - offset, 0x3F};
+    }
+    auto it = std::upper_bound(std::begin(kRanges), std::end(kRanges), c,
+                               [](char16_t ch, const SortRange& r) { return ch < r.first; });
+    if (it == std::begin(kRanges)) return {};
+    const SortRange& r = *std::prev(it);
+    if (c > r.last) return {};
+    return {true, r.kind, advanceWeight(r.weight, uint32_t(c - r.first) * r.step), r.diacritic};
+}
+
+void appendWeight(Bytes& out, uint32_t w)
+{
+    int shift = w > 0xFFFFFF ? 24 : w > 0xFFFF ? 16 : w > 0xFF ? 8 : 0;
+    for (; shift >= 0; shift -= 8) out.push_back(uint8_t(w >> shift));
+}
+
+constexpr uint8_t kEndPrimary = 0x01;
+constexpr uint8_t kEndValue = 0x00;
+constexpr uint8_t kNoDiacritic = 0x02;
+constexpr uint8_t kSmallKana = 0x02;
+constexpr uint8_t kNormalKana = 0x03;
+constexpr uint8_t kKanaEnd[] = {0xFF, 0x02, 0x80, 0xFF, 0x80};
+
+// The sections after the primary weights, built while the text is scanned.
+class TrailingSections {
+public:
+    // A diacritic weight for the character with primary position `pos`.
+    void diacritic(size_t pos, uint16_t weight)
+    {
+        fillTo(pos);
+        appendWeight(diacritics_, weight);
+        ++diacriticChars_;
+    }
+
+    // A combining mark after the character at primary position `pos` - 1.
+    void modifier(size_t pos, uint8_t code)
+    {
+        fillTo(pos);
+        if (!diacritics_.empty()) {
+            diacritics_.back() = uint8_t(diacritics_.back() + code);
+        } else {
+            // Nothing to modify: the code stands alone and does not count as
+            // a position for the ignorable section.
+            diacritics_.push_back(code);
+            leadingModifiers_ = 1;
+        }
+    }
+
+    // An ignorable character met when `pos` weighted characters precede it.
+    void ignorable(size_t pos, uint8_t code)
+    {
+        // The recorded position counts the bytes the diacritic section has at
+        // this point (with the 0x02 fill still to come), not characters.
+        size_t where = pos;
+        if (diacriticsStarted_) where = diacritics_.size() + (pos - diacriticChars_) - leadingModifiers_;
+        uint32_t v = 0x8000u | uint32_t(7 + 4 * where);
+        ignorables_.push_back(uint8_t(v >> 8));
+        ignorables_.push_back(uint8_t(v));
+        ignorables_.push_back(0x06);
+        ignorables_.push_back(code);
+    }
+
+    void kana(bool small) { kanaFlags_.push_back(small ? kSmallKana : kNormalKana); }
+
+    void appendTo(Bytes& out)
+    {
+        while (!diacritics_.empty() && diacritics_.back() <= kNoDiacritic) diacritics_.pop_back();
+        out.insert(out.end(), diacritics_.begin(), diacritics_.end());
+        if (kanaFlags_.empty() && ignorables_.empty()) return;
+        out.push_back(kEndPrimary);
+        out.push_back(kEndPrimary);
+        if (!kanaFlags_.empty()) {
+            // Trailing "normal" flags are implied; pack the rest three to a byte.
+            while (!kanaFlags_.empty() && kanaFlags_.back() == kNormalKana) kanaFlags_.pop_back();
+            for (size_t i = 0; i < kanaFlags_.size(); i += 3) {
+                uint8_t b = 0x80;
+                for (size_t k = 0; k < 3 && i + k < kanaFlags_.size(); ++k)
+                    b |= uint8_t(kanaFlags_[i + k] << (2 * (2 - k)));
+                out.push_back(b);
+            }
+            out.insert(out.end(), std::begin(kKanaEnd), std::end(kKanaEnd));
+            if (!ignorables_.empty()) out.push_back(0xFF);
+        }
+        if (!ignorables_.empty()) {
+            out.push_back(kEndPrimary);
+            out.insert(out.end(), ignorables_.begin(), ignorables_.end());
+        }
+    }
+
+private:
+    void fillTo(size_t pos)
+    {
+        diacriticsStarted_ = true;
+        if (diacriticChars_ < pos) {
+            diacritics_.insert(diacritics_.end(), pos - diacriticChars_, kNoDiacritic);
+            diacriticChars_ = pos;
+        }
+    }
+
+    Bytes diacritics_;
+    bool diacriticsStarted_ = false;
+    size_t diacriticChars_ = 0;    // characters the diacritic section accounts for
+    size_t leadingModifiers_ = 0;  // a modifier byte at its very start
+    Bytes ignorables_;
+    Bytes kanaFlags_;
+};
+
+} // namespace
+
+void appendGeneralText(Bytes& out, std::u16string_view text)
+{
+    if (text.size() > kMaxIndexedTextUnits) text = text.substr(0, kMaxIndexedTextUnits);
+    while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
+
+    TrailingSections trailing;
+    size_t pos = 0;   // characters with a primary weight so far
+    for (char16_t c : text) {
+        const CharWeight w = lookup(c);
+        if (!w.weighted) continue;
+        switch (w.kind) {
+        case Sp:
+            appendWeight(out, w.weight);
+            ++pos;
+            break;
+        case Ac:
+            appendWeight(out, w.weight);
+            trailing.diacritic(pos, w.diacritic);
+            ++pos;
+            break;
+        case Kn:
+        case Ks:
+            appendWeight(out, w.weight);
+            if (w.diacritic) trailing.diacritic(pos, w.diacritic);
+            trailing.kana(w.kind == Ks);
+            ++pos;
+            break;
+        case Md:
+            trailing.modifier(pos, uint8_t(w.weight));
+            break;
+        case Ct:
+            trailing.ignorable(pos, uint8_t(w.weight));
+            break;
+        }
+    }
+    out.push_back(kEndPrimary);
+    trailing.appendTo(out);
+    out.push_back(kEndValue);
+}
+
+Bytes encodeGeneralText(const std::u16string& text)
+{
+    Bytes out;
+    appendGeneralText(out, text);
+    return out;
+}
+
+} // namespace jet

@@ -1,0 +1,43 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "jet/Value.h"
+
+namespace jet {
+
+constexpr uint32_t kPageSize = 4096;
+
+// Page 0 of a Jet 4 file, the database definition page.
+//
+//   offset  size  meaning
+//   0x00    1     page type, 0x00
+//   0x01    3     01 00 00
+//   0x04    16    "Standard Jet DB\0" ("Standard ACE DB\0" for .accdb)
+//   0x14    4     version: 0 Jet 3 (2048-byte pages), 1 Jet 4, 2 and up ACE
+//   0x18    128   RC4-masked area, key 0x6B39DAC7; offsets below are of the unmasked page
+//   0x3C    2       code page
+//   0x3E    4       database key; non-zero means the other pages are RC4-encrypted
+//   0x42    40      database password, UTF-16, XOR-ed with the 4 bytes of (int)creation date
+//   0x6E    4       text sort order (0x0409 = General; version in the high half)
+//   0x72    8       creation date, a Date/Time double
+//   0x98    ...   not masked; the engine version string "4.0" at 0x9C
+struct HeaderPage {
+    uint32_t version = 1;
+    uint16_t codePage = 0;
+    uint32_t databaseKey = 0;
+    uint32_t sortOrder = 0x0409;
+    DateTime creationDate{};
+    bool hasPassword = false;
+
+    // Parses an unmasked copy of page 0; throws UnsupportedFormatError for Jet 3,
+    // ACE, encrypted files and files with a database password.
+    static HeaderPage parse(const uint8_t* rawPage, const std::string& fileName);
+    // Applies (or removes: the mask is its own inverse) the RC4 mask in place.
+    static void toggleMask(uint8_t* page);
+    // Builds page 0 of a new, unencrypted Jet 4 file, masked as stored.
+    static std::array<uint8_t, kPageSize> build(DateTime created, uint16_t codePage, uint32_t sortOrder);
+};
+
+} // namespace jet

@@ -1,0 +1,27 @@
+#pragma once
+#include <stdexcept>
+#include <string>
+
+namespace jet {
+
+// Every failure of the engine: damaged file, refused write, bad value. The
+// message names the file, and the table or page where that is known, so that
+// a user can act on it.
+class JetError : public std::runtime_error {
+public:
+    explicit JetError(const std::string& message) : std::runtime_error(message) {}
+};
+
+// The file is not a Jet 4 database we can work with (Jet 3, ACE, encrypted).
+class UnsupportedFormatError : public JetError {
+public:
+    using JetError::JetError;
+};
+
+// Another process holds the write lock of the file.
+class LockedError : public JetError {
+public:
+    using JetError::JetError;
+};
+
+} // namespace jet

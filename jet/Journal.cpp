@@ -1,0 +1,129 @@
+#include "jet/Journal.h"
+
+#include "jet/ByteOrder.h"
+#include "jet/HeaderPage.h"
+#include "jet/JetError.h"
+
+#include <cstring>
+#include <vector>
+
+namespace jet {
+
+namespace {
+constexpr char kMagic[8] = {'J', 'E', 'T', 'J', 'R', 'N', 'L', '1'};
+constexpr size_t kHeaderSize = 24;
+constexpr size_t kRecordSize = 4 + kPageSize + 4;
+constexpr uint32_t kUnsealed = 0xFFFFFFFFu;
+} // namespace
+
+uint32_t Journal::crc32(const uint8_t* data, size_t n, uint32_t crc)
+{
+    static uint32_t table[256];
+    static bool ready = false;
+    if (!ready) {
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            table[i] = c;
+        }
+        ready = true;
+    }
+    crc = ~crc;
+    for (size_t i = 0; i < n; ++i) crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
+
+static void buildHeader(uint8_t* h, uint32_t originalPageCount, uint32_t records)
+{
+    std::memcpy(h, kMagic, 8);
+    put32(h + 8, kPageSize);
+    put32(h + 12, originalPageCount);
+    put32(h + 16, records);
+    put32(h + 20, Journal::crc32(h, 20));
+}
+
+std::unique_ptr<Journal> Journal::create(const std::string& path, uint32_t originalPageCount)
+{
+    std::unique_ptr<Journal> j(new Journal);
+    j->path_ = path;
+    j->originalPageCount_ = originalPageCount;
+    try {
+        j->file_ = PlatformFile::open(path, PlatformFile::Mode::CreateOrTruncate);
+    } catch (const JetError& e) {
+        throw JetError(std::string("Cannot create the rollback journal: ") + e.what());
+    }
+    uint8_t h[kHeaderSize];
+    buildHeader(h, originalPageCount, kUnsealed);
+    j->file_->writeAt(0, h, kHeaderSize);
+    return j;
+}
+
+Journal::~Journal() = default;
+
+void Journal::saveOriginal(uint32_t page, const uint8_t* image)
+{
+    std::vector<uint8_t> rec(kRecordSize);
+    put32(rec.data(), page);
+    std::memcpy(rec.data() + 4, image, kPageSize);
+    put32(rec.data() + 4 + kPageSize, crc32(rec.data(), 4 + kPageSize));
+    file_->writeAt(kHeaderSize + uint64_t(records_) * kRecordSize, rec.data(), rec.size());
+    ++records_;
+}
+
+void Journal::seal()
+{
+    file_->sync();
+    uint8_t h[kHeaderSize];
+    buildHeader(h, originalPageCount_, records_);
+    file_->writeAt(0, h, kHeaderSize);
+    file_->sync();
+    PlatformFile::syncDirectoryOf(path_);
+}
+
+void Journal::remove()
+{
+    file_.reset();
+    PlatformFile::remove(path_);
+    PlatformFile::syncDirectoryOf(path_);
+}
+
+bool Journal::rollBack(const std::string& journalPath, PlatformFile& database)
+{
+    if (!PlatformFile::exists(journalPath)) return false;
+    bool rolledBack = false;
+    {
+        auto jf = PlatformFile::open(journalPath, PlatformFile::Mode::ReadOnly);
+        uint8_t h[kHeaderSize];
+        bool sealed = jf->readAt(0, h, kHeaderSize) == kHeaderSize && std::memcmp(h, kMagic, 8) == 0 &&
+                      le32(h + 8) == kPageSize && le32(h + 20) == crc32(h, 20) && le32(h + 16) != kUnsealed;
+        if (sealed) {
+            uint32_t originalPages = le32(h + 12);
+            uint32_t records = le32(h + 16);
+            // Check every record before touching the database: a journal that
+            // is not whole was never sealed by its writer.
+            std::vector<uint8_t> rec(kRecordSize);
+            bool whole = jf->size() >= kHeaderSize + uint64_t(records) * kRecordSize;
+            for (uint32_t r = 0; whole && r < records; ++r) {
+                if (jf->readAt(kHeaderSize + uint64_t(r) * kRecordSize, rec.data(), kRecordSize) != kRecordSize ||
+                    le32(rec.data() + 4 + kPageSize) != crc32(rec.data(), 4 + kPageSize))
+                    whole = false;
+            }
+            if (whole) {
+                for (uint32_t r = 0; r < records; ++r) {
+                    jf->readAt(kHeaderSize + uint64_t(r) * kRecordSize, rec.data(), kRecordSize);
+                    uint32_t page = le32(rec.data());
+                    if (page < originalPages)
+                        database.writeAt(uint64_t(page) * kPageSize, rec.data() + 4, kPageSize);
+                }
+                database.truncate(uint64_t(originalPages) * kPageSize);
+                database.sync();
+                rolledBack = true;
+            }
+        }
+    }
+    PlatformFile::remove(journalPath);
+    PlatformFile::syncDirectoryOf(journalPath);
+    return rolledBack;
+}
+
+} // namespace jet

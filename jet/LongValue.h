@@ -1,0 +1,38 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "jet/Value.h"
+
+namespace jet {
+
+class Pager;
+
+// Memo and OLE values. In the row they are a 12-byte reference:
+//
+//   offset  size  meaning
+//   0       4     low 30 bits: total length of the value in bytes; top two bits
+//                 the kind: 0x80 the value follows inline, 0x40 it is one row of
+//                 an LVAL page, 0x00 it is a chain of LVAL rows
+//   4       4     row pointer of the (first) LVAL row, 0 when inline
+//   8       4     unknown, 0
+//   12      n     inline: the value itself
+//
+// A chained LVAL row starts with the 4-byte row pointer of the next row (0 at
+// the end) followed by its part of the value. LVAL rows live on data pages
+// whose owner field reads "LVAL".
+namespace LongValue {
+constexpr size_t kReferenceSize = 12;
+constexpr uint8_t kInline = 0x80;
+constexpr uint8_t kSingleRow = 0x40;
+constexpr uint8_t kChained = 0x00;
+
+// The stored bytes of a long value; throws JetError with `where` on damage.
+Bytes read(Pager& pager, const uint8_t* reference, size_t available, const std::string& where);
+
+// Every LVAL row the reference uses (for freeing and for checks).
+std::vector<uint32_t> rowPointers(Pager& pager, const uint8_t* reference, size_t available, const std::string& where);
+} // namespace LongValue
+
+} // namespace jet

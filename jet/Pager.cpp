@@ -1,0 +1,274 @@
+#include "jet/Pager.h"
+
+#include "jet/JetError.h"
+#include "jet/Journal.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace jet {
+
+namespace {
+constexpr uint32_t kReadAhead = 16;
+constexpr int kCommitLockTimeoutMs = 10000;
+
+// Thrown by the crash hook; the pager is unusable afterwards, as a dead process would be.
+class SimulatedCrash : public JetError {
+public:
+    SimulatedCrash() : JetError("simulated crash during commit") {}
+};
+} // namespace
+
+std::unique_ptr<Pager> Pager::open(const std::string& path, Access access)
+{
+    std::unique_ptr<Pager> p(new Pager);
+    p->path_ = path;
+    if (!PlatformFile::exists(path)) throw JetError("Database file '" + path + "' does not exist");
+    p->file_ = PlatformFile::open(path, access == Access::ReadWrite ? PlatformFile::Mode::ReadWrite
+                                                                     : PlatformFile::Mode::ReadOnly);
+    p->recoverIfNeeded();
+    uint64_t size = p->file_->size();
+    if (size < kPageSize)
+        throw JetError("'" + path + "' is not an Access database: it is " + std::to_string(size) +
+                       " bytes long, shorter than one page");
+    p->pageCount_ = uint32_t(std::min<uint64_t>(size / kPageSize, 0xFFFFFFu));
+    return p;
+}
+
+std::unique_ptr<Pager> Pager::create(const std::string& path, const uint8_t* headerPage)
+{
+    std::unique_ptr<Pager> p(new Pager);
+    p->path_ = path;
+    p->file_ = PlatformFile::open(path, PlatformFile::Mode::CreateNew);
+    p->file_->writeAt(0, headerPage, kPageSize);
+    p->file_->sync();
+    PlatformFile::syncDirectoryOf(path);
+    p->pageCount_ = 1;
+    return p;
+}
+
+Pager::~Pager()
+{
+    if (inWrite_ && !broken_) {
+        try {
+            rollback();
+        } catch (...) {
+        }
+    }
+}
+
+void Pager::recoverIfNeeded()
+{
+    std::string jp = journalPath(path_);
+    if (!PlatformFile::exists(jp)) return;
+    // A journal that a live writer of ours is still using is not ours to touch.
+    std::unique_ptr<PlatformFile> rw;
+    PlatformFile* target = file_.get();
+    if (!file_->writable()) {
+        try {
+            rw = PlatformFile::open(path_, PlatformFile::Mode::ReadWrite);
+        } catch (const JetError&) {
+            throw JetError("'" + path_ + "' has an unfinished write (" + jp +
+                           ") that must be rolled back, but the file cannot be opened for writing");
+        }
+        target = rw.get();
+    }
+    if (!target->tryLockWriter()) return;
+    try {
+        Journal::rollBack(jp, *target);
+    } catch (...) {
+        target->unlockWriter();
+        throw;
+    }
+    target->unlockWriter();
+}
+
+void Pager::checkUsable() const
+{
+    if (broken_) throw JetError("'" + path_ + "' was left by a failed write; reopen the database");
+}
+
+PageRef Pager::read(uint32_t page)
+{
+    checkUsable();
+    if (page >= pageCount_)
+        throw JetError("'" + path_ + "': page " + std::to_string(page) + " lies past the end of the file (" +
+                       std::to_string(pageCount_) + " pages)");
+    if (inWrite_) {
+        auto d = dirty_.find(page);
+        if (d != dirty_.end()) return d->second;
+    }
+    auto it = cache_.find(page);
+    if (it != cache_.end()) {
+        lru_.splice(lru_.end(), lru_, it->second.lru);
+        return it->second.buffer;
+    }
+    return load(page);
+}
+
+PageRef Pager::load(uint32_t page)
+{
+    // Read ahead: scans walk pages in order, so fetch the following ones too.
+    uint32_t onDisk = inWrite_ ? pageCountAtBegin_ : pageCount_;
+    uint32_t count = 1;
+    while (count < kReadAhead && page + count < onDisk &&
+           !cache_.count(page + count) && !(inWrite_ && dirty_.count(page + count)))
+        ++count;
+    std::vector<uint8_t> buf(size_t(count) * kPageSize);
+    size_t got = file_->readAt(uint64_t(page) * kPageSize, buf.data(), buf.size());
+    if (got < kPageSize)
+        throw JetError("'" + path_ + "': page " + std::to_string(page) + " is cut short (the file is truncated)");
+    count = uint32_t(got / kPageSize);
+    std::shared_ptr<PageBuffer> first;
+    for (uint32_t i = 0; i < count; ++i) {
+        auto b = std::make_shared<PageBuffer>();
+        std::memcpy(b->data, buf.data() + size_t(i) * kPageSize, kPageSize);
+        if (i == 0) first = b;
+        remember(page + i, std::move(b));
+    }
+    return first;
+}
+
+void Pager::remember(uint32_t page, std::shared_ptr<PageBuffer> buffer)
+{
+    while (cache_.size() >= cacheCapacity_ && !lru_.empty()) {
+        cache_.erase(lru_.front());
+        lru_.pop_front();
+    }
+    lru_.push_back(page);
+    cache_[page] = CacheEntry{std::move(buffer), std::prev(lru_.end())};
+}
+
+void Pager::dropCache()
+{
+    cache_.clear();
+    lru_.clear();
+    if (!inWrite_) {
+        uint64_t size = file_->size();
+        pageCount_ = uint32_t(std::min<uint64_t>(size / kPageSize, 0xFFFFFFu));
+    }
+}
+
+void Pager::beginWrite()
+{
+    checkUsable();
+    if (inWrite_) throw JetError("'" + path_ + "': a write is already in progress");
+    if (!file_->writable()) throw JetError("'" + path_ + "' is open read-only; it cannot be changed");
+    if (!file_->tryLockWriter())
+        throw LockedError("'" + path_ + "' is being changed by another program; try again when it has finished");
+    // Another process may have written since our pages were cached.
+    dropCache();
+    inWrite_ = true;
+    pageCountAtBegin_ = pageCount_;
+}
+
+uint8_t* Pager::modify(uint32_t page)
+{
+    checkUsable();
+    if (!inWrite_) throw JetError("internal error: page " + std::to_string(page) + " changed outside a write");
+    auto d = dirty_.find(page);
+    if (d != dirty_.end()) return d->second->data;
+    PageRef current = read(page);
+    if (page < pageCountAtBegin_) {
+        if (!journal_) journal_ = Journal::create(journalPath(path_), pageCountAtBegin_);
+        journal_->saveOriginal(page, current->data);
+    }
+    auto copy = std::make_shared<PageBuffer>(*current);
+    uint8_t* data = copy->data;
+    dirty_[page] = std::move(copy);
+    return data;
+}
+
+uint32_t Pager::allocate()
+{
+    checkUsable();
+    if (!inWrite_) throw JetError("internal error: page allocated outside a write");
+    if (pageCount_ >= 0x7FFFFu) // 2 GB, the limit of a Jet 4 file
+        throw JetError("'" + path_ + "' has reached the 2 GB size limit of an Access database");
+    uint32_t page = pageCount_++;
+    auto b = std::make_shared<PageBuffer>();
+    std::memset(b->data, 0, kPageSize);
+    dirty_[page] = std::move(b);
+    return page;
+}
+
+void Pager::commit()
+{
+    checkUsable();
+    if (!inWrite_) return;
+    if (dirty_.empty() && pageCount_ == pageCountAtBegin_) {
+        releaseWriteState();
+        return;
+    }
+    if (!journal_) journal_ = Journal::create(journalPath(path_), pageCountAtBegin_);
+    journal_->seal();
+
+    if (!file_->lockCommit(true, kCommitLockTimeoutMs)) {
+        // Readers keep the file busy; nothing was written yet, so give up cleanly.
+        rollback();
+        throw LockedError("'" + path_ + "' is being read by another program; the change was not saved, try again");
+    }
+    std::vector<uint32_t> pages;
+    pages.reserve(dirty_.size());
+    for (auto& [page, buffer] : dirty_) pages.push_back(page);
+    std::sort(pages.begin(), pages.end());
+    int writes = 0;
+    try {
+        for (uint32_t page : pages) {
+            if (crashAfterWrites_ > 0 && ++writes >= crashAfterWrites_) {
+                broken_ = true;
+                throw SimulatedCrash();
+            }
+            file_->writeAt(uint64_t(page) * kPageSize, dirty_[page]->data, kPageSize);
+        }
+        file_->sync();
+    } catch (const SimulatedCrash&) {
+        file_->unlockCommit();
+        file_->unlockWriter();
+        journal_.reset(); // the file stays, as after a crash
+        throw;
+    } catch (...) {
+        // The file may be half written: put the old pages back from the journal.
+        file_->unlockCommit();
+        try {
+            journal_.reset();
+            Journal::rollBack(journalPath(path_), *file_);
+        } catch (...) {
+            broken_ = true;
+        }
+        dirty_.clear();
+        dropCache();
+        inWrite_ = false;
+        file_->unlockWriter();
+        throw;
+    }
+    file_->unlockCommit();
+    journal_->remove();
+    journal_.reset();
+    // The written pages become the clean cache.
+    for (uint32_t page : pages) remember(page, std::move(dirty_[page]));
+    dirty_.clear();
+    inWrite_ = false;
+    file_->unlockWriter();
+}
+
+void Pager::rollback()
+{
+    if (!inWrite_) return;
+    dirty_.clear();
+    pageCount_ = pageCountAtBegin_;
+    if (journal_) {
+        journal_->remove();
+        journal_.reset();
+    }
+    releaseWriteState();
+}
+
+void Pager::releaseWriteState()
+{
+    dirty_.clear();
+    inWrite_ = false;
+    file_->unlockWriter();
+}
+
+} // namespace jet

@@ -1,0 +1,94 @@
+#pragma once
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "jet/HeaderPage.h"
+#include "jet/PlatformFile.h"
+
+namespace jet {
+
+struct PageBuffer {
+    uint8_t data[kPageSize];
+};
+using PageRef = std::shared_ptr<const PageBuffer>;
+
+class Journal;
+
+// The page channel: reads pages through a bounded cache with read-ahead, and
+// runs write transactions. A transaction keeps its changed pages in memory;
+// commit first saves the old image of every changed page in a rollback
+// journal beside the file and syncs it, then writes the pages, syncs the
+// file and removes the journal. A failure before commit leaves the file as
+// it was; a crash during commit leaves a journal that the next open rolls back.
+class Pager {
+public:
+    enum class Access { ReadOnly, ReadWrite };
+
+    // Opens an existing file; rolls back an interrupted write first.
+    static std::unique_ptr<Pager> open(const std::string& path, Access access);
+    // Creates a new file holding only the given page 0 (fails if the file exists).
+    static std::unique_ptr<Pager> create(const std::string& path, const uint8_t* headerPage);
+    ~Pager();
+
+    const std::string& path() const { return path_; }
+    bool writable() const { return file_->writable(); }
+    uint32_t pageCount() const { return pageCount_; }
+
+    // The current content of a page (the transaction's copy while one runs).
+    // Throws JetError naming the page when it lies past the end of the file.
+    PageRef read(uint32_t page);
+
+    void beginWrite();
+    bool inWrite() const { return inWrite_; }
+    // Copy-on-write access to a page inside the transaction.
+    uint8_t* modify(uint32_t page);
+    // Appends a zeroed page and returns its number.
+    uint32_t allocate();
+    void commit();
+    void rollback();
+
+    // Drops every cached page, so that the next reads see what another
+    // process may have written meanwhile.
+    void dropCache();
+
+    // Test hook: the n-th page write of the next commits dies as a crashed
+    // process would, leaving file and journal as they are (n = 0: never).
+    void setCrashAfterPageWrites(int n) { crashAfterWrites_ = n; }
+
+    static std::string journalPath(const std::string& path) { return path + "-journal"; }
+
+private:
+    Pager() = default;
+    void recoverIfNeeded();
+    PageRef load(uint32_t page);
+    void remember(uint32_t page, std::shared_ptr<PageBuffer> buffer);
+    void releaseWriteState();
+    void checkUsable() const;
+
+    std::string path_;
+    std::unique_ptr<PlatformFile> file_;
+    uint32_t pageCount_ = 0;
+
+    // Clean page cache, least recently used at the front.
+    struct CacheEntry {
+        std::shared_ptr<PageBuffer> buffer;
+        std::list<uint32_t>::iterator lru;
+    };
+    std::unordered_map<uint32_t, CacheEntry> cache_;
+    std::list<uint32_t> lru_;
+    size_t cacheCapacity_ = 8192; // pages (32 MB)
+
+    // Transaction state.
+    bool inWrite_ = false;
+    bool broken_ = false;
+    uint32_t pageCountAtBegin_ = 0;
+    std::unordered_map<uint32_t, std::shared_ptr<PageBuffer>> dirty_;
+    std::unique_ptr<Journal> journal_;
+    int crashAfterWrites_ = 0;
+};
+
+} // namespace jet

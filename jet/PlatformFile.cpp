@@ -1,0 +1,304 @@
+#include "jet/PlatformFile.h"
+
+#include "jet/JetError.h"
+
+#include <chrono>
+#include <thread>
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <libgen.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace jet {
+
+namespace {
+// Lock bytes far past the 2 GB limit of a Jet file, so they never overlap data
+// and other programs' locks on the file's own range.
+constexpr uint64_t kWriterLockOffset = 0x7FFFFFF0ull * 2;
+constexpr uint64_t kCommitLockOffset = kWriterLockOffset + 1;
+} // namespace
+
+#ifdef _WIN32
+
+static std::wstring widen(const std::string& utf8)
+{
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+    std::wstring w(size_t(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), w.data(), n);
+    return w;
+}
+
+std::string PlatformFile::lastSystemError()
+{
+    DWORD code = GetLastError();
+    char buf[512] = {0};
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buf, sizeof buf,
+                   nullptr);
+    std::string s(buf);
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == '.')) s.pop_back();
+    return s;
+}
+
+std::unique_ptr<PlatformFile> PlatformFile::open(const std::string& path, Mode mode)
+{
+    DWORD access = GENERIC_READ | (mode == Mode::ReadOnly ? 0 : GENERIC_WRITE);
+    DWORD disposition = mode == Mode::CreateNew ? CREATE_NEW
+                        : mode == Mode::CreateOrTruncate ? CREATE_ALWAYS
+                                                         : OPEN_EXISTING;
+    HANDLE h = CreateFileW(widen(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) throw JetError("Cannot open '" + path + "': " + lastSystemError());
+    std::unique_ptr<PlatformFile> f(new PlatformFile);
+    f->path_ = path;
+    f->writable_ = mode != Mode::ReadOnly;
+    f->handle_ = h;
+    return f;
+}
+
+PlatformFile::~PlatformFile()
+{
+    if (handle_) CloseHandle(HANDLE(handle_));
+}
+
+uint64_t PlatformFile::size() const
+{
+    LARGE_INTEGER s;
+    if (!GetFileSizeEx(HANDLE(handle_), &s)) throw JetError("Cannot read the size of '" + path_ + "'");
+    return uint64_t(s.QuadPart);
+}
+
+size_t PlatformFile::readAt(uint64_t offset, void* buffer, size_t n) const
+{
+    size_t done = 0;
+    while (done < n) {
+        OVERLAPPED ov{};
+        uint64_t at = offset + done;
+        ov.Offset = DWORD(at);
+        ov.OffsetHigh = DWORD(at >> 32);
+        DWORD got = 0;
+        if (!ReadFile(HANDLE(handle_), static_cast<char*>(buffer) + done, DWORD(n - done), &got, &ov)) {
+            if (GetLastError() == ERROR_HANDLE_EOF) break;
+            throw JetError("Cannot read '" + path_ + "': " + lastSystemError());
+        }
+        if (got == 0) break;
+        done += got;
+    }
+    return done;
+}
+
+void PlatformFile::writeAt(uint64_t offset, const void* buffer, size_t n)
+{
+    size_t done = 0;
+    while (done < n) {
+        OVERLAPPED ov{};
+        uint64_t at = offset + done;
+        ov.Offset = DWORD(at);
+        ov.OffsetHigh = DWORD(at >> 32);
+        DWORD put = 0;
+        if (!WriteFile(HANDLE(handle_), static_cast<const char*>(buffer) + done, DWORD(n - done), &put, &ov))
+            throw JetError("Cannot write '" + path_ + "': " + lastSystemError());
+        done += put;
+    }
+}
+
+void PlatformFile::truncate(uint64_t size)
+{
+    LARGE_INTEGER pos;
+    pos.QuadPart = LONGLONG(size);
+    if (!SetFilePointerEx(HANDLE(handle_), pos, nullptr, FILE_BEGIN) || !SetEndOfFile(HANDLE(handle_)))
+        throw JetError("Cannot truncate '" + path_ + "': " + lastSystemError());
+}
+
+void PlatformFile::sync()
+{
+    if (!FlushFileBuffers(HANDLE(handle_))) throw JetError("Cannot flush '" + path_ + "': " + lastSystemError());
+}
+
+static bool lockRange(void* handle, uint64_t offset, bool exclusive, bool wait)
+{
+    OVERLAPPED ov{};
+    ov.Offset = DWORD(offset);
+    ov.OffsetHigh = DWORD(offset >> 32);
+    DWORD flags = (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0) | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
+    return LockFileEx(HANDLE(handle), flags, 0, 1, 0, &ov) != 0;
+}
+static void unlockRange(void* handle, uint64_t offset)
+{
+    OVERLAPPED ov{};
+    ov.Offset = DWORD(offset);
+    ov.OffsetHigh = DWORD(offset >> 32);
+    UnlockFileEx(HANDLE(handle), 0, 1, 0, &ov);
+}
+
+bool PlatformFile::tryLockWriter() { return lockRange(handle_, kWriterLockOffset, true, false); }
+void PlatformFile::unlockWriter() { unlockRange(handle_, kWriterLockOffset); }
+
+bool PlatformFile::lockCommit(bool exclusive, int timeoutMs)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!lockRange(handle_, kCommitLockOffset, exclusive, false)) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+void PlatformFile::unlockCommit() { unlockRange(handle_, kCommitLockOffset); }
+
+bool PlatformFile::exists(const std::string& path)
+{
+    return GetFileAttributesW(widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void PlatformFile::remove(const std::string& path)
+{
+    if (!DeleteFileW(widen(path).c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+        throw JetError("Cannot remove '" + path + "': " + lastSystemError());
+}
+
+void PlatformFile::syncDirectoryOf(const std::string&)
+{
+    // NTFS makes directory entries durable with the file's own flush.
+}
+
+#else // POSIX
+
+std::string PlatformFile::lastSystemError() { return std::strerror(errno); }
+
+std::unique_ptr<PlatformFile> PlatformFile::open(const std::string& path, Mode mode)
+{
+    int flags = mode == Mode::ReadOnly ? O_RDONLY : O_RDWR;
+    if (mode == Mode::CreateNew) flags |= O_CREAT | O_EXCL;
+    if (mode == Mode::CreateOrTruncate) flags |= O_CREAT | O_TRUNC;
+    int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
+    if (fd < 0) throw JetError("Cannot open '" + path + "': " + lastSystemError());
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        throw JetError("Cannot open '" + path + "': it is a directory");
+    }
+    std::unique_ptr<PlatformFile> f(new PlatformFile);
+    f->path_ = path;
+    f->writable_ = mode != Mode::ReadOnly;
+    f->fd_ = fd;
+    return f;
+}
+
+PlatformFile::~PlatformFile()
+{
+    if (fd_ >= 0) ::close(fd_);
+}
+
+uint64_t PlatformFile::size() const
+{
+    struct stat st;
+    if (fstat(fd_, &st) != 0) throw JetError("Cannot read the size of '" + path_ + "': " + lastSystemError());
+    return uint64_t(st.st_size);
+}
+
+size_t PlatformFile::readAt(uint64_t offset, void* buffer, size_t n) const
+{
+    size_t done = 0;
+    while (done < n) {
+        ssize_t got = ::pread(fd_, static_cast<char*>(buffer) + done, n - done, off_t(offset + done));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            throw JetError("Cannot read '" + path_ + "': " + lastSystemError());
+        }
+        if (got == 0) break;
+        done += size_t(got);
+    }
+    return done;
+}
+
+void PlatformFile::writeAt(uint64_t offset, const void* buffer, size_t n)
+{
+    size_t done = 0;
+    while (done < n) {
+        ssize_t put = ::pwrite(fd_, static_cast<const char*>(buffer) + done, n - done, off_t(offset + done));
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            throw JetError("Cannot write '" + path_ + "': " + lastSystemError());
+        }
+        done += size_t(put);
+    }
+}
+
+void PlatformFile::truncate(uint64_t size)
+{
+    if (::ftruncate(fd_, off_t(size)) != 0) throw JetError("Cannot truncate '" + path_ + "': " + lastSystemError());
+}
+
+void PlatformFile::sync()
+{
+    if (::fsync(fd_) != 0) throw JetError("Cannot sync '" + path_ + "': " + lastSystemError());
+}
+
+static bool lockRange(int fd, uint64_t offset, short type, bool wait)
+{
+    struct flock fl {};
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = off_t(offset);
+    fl.l_len = 1;
+    while (::fcntl(fd, wait ? F_SETLKW : F_SETLK, &fl) != 0) {
+        if (errno == EINTR) continue;
+        return false;
+    }
+    return true;
+}
+
+bool PlatformFile::tryLockWriter()
+{
+    // Read-only descriptors cannot take write locks; they never write either.
+    return writable_ ? lockRange(fd_, kWriterLockOffset, F_WRLCK, false) : false;
+}
+void PlatformFile::unlockWriter() { lockRange(fd_, kWriterLockOffset, F_UNLCK, false); }
+
+bool PlatformFile::lockCommit(bool exclusive, int timeoutMs)
+{
+    if (exclusive && !writable_) return false;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!lockRange(fd_, kCommitLockOffset, exclusive ? F_WRLCK : F_RDLCK, false)) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+void PlatformFile::unlockCommit() { lockRange(fd_, kCommitLockOffset, F_UNLCK, false); }
+
+bool PlatformFile::exists(const std::string& path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+void PlatformFile::remove(const std::string& path)
+{
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+        throw JetError("Cannot remove '" + path + "': " + lastSystemError());
+}
+
+void PlatformFile::syncDirectoryOf(const std::string& path)
+{
+    std::string dir = path;
+    size_t slash = dir.find_last_of('/');
+    dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : dir.substr(0, slash));
+    int fd = ::open(dir.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+#endif
+
+} // namespace jet

@@ -1,0 +1,58 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace jet {
+
+// The one place that talks to the operating system about files: positioned
+// reads and writes, sync, byte-range locks, removal and directory sync. Every
+// other part of the engine is portable C++ on top of it.
+class PlatformFile {
+public:
+    enum class Mode { ReadOnly, ReadWrite, CreateNew, CreateOrTruncate };
+
+    // Throws JetError naming the path and the system's reason.
+    static std::unique_ptr<PlatformFile> open(const std::string& path, Mode mode);
+    ~PlatformFile();
+    PlatformFile(const PlatformFile&) = delete;
+    PlatformFile& operator=(const PlatformFile&) = delete;
+
+    const std::string& path() const { return path_; }
+    bool writable() const { return writable_; }
+    uint64_t size() const;
+
+    // Reads up to n bytes; returns how many were read (less only at end of file).
+    size_t readAt(uint64_t offset, void* buffer, size_t n) const;
+    void writeAt(uint64_t offset, const void* buffer, size_t n);
+    void truncate(uint64_t size);
+    void sync();
+
+    // Non-blocking exclusive lock of one byte far past any page, so that a
+    // second writer of ours is refused. Returns false when another process holds it.
+    bool tryLockWriter();
+    void unlockWriter();
+    // Shared/exclusive lock of the "commit" byte: readers hold it shared while
+    // they read, the writer holds it exclusive while pages reach the file.
+    // Blocking, with a timeout in milliseconds; returns false on timeout.
+    bool lockCommit(bool exclusive, int timeoutMs);
+    void unlockCommit();
+
+    static bool exists(const std::string& path);
+    static void remove(const std::string& path);          // no error when missing
+    static void syncDirectoryOf(const std::string& path); // make a create/remove durable
+    static std::string lastSystemError();
+
+private:
+    PlatformFile() = default;
+    std::string path_;
+    bool writable_ = false;
+#ifdef _WIN32
+    void* handle_ = nullptr;
+#else
+    int fd_ = -1;
+#endif
+};
+
+} // namespace jet

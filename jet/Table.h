@@ -1,0 +1,66 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "jet/TableDef.h"
+#include "jet/Value.h"
+
+namespace jet {
+
+class Database;
+class Pager;
+
+// Where a row lives: its data page and slot. It stays the row's identity
+// for as long as the row exists (a row that grows out of its page leaves a
+// pointer in the slot), so indexes and the data layer refer to rows by it.
+struct RowLocator {
+    uint32_t page = 0;
+    uint8_t row = 0;
+    uint32_t packed() const { return (page << 8) | row; }
+    static RowLocator fromPacked(uint32_t p) { return RowLocator{p >> 8, uint8_t(p & 0xFF)}; }
+    bool operator==(const RowLocator&) const = default;
+    auto operator<=>(const RowLocator&) const = default;
+};
+
+class Table {
+public:
+    Table(Database& db, TableDef def);
+
+    const TableDef& def() const { return def_; }
+    TableDef& mutableDef() { return def_; }
+    const std::string& name() const { return def_.name; }
+    Database& database() { return db_; }
+    // "'file', table 'name'" for messages.
+    std::string where() const;
+
+    // Data pages of the table in file order, from its usage map.
+    std::vector<uint32_t> dataPages();
+
+    // Visits every live row in storage order; return false to stop. `wanted`
+    // marks the columns to decode (others stay null).
+    using RowVisitor = std::function<bool(RowLocator, std::vector<Value>&)>;
+    void scan(const RowVisitor& visit, const std::vector<bool>* wanted = nullptr);
+
+    // The row at a locator, or nothing when the slot is deleted or absent.
+    std::optional<std::vector<Value>> read(RowLocator at);
+
+    // The bytes of the row at a locator, following an overflow pointer.
+    // Returns the page (kept alive) and the row's byte range.
+    struct RowBytes {
+        std::shared_ptr<const struct PageBuffer> page;
+        uint32_t pageNumber = 0;
+        const uint8_t* data = nullptr;
+        size_t size = 0;
+    };
+    std::optional<RowBytes> rowBytes(RowLocator at);
+
+private:
+    Database& db_;
+    TableDef def_;
+};
+
+} // namespace jet

@@ -1,0 +1,81 @@
+#include "JsonOutput.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace jetdb {
+
+std::string jsonString(const std::string& s)
+{
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        default:
+            if (c < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out += char(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+static std::string number(double d)
+{
+    if (!std::isfinite(d)) return "null";
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.17g", d);
+    // Prefer the shortest text that reads back as the same double.
+    for (int prec = 6; prec < 17; ++prec) {
+        char shorter[40];
+        std::snprintf(shorter, sizeof shorter, "%.*g", prec, d);
+        if (std::strtod(shorter, nullptr) == d) return shorter;
+    }
+    return buf;
+}
+
+static std::string valueToJson(const jet::Value& v)
+{
+    struct Visitor {
+        std::string operator()(std::monostate) const { return "null"; }
+        std::string operator()(bool b) const { return b ? "1" : "0"; }
+        std::string operator()(int64_t i) const { return std::to_string(i); }
+        std::string operator()(double d) const { return number(d); }
+        std::string operator()(const jet::Currency& c) const { return jet::currencyToString(c); }
+        std::string operator()(const jet::DateTime& d) const { return jsonString(jet::formatIsoDateTime(d)); }
+        std::string operator()(const std::u16string& s) const { return jsonString(jet::toUtf8(s)); }
+        std::string operator()(const jet::Bytes& b) const
+        {
+            // Binary data as the bytes of a string, as mdb-json prints it.
+            return jsonString(std::string(b.begin(), b.end()));
+        }
+        std::string operator()(const jet::Guid& g) const { return jsonString(jet::guidToString(g)); }
+        std::string operator()(const jet::Decimal& d) const { return jet::decimalToString(d); }
+    };
+    return std::visit(Visitor{}, v);
+}
+
+std::string rowToJson(const std::vector<std::string>& names, const std::vector<jet::Value>& values)
+{
+    std::string out = "{";
+    bool first = true;
+    for (size_t i = 0; i < names.size() && i < values.size(); ++i) {
+        if (jet::isNull(values[i])) continue;
+        if (!first) out += ",";
+        first = false;
+        out += jsonString(names[i]) + ":" + valueToJson(values[i]);
+    }
+    return out + "}";
+}
+
+} // namespace jetdb

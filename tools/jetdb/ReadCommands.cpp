@@ -1,0 +1,111 @@
+// Commands that only read a database.
+#include "Commands.h"
+#include "JsonOutput.h"
+
+#include "jet/Database.h"
+#include "jet/RowCodec.h"
+
+#include <iostream>
+
+namespace jetdb {
+namespace {
+
+void expectArgs(const std::vector<std::string>& a, size_t min, size_t max)
+{
+    if (a.size() < min) throw UsageError("missing arguments");
+    if (a.size() > max) throw UsageError("too many arguments");
+}
+
+int tables(const std::vector<std::string>& a)
+{
+    bool system = !a.empty() && a[0] == "--system";
+    std::vector<std::string> rest(a.begin() + (system ? 1 : 0), a.end());
+    expectArgs(rest, 1, 1);
+    auto db = jet::Database::open(rest[0]);
+    for (const std::string& t : db->tableNames(system)) std::cout << t << "\n";
+    return 0;
+}
+
+std::string typeText(const jet::ColumnDef& c)
+{
+    std::string s = jet::columnTypeName(c.type);
+    if (c.type == jet::ColumnType::Text || c.type == jet::ColumnType::Binary)
+        s += "(" + std::to_string(c.type == jet::ColumnType::Text ? c.length / 2 : c.length) + ")";
+    if (c.type == jet::ColumnType::Numeric)
+        s += "(" + std::to_string(c.precision) + "," + std::to_string(c.scale) + ")";
+    return s;
+}
+
+void printSchema(jet::Table& t)
+{
+    const jet::TableDef& d = t.def();
+    std::cout << "TABLE " << d.name << " (" << d.rowCount << " rows, autonumber " << d.autoNumber << ")\n";
+    for (const jet::ColumnDef& c : d.columns) {
+        std::cout << "  " << c.utf8Name << " " << typeText(c);
+        if (c.flags & jet::kColumnAutoLong) std::cout << " AUTOINCREMENT";
+        if (c.flags & jet::kColumnAutoGuid) std::cout << " AUTOGUID";
+        if (!(c.flags & jet::kColumnNullable) && c.type != jet::ColumnType::Boolean) std::cout << " NOT NULL";
+        if (c.isCompressedUnicode()) std::cout << " COMPRESSED";
+        std::cout << "\n";
+    }
+    for (const jet::LogicalIndex& li : d.indexes) {
+        const jet::RealIndex& ri = d.realIndexes[li.realIndex];
+        std::cout << "  INDEX " << li.utf8Name << " (";
+        for (size_t k = 0; k < ri.columns.size(); ++k) {
+            const jet::ColumnDef* c = d.columnByNumber(ri.columns[k].columnNumber);
+            std::cout << (k ? ", " : "") << (c ? c->utf8Name : "?") << (ri.columns[k].ascending ? "" : " DESC");
+        }
+        std::cout << ")";
+        if (li.isPrimaryKey()) std::cout << " PRIMARY KEY";
+        if (li.isForeignKey()) std::cout << " FOREIGN KEY";
+        if (ri.isUnique()) std::cout << " UNIQUE";
+        if (ri.ignoresNulls()) std::cout << " IGNORE NULLS";
+        if (ri.flags & jet::kIndexRequired) std::cout << " REQUIRED";
+        std::cout << " root " << ri.rootPage << " entries " << ri.uniqueEntryCount << "\n";
+    }
+}
+
+int schema(const std::vector<std::string>& a)
+{
+    expectArgs(a, 1, 2);
+    auto db = jet::Database::open(a[0]);
+    if (a.size() == 2) {
+        printSchema(db->table(a[1]));
+    } else {
+        for (const std::string& name : db->tableNames()) printSchema(db->table(name));
+    }
+    return 0;
+}
+
+int json(const std::vector<std::string>& a)
+{
+    expectArgs(a, 2, 2);
+    auto db = jet::Database::open(a[0]);
+    jet::Table& t = db->table(a[1]);
+    std::vector<std::string> names;
+    for (const jet::ColumnDef& c : t.def().columns) names.push_back(c.utf8Name);
+    std::string line;
+    t.scan([&](jet::RowLocator, std::vector<jet::Value>& values) {
+        line = rowToJson(names, values);
+        line += '\n';
+        std::cout.write(line.data(), std::streamsize(line.size()));
+        return true;
+    });
+    return 0;
+}
+
+int count(const std::vector<std::string>& a)
+{
+    expectArgs(a, 2, 2);
+    auto db = jet::Database::open(a[0]);
+    std::cout << db->table(a[1]).def().rowCount << "\n";
+    return 0;
+}
+
+CommandRegistration r1({"tables", "tables [--system] FILE", "list the tables, one per line", tables});
+CommandRegistration r2({"schema", "schema FILE [TABLE]", "columns with types and sizes, indexes with their flags", schema});
+CommandRegistration r3({"json", "json FILE TABLE", "every row as one JSON object per line (as mdb-json prints)", json});
+CommandRegistration r4({"count", "count FILE TABLE", "the row count the table definition holds", count});
+
+} // namespace
+} // namespace jetdb
