@@ -1,0 +1,104 @@
+#pragma once
+
+#include "jet/Value.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+// The rows a dataset fetched, held column by column: listings reach a million
+// rows, so a cell costs its raw size (plus a null bit), not a std::variant.
+// Row indexes are stable while the store is filled: a removed row keeps its
+// slot (marked removed), so indexes held elsewhere never shift.
+class RecordStore {
+public:
+    enum class Kind : uint8_t { Bool, Int32, Int64, Double, Currency, DateTime, Decimal, Guid, Text, Bytes };
+
+    // Drops every row and sets the columns.
+    void reset(std::vector<Kind> kinds);
+    void clear() { reset({}); }
+    void reserve(int rows);
+
+    int columnCount() const { return int(m_columns.size()); }
+    Kind kind(int column) const { return m_columns.at(std::size_t(column)).kind; }
+
+    // Slots ever appended, removed rows included.
+    int rowCount() const { return m_rowCount; }
+    int liveRowCount() const { return m_rowCount - m_removedCount; }
+
+    // Values must be of the column's kind; integers widen to Double,
+    // Currency and Decimal columns, and a Double to DateTime. Returns the row index.
+    int appendRow(const std::vector<jet::Value>& values, uint64_t tag);
+    jet::Value value(int row, int column) const;
+    bool isNull(int row, int column) const;
+    void setValue(int row, int column, const jet::Value& value);
+    uint64_t tag(int row) const { return m_tags.at(std::size_t(row)); }
+    void removeRow(int row);
+    bool isRemoved(int row) const { return m_removed.get(std::size_t(row)); }
+
+    // Raw access for sorting; the column must be of the matching kind.
+    std::u16string_view text(int row, int column) const;
+    int64_t integer(int row, int column) const;   // Bool, Int32, Int64, Currency units
+    double real(int row, int column) const;       // Double, DateTime
+    const jet::Decimal& decimal(int row, int column) const;
+    const jet::Guid& guid(int row, int column) const;
+    std::basic_string_view<uint8_t> bytes(int row, int column) const;
+
+    std::size_t memoryUsage() const;
+
+private:
+    class BitVector {
+    public:
+        void clear() { m_words.clear(); m_size = 0; }
+        void reserve(std::size_t bits) { m_words.reserve((bits + 63) / 64); }
+        void push(bool bit);
+        bool get(std::size_t i) const { return (m_words[i / 64] >> (i % 64)) & 1u; }
+        void set(std::size_t i, bool bit);
+        std::size_t memoryUsage() const { return m_words.capacity() * sizeof(uint64_t); }
+    private:
+        std::vector<uint64_t> m_words;
+        std::size_t m_size = 0;
+    };
+
+    // Variable-length cells packed end to end; a cell changed later lives in
+    // the override map, so an edit never moves the packed data.
+    template <typename Unit>
+    class PackedArena {
+    public:
+        void clear();
+        void reserve(std::size_t cells) { m_ends.reserve(cells); }
+        void push(std::basic_string_view<Unit> cell);
+        std::basic_string_view<Unit> get(std::size_t i) const;
+        void set(std::size_t i, std::basic_string_view<Unit> cell);
+        std::size_t memoryUsage() const;
+    private:
+        std::vector<Unit> m_data;
+        std::vector<uint32_t> m_ends;
+        std::unordered_map<uint32_t, std::basic_string<Unit>> m_overrides;
+    };
+
+    struct Column {
+        Kind kind = Kind::Text;
+        BitVector nulls;
+        std::vector<uint8_t> bools;
+        std::vector<int32_t> int32s;
+        std::vector<int64_t> int64s;    // Int64 and Currency units
+        std::vector<double> doubles;    // Double and DateTime
+        std::vector<jet::Decimal> decimals;
+        std::vector<jet::Guid> guids;
+        PackedArena<char16_t> texts;
+        PackedArena<uint8_t> blobs;
+    };
+
+    void pushCell(Column& column, const jet::Value& value, int columnIndex);
+    void storeCell(Column& column, std::size_t row, const jet::Value& value, int columnIndex);
+    void checkCell(int row, int column) const;
+
+    std::vector<Column> m_columns;
+    std::vector<uint64_t> m_tags;
+    BitVector m_removed;
+    int m_rowCount = 0;
+    int m_removedCount = 0;
+};

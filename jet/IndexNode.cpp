@@ -1,0 +1,127 @@
+#include "jet/IndexNode.h"
+
+#include "jet/ByteOrder.h"
+#include "jet/JetError.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace jet {
+
+namespace {
+constexpr size_t kPrevOffset = 0x0C;
+constexpr size_t kNextOffset = 0x10;
+constexpr size_t kTailOffset = 0x14;
+constexpr size_t kPrefixOffset = 0x18;
+constexpr size_t kMaskOffset = 0x1B;
+constexpr size_t kMaskSize = 453;
+
+size_t commonPrefix(const Bytes& a, const Bytes& b)
+{
+    size_t n = std::min(a.size(), b.size());
+    size_t i = 0;
+    while (i < n && a[i] == b[i]) ++i;
+    return i;
+}
+} // namespace
+
+int IndexEntry::compare(const IndexEntry& o) const
+{
+    size_t n = std::min(key.size(), o.key.size());
+    int c = n ? std::memcmp(key.data(), o.key.data(), n) : 0;
+    if (c != 0) return c < 0 ? -1 : 1;
+    if (key.size() != o.key.size()) return key.size() < o.key.size() ? -1 : 1;
+    uint32_t a = (page << 8) | row, b = (o.page << 8) | o.row;
+    return a < b ? -1 : (a > b ? 1 : 0);
+}
+
+IndexNode IndexNode::decode(const uint8_t* p, uint32_t pageNumber, const std::string& where)
+{
+    auto fail = [&](const std::string& what) {
+        return JetError(where + ": index page " + std::to_string(pageNumber) + ": " + what);
+    };
+    IndexNode n;
+    n.pageNumber = pageNumber;
+    if (p[0] != kLeaf && p[0] != kIntermediate) throw fail("not an index page (type " + std::to_string(p[0]) + ")");
+    n.leaf = p[0] == kLeaf;
+    n.owner = le32(p + 4);
+    n.prev = le32(p + kPrevOffset);
+    n.next = le32(p + kNextOffset);
+    n.tail = n.leaf ? 0 : le32(p + kTailOffset);
+    size_t prefix = le16(p + kPrefixOffset);
+    size_t pointerSize = n.leaf ? 4 : 8;
+    size_t start = 0;
+    Bytes first;
+    for (size_t bit = 0; bit < kMaskSize * 8; ++bit) {
+        if (!(p[kMaskOffset + bit / 8] & (1 << (bit % 8)))) continue;
+        size_t end = bit;
+        if (kEntriesOffset + end > 4096) throw fail("an entry runs past the end of the page");
+        const uint8_t* e = p + kEntriesOffset + start;
+        size_t len = end - start;
+        Bytes full;
+        if (n.entries.empty()) {
+            full.assign(e, e + len);
+            if (prefix > len) throw fail("the shared prefix is longer than the first entry");
+        } else {
+            full.reserve(prefix + len);
+            full.assign(first.begin(), first.begin() + long(prefix));
+            full.insert(full.end(), e, e + len);
+        }
+        if (full.size() < pointerSize + 1) throw fail("an entry is too short");
+        IndexEntry entry;
+        size_t keyLen = full.size() - pointerSize;
+        entry.page = be24(&full[keyLen]);
+        entry.row = full[keyLen + 3];
+        if (!n.leaf) entry.child = be32(&full[keyLen + 4]);
+        if (n.entries.empty()) first = full;
+        full.resize(keyLen);
+        entry.key = std::move(full);
+        n.entries.push_back(std::move(entry));
+        start = end;
+    }
+    return n;
+}
+
+size_t IndexNode::encodedSize() const
+{
+    if (entries.empty()) return 0;
+    size_t prefix = commonPrefix(entries.front().key, entries.back().key);
+    size_t pointerSize = leaf ? 4 : 8;
+    size_t total = 0;
+    for (const IndexEntry& e : entries) total += e.key.size() + pointerSize;
+    return total - prefix * (entries.size() - 1);
+}
+
+void IndexNode::encode(uint8_t* p) const
+{
+    std::memset(p, 0, 4096);
+    p[0] = leaf ? kLeaf : kIntermediate;
+    p[1] = 0x01;
+    put32(p + 4, owner);
+    put32(p + kPrevOffset, prev);
+    put32(p + kNextOffset, next);
+    put32(p + kTailOffset, leaf ? 0 : tail);
+    size_t prefix = entries.empty() ? 0 : commonPrefix(entries.front().key, entries.back().key);
+    put16(p + kPrefixOffset, uint16_t(prefix));
+    size_t pos = 0;
+    bool firstEntry = true;
+    for (const IndexEntry& e : entries) {
+        size_t skip = firstEntry ? 0 : prefix;
+        uint8_t* out = p + kEntriesOffset + pos;
+        std::memcpy(out, e.key.data() + skip, e.key.size() - skip);
+        size_t o = e.key.size() - skip;
+        putBe24(out + o, e.page);
+        out[o + 3] = e.row;
+        o += 4;
+        if (!leaf) {
+            putBe32(out + o, e.child);
+            o += 4;
+        }
+        pos += o;
+        p[kMaskOffset + pos / 8] |= uint8_t(1 << (pos % 8));
+        firstEntry = false;
+    }
+    put16(p + 2, uint16_t(4096 - kEntriesOffset - pos));
+}
+
+} // namespace jet
