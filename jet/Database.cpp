@@ -116,4 +116,22 @@ Table& Database::table(const std::string& name)
     return ref;
 }
 
+void Database::beginWrite()
+{
+    pager_->beginWrite();
+}
+
+void Database::commit()
+{
+    pager_->commit();
+}
+
+void Database::rollback()
+{
+    pager_->rollback();
+    reload();
+}
+
+bool Database::inWrite() const { return pager_->inWrite(); }
+
 } // namespace jet

@@ -45,11 +45,22 @@ public:
     Table& table(const std::string& name);
     const CatalogEntry* catalogEntry(const std::string& tableName);
 
+    // Write transactions. beginWrite takes the file's writer lock (LockedError
+    // when another process holds it) and starts a transaction; nothing reaches
+    // the file before commit, which is atomic (see Pager). rollback drops the
+    // transaction's changes. Table definitions read inside a transaction stay
+    // valid after commit; after rollback they are reloaded.
+    void beginWrite();
+    void commit();
+    void rollback();
+    bool inWrite() const;
+
     // Forgets catalog and table definitions (after a write or to see another
     // process's changes).
     void reload();
 
 private:
+    friend class WriteTransaction;
     explicit Database(std::unique_ptr<Pager> pager);
     void loadCatalog();
 
@@ -58,6 +69,27 @@ private:
     bool catalogLoaded_ = false;
     std::vector<CatalogEntry> catalog_;
     std::map<std::string, std::unique_ptr<Table>> tables_; // key: lower-case name
+};
+
+// A write transaction that rolls back unless committed.
+class WriteTransaction {
+public:
+    explicit WriteTransaction(Database& db) : db_(db) { db_.beginWrite(); }
+    ~WriteTransaction()
+    {
+        if (!done_) try { db_.rollback(); } catch (...) {}
+    }
+    WriteTransaction(const WriteTransaction&) = delete;
+    WriteTransaction& operator=(const WriteTransaction&) = delete;
+    void commit()
+    {
+        done_ = true;
+        db_.commit();
+    }
+
+private:
+    Database& db_;
+    bool done_ = false;
 };
 
 } // namespace jet

@@ -58,6 +58,19 @@ public:
     };
     std::optional<RowBytes> rowBytes(RowLocator at);
 
+    // Writes; each needs a write transaction on the database (Database::beginWrite).
+    //
+    // Inserts a row. `values` holds one entry per column of def().columns:
+    // nothing (std::nullopt) lets the table fill it in (the next autonumber,
+    // the column's default value, else null); a Value is stored as given.
+    // Updates the row count, the autonumber and every index.
+    RowLocator insertRow(const std::vector<std::optional<Value>>& values);
+    // Changes the given columns (index into def().columns) of a live row. The
+    // row keeps its locator even when it has to move to another page.
+    void updateRow(RowLocator at, const std::vector<std::pair<size_t, Value>>& changes);
+    // Deletes a live row, its long values and its index entries.
+    void deleteRow(RowLocator at);
+
 private:
     Database& db_;
     TableDef def_;

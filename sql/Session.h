@@ -1,0 +1,73 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "jet/JetError.h"
+#include "jet/Table.h"
+#include "jet/Value.h"
+
+namespace jet {
+class Database;
+}
+
+namespace sql {
+
+// A statement the engine refuses: syntax error, unknown table or column,
+// mismatched types. The message says what and where, as Jet's own would.
+class SqlError : public jet::JetError {
+public:
+    using jet::JetError::JetError;
+};
+
+// One column of a query result, described as the data layer needs it.
+struct ResultColumn {
+    std::string name;              // as the select list yields it
+    jet::ColumnType type = jet::ColumnType::Text;
+    int length = 0;                // Text: characters; Binary: bytes; others: stored size
+    int precision = 0;             // Numeric
+    int scale = 0;                 // Numeric
+    bool autoIncrement = false;
+    bool required = false;         // NOT NULL
+    std::string baseTable;         // table the column comes from
+    std::string baseColumn;        // its name there
+};
+
+// Receives a query's result: the columns once, then the rows in result order.
+// `origin` is the row of the statement's first table (its `from` table) the
+// result row came from, so the data layer can delete or change it later.
+class RowSink {
+public:
+    virtual ~RowSink() = default;
+    virtual void columns(const std::vector<ResultColumn>& columns) = 0;
+    virtual void row(const std::vector<jet::Value>& values, jet::RowLocator origin) = 0;
+};
+
+// Runs statements of the supported subset against one open database.
+class Session {
+public:
+    explicit Session(jet::Database& db);
+    ~Session();
+
+    // Runs a select and streams its result into `sink`. Throws SqlError or
+    // jet::JetError.
+    void query(std::string_view statement, RowSink& sink);
+    // Runs update, delete or insert in one write transaction; returns the
+    // number of rows affected. Throws SqlError or jet::JetError; on error
+    // nothing is changed.
+    int64_t execute(std::string_view statement);
+
+    // Write-backs of the data layer on rows a query returned (one write
+    // transaction each). `table` is ResultColumn::baseTable.
+    void deleteRow(const std::string& table, jet::RowLocator row);
+    void updateRow(const std::string& table, jet::RowLocator row,
+                   const std::vector<std::pair<std::string, jet::Value>>& changes);
+
+private:
+    jet::Database& db_;
+};
+
+} // namespace sql
