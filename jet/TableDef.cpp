@@ -153,7 +153,7 @@ TableDef TableDef::read(Pager& pager, uint32_t firstPage, const std::string& nam
             if (!t.columnByNumber(colNum))
                 throw JetError(where + ": index " + std::to_string(i) + " names column number " +
                                std::to_string(colNum) + ", which the table does not have");
-            ri.columns.push_back(IndexColumn{colNum, r.u8(c + 2) != 2});
+            ri.columns.push_back(IndexColumn{colNum, (r.u8(c + 2) & 0x01) != 0});
         }
         ri.usageMapPointer = r.u32(o + 34);
         ri.rootPage = r.u32(o + 38);

@@ -115,7 +115,7 @@ struct LogicalIndex {
 //        (0x01 compressed unicode), +17 4 unknown, +21 2 fixed offset, +23 2 length
 //     per column: 2-byte byte length and the UTF-16 name
 //     per physical index, 52 bytes: 4 unknown, 10 x (2 column number or
-//        0xFFFF, 1 order: 1 ascending, 2 descending), 4 usage-map row pointer,
+//        0xFFFF, 1 order flags: 0x01 ascending), 4 usage-map row pointer,
 //        4 root page, 4 unknown, 1 flags, 5 unknown
 //     per logical index, 28 bytes: 4 unknown, 4 number, 4 physical index,
 //        1 related table type, 4 related index, 4 related table page,

@@ -2,7 +2,10 @@
 #include "Commands.h"
 #include "JsonOutput.h"
 
+#include "jet/Checker.h"
 #include "jet/Database.h"
+#include "jet/IndexTree.h"
+#include "jet/UsageMap.h"
 #include "jet/RowCodec.h"
 
 #include <iostream>
@@ -102,10 +105,50 @@ int count(const std::vector<std::string>& a)
     return 0;
 }
 
+int check(const std::vector<std::string>& a)
+{
+    expectArgs(a, 1, 1);
+    auto db = jet::Database::open(a[0]);
+    std::vector<std::string> problems = jet::Checker(*db).run();
+    for (const std::string& p : problems) std::cout << p << "\n";
+    return problems.empty() ? 0 : 1;
+}
+
+int indexDump(const std::vector<std::string>& a)
+{
+    expectArgs(a, 3, 3);
+    auto db = jet::Database::open(a[0]);
+    jet::Table& t = db->table(a[1]);
+    size_t n = std::stoul(a[2]);
+    if (n >= t.def().realIndexes.size()) throw UsageError("the table has no index number " + a[2]);
+    jet::IndexTree tree(db->pager(), t.def(), t.def().realIndexes[n], t.where());
+    std::cout << "depth " << tree.depth() << ", pages";
+    jet::UsageMap owned = jet::UsageMap::read(db->pager(), t.def().usedPagesPointer, t.where());
+    jet::UsageMap own = jet::UsageMap::read(db->pager(), t.def().realIndexes[n].usageMapPointer, t.where());
+    for (uint32_t p : tree.pages())
+        std::cout << " " << p << (owned.contains(p) ? "T" : "") << (own.contains(p) ? "I" : "");
+    std::cout << " (index map:";
+    for (uint32_t p : own.pages()) std::cout << " " << p;
+    std::cout << ")";
+    std::cout << "\n";
+    static const char* hex = "0123456789abcdef";
+    for (const jet::IndexEntry& e : tree.entries()) {
+        std::string k;
+        for (uint8_t b : e.key) (k += hex[b >> 4]) += hex[b & 15], k += ' ';
+        std::cout << k << "-> " << e.page << ":" << int(e.row) << "\n";
+    }
+    return 0;
+}
+
 CommandRegistration r1({"tables", "tables [--system] FILE", "list the tables, one per line", tables});
 CommandRegistration r2({"schema", "schema FILE [TABLE]", "columns with types and sizes, indexes with their flags", schema});
 CommandRegistration r3({"json", "json FILE TABLE", "every row as one JSON object per line (as mdb-json prints)", json});
 CommandRegistration r4({"count", "count FILE TABLE", "the row count the table definition holds", count});
+
+CommandRegistration r6({"index", "index FILE TABLE N", "the entries of the table's N-th physical index, in order", indexDump});
+CommandRegistration r5({"check", "check FILE",
+                        "integrity check: indexes against rows, row counts, usage maps; exit 1 with one line per problem",
+                        check});
 
 } // namespace
 } // namespace jetdb

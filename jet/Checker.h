@@ -1,0 +1,31 @@
+#pragma once
+#include <string>
+#include <vector>
+
+namespace jet {
+
+class Database;
+
+// Integrity check of a whole file, the way a reader that trusts the file
+// would be hurt by it:
+//   - every index entry points at a live row whose key matches, in order,
+//     and every live row is in every index that must hold it;
+//   - each table's row count matches its live rows, and each
+//     a unique index holds no key twice;
+//   - the usage map of each table covers every data page it owns and names
+//     no page it does not own.
+// Damage that stops a table from being read at all is reported as one
+// problem for that table; the other tables are still checked.
+class Checker {
+public:
+    explicit Checker(Database& db) : db_(db) {}
+    // One line per problem; empty when the file is clean.
+    std::vector<std::string> run();
+
+private:
+    
+    Database& db_;
+    std::vector<std::string> problems_;
+};
+
+} // namespace jet

@@ -1,0 +1,374 @@
+#include "jet/IndexTree.h"
+
+#include "jet/IndexKey.h"
+#include "jet/JetError.h"
+#include "jet/Pager.h"
+
+#include <algorithm>
+#include <deque>
+#include <unordered_set>
+
+namespace jet {
+
+namespace {
+
+size_t commonPrefix(const Bytes& a, const Bytes& b)
+{
+    size_t n = std::min(a.size(), b.size());
+    size_t i = 0;
+    while (i < n && a[i] == b[i]) ++i;
+    return i;
+}
+
+bool entryLess(const IndexEntry& a, const IndexEntry& b) { return a.compare(b) < 0; }
+
+// Splits sorted entries into page-sized groups, filling each page.
+std::vector<std::vector<IndexEntry>> pack(std::vector<IndexEntry> entries, bool leaf)
+{
+    const size_t pointerSize = leaf ? 4 : 8;
+    std::vector<std::vector<IndexEntry>> groups;
+    std::vector<IndexEntry> current;
+    size_t sum = 0;
+    for (IndexEntry& e : entries) {
+        size_t len = e.key.size() + pointerSize;
+        if (len > IndexNode::kCapacity) throw JetError("an index key of " + std::to_string(e.key.size()) + " bytes is too long");
+        if (!current.empty()) {
+            size_t prefix = commonPrefix(current.front().key, e.key);
+            size_t size = sum + len - prefix * current.size();
+            if (size > IndexNode::kCapacity) {
+                groups.push_back(std::move(current));
+                current.clear();
+                sum = 0;
+            }
+        }
+        sum += len;
+        current.push_back(std::move(e));
+    }
+    if (!current.empty() || groups.empty()) groups.push_back(std::move(current));
+    return groups;
+}
+
+} // namespace
+
+IndexTree::IndexTree(Pager& pager, const TableDef& table, const RealIndex& index, std::string where)
+    : pager_(pager), table_(table), index_(index), where_(std::move(where))
+{
+}
+
+IndexNode IndexTree::load(uint32_t page) const
+{
+    if (page == 0 || page >= pager_.pageCount())
+        throw JetError(where_ + ": the index names page " + std::to_string(page) + ", which does not exist");
+    PageRef ref = pager_.read(page);
+    return IndexNode::decode(ref->data, page, where_);
+}
+
+std::vector<uint32_t> IndexTree::childrenOf(const IndexNode& node)
+{
+    std::vector<uint32_t> out;
+    if (node.leaf) return out;
+    for (const IndexEntry& e : node.entries) out.push_back(e.child);
+    if (node.tail) out.push_back(node.tail);
+    return out;
+}
+
+std::vector<IndexEntry> IndexTree::entries() const
+{
+    std::vector<IndexEntry> out;
+    std::unordered_set<uint32_t> seen;
+    int leafDepth = -1;
+    uint32_t previousLeaf = 0;
+    auto fail = [&](uint32_t page, const std::string& what) {
+        return JetError(where_ + ": index page " + std::to_string(page) + ": " + what);
+    };
+    // Depth-first, children in order; the explicit stack keeps a hostile
+    // file from exhausting the call stack.
+    struct Frame {
+        uint32_t page;
+        int depth;
+        const IndexEntry* bound; // the parent's entry for this child (null for root/tail)
+    };
+    std::deque<IndexNode> parents; // kept alive (and in place) for the bounds
+    std::vector<Frame> stack{{index_.rootPage, 0, nullptr}};
+    while (!stack.empty()) {
+        Frame f = stack.back();
+        stack.pop_back();
+        if (!seen.insert(f.page).second) throw fail(f.page, "the page is reached twice (a cycle or a shared child)");
+        if (f.depth > 32) throw fail(f.page, "the tree is deeper than any index can be");
+        IndexNode node = load(f.page);
+        if (node.owner != table_.firstPage)
+            throw fail(f.page, "the page belongs to another table (definition page " + std::to_string(node.owner) + ")");
+        for (size_t i = 1; i < node.entries.size(); ++i)
+            if (node.entries[i].compare(node.entries[i - 1]) < 0) throw fail(f.page, "its entries are out of order");
+        if (f.bound && !node.entries.empty() && node.entries.back().compare(*f.bound) > 0)
+            throw fail(f.page, "it holds entries beyond its parent's key");
+        if (node.leaf) {
+            if (leafDepth < 0) leafDepth = f.depth;
+            else if (leafDepth != f.depth) throw fail(f.page, "the leaves are not all on one level");
+            if (node.prev != previousLeaf && !(previousLeaf == 0 && node.prev == 0))
+                throw fail(f.page, "its previous-page pointer is " + std::to_string(node.prev) + ", not " +
+                                       std::to_string(previousLeaf));
+            if (!out.empty() && !node.entries.empty() && node.entries.front().compare(out.back()) < 0)
+                throw fail(f.page, "its entries are out of order with the previous page");
+            previousLeaf = f.page;
+            for (IndexEntry& e : node.entries) out.push_back(std::move(e));
+            continue;
+        }
+        if (node.entries.empty() && !node.tail) throw fail(f.page, "an intermediate page without children");
+        parents.push_back(std::move(node));
+        const IndexNode& kept = parents.back();
+        if (kept.tail) stack.push_back({kept.tail, f.depth + 1, f.bound});
+        for (size_t i = kept.entries.size(); i-- > 0;)
+            stack.push_back({kept.entries[i].child, f.depth + 1, &kept.entries[i]});
+    }
+    return out;
+}
+
+std::vector<uint32_t> IndexTree::pages() const
+{
+    std::vector<uint32_t> out;
+    std::unordered_set<uint32_t> seen;
+    std::vector<uint32_t> queue{index_.rootPage};
+    for (size_t i = 0; i < queue.size(); ++i) {
+        uint32_t p = queue[i];
+        if (!seen.insert(p).second) throw JetError(where_ + ": index page " + std::to_string(p) + " is reached twice");
+        out.push_back(p);
+        for (uint32_t c : childrenOf(load(p))) queue.push_back(c);
+    }
+    return out;
+}
+
+int IndexTree::depth() const
+{
+    int d = 1;
+    IndexNode node = load(index_.rootPage);
+    while (!node.leaf) {
+        std::vector<uint32_t> children = childrenOf(node);
+        if (children.empty() || ++d > 32) throw JetError(where_ + ": index page " + std::to_string(node.pageNumber) + " is damaged");
+        node = load(children.front());
+    }
+    return d;
+}
+
+IndexTree::Path IndexTree::descend(const IndexEntry& target) const
+{
+    Path path;
+    uint32_t page = index_.rootPage;
+    for (int level = 0;; ++level) {
+        if (level > 32) throw JetError(where_ + ": index page " + std::to_string(page) + ": the tree is too deep");
+        IndexNode node = load(page);
+        if (node.leaf) {
+            path.nodes.push_back(std::move(node));
+            return path;
+        }
+        size_t slot = 0;
+        while (slot < node.entries.size() && node.entries[slot].compare(target) < 0) ++slot;
+        uint32_t next;
+        if (slot < node.entries.size()) next = node.entries[slot].child;
+        else if (node.tail) next = node.tail;
+        else if (!node.entries.empty()) next = node.entries[--slot].child;
+        else throw JetError(where_ + ": index page " + std::to_string(page) + " has no children");
+        path.slots.push_back(slot);
+        path.nodes.push_back(std::move(node));
+        page = next;
+    }
+}
+
+void IndexTree::store(const IndexNode& node)
+{
+    node.encode(pager_.modify(node.pageNumber));
+}
+
+bool IndexTree::tryInPlace(const IndexEntry& entry, bool add)
+{
+    Path path = descend(entry);
+    IndexNode& leaf = path.nodes.back();
+    auto& es = leaf.entries;
+    auto it = std::lower_bound(es.begin(), es.end(), entry, entryLess);
+    IndexEntry oldLast = es.empty() ? IndexEntry{} : es.back();
+    bool hadEntries = !es.empty();
+    if (add) {
+        es.insert(it, entry);
+        if (!leaf.fits()) return false;
+    } else {
+        if (it == es.end() || it->compare(entry) != 0)
+            throw JetError(where_ + ": the index has no entry for the row at page " + std::to_string(entry.page) +
+                           ", row " + std::to_string(entry.row) + " (index page " + std::to_string(leaf.pageNumber) + ")");
+        es.erase(it);
+        if (es.empty() && path.nodes.size() > 1) return false;
+    }
+    std::vector<IndexNode*> changed{&leaf};
+    bool lastChanged = es.empty() || !hadEntries || es.back().compare(oldLast) != 0;
+    // A changed last entry is the key the levels above hold for this page.
+    for (size_t level = path.slots.size(); lastChanged && level-- > 0;) {
+        IndexNode& parent = path.nodes[level];
+        size_t slot = path.slots[level];
+        const IndexEntry& newLast = path.nodes[level + 1].entries.back();
+        bool isTail = slot >= parent.entries.size();
+        bool isLastChild = isTail || (slot + 1 == parent.entries.size() && parent.tail == 0);
+        if (!isTail) {
+            IndexEntry& pe = parent.entries[slot];
+            pe.key = newLast.key;
+            pe.page = newLast.page;
+            pe.row = newLast.row;
+            if (!parent.fits()) return false;
+            changed.push_back(&parent);
+        }
+        lastChanged = isLastChild;
+    }
+    for (IndexNode* n : changed) store(*n);
+    return true;
+}
+
+IndexTree::Change IndexTree::apply(const std::vector<IndexEntry>& removals, const std::vector<IndexEntry>& additions)
+{
+    constexpr size_t kInPlaceLimit = 64;
+    size_t done = 0;
+    const size_t total = removals.size() + additions.size();
+    if (total <= kInPlaceLimit) {
+        for (; done < total; ++done) {
+            bool add = done >= removals.size();
+            const IndexEntry& e = add ? additions[done - removals.size()] : removals[done];
+            if (!tryInPlace(e, add)) break;
+        }
+        if (done == total) return {};
+    }
+    std::vector<IndexEntry> all = entries();
+    std::vector<IndexEntry> gone(removals.begin() + long(std::min(done, removals.size())), removals.end());
+    std::sort(gone.begin(), gone.end(), entryLess);
+    std::vector<IndexEntry> kept;
+    kept.reserve(all.size());
+    size_t g = 0;
+    for (IndexEntry& e : all) {
+        while (g < gone.size() && gone[g].compare(e) < 0) {
+            throw JetError(where_ + ": the index has no entry for the row at page " + std::to_string(gone[g].page) +
+                           ", row " + std::to_string(gone[g].row));
+        }
+        if (g < gone.size() && gone[g].compare(e) == 0) {
+            ++g;
+            continue;
+        }
+        kept.push_back(std::move(e));
+    }
+    if (g < gone.size())
+        throw JetError(where_ + ": the index has no entry for the row at page " + std::to_string(gone[g].page) +
+                       ", row " + std::to_string(gone[g].row));
+    size_t addFrom = done > removals.size() ? done - removals.size() : 0;
+    std::vector<IndexEntry> added(additions.begin() + long(addFrom), additions.end());
+    std::sort(added.begin(), added.end(), entryLess);
+    std::vector<IndexEntry> merged;
+    merged.reserve(kept.size() + added.size());
+    std::merge(std::make_move_iterator(kept.begin()), std::make_move_iterator(kept.end()),
+               std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()),
+               std::back_inserter(merged), entryLess);
+    return rewrite(merged);
+}
+
+IndexTree::Change IndexTree::rewrite(const std::vector<IndexEntry>& sorted)
+{
+    std::vector<uint32_t> old = pages();
+    // Build the levels bottom-up with provisional node ids, then give the
+    // top node the root page (the definition names it) and the others the
+    // tree's old pages, then new ones.
+    struct Built {
+        IndexNode node;
+        std::vector<size_t> children; // ids of child nodes, aligned with entries (+ tail last)
+    };
+    std::vector<Built> nodes;
+    std::vector<size_t> level;
+    std::vector<std::pair<size_t, size_t>> levels; // [first, last + 1) node ids of each level
+    for (auto& group : pack(sorted, true)) {
+        Built b;
+        b.node.leaf = true;
+        b.node.entries = std::move(group);
+        level.push_back(nodes.size());
+        nodes.push_back(std::move(b));
+    }
+    levels.emplace_back(0, nodes.size());
+    while (level.size() > 1) {
+        std::vector<IndexEntry> up;
+        up.reserve(level.size());
+        for (size_t id : level) {
+            IndexEntry e = nodes[id].node.entries.back();
+            e.child = uint32_t(id); // provisional: the node id
+            up.push_back(std::move(e));
+        }
+        std::vector<size_t> next;
+        auto groups = pack(std::move(up), false);
+        for (size_t gi = 0; gi < groups.size(); ++gi) {
+            Built b;
+            b.node.leaf = false;
+            b.node.entries = std::move(groups[gi]);
+            for (const IndexEntry& e : b.node.entries) b.children.push_back(e.child);
+            next.push_back(nodes.size());
+            nodes.push_back(std::move(b));
+        }
+        levels.emplace_back(next.front(), next.back() + 1);
+        level = std::move(next);
+    }
+    // Page numbers: the top node last built is the root.
+    std::vector<uint32_t> pageOf(nodes.size());
+    Change change;
+    size_t reuse = 0;
+    std::vector<uint32_t> pool;
+    for (uint32_t p : old)
+        if (p != index_.rootPage) pool.push_back(p);
+    std::sort(pool.begin(), pool.end());
+    for (size_t id = 0; id < nodes.size(); ++id) {
+        if (id + 1 == nodes.size()) pageOf[id] = index_.rootPage;
+        else if (reuse < pool.size()) pageOf[id] = pool[reuse++];
+        else {
+            pageOf[id] = pager_.allocate();
+            change.allocated.push_back(pageOf[id]);
+        }
+    }
+    change.released.assign(pool.begin() + long(reuse), pool.end());
+    // Links: previous/next along each level, children, tails.
+    for (size_t id = 0; id < nodes.size(); ++id) {
+        IndexNode& n = nodes[id].node;
+        n.pageNumber = pageOf[id];
+        n.owner = table_.firstPage;
+        for (size_t i = 0; i < n.entries.size(); ++i)
+            if (!n.leaf) n.entries[i].child = pageOf[nodes[id].children[i]];
+    }
+    for (auto [start, end] : levels) {
+        for (size_t id = start; id < end; ++id) {
+            IndexNode& n = nodes[id].node;
+            n.prev = id > start ? pageOf[id - 1] : 0;
+            n.next = id + 1 < end ? pageOf[id + 1] : 0;
+        }
+        // The rightmost intermediate page keeps its last child as the tail.
+        IndexNode& last = nodes[end - 1].node;
+        if (!last.leaf && last.entries.size() >= 2) {
+            last.tail = last.entries.back().child;
+            last.entries.pop_back();
+        }
+    }
+    for (Built& b : nodes) store(b.node);
+    return change;
+}
+
+std::optional<IndexEntry> indexEntryForRow(const TableDef& def, const RealIndex& index, const std::vector<Value>& row,
+                                           uint32_t page, uint8_t slot)
+{
+    std::vector<Value> values;
+    std::vector<IndexKeyColumn> columns;
+    bool allNull = true;
+    for (const IndexColumn& ic : index.columns) {
+        size_t at = def.columnIndex(ic.columnNumber);
+        if (at >= def.columns.size())
+            throw JetError("table '" + def.name + "': an index names column number " + std::to_string(ic.columnNumber) +
+                           ", which the table does not have");
+        values.push_back(at < row.size() ? row[at] : Value{});
+        if (!isNull(values.back())) allNull = false;
+        columns.push_back(IndexKeyColumn{def.columns[at].type, ic.ascending});
+    }
+    if (allNull && index.ignoresNulls()) return std::nullopt;
+    IndexEntry e;
+    e.key = encodeIndexKey(values, columns);
+    e.page = page;
+    e.row = slot;
+    return e;
+}
+
+} // namespace jet

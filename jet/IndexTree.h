@@ -1,0 +1,71 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "jet/IndexNode.h"
+#include "jet/TableDef.h"
+
+namespace jet {
+
+class Pager;
+
+// One physical index as a B-tree of index pages (IndexNode). Intermediate
+// entries carry the last entry of their child; the rightmost page of an
+// intermediate level may hold its last child as the tail pointer instead of
+// an entry. Leaves on one level are chained by previous/next pointers.
+//
+// Reading walks the tree from the root and checks what it meets (page kinds,
+// order, links, cycles), so a damaged index gives a JetError naming the page.
+// Writing either edits one leaf (and the keys above it) in place, or, when a
+// change does not fit, rewrites the whole tree from its sorted entries,
+// reusing the tree's pages and appending new ones.
+class IndexTree {
+public:
+    IndexTree(Pager& pager, const TableDef& table, const RealIndex& index, std::string where);
+
+    // Every entry in index order, checking the tree's structure on the way.
+    std::vector<IndexEntry> entries() const;
+    // The pages of the tree, root first.
+    std::vector<uint32_t> pages() const;
+    // Depth of the tree (1 = the root is a leaf).
+    int depth() const;
+
+    // Removes / adds entries in the current write transaction. Returns the
+    // pages the tree no longer uses (after a rewrite) and reports new pages
+    // through `allocated`. The root page never changes.
+    struct Change {
+        std::vector<uint32_t> allocated;
+        std::vector<uint32_t> released;
+    };
+    Change apply(const std::vector<IndexEntry>& removals, const std::vector<IndexEntry>& additions);
+
+    // Writes `sorted` as the whole content of the tree (used by apply and
+    // when an index is created).
+    Change rewrite(const std::vector<IndexEntry>& sorted);
+
+private:
+    struct Path {
+        std::vector<IndexNode> nodes; // root ... leaf
+        std::vector<size_t> slots;    // in each intermediate node: the entry followed (entries.size() = tail)
+    };
+    IndexNode load(uint32_t page) const;
+    Path descend(const IndexEntry& target) const;
+    bool tryInPlace(const IndexEntry& entry, bool add);
+    void store(const IndexNode& node);
+    static std::vector<uint32_t> childrenOf(const IndexNode& node);
+
+    Pager& pager_;
+    const TableDef& table_;
+    const RealIndex& index_;
+    std::string where_;
+};
+
+// The entry a row has in an index, or nothing when the index leaves the row
+// out (all its columns null in an index that ignores nulls).
+std::optional<IndexEntry> indexEntryForRow(const TableDef& def, const RealIndex& index, const std::vector<Value>& row,
+                                           uint32_t page, uint8_t slot);
+
+} // namespace jet
