@@ -9,9 +9,10 @@
 #include <vector>
 
 // The rows a dataset fetched, held column by column: listings reach a million
-// rows, so a cell costs its raw size (plus a null bit), not a std::variant.
-// Row indexes are stable while the store is filled: a removed row keeps its
-// slot (marked removed), so indexes held elsewhere never shift.
+// rows, so a cell costs its raw size (plus a null bit), not a jet::Value.
+// Row indexes are stable for the life of the store: a removed row keeps its
+// slot (marked removed), so indexes held elsewhere (bookmarks, sort orders)
+// never shift.
 class RecordStore {
 public:
     enum class Kind : uint8_t { Bool, Int32, Int64, Double, Currency, DateTime, Decimal, Guid, Text, Bytes };
@@ -20,6 +21,8 @@ public:
     void reset(std::vector<Kind> kinds);
     void clear() { reset({}); }
     void reserve(int rows);
+    // Gives back spare capacity once the rows are in.
+    void shrinkToFit();
 
     int columnCount() const { return int(m_columns.size()); }
     Kind kind(int column) const { return m_columns.at(std::size_t(column)).kind; }
@@ -28,17 +31,21 @@ public:
     int rowCount() const { return m_rowCount; }
     int liveRowCount() const { return m_rowCount - m_removedCount; }
 
-    // Values must be of the column's kind; integers widen to Double,
-    // Currency and Decimal columns, and a Double to DateTime. Returns the row index.
+    // One value per column, of a type the column's kind takes: integers and
+    // booleans widen to Int64, Double, Currency and Decimal columns, a double
+    // to DateTime. Throws std::invalid_argument for anything else (naming
+    // the column). Returns the row index.
     int appendRow(const std::vector<jet::Value>& values, uint64_t tag);
     jet::Value value(int row, int column) const;
     bool isNull(int row, int column) const;
+    // Same conversions as appendRow.
     void setValue(int row, int column, const jet::Value& value);
     uint64_t tag(int row) const { return m_tags.at(std::size_t(row)); }
     void removeRow(int row);
     bool isRemoved(int row) const { return m_removed.get(std::size_t(row)); }
 
-    // Raw access for sorting; the column must be of the matching kind.
+    // Raw access for sorting; the column must be of the matching kind and the
+    // cell not null.
     std::u16string_view text(int row, int column) const;
     int64_t integer(int row, int column) const;   // Bool, Int32, Int64, Currency units
     double real(int row, int column) const;       // Double, DateTime
@@ -53,6 +60,7 @@ private:
     public:
         void clear() { m_words.clear(); m_size = 0; }
         void reserve(std::size_t bits) { m_words.reserve((bits + 63) / 64); }
+        void shrinkToFit() { m_words.shrink_to_fit(); }
         void push(bool bit);
         bool get(std::size_t i) const { return (m_words[i / 64] >> (i % 64)) & 1u; }
         void set(std::size_t i, bool bit);
@@ -69,14 +77,15 @@ private:
     public:
         void clear();
         void reserve(std::size_t cells) { m_ends.reserve(cells); }
+        void shrinkToFit() { m_data.shrink_to_fit(); m_ends.shrink_to_fit(); }
         void push(std::basic_string_view<Unit> cell);
         std::basic_string_view<Unit> get(std::size_t i) const;
         void set(std::size_t i, std::basic_string_view<Unit> cell);
         std::size_t memoryUsage() const;
     private:
         std::vector<Unit> m_data;
-        std::vector<uint32_t> m_ends;
-        std::unordered_map<uint32_t, std::basic_string<Unit>> m_overrides;
+        std::vector<uint64_t> m_ends;
+        std::unordered_map<std::size_t, std::basic_string<Unit>> m_overrides;
     };
 
     struct Column {

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace jet {
+class Database;
+}
+namespace sql {
+class Session;
+}
+
+class TCustomADODataSet;
+
+// The connection to one Access (Jet 4) database file, described by an ADO
+// connection string such as
+//   Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\app\db\vask.mdb;Persist Security Info=False
+// Every dataset that names the connection runs its statements through it.
+//
+// KeepConnection = false: after a dataset on the connection closes or a
+// statement run through it finishes, the file is closed when no dataset on
+// it is open any more; the next query or statement opens it again. An
+// explicit Open() keeps the file open until then.
+class TADOConnection {
+public:
+    using TLoginEvent = std::function<void(TADOConnection*, QString& userName, QString& password)>;
+    using TNotifyEvent = std::function<void(TADOConnection*)>;
+
+    TADOConnection();
+    ~TADOConnection();  // closes the datasets that use it and detaches them
+    TADOConnection(const TADOConnection&) = delete;
+    TADOConnection& operator=(const TADOConnection&) = delete;
+
+    // Setting the string closes an open connection first. Parsed on Open.
+    const QString& ConnectionString() const { return m_connectionString; }
+    void setConnectionString(const QString& text);
+    // Parts of the connection string (empty when absent).
+    QString Provider() const;
+    QString DataSourcePath() const;
+
+    bool LoginPrompt() const { return m_loginPrompt; }
+    void setLoginPrompt(bool prompt) { m_loginPrompt = prompt; }
+    bool KeepConnection() const { return m_keepConnection; }
+    void setKeepConnection(bool keep);
+
+    // Opens the file. Throws EDatabaseError for an unknown provider, a missing
+    // Data Source, a file that does not exist or that the engine refuses.
+    void Open();
+    // Closes the datasets on the connection, then the file.
+    void Close();
+    bool Connected() const { return m_database != nullptr; }
+    void setConnected(bool connected) { connected ? Open() : Close(); }
+
+    // Runs an update, delete or insert; returns the rows affected.
+    int64_t Execute(const QString& statement);
+
+    int DataSetCount() const { return int(m_dataSets.size()); }
+    TCustomADODataSet* DataSets(int index) const { return m_dataSets.at(std::size_t(index)); }
+    bool InTransaction() const { return false; }  // statements commit one by one
+
+    // LoginPrompt = true calls OnLogin (if set) before opening; a Jet 4 file
+    // without a database password takes any user name and password.
+    TLoginEvent OnLogin;
+    TNotifyEvent BeforeConnect, AfterConnect, BeforeDisconnect, AfterDisconnect;
+
+    // --- for datasets --------------------------------------------------------
+    // The session on the open file, opening it first when needed.
+    sql::Session& session();
+    // A dataset or statement on the connection finished: closes the file when
+    // KeepConnection is false and no dataset on it is open.
+    void releaseIfIdle();
+    void registerDataSet(TCustomADODataSet* dataSet);
+    void unregisterDataSet(TCustomADODataSet* dataSet);
+
+private:
+    void openFile();
+    void closeFile();
+
+    QString m_connectionString;
+    bool m_loginPrompt = true;
+    bool m_keepConnection = true;
+    std::unique_ptr<jet::Database> m_database;
+    std::unique_ptr<sql::Session> m_session;
+    std::vector<TCustomADODataSet*> m_dataSets;
+};

@@ -1,0 +1,174 @@
+#pragma once
+
+#include "ado/EDatabaseError.h"
+#include "ado/RecordStore.h"
+#include "ado/TField.h"
+#include "ado/TFieldDef.h"
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class TDataSource;
+
+enum TDataSetState { dsInactive, dsBrowse, dsEdit };
+
+// A position in a dataset that survives re-sorting (and the deletion of other
+// records) until the dataset closes. A default-constructed bookmark is null.
+struct TBookmark {
+    int record = -1;            // slot in the record store
+    uint64_t generation = 0;    // which opening of the dataset it belongs to
+    bool isNull() const { return record < 0; }
+    bool operator==(const TBookmark&) const = default;
+};
+
+// A dataset with a client-side cursor: opening fetches every row into memory
+// (column-wise, see RecordStore); navigation, field access, sorting and
+// bookmarks then work on the rows held. Subclasses fetch the rows
+// (InternalOpen) and write changes back (InternalPost, InternalDelete).
+//
+// Record positions: the records are kept in an order (fetch order, or the
+// order set by sortRecords); "index" means a 0-based position in that order,
+// RecNo() is index + 1 of the current record.
+//
+// Data sources attached to the dataset are told about changes (see
+// TDataSource); DisableControls/EnableControls hold those notifications back
+// while a caller walks the rows.
+class TDataSet {
+public:
+    using TDataSetNotifyEvent = std::function<void(TDataSet*)>;
+
+    TDataSet();
+    virtual ~TDataSet();
+    TDataSet(const TDataSet&) = delete;
+    TDataSet& operator=(const TDataSet&) = delete;
+
+    // --- opening and closing -------------------------------------------------
+    void Open();
+    void Close();
+    bool Active() const { return m_state != dsInactive; }
+    void setActive(bool active) { active ? Open() : Close(); }
+    TDataSetState State() const { return m_state; }
+
+    // --- fields --------------------------------------------------------------
+    int FieldCount() const { return int(m_fields.size()); }
+    TField* Fields(int index) const;          // throws for an index out of range
+    TField* FindField(const QString& name) const;   // letter case ignored; nullptr when absent
+    TField* FieldByName(const QString& name) const; // throws when absent
+    QStringList FieldNames() const;
+
+    // --- navigation ----------------------------------------------------------
+    int RecordCount() const;                  // 0 when inactive
+    bool IsEmpty() const { return RecordCount() == 0; }
+    int RecNo() const;                        // 1-based; 0 when empty or inactive
+    void setRecNo(int recNo);                 // clamped to the records held
+    bool Eof() const { return m_eof; }
+    bool Bof() const { return m_bof; }
+    void First();
+    void Last();
+    void Next();
+    void Prior();
+    int MoveBy(int distance);                 // returns how far it moved
+
+    // --- editing -------------------------------------------------------------
+    // Edit copies the current record into an edit buffer (dsEdit); Post writes
+    // the fields that were set back to the database and stores them, Cancel
+    // drops them. Moving to another record or sorting posts a pending edit first.
+    void Edit();
+    void Post();
+    void Cancel();
+    bool Modified() const { return m_modified; }
+    // Deletes the current record from the database and from the rows held; the
+    // record after it (or the new last one) becomes current.
+    void Delete();
+    bool CanModify() const;
+
+    // --- bookmarks -----------------------------------------------------------
+    TBookmark GetBookmark() const;            // null when there is no current record
+    void GotoBookmark(const TBookmark& bookmark); // throws when the record is gone
+    void FreeBookmark(TBookmark& bookmark) { bookmark = TBookmark{}; }
+    bool BookmarkValid(const TBookmark& bookmark) const;
+    int CompareBookmarks(const TBookmark& a, const TBookmark& b) const; // by position in current order
+
+    // --- notifications -------------------------------------------------------
+    void DisableControls();
+    void EnableControls();
+    bool ControlsDisabled() const { return m_disableCount > 0; }
+
+    TDataSetNotifyEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose;
+    TDataSetNotifyEvent BeforeScroll, AfterScroll;
+    TDataSetNotifyEvent BeforeEdit, AfterEdit, BeforePost, AfterPost, BeforeCancel, AfterCancel;
+    TDataSetNotifyEvent BeforeDelete, AfterDelete;
+
+    // --- random access for views (no effect on the current record) ----------
+    // index: position in the current order, 0 .. RecordCount()-1. The current
+    // record in dsEdit answers from its edit buffer. Throws for a bad index.
+    jet::Value peekValue(int index, int field) const;
+    bool peekIsNull(int index, int field) const;
+    int currentIndex() const { return m_current; } // RecNo()-1, -1 without records
+
+    // Bytes held for the rows (for measurements).
+    std::size_t memoryUsage() const;
+
+protected:
+    // Fills the dataset: call setFieldDefs once, then appendRecord for each row.
+    virtual void InternalOpen() = 0;
+    virtual void InternalClose() {}
+    // Writes the changed fields (field index, new value) of a record to the database.
+    virtual void InternalPost(uint64_t recordTag, const std::vector<std::pair<int, jet::Value>>& changes) = 0;
+    virtual void InternalDelete(uint64_t recordTag) = 0;
+    // Whether records of this dataset may be edited or deleted at all.
+    virtual bool InternalCanModify() const { return true; }
+
+    void setFieldDefs(const std::vector<TFieldDef>& defs);
+    void appendRecord(const std::vector<jet::Value>& values, uint64_t tag);
+    void reserveRecords(int count) { m_store.reserve(count); }
+
+    // Sort keys: field index and direction. Numbers compare numerically, dates
+    // by time, text without regard to letter case, nulls before all values
+    // (after them when descending); equal keys keep their fetch order. An empty
+    // list restores the fetch order. The current record stays current.
+    struct SortKey {
+        int field = 0;
+        bool descending = false;
+    };
+    void sortRecords(const std::vector<SortKey>& keys);
+
+    void checkActive() const;
+    void checkBrowseMode();                   // posts a pending edit, or cancels an unmodified one
+
+    // Notifications to the attached data sources (held back while controls are disabled).
+    enum class Change { Active, Layout, Data, Record, Scroll, State };
+    void notify(Change change, TField* field = nullptr);
+
+private:
+    friend class TField;
+    friend class TDataSource;
+
+    int storeRow(int index) const;            // index in current order -> store row, checked
+    jet::Value currentValue(int field) const;
+    void setEditValue(int field, const jet::Value& value);
+    void moveTo(int index, bool fireEvents = true);
+    void fire(const TDataSetNotifyEvent& event);
+    void attach(TDataSource* source);
+    void detach(TDataSource* source);
+    void resetRows();
+
+    RecordStore m_store;
+    std::vector<int32_t> m_order;             // store rows in current order
+    std::vector<std::unique_ptr<TField>> m_fields;
+    TDataSetState m_state = dsInactive;
+    int m_current = -1;
+    bool m_eof = true;
+    bool m_bof = true;
+    std::vector<jet::Value> m_editBuffer;
+    std::vector<bool> m_editChanged;
+    bool m_modified = false;
+    uint64_t m_generation = 0;
+    int m_disableCount = 0;
+    bool m_changedWhileDisabled = false;
+    std::vector<TDataSource*> m_sources;
+};
