@@ -36,6 +36,7 @@ void Database::reload()
     catalogLoaded_ = false;
     catalog_.clear();
     tables_.clear();
+    properties_.clear();
 }
 
 void Database::loadCatalog()
@@ -116,6 +117,17 @@ Table& Database::table(const std::string& name)
     return ref;
 }
 
+const PropertyMap& Database::properties(const std::string& tableName)
+{
+    std::string key = utf8Lower(tableName);
+    auto it = properties_.find(key);
+    if (it != properties_.end()) return it->second;
+    const CatalogEntry* e = catalogEntry(tableName);
+    PropertyMap map;
+    if (e) map = PropertyMap::parse(e->properties, "'" + path() + "', table '" + e->name + "'");
+    return properties_[key] = std::move(map);
+}
+
 void Database::beginWrite()
 {
     pager_->beginWrite();
@@ -123,6 +135,12 @@ void Database::beginWrite()
 
 void Database::commit()
 {
+    try {
+        for (auto& [name, table] : tables_) table->flushIndexes();
+    } catch (...) {
+        rollback();
+        throw;
+    }
     pager_->commit();
 }
 

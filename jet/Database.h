@@ -7,6 +7,7 @@
 
 #include "jet/HeaderPage.h"
 #include "jet/Pager.h"
+#include "jet/PropertyMap.h"
 #include "jet/Table.h"
 
 namespace jet {
@@ -44,6 +45,8 @@ public:
     // Case-insensitive; throws JetError "table 'x' not found in 'file'".
     Table& table(const std::string& name);
     const CatalogEntry* catalogEntry(const std::string& tableName);
+    // The table's properties (default values ...); empty when it has none.
+    const PropertyMap& properties(const std::string& tableName);
 
     // Write transactions. beginWrite takes the file's writer lock (LockedError
     // when another process holds it) and starts a transaction; nothing reaches
@@ -69,6 +72,7 @@ private:
     bool catalogLoaded_ = false;
     std::vector<CatalogEntry> catalog_;
     std::map<std::string, std::unique_ptr<Table>> tables_; // key: lower-case name
+    std::map<std::string, PropertyMap> properties_;        // key: lower-case name
 };
 
 // A write transaction that rolls back unless committed.

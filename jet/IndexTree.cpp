@@ -124,6 +124,25 @@ std::vector<IndexEntry> IndexTree::entries() const
     return out;
 }
 
+std::vector<IndexEntry> IndexTree::entriesFrom(const IndexEntry& from, size_t count) const
+{
+    std::vector<IndexEntry> out;
+    Path path = descend(from);
+    IndexNode leaf = std::move(path.nodes.back());
+    auto it = std::lower_bound(leaf.entries.begin(), leaf.entries.end(), from, entryLess);
+    size_t steps = 0;
+    while (out.size() < count) {
+        if (it != leaf.entries.end()) {
+            out.push_back(*it++);
+            continue;
+        }
+        if (!leaf.next || ++steps > pager_.pageCount()) break;
+        leaf = load(leaf.next);
+        it = leaf.entries.begin();
+    }
+    return out;
+}
+
 std::vector<uint32_t> IndexTree::pages() const
 {
     std::vector<uint32_t> out;

@@ -28,6 +28,8 @@ public:
 
     // Every entry in index order, checking the tree's structure on the way.
     std::vector<IndexEntry> entries() const;
+    // Up to `count` entries from the first one not before `from`, in order.
+    std::vector<IndexEntry> entriesFrom(const IndexEntry& from, size_t count) const;
     // The pages of the tree, root first.
     std::vector<uint32_t> pages() const;
     // Depth of the tree (1 = the root is a leaf).

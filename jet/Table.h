@@ -1,11 +1,13 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "jet/IndexNode.h"
 #include "jet/TableDef.h"
 #include "jet/Value.h"
 
@@ -71,9 +73,35 @@ public:
     // Deletes a live row, its long values and its index entries.
     void deleteRow(RowLocator at);
 
+    // Writes the index changes collected by the transaction's row writes
+    // (the database calls it before committing).
+    void flushIndexes();
+    // Forgets index changes of a transaction that was rolled back.
+    void dropPendingWrites();
+
 private:
+    // Puts row bytes on a data page of this table with room (or a new page)
+    // and returns where; `flags` are added to the slot (0x8000 overflow row).
+    RowLocator placeRow(const Bytes& row, uint16_t flags);
+    Bytes encodeRow(const std::vector<Value>& values);
+    void releaseLongValues(const std::vector<Value>& oldValues, const uint8_t* row, size_t size);
+    void checkValues(std::vector<Value>& values) const;
+    void queueIndexChanges(const std::vector<Value>* oldValues, RowLocator oldAt, const std::vector<Value>* newValues,
+                           RowLocator newAt);
+    void writeCounters();
+    uint32_t newDataPage();
+
     Database& db_;
     TableDef def_;
+    // Per physical index: entries to remove and to add at flush, and the
+    // net change per key (for unique checks before the flush).
+    struct PendingIndex {
+        std::vector<IndexEntry> removals, additions;
+        std::map<Bytes, int> keyDelta;
+    };
+    std::vector<PendingIndex> pending_;
+    uint32_t insertPage_ = 0; // data page last written by an insert
+    bool countersDirty_ = false;
 };
 
 } // namespace jet

@@ -1,22 +1,624 @@
+// The write side of Table: row encoding, placing rows on data pages, long
+// values, index maintenance and the counters of the table definition.
 #include "jet/Table.h"
 
+#include "jet/ByteOrder.h"
+#include "jet/DataPage.h"
+#include "jet/Database.h"
+#include "jet/DefaultValue.h"
+#include "jet/IndexTree.h"
 #include "jet/JetError.h"
+#include "jet/LongValue.h"
+#include "jet/Pager.h"
+#include "jet/RowCodec.h"
+#include "jet/TextCodec.h"
+#include "jet/UsageMap.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
 
 namespace jet {
 
-RowLocator Table::insertRow(const std::vector<std::optional<Value>>&)
+namespace {
+
+constexpr size_t kMaxRowSize = 4096 - DataPage::kSlotsOffset - 2; // one row alone on a page
+constexpr size_t kMaxInlineLongValue = 64;
+constexpr size_t kMaxLongValueRow = 4096 - DataPage::kSlotsOffset - 2 - 4; // room for the chain pointer
+constexpr uint32_t kGlobalFreeMap = (1u << 8) | 0;
+
+struct SlotInfo {
+    size_t start, end;
+    uint16_t flags;
+};
+
+SlotInfo slotInfo(const uint8_t* page, unsigned row)
 {
-    throw JetError(where() + ": writing rows is not available yet");
+    uint16_t raw = le16(page + DataPage::kSlotsOffset + row * 2);
+    size_t start = raw & DataPage::kOffsetMask;
+    size_t end = row == 0 ? kPageSize : (le16(page + DataPage::kSlotsOffset + (row - 1) * 2) & DataPage::kOffsetMask);
+    return {start, std::max(start, end), uint16_t(raw & 0xC000)};
 }
 
-void Table::updateRow(RowLocator, const std::vector<std::pair<size_t, Value>>&)
+size_t freeSpace(const uint8_t* page)
 {
-    throw JetError(where() + ": writing rows is not available yet");
+    unsigned count = DataPage::rowCount(page);
+    size_t lowest = count == 0 ? kPageSize : (le16(page + DataPage::kSlotsOffset + (count - 1) * 2) & DataPage::kOffsetMask);
+    size_t slotsEnd = DataPage::kSlotsOffset + count * 2;
+    return lowest > slotsEnd ? lowest - slotsEnd : 0;
 }
 
-void Table::deleteRow(RowLocator)
+void setFreeSpace(uint8_t* page) { put16(page + DataPage::kFreeSpaceOffset, uint16_t(freeSpace(page))); }
+
+// Replaces the bytes of slot `row` with `bytes` (empty for a deleted row),
+// moving the rows stored below it. The caller has checked the room.
+void replaceRowBytes(uint8_t* page, unsigned row, const uint8_t* bytes, size_t size, uint16_t flags)
 {
-    throw JetError(where() + ": writing rows is not available yet");
+    unsigned count = DataPage::rowCount(page);
+    SlotInfo s = slotInfo(page, row);
+    size_t oldSize = s.end - s.start;
+    size_t lowest = le16(page + DataPage::kSlotsOffset + (count - 1) * 2) & DataPage::kOffsetMask;
+    lowest = std::min(lowest, s.start);
+    ptrdiff_t shift = ptrdiff_t(oldSize) - ptrdiff_t(size); // rows below move up by this much
+    if (shift != 0) {
+        std::memmove(page + lowest + shift, page + lowest, s.start - lowest);
+        for (unsigned j = row + 1; j < count; ++j) {
+            uint8_t* slot = page + DataPage::kSlotsOffset + j * 2;
+            uint16_t raw = le16(slot);
+            put16(slot, uint16_t((raw & 0xC000) | ((raw & DataPage::kOffsetMask) + shift)));
+        }
+        if (shift > 0) std::memset(page + lowest, 0, size_t(shift));
+    }
+    size_t newStart = s.end - size;
+    if (size) std::memcpy(page + newStart, bytes, size);
+    put16(page + DataPage::kSlotsOffset + row * 2, uint16_t(flags | newStart));
+    setFreeSpace(page);
+}
+
+// Appends a row to a data page with room; returns its slot.
+unsigned appendRowBytes(uint8_t* page, const uint8_t* bytes, size_t size, uint16_t flags)
+{
+    unsigned count = DataPage::rowCount(page);
+    size_t lowest = count == 0 ? kPageSize : (le16(page + DataPage::kSlotsOffset + (count - 1) * 2) & DataPage::kOffsetMask);
+    size_t start = lowest - size;
+    std::memcpy(page + start, bytes, size);
+    put16(page + DataPage::kSlotsOffset + count * 2, uint16_t(flags | start));
+    put16(page + DataPage::kRowCountOffset, uint16_t(count + 1));
+    setFreeSpace(page);
+    return count;
+}
+
+void initDataPage(uint8_t* page, uint32_t owner)
+{
+    std::memset(page, 0, kPageSize);
+    page[0] = DataPage::kType;
+    page[1] = 0x01;
+    put32(page + DataPage::kOwnerOffset, owner);
+    setFreeSpace(page);
+}
+
+std::string describe(const Value& v)
+{
+    switch (v.index()) {
+    case 0: return "null";
+    case 1: return "a Yes/No value";
+    case 2: return "the number " + std::to_string(std::get<int64_t>(v));
+    case 3: return "a number";
+    case 6: return "a text";
+    default: return "a value of another type";
+    }
+}
+
+} // namespace
+
+uint32_t Table::newDataPage()
+{
+    Pager& pager = db_.pager();
+    uint32_t p = pager.allocate();
+    initDataPage(pager.modify(p), def_.firstPage);
+    UsageMap::read(pager, def_.usedPagesPointer, where()).add(pager, p);
+    if (def_.freePagesPointer) UsageMap::read(pager, def_.freePagesPointer, where()).add(pager, p);
+    return p;
+}
+
+RowLocator Table::placeRow(const Bytes& row, uint16_t flags)
+{
+    Pager& pager = db_.pager();
+    size_t need = row.size() + 2;
+    auto hasRoom = [&](uint32_t p) {
+        if (p == 0 || p >= pager.pageCount()) return false;
+        PageRef page = pager.read(p);
+        if (page->data[0] != DataPage::kType || le32(page->data + DataPage::kOwnerOffset) != def_.firstPage) return false;
+        return DataPage::rowCount(page->data) < DataPage::kMaxRows && freeSpace(page->data) >= need;
+    };
+    if (!hasRoom(insertPage_)) {
+        insertPage_ = 0;
+        std::vector<uint32_t> pages = dataPages();
+        // The last page is the one that usually has room; older pages keep
+        // the space of deleted rows for updates in place.
+        if (!pages.empty() && hasRoom(pages.back())) insertPage_ = pages.back();
+        else insertPage_ = newDataPage();
+    }
+    unsigned slot = appendRowBytes(pager.modify(insertPage_), row.data(), row.size(), flags);
+    return RowLocator{insertPage_, uint8_t(slot)};
+}
+
+Bytes Table::encodeRow(const std::vector<Value>& values)
+{
+    Pager& pager = db_.pager();
+    uint16_t columnCount = 0;
+    size_t fixedSize = 0;
+    unsigned varSlots = 0;
+    for (const ColumnDef& c : def_.columns) {
+        columnCount = std::max<uint16_t>(columnCount, uint16_t(c.number + 1));
+        if (c.isFixed()) fixedSize = std::max(fixedSize, size_t(c.fixedOffset) + RowCodec::fixedSize(c));
+        else varSlots = std::max(varSlots, unsigned(c.varIndex) + 1);
+    }
+    columnCount = std::max(columnCount, def_.maxColumns);
+    Bytes row(2 + fixedSize, 0);
+    put16(row.data(), columnCount);
+    std::vector<uint8_t> mask((columnCount + 7) / 8, 0);
+    std::vector<std::pair<size_t, size_t>> var(varSlots, {0, 0}); // (start, end) in row
+    auto setPresent = [&](const ColumnDef& c) { mask[c.number / 8] |= uint8_t(1 << (c.number % 8)); };
+    // Variable columns go in slot order.
+    std::vector<size_t> varOrder;
+    for (size_t i = 0; i < def_.columns.size(); ++i) {
+        const ColumnDef& c = def_.columns[i];
+        const Value& v = values[i];
+        if (c.type == ColumnType::Boolean) {
+            if (auto b = std::get_if<bool>(&v); b && *b) setPresent(c);
+            continue;
+        }
+        if (isNull(v)) continue;
+        if (!c.isFixed()) {
+            varOrder.push_back(i);
+            continue;
+        }
+        setPresent(c);
+        uint8_t* p = row.data() + 2 + c.fixedOffset;
+        switch (c.type) {
+        case ColumnType::Byte: p[0] = uint8_t(std::get<int64_t>(v)); break;
+        case ColumnType::Integer: put16(p, uint16_t(int16_t(std::get<int64_t>(v)))); break;
+        case ColumnType::Long: put32(p, uint32_t(int32_t(std::get<int64_t>(v)))); break;
+        case ColumnType::Currency: put64(p, uint64_t(std::get<Currency>(v).units)); break;
+        case ColumnType::Single: putFloat(p, float(std::get<double>(v))); break;
+        case ColumnType::Double: putDouble(p, std::get<double>(v)); break;
+        case ColumnType::DateTime: putDouble(p, std::get<DateTime>(v).days); break;
+        case ColumnType::Guid: std::memcpy(p, std::get<Guid>(v).bytes.data(), 16); break;
+        case ColumnType::Numeric: {
+            const Decimal& d = std::get<Decimal>(v);
+            p[0] = d.negative ? 0x80 : 0x00;
+            put32(p + 1, uint32_t(d.high >> 32));
+            put32(p + 5, uint32_t(d.high));
+            put32(p + 9, uint32_t(d.low >> 32));
+            put32(p + 13, uint32_t(d.low));
+            break;
+        }
+        case ColumnType::Text: {
+            Bytes t = encodeText(std::get<std::u16string>(v), false);
+            std::memcpy(p, t.data(), std::min<size_t>(t.size(), c.length));
+            break;
+        }
+        default: {
+            const Bytes& b = std::get<Bytes>(v);
+            std::memcpy(p, b.data(), std::min<size_t>(b.size(), c.length));
+        }
+        }
+    }
+    std::sort(varOrder.begin(), varOrder.end(),
+              [&](size_t a, size_t b) { return def_.columns[a].varIndex < def_.columns[b].varIndex; });
+    for (size_t i : varOrder) {
+        const ColumnDef& c = def_.columns[i];
+        const Value& v = values[i];
+        Bytes data;
+        switch (c.type) {
+        case ColumnType::Text: data = encodeText(std::get<std::u16string>(v), c.isCompressedUnicode()); break;
+        case ColumnType::Binary: data = std::get<Bytes>(v); break;
+        case ColumnType::Memo:
+        case ColumnType::OLE: {
+            Bytes raw = c.type == ColumnType::Memo ? encodeText(std::get<std::u16string>(v), c.isCompressedUnicode())
+                                                  : std::get<Bytes>(v);
+            data.assign(LongValue::kReferenceSize, 0);
+            if (raw.size() >= 0x3FFFFFFF) throw JetError(where() + ": a value of column '" + c.utf8Name + "' is too long");
+            if (raw.size() <= kMaxInlineLongValue) {
+                put32(data.data(), uint32_t(raw.size()) | (uint32_t(LongValue::kInline) << 24));
+                data.insert(data.end(), raw.begin(), raw.end());
+            } else {
+                // LVAL rows, written back to front so each knows the next.
+                uint32_t next = 0;
+                size_t parts = (raw.size() + kMaxLongValueRow - 1) / kMaxLongValueRow;
+                bool single = parts == 1;
+                for (size_t k = parts; k-- > 0;) {
+                    size_t from = k * kMaxLongValueRow;
+                    size_t n = std::min(kMaxLongValueRow, raw.size() - from);
+                    Bytes lv;
+                    if (!single) {
+                        lv.resize(4);
+                        put32(lv.data(), next);
+                    }
+                    lv.insert(lv.end(), raw.begin() + long(from), raw.begin() + long(from + n));
+                    uint32_t p = pager.allocate();
+                    uint8_t* page = pager.modify(p);
+                    initDataPage(page, DataPage::kLongValueOwner);
+                    unsigned slot = appendRowBytes(page, lv.data(), lv.size(), 0);
+                    next = DataPage::makeRowPointer(p, slot);
+                }
+                put32(data.data(), uint32_t(raw.size()) |
+                                       (uint32_t(single ? LongValue::kSingleRow : LongValue::kChained) << 24));
+                put32(data.data() + 4, next);
+            }
+            break;
+        }
+        default: throw JetError(where() + ": column '" + c.utf8Name + "' has a type that cannot be written");
+        }
+        setPresent(c);
+        size_t start = row.size();
+        row.insert(row.end(), data.begin(), data.end());
+        var[c.varIndex] = {start, row.size()};
+    }
+    if (varSlots > 0 || def_.variableColumns > 0) {
+        // Null columns take no bytes: their slot starts where the next data starts.
+        size_t eod = row.size();
+        std::vector<uint16_t> offsets(varSlots);
+        size_t nextStart = eod;
+        for (unsigned k = varSlots; k-- > 0;) {
+            if (var[k].second) nextStart = var[k].first;
+            offsets[k] = uint16_t(nextStart);
+        }
+        Bytes tail;
+        tail.resize(2);
+        put16(tail.data(), uint16_t(eod));
+        for (unsigned k = varSlots; k-- > 0;) {
+            uint8_t b[2];
+            put16(b, offsets[k]);
+            tail.insert(tail.end(), b, b + 2);
+        }
+        uint8_t cnt[2];
+        put16(cnt, uint16_t(varSlots));
+        tail.insert(tail.end(), cnt, cnt + 2);
+        row.insert(row.end(), tail.begin(), tail.end());
+    }
+    row.insert(row.end(), mask.begin(), mask.end());
+    if (row.size() > kMaxRowSize)
+        throw JetError(where() + ": the row takes " + std::to_string(row.size()) + " bytes, more than a page holds (" +
+                       std::to_string(kMaxRowSize) + ")");
+    return row;
+}
+
+void Table::checkValues(std::vector<Value>& values) const
+{
+    for (size_t i = 0; i < def_.columns.size(); ++i) {
+        const ColumnDef& c = def_.columns[i];
+        Value& v = values[i];
+        auto wrong = [&]() {
+            return JetError(where() + ": column '" + c.utf8Name + "' (" + columnTypeName(c.type) + ") cannot hold " +
+                            describe(v));
+        };
+        if (isNull(v)) {
+            if (c.type == ColumnType::Boolean) v = false;
+            else if (!(c.flags & kColumnNullable) && !c.isAutoNumber())
+                throw JetError(where() + ": column '" + c.utf8Name + "' requires a value");
+            continue;
+        }
+        switch (c.type) {
+        case ColumnType::Boolean:
+            if (auto n = std::get_if<int64_t>(&v)) v = *n != 0;
+            else if (!std::holds_alternative<bool>(v)) throw wrong();
+            break;
+        case ColumnType::Byte:
+        case ColumnType::Integer:
+        case ColumnType::Long: {
+            if (auto d = std::get_if<double>(&v)) {
+                if (!std::isfinite(*d) || std::nearbyint(*d) != *d) throw wrong();
+                v = int64_t(*d);
+            }
+            if (auto b = std::get_if<bool>(&v)) v = int64_t(*b ? -1 : 0);
+            auto n = std::get_if<int64_t>(&v);
+            if (!n) throw wrong();
+            int64_t lo = c.type == ColumnType::Byte ? 0 : c.type == ColumnType::Integer ? -32768 : INT32_MIN;
+            int64_t hi = c.type == ColumnType::Byte ? 255 : c.type == ColumnType::Integer ? 32767 : INT32_MAX;
+            if (*n < lo || *n > hi)
+                throw JetError(where() + ": " + std::to_string(*n) + " is out of range for column '" + c.utf8Name + "' (" +
+                               columnTypeName(c.type) + ")");
+            break;
+        }
+        case ColumnType::Single:
+        case ColumnType::Double:
+            if (auto n = std::get_if<int64_t>(&v)) v = double(*n);
+            else if (!std::holds_alternative<double>(v)) throw wrong();
+            break;
+        case ColumnType::Currency:
+            if (auto n = std::get_if<int64_t>(&v)) v = Currency{*n * 10000};
+            else if (auto d = std::get_if<double>(&v)) v = Currency{int64_t(std::llround(*d * 10000))};
+            else if (!std::holds_alternative<Currency>(v)) throw wrong();
+            break;
+        case ColumnType::DateTime:
+            if (auto d = std::get_if<double>(&v)) v = DateTime{*d};
+            else if (!std::holds_alternative<DateTime>(v)) throw wrong();
+            break;
+        case ColumnType::Text:
+        case ColumnType::Memo: {
+            auto s = std::get_if<std::u16string>(&v);
+            if (!s) throw wrong();
+            if (c.type == ColumnType::Text && s->size() * 2 > c.length)
+                throw JetError(where() + ": the text for column '" + c.utf8Name + "' has " + std::to_string(s->size()) +
+                               " characters, more than the column's " + std::to_string(c.length / 2));
+            break;
+        }
+        case ColumnType::Binary:
+        case ColumnType::OLE: {
+            auto b = std::get_if<Bytes>(&v);
+            if (!b) throw wrong();
+            if (c.type == ColumnType::Binary && b->size() > c.length)
+                throw JetError(where() + ": the value for column '" + c.utf8Name + "' is longer than the column");
+            break;
+        }
+        case ColumnType::Guid:
+            if (!std::holds_alternative<Guid>(v)) throw wrong();
+            break;
+        case ColumnType::Numeric: {
+            Decimal d;
+            if (auto n = std::get_if<int64_t>(&v)) {
+                d.negative = *n < 0;
+                d.low = d.negative ? uint64_t(0) - uint64_t(*n) : uint64_t(*n);
+                for (int k = 0; k < c.scale; ++k) {
+                    unsigned __int128 x = ((unsigned __int128)d.high << 64 | d.low) * 10;
+                    d.high = uint64_t(x >> 64);
+                    d.low = uint64_t(x);
+                }
+            } else if (auto p = std::get_if<Decimal>(&v)) {
+                d = *p;
+                while (d.scale < c.scale) {
+                    unsigned __int128 x = ((unsigned __int128)d.high << 64 | d.low) * 10;
+                    d.high = uint64_t(x >> 64);
+                    d.low = uint64_t(x);
+                    ++d.scale;
+                }
+                while (d.scale > c.scale) {
+                    unsigned __int128 x = ((unsigned __int128)d.high << 64 | d.low);
+                    if (x % 10) throw JetError(where() + ": column '" + c.utf8Name + "' holds only " + std::to_string(c.scale) + " decimal places");
+                    x /= 10;
+                    d.high = uint64_t(x >> 64);
+                    d.low = uint64_t(x);
+                    --d.scale;
+                }
+            } else {
+                throw wrong();
+            }
+            d.scale = c.scale;
+            d.precision = c.precision;
+            unsigned __int128 mag = (unsigned __int128)d.high << 64 | d.low;
+            unsigned __int128 limit = 1;
+            for (int k = 0; k < c.precision; ++k) limit *= 10;
+            if (mag >= limit)
+                throw JetError(where() + ": the value is too large for column '" + c.utf8Name + "' (precision " +
+                               std::to_string(c.precision) + ")");
+            if (mag == 0) d.negative = false;
+            v = d;
+            break;
+        }
+        }
+    }
+}
+
+void Table::queueIndexChanges(const std::vector<Value>* oldValues, RowLocator oldAt, const std::vector<Value>* newValues,
+                              RowLocator newAt)
+{
+    pending_.resize(def_.realIndexes.size());
+    for (size_t i = 0; i < def_.realIndexes.size(); ++i) {
+        const RealIndex& index = def_.realIndexes[i];
+        std::optional<IndexEntry> before, after;
+        if (oldValues) before = indexEntryForRow(def_, index, *oldValues, oldAt.page, oldAt.row);
+        if (newValues) after = indexEntryForRow(def_, index, *newValues, newAt.page, newAt.row);
+        if (before && after && before->compare(*after) == 0) continue;
+        PendingIndex& p = pending_[i];
+        if (after && index.isUnique()) {
+            bool allNull = true;
+            for (const IndexColumn& ic : index.columns)
+                if (!isNull((*newValues)[def_.columnIndex(ic.columnNumber)])) allNull = false;
+            if (!allNull) {
+                int present = p.keyDelta[after->key];
+                if (!before || before->key != after->key) {
+                    // Look in the tree only when the transaction has not settled the key yet.
+                    IndexTree tree(db_.pager(), def_, index, where());
+                    IndexEntry probe = *after;
+                    probe.page = 0;
+                    probe.row = 0;
+                    bool inTree = false;
+                    if (present <= 0) {
+                        for (const IndexEntry& e : tree.entriesFrom(probe, 1))
+                            if (e.key == after->key) inTree = true;
+                    }
+                    if (present + (inTree ? 1 : 0) > 0) {
+                        std::string name = std::to_string(index.number);
+                        for (const LogicalIndex& li : def_.indexes)
+                            if (li.realIndex == index.number) name = li.utf8Name;
+                        throw JetError(where() + ": the change would create a duplicate value in index '" + name +
+                                       "', which allows each value once");
+                    }
+                }
+            }
+        }
+        if (before) {
+            p.removals.push_back(*before);
+            --p.keyDelta[before->key];
+        }
+        if (after) {
+            p.additions.push_back(*after);
+            ++p.keyDelta[after->key];
+        }
+    }
+}
+
+void Table::writeCounters()
+{
+    Pager& pager = db_.pager();
+    auto put = [&](size_t offset, uint32_t value) {
+        auto [page, at] = def_.locate(offset);
+        put32(pager.modify(page) + at, value);
+    };
+    put(kTdefRowCountOffset, def_.rowCount);
+    put(kTdefAutoNumberOffset, def_.autoNumber);
+    for (const RealIndex& index : def_.realIndexes) put(index.countOffset, index.uniqueEntryCount);
+}
+
+RowLocator Table::insertRow(const std::vector<std::optional<Value>>& given)
+{
+    if (!db_.inWrite()) throw JetError(where() + ": rows can only be inserted inside a write");
+    if (given.size() != def_.columns.size())
+        throw JetError(where() + ": an insert gives " + std::to_string(given.size()) + " values for " +
+                       std::to_string(def_.columns.size()) + " columns");
+    std::vector<Value> values(def_.columns.size());
+    const PropertyMap& props = db_.properties(def_.name);
+    for (size_t i = 0; i < def_.columns.size(); ++i) {
+        const ColumnDef& c = def_.columns[i];
+        if (given[i]) {
+            values[i] = *given[i];
+            if (c.flags & kColumnAutoLong) {
+                if (auto n = std::get_if<int64_t>(&values[i]); n && *n > int64_t(def_.autoNumber))
+                    def_.autoNumber = uint32_t(*n);
+            }
+            continue;
+        }
+        if (c.flags & kColumnAutoLong) {
+            if (def_.autoNumber >= uint32_t(INT32_MAX)) throw JetError(where() + ": the autonumber has run out");
+            values[i] = int64_t(++def_.autoNumber);
+        } else if (const Property* d = props.find(c.utf8Name, "DefaultValue")) {
+            values[i] = evaluateDefault(d->text(), c, where());
+        }
+    }
+    checkValues(values);
+    Bytes row = encodeRow(values);
+    RowLocator at = placeRow(row, 0);
+    queueIndexChanges(nullptr, {}, &values, at);
+    ++def_.rowCount;
+    writeCounters();
+    return at;
+}
+
+void Table::releaseLongValues(const std::vector<Value>&, const uint8_t* row, size_t size)
+{
+    // LVAL rows of memo/OLE columns become deleted rows on their pages.
+    Pager& pager = db_.pager();
+    const std::string w = where();
+    for (const ColumnDef& c : def_.columns) {
+        if (!isLongValueType(c.type)) continue;
+        RowCodec::Span span;
+        if (!RowCodec::columnBytes(def_, c, row, size, RowPlace{&w, 0, -1}, span)) continue;
+        if (span.size < LongValue::kReferenceSize) continue;
+        for (uint32_t ptr : LongValue::rowPointers(pager, span.data, span.size, w)) {
+            uint32_t p = DataPage::pointerPage(ptr);
+            unsigned r = DataPage::pointerRow(ptr);
+            uint8_t* page = pager.modify(p);
+            if (r < DataPage::rowCount(page)) replaceRowBytes(page, r, nullptr, 0, DataPage::kDeletedFlags);
+        }
+    }
+}
+
+void Table::deleteRow(RowLocator at)
+{
+    if (!db_.inWrite()) throw JetError(where() + ": rows can only be deleted inside a write");
+    auto old = read(at);
+    if (!old) throw JetError(where() + ": there is no row at page " + std::to_string(at.page) + ", row " + std::to_string(at.row));
+    Pager& pager = db_.pager();
+    auto rb = rowBytes(at);
+    Bytes oldRow(rb->data, rb->data + rb->size);
+    uint32_t overflowPage = rb->pageNumber;
+    int overflowRow = -1;
+    if (overflowPage != at.page) {
+        PageRef page = pager.read(at.page);
+        SlotInfo s = slotInfo(page->data, at.row);
+        uint32_t target = le32(page->data + s.start);
+        overflowRow = int(DataPage::pointerRow(target));
+    }
+    releaseLongValues(*old, oldRow.data(), oldRow.size());
+    if (overflowRow >= 0) replaceRowBytes(pager.modify(overflowPage), unsigned(overflowRow), nullptr, 0, DataPage::kDeletedFlags);
+    replaceRowBytes(pager.modify(at.page), at.row, nullptr, 0, DataPage::kDeletedFlags);
+    queueIndexChanges(&*old, at, nullptr, {});
+    if (def_.rowCount > 0) --def_.rowCount;
+    writeCounters();
+}
+
+void Table::updateRow(RowLocator at, const std::vector<std::pair<size_t, Value>>& changes)
+{
+    if (!db_.inWrite()) throw JetError(where() + ": rows can only be changed inside a write");
+    auto old = read(at);
+    if (!old) throw JetError(where() + ": there is no row at page " + std::to_string(at.page) + ", row " + std::to_string(at.row));
+    std::vector<Value> values = *old;
+    for (const auto& [col, v] : changes) {
+        if (col >= values.size()) throw JetError(where() + ": an update names column " + std::to_string(col) + ", which does not exist");
+        values[col] = v;
+    }
+    checkValues(values);
+    Pager& pager = db_.pager();
+    auto rb = rowBytes(at);
+    Bytes oldRow(rb->data, rb->data + rb->size);
+    // Long values are written anew; the old ones are released.
+    Bytes row = encodeRow(values);
+    releaseLongValues(*old, oldRow.data(), oldRow.size());
+
+    PageRef home = pager.read(at.page);
+    SlotInfo hs = slotInfo(home->data, at.row);
+    if (hs.flags == DataPage::kOverflowPointerFlag) {
+        // Drop the old overflow row; the row goes back home if it fits there.
+        uint32_t target = le32(home->data + hs.start);
+        replaceRowBytes(pager.modify(DataPage::pointerPage(target)), DataPage::pointerRow(target), nullptr, 0,
+                        DataPage::kDeletedFlags);
+        home = pager.read(at.page);
+        hs = slotInfo(home->data, at.row);
+    }
+    size_t room = freeSpace(home->data) + (hs.end - hs.start);
+    if (row.size() <= room) {
+        replaceRowBytes(pager.modify(at.page), at.row, row.data(), row.size(), 0);
+    } else {
+        // Too big for its page: the row moves, the slot keeps a pointer to it.
+        RowLocator moved = placeRow(row, DataPage::kOverflowRowFlag);
+        uint8_t pointer[4];
+        put32(pointer, DataPage::makeRowPointer(moved.page, moved.row));
+        if (room < 4) throw JetError(where() + ": page " + std::to_string(at.page) + " has no room for a row pointer");
+        replaceRowBytes(pager.modify(at.page), at.row, pointer, 4, DataPage::kOverflowPointerFlag);
+    }
+    queueIndexChanges(&*old, at, &values, at);
+    writeCounters();
+}
+
+void Table::flushIndexes()
+{
+    if (pending_.empty()) return;
+    Pager& pager = db_.pager();
+    for (size_t i = 0; i < pending_.size() && i < def_.realIndexes.size(); ++i) {
+        PendingIndex& p = pending_[i];
+        if (p.removals.empty() && p.additions.empty()) continue;
+        RealIndex& index = def_.realIndexes[i];
+        IndexTree tree(pager, def_, index, where());
+        IndexTree::Change change = tree.apply(p.removals, p.additions);
+        if (!change.allocated.empty() || !change.released.empty()) {
+            UsageMap own = UsageMap::read(pager, index.usageMapPointer, where());
+            for (uint32_t page : change.allocated) own.add(pager, page);
+            for (uint32_t page : change.released) own.remove(pager, page);
+            if (!change.released.empty()) {
+                UsageMap freeMap = UsageMap::read(pager, kGlobalFreeMap, "'" + db_.path() + "'");
+                for (uint32_t page : change.released) freeMap.add(pager, page);
+            }
+        }
+        // The unique-entry count: distinct keys, as Access keeps it.
+        uint32_t distinct = 0;
+        const Bytes* last = nullptr;
+        std::vector<IndexEntry> all = tree.entries();
+        for (const IndexEntry& e : all) {
+            if (!last || *last != e.key) ++distinct;
+            last = &e.key;
+        }
+        index.uniqueEntryCount = distinct;
+    }
+    pending_.clear();
+    writeCounters();
+}
+
+void Table::dropPendingWrites()
+{
+    pending_.clear();
+    insertPage_ = 0;
 }
 
 } // namespace jet

@@ -140,12 +140,28 @@ int indexDump(const std::vector<std::string>& a)
     return 0;
 }
 
+int propsDump(const std::vector<std::string>& a)
+{
+    expectArgs(a, 2, 2);
+    auto db = jet::Database::open(a[0]);
+    const jet::CatalogEntry* e = db->catalogEntry(a[1]);
+    if (!e) throw UsageError("no table " + a[1]);
+    static const char* hex = "0123456789abcdef";
+    for (size_t i = 0; i < e->properties.size(); ++i) {
+        uint8_t b = e->properties[i];
+        std::cout << hex[b >> 4] << hex[b & 15] << ((i % 32 == 31) ? '\n' : ' ');
+    }
+    std::cout << "\n";
+    return 0;
+}
+
 CommandRegistration r1({"tables", "tables [--system] FILE", "list the tables, one per line", tables});
 CommandRegistration r2({"schema", "schema FILE [TABLE]", "columns with types and sizes, indexes with their flags", schema});
 CommandRegistration r3({"json", "json FILE TABLE", "every row as one JSON object per line (as mdb-json prints)", json});
 CommandRegistration r4({"count", "count FILE TABLE", "the row count the table definition holds", count});
 
 CommandRegistration r6({"index", "index FILE TABLE N", "the entries of the table's N-th physical index, in order", indexDump});
+CommandRegistration r7({"props", "props FILE TABLE", "the table's property blob in hex", propsDump});
 CommandRegistration r5({"check", "check FILE",
                         "integrity check: indexes against rows, row counts, usage maps; exit 1 with one line per problem",
                         check});

@@ -1,0 +1,183 @@
+#include "jet/PropertyMap.h"
+
+#include "jet/ByteOrder.h"
+#include "jet/JetError.h"
+#include "jet/TableDef.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace jet {
+
+namespace {
+constexpr char kMagic[4] = {'M', 'R', '2', '\0'};
+constexpr uint16_t kNamesBlock = 0x80;
+constexpr uint16_t kObjectBlock = 0x00;
+constexpr uint16_t kColumnBlock = 0x01;
+
+std::u16string utf16At(const uint8_t* p, size_t bytes)
+{
+    std::u16string s(bytes / 2, u'\0');
+    for (size_t i = 0; i < s.size(); ++i) s[i] = char16_t(le16(p + 2 * i));
+    return s;
+}
+
+void appendUtf16(Bytes& out, const std::u16string& s)
+{
+    for (char16_t c : s) {
+        out.push_back(uint8_t(c));
+        out.push_back(uint8_t(c >> 8));
+    }
+}
+
+void append16(Bytes& out, uint16_t v)
+{
+    out.push_back(uint8_t(v));
+    out.push_back(uint8_t(v >> 8));
+}
+
+void append32(Bytes& out, uint32_t v)
+{
+    append16(out, uint16_t(v));
+    append16(out, uint16_t(v >> 16));
+}
+} // namespace
+
+std::u16string Property::text() const { return utf16At(value.data(), value.size()); }
+
+PropertyMap PropertyMap::parse(const Bytes& blob, const std::string& where)
+{
+    PropertyMap map;
+    if (blob.empty()) return map;
+    auto fail = [&](const std::string& what) { return JetError(where + ": its properties are damaged (" + what + ")"); };
+    if (blob.size() < 4 || std::memcmp(blob.data(), kMagic, 4) != 0) throw fail("unknown format");
+    std::vector<std::u16string> names;
+    size_t pos = 4;
+    while (pos + 6 <= blob.size()) {
+        uint32_t len = le32(&blob[pos]);
+        uint16_t kind = le16(&blob[pos + 4]);
+        if (len < 6 || pos + len > blob.size()) throw fail("a block runs past the end");
+        const size_t end = pos + len;
+        size_t p = pos + 6;
+        if (kind == kNamesBlock) {
+            while (p + 2 <= end) {
+                size_t n = le16(&blob[p]);
+                if (p + 2 + n > end) throw fail("a name runs past its block");
+                names.push_back(utf16At(&blob[p + 2], n));
+                p += 2 + n;
+            }
+        } else if (kind == kObjectBlock || kind == kColumnBlock) {
+            if (p + 6 > end) throw fail("a block is too short");
+            uint32_t nameLen = le32(&blob[p]);
+            size_t n = le16(&blob[p + 4]);
+            if (nameLen < 4 || p + nameLen > end || 6 + n > nameLen + 2) throw fail("an object name is damaged");
+            Object obj;
+            obj.name = utf16At(&blob[p + 6], n);
+            p += nameLen;
+            while (p + 8 <= end) {
+                size_t plen = le16(&blob[p]);
+                if (plen < 8 || p + plen > end) throw fail("a property runs past its block");
+                uint8_t type = blob[p + 3];
+                size_t nameIndex = le16(&blob[p + 4]);
+                size_t vlen = le16(&blob[p + 6]);
+                if (8 + vlen > plen) throw fail("a property value runs past the property");
+                if (nameIndex >= names.size()) throw fail("a property names an unknown name");
+                Property prop;
+                prop.type = ColumnType(type);
+                prop.value.assign(&blob[p + 8], &blob[p + 8] + vlen);
+                obj.properties.emplace_back(names[nameIndex], std::move(prop));
+                p += plen;
+            }
+            map.objects_.emplace_back(utf8Lower(toUtf8(obj.name)), std::move(obj));
+        }
+        pos = end;
+    }
+    return map;
+}
+
+const Property* PropertyMap::find(const std::string& column, const std::string& name) const
+{
+    std::string key = utf8Lower(column);
+    for (const auto& [k, obj] : objects_) {
+        if (k != key) continue;
+        for (const auto& [n, prop] : obj.properties)
+            if (equalsIgnoreCase(toUtf8(n), name)) return &prop;
+    }
+    return nullptr;
+}
+
+void PropertyMap::set(const std::string& column, const std::string& name, const Property& property)
+{
+    std::string key = utf8Lower(column);
+    auto it = std::find_if(objects_.begin(), objects_.end(), [&](auto& o) { return o.first == key; });
+    if (it == objects_.end()) {
+        Object obj;
+        obj.name = fromUtf8(column);
+        objects_.emplace_back(key, std::move(obj));
+        it = objects_.end() - 1;
+    }
+    for (auto& [n, prop] : it->second.properties)
+        if (equalsIgnoreCase(toUtf8(n), name)) {
+            prop = property;
+            return;
+        }
+    it->second.properties.emplace_back(fromUtf8(name), property);
+}
+
+void PropertyMap::setText(const std::string& column, const std::string& name, const std::u16string& text)
+{
+    Property p;
+    p.type = ColumnType::Text;
+    appendUtf16(p.value, text);
+    set(column, name, p);
+}
+
+Bytes PropertyMap::encode() const
+{
+    std::vector<std::u16string> names;
+    auto indexOf = [&](const std::u16string& n) {
+        for (size_t i = 0; i < names.size(); ++i)
+            if (names[i] == n) return i;
+        names.push_back(n);
+        return names.size() - 1;
+    };
+    std::vector<Bytes> blocks;
+    // The object's own block first, as Access writes it.
+    std::vector<const Object*> ordered;
+    for (const auto& [k, obj] : objects_)
+        if (k.empty()) ordered.push_back(&obj);
+    for (const auto& [k, obj] : objects_)
+        if (!k.empty()) ordered.push_back(&obj);
+    for (const Object* obj : ordered) {
+        Bytes b;
+        append32(b, 0); // length, filled below
+        append16(b, obj->name.empty() ? kObjectBlock : kColumnBlock);
+        append32(b, uint32_t(6 + obj->name.size() * 2));
+        append16(b, uint16_t(obj->name.size() * 2));
+        appendUtf16(b, obj->name);
+        for (const auto& [n, prop] : obj->properties) {
+            append16(b, uint16_t(8 + prop.value.size()));
+            b.push_back(0);
+            b.push_back(uint8_t(prop.type));
+            append16(b, uint16_t(indexOf(n)));
+            append16(b, uint16_t(prop.value.size()));
+            b.insert(b.end(), prop.value.begin(), prop.value.end());
+        }
+        put32(b.data(), uint32_t(b.size()));
+        blocks.push_back(std::move(b));
+    }
+    Bytes out(kMagic, kMagic + 4);
+    Bytes nameBlock;
+    append32(nameBlock, 0);
+    append16(nameBlock, kNamesBlock);
+    for (const std::u16string& n : names) {
+        append16(nameBlock, uint16_t(n.size() * 2));
+        appendUtf16(nameBlock, n);
+    }
+    put32(nameBlock.data(), uint32_t(nameBlock.size()));
+    out.insert(out.end(), nameBlock.begin(), nameBlock.end());
+    for (const Bytes& b : blocks) out.insert(out.end(), b.begin(), b.end());
+    return out;
+}
+
+} // namespace jet
