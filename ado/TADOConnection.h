@@ -76,7 +76,6 @@ public:
     void unregisterDataSet(TCustomADODataSet* dataSet);
 
 private:
-    void openFile();
     void closeFile();
 
     QString m_connectionString;

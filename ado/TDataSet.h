@@ -170,5 +170,6 @@ private:
     uint64_t m_generation = 0;
     int m_disableCount = 0;
     bool m_changedWhileDisabled = false;
+    bool m_activeChangedWhileDisabled = false;
     std::vector<TDataSource*> m_sources;
 };

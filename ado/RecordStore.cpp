@@ -1,0 +1,377 @@
+#include "ado/RecordStore.h"
+
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <type_traits>
+
+namespace {
+
+[[noreturn]] void badValue(int column, const char* expected)
+{
+    throw std::invalid_argument("column " + std::to_string(column + 1) + " was given a value that is not " +
+                                expected);
+}
+
+// Whole numbers arrive as int64_t (and yes/no as bool); both count as integers.
+bool integerOf(const jet::Value& value, int64_t& out)
+{
+    if (auto p = std::get_if<int64_t>(&value)) { out = *p; return true; }
+    if (auto p = std::get_if<bool>(&value)) { out = *p ? 1 : 0; return true; }
+    return false;
+}
+
+jet::Decimal decimalOf(int64_t v)
+{
+    jet::Decimal d;
+    d.negative = v < 0;
+    d.low = v < 0 ? uint64_t(0) - uint64_t(v) : uint64_t(v);
+    d.precision = 18;
+    return d;
+}
+
+double decimalToDouble(const jet::Decimal& d)
+{
+    double v = double(d.high) * 18446744073709551616.0 + double(d.low);
+    v /= std::pow(10.0, d.scale);
+    return d.negative ? -v : v;
+}
+
+} // namespace
+
+// --- BitVector ---------------------------------------------------------------
+
+void RecordStore::BitVector::push(bool bit)
+{
+    if (m_size % 64 == 0) m_words.push_back(0);
+    ++m_size;
+    set(m_size - 1, bit);
+}
+
+void RecordStore::BitVector::set(std::size_t i, bool bit)
+{
+    uint64_t mask = uint64_t(1) << (i % 64);
+    if (bit) m_words[i / 64] |= mask;
+    else m_words[i / 64] &= ~mask;
+}
+
+// --- PackedArena -------------------------------------------------------------
+
+template <typename Unit>
+void RecordStore::PackedArena<Unit>::clear()
+{
+    m_data.clear();
+    m_ends.clear();
+    m_overrides.clear();
+}
+
+template <typename Unit>
+void RecordStore::PackedArena<Unit>::push(std::basic_string_view<Unit> cell)
+{
+    m_data.insert(m_data.end(), cell.begin(), cell.end());
+    m_ends.push_back(m_data.size());
+}
+
+template <typename Unit>
+std::basic_string_view<Unit> RecordStore::PackedArena<Unit>::get(std::size_t i) const
+{
+    if (!m_overrides.empty()) {
+        auto it = m_overrides.find(i);
+        if (it != m_overrides.end()) return it->second;
+    }
+    std::size_t begin = i == 0 ? 0 : std::size_t(m_ends[i - 1]);
+    return {m_data.data() + begin, std::size_t(m_ends[i]) - begin};
+}
+
+template <typename Unit>
+void RecordStore::PackedArena<Unit>::set(std::size_t i, std::basic_string_view<Unit> cell)
+{
+    m_overrides[i] = std::basic_string<Unit>(cell);
+}
+
+template <typename Unit>
+std::size_t RecordStore::PackedArena<Unit>::memoryUsage() const
+{
+    std::size_t total = m_data.capacity() * sizeof(Unit) + m_ends.capacity() * sizeof(uint64_t);
+    for (const auto& [index, text] : m_overrides) total += sizeof(index) + sizeof(text) + text.capacity() * sizeof(Unit);
+    return total;
+}
+
+// --- RecordStore -------------------------------------------------------------
+
+void RecordStore::reset(std::vector<Kind> kinds)
+{
+    m_columns.clear();
+    m_columns.resize(kinds.size());
+    for (std::size_t i = 0; i < kinds.size(); ++i) m_columns[i].kind = kinds[i];
+    m_tags.clear();
+    m_removed.clear();
+    m_rowCount = 0;
+    m_removedCount = 0;
+}
+
+void RecordStore::reserve(int rows)
+{
+    if (rows <= 0) return;
+    std::size_t n = std::size_t(rows);
+    m_tags.reserve(n);
+    m_removed.reserve(n);
+    for (Column& c : m_columns) {
+        c.nulls.reserve(n);
+        switch (c.kind) {
+        case Kind::Bool: c.bools.reserve(n); break;
+        case Kind::Int32: c.int32s.reserve(n); break;
+        case Kind::Int64:
+        case Kind::Currency: c.int64s.reserve(n); break;
+        case Kind::Double:
+        case Kind::DateTime: c.doubles.reserve(n); break;
+        case Kind::Decimal: c.decimals.reserve(n); break;
+        case Kind::Guid: c.guids.reserve(n); break;
+        case Kind::Text: c.texts.reserve(n); break;
+        case Kind::Bytes: c.blobs.reserve(n); break;
+        }
+    }
+}
+
+void RecordStore::shrinkToFit()
+{
+    m_tags.shrink_to_fit();
+    m_removed.shrinkToFit();
+    for (Column& c : m_columns) {
+        c.nulls.shrinkToFit();
+        c.bools.shrink_to_fit();
+        c.int32s.shrink_to_fit();
+        c.int64s.shrink_to_fit();
+        c.doubles.shrink_to_fit();
+        c.decimals.shrink_to_fit();
+        c.guids.shrink_to_fit();
+        c.texts.shrinkToFit();
+        c.blobs.shrinkToFit();
+    }
+}
+
+int RecordStore::appendRow(const std::vector<jet::Value>& values, uint64_t tag)
+{
+    if (values.size() != m_columns.size())
+        throw std::invalid_argument("a row of " + std::to_string(values.size()) + " values was given for " +
+                                    std::to_string(m_columns.size()) + " columns");
+    if (m_rowCount == std::numeric_limits<int>::max())
+        throw std::length_error("too many rows to hold in memory");
+    // Validate every cell before storing any, so a bad value leaves the columns aligned.
+    for (std::size_t c = 0; c < values.size(); ++c) {
+        Column probe;
+        probe.kind = m_columns[c].kind;
+        if (probe.kind != Kind::Text && probe.kind != Kind::Bytes) pushCell(probe, values[c], int(c));
+        else if (!jet::isNull(values[c])) {
+            if (probe.kind == Kind::Text && !std::holds_alternative<std::u16string>(values[c])) badValue(int(c), "text");
+            if (probe.kind == Kind::Bytes && !std::holds_alternative<jet::Bytes>(values[c])) badValue(int(c), "binary data");
+        }
+    }
+    for (std::size_t c = 0; c < values.size(); ++c) pushCell(m_columns[c], values[c], int(c));
+    m_tags.push_back(tag);
+    m_removed.push(false);
+    return m_rowCount++;
+}
+
+void RecordStore::pushCell(Column& column, const jet::Value& value, int columnIndex)
+{
+    bool null = jet::isNull(value);
+    column.nulls.push(null);
+    switch (column.kind) {
+    case Kind::Bool: column.bools.push_back(0); break;
+    case Kind::Int32: column.int32s.push_back(0); break;
+    case Kind::Int64:
+    case Kind::Currency: column.int64s.push_back(0); break;
+    case Kind::Double:
+    case Kind::DateTime: column.doubles.push_back(0); break;
+    case Kind::Decimal: column.decimals.push_back({}); break;
+    case Kind::Guid: column.guids.push_back({}); break;
+    case Kind::Text: {
+        auto s = std::get_if<std::u16string>(&value);
+        if (!null && !s) badValue(columnIndex, "text");
+        column.texts.push(s ? std::u16string_view(*s) : std::u16string_view());
+        return;
+    }
+    case Kind::Bytes: {
+        auto b = std::get_if<jet::Bytes>(&value);
+        if (!null && !b) badValue(columnIndex, "binary data");
+        column.blobs.push(b ? std::basic_string_view<uint8_t>(b->data(), b->size()) : std::basic_string_view<uint8_t>());
+        return;
+    }
+    }
+    if (!null) {
+        std::size_t last = 0;
+        switch (column.kind) {
+        case Kind::Bool: last = column.bools.size() - 1; break;
+        case Kind::Int32: last = column.int32s.size() - 1; break;
+        case Kind::Int64:
+        case Kind::Currency: last = column.int64s.size() - 1; break;
+        case Kind::Double:
+        case Kind::DateTime: last = column.doubles.size() - 1; break;
+        case Kind::Decimal: last = column.decimals.size() - 1; break;
+        case Kind::Guid: last = column.guids.size() - 1; break;
+        default: break;
+        }
+        storeCell(column, last, value, columnIndex);
+    }
+}
+
+void RecordStore::storeCell(Column& column, std::size_t row, const jet::Value& value, int columnIndex)
+{
+    if (jet::isNull(value)) {
+        column.nulls.set(row, true);
+        return;
+    }
+    int64_t whole = 0;
+    bool isWhole = integerOf(value, whole);
+    switch (column.kind) {
+    case Kind::Bool:
+        if (!isWhole) badValue(columnIndex, "yes/no");
+        column.bools[row] = whole != 0;
+        break;
+    case Kind::Int32:
+        if (!isWhole) badValue(columnIndex, "a whole number");
+        if (whole < std::numeric_limits<int32_t>::min() || whole > std::numeric_limits<int32_t>::max())
+            badValue(columnIndex, "a 32-bit whole number");
+        column.int32s[row] = int32_t(whole);
+        break;
+    case Kind::Int64:
+        if (!isWhole) badValue(columnIndex, "a whole number");
+        column.int64s[row] = whole;
+        break;
+    case Kind::Currency:
+        if (auto c = std::get_if<jet::Currency>(&value)) column.int64s[row] = c->units;
+        else if (isWhole) column.int64s[row] = whole * 10000;
+        else badValue(columnIndex, "a currency amount");
+        break;
+    case Kind::Double:
+        if (auto d = std::get_if<double>(&value)) column.doubles[row] = *d;
+        else if (isWhole) column.doubles[row] = double(whole);
+        else if (auto c = std::get_if<jet::Currency>(&value)) column.doubles[row] = double(c->units) / 10000.0;
+        else if (auto dec = std::get_if<jet::Decimal>(&value)) column.doubles[row] = decimalToDouble(*dec);
+        else badValue(columnIndex, "a number");
+        break;
+    case Kind::DateTime:
+        if (auto t = std::get_if<jet::DateTime>(&value)) column.doubles[row] = t->days;
+        else if (auto d = std::get_if<double>(&value)) column.doubles[row] = *d;
+        else badValue(columnIndex, "a date/time");
+        break;
+    case Kind::Decimal:
+        if (auto dec = std::get_if<jet::Decimal>(&value)) column.decimals[row] = *dec;
+        else if (isWhole) column.decimals[row] = decimalOf(whole);
+        else badValue(columnIndex, "a decimal number");
+        break;
+    case Kind::Guid:
+        if (auto g = std::get_if<jet::Guid>(&value)) column.guids[row] = *g;
+        else badValue(columnIndex, "a replication ID");
+        break;
+    case Kind::Text:
+        if (auto s = std::get_if<std::u16string>(&value)) column.texts.set(row, *s);
+        else badValue(columnIndex, "text");
+        break;
+    case Kind::Bytes:
+        if (auto b = std::get_if<jet::Bytes>(&value))
+            column.blobs.set(row, std::basic_string_view<uint8_t>(b->data(), b->size()));
+        else badValue(columnIndex, "binary data");
+        break;
+    }
+    column.nulls.set(row, false);
+}
+
+void RecordStore::checkCell(int row, int column) const
+{
+    if (row < 0 || row >= m_rowCount || column < 0 || column >= columnCount())
+        throw std::out_of_range("record store cell (" + std::to_string(row) + ", " + std::to_string(column) +
+                                ") does not exist");
+}
+
+bool RecordStore::isNull(int row, int column) const
+{
+    checkCell(row, column);
+    return m_columns[std::size_t(column)].nulls.get(std::size_t(row));
+}
+
+jet::Value RecordStore::value(int row, int column) const
+{
+    checkCell(row, column);
+    const Column& c = m_columns[std::size_t(column)];
+    std::size_t r = std::size_t(row);
+    if (c.nulls.get(r)) return {};
+    switch (c.kind) {
+    case Kind::Bool: return bool(c.bools[r]);
+    case Kind::Int32: return int64_t(c.int32s[r]);
+    case Kind::Int64: return c.int64s[r];
+    case Kind::Currency: return jet::Currency{c.int64s[r]};
+    case Kind::Double: return c.doubles[r];
+    case Kind::DateTime: return jet::DateTime{c.doubles[r]};
+    case Kind::Decimal: return c.decimals[r];
+    case Kind::Guid: return c.guids[r];
+    case Kind::Text: return std::u16string(c.texts.get(r));
+    case Kind::Bytes: {
+        auto b = c.blobs.get(r);
+        return jet::Bytes(b.begin(), b.end());
+    }
+    }
+    return {};
+}
+
+void RecordStore::setValue(int row, int column, const jet::Value& value)
+{
+    checkCell(row, column);
+    storeCell(m_columns[std::size_t(column)], std::size_t(row), value, column);
+}
+
+void RecordStore::removeRow(int row)
+{
+    if (row < 0 || row >= m_rowCount) throw std::out_of_range("record " + std::to_string(row) + " does not exist");
+    if (m_removed.get(std::size_t(row))) return;
+    m_removed.set(std::size_t(row), true);
+    ++m_removedCount;
+}
+
+std::u16string_view RecordStore::text(int row, int column) const
+{
+    return m_columns[std::size_t(column)].texts.get(std::size_t(row));
+}
+
+int64_t RecordStore::integer(int row, int column) const
+{
+    const Column& c = m_columns[std::size_t(column)];
+    switch (c.kind) {
+    case Kind::Bool: return c.bools[std::size_t(row)];
+    case Kind::Int32: return c.int32s[std::size_t(row)];
+    default: return c.int64s[std::size_t(row)];
+    }
+}
+
+double RecordStore::real(int row, int column) const
+{
+    return m_columns[std::size_t(column)].doubles[std::size_t(row)];
+}
+
+const jet::Decimal& RecordStore::decimal(int row, int column) const
+{
+    return m_columns[std::size_t(column)].decimals[std::size_t(row)];
+}
+
+const jet::Guid& RecordStore::guid(int row, int column) const
+{
+    return m_columns[std::size_t(column)].guids[std::size_t(row)];
+}
+
+std::basic_string_view<uint8_t> RecordStore::bytes(int row, int column) const
+{
+    return m_columns[std::size_t(column)].blobs.get(std::size_t(row));
+}
+
+std::size_t RecordStore::memoryUsage() const
+{
+    std::size_t total = m_tags.capacity() * sizeof(uint64_t) + m_removed.memoryUsage();
+    for (const Column& c : m_columns) {
+        total += c.nulls.memoryUsage() + c.bools.capacity() + c.int32s.capacity() * sizeof(int32_t) +
+                 c.int64s.capacity() * sizeof(int64_t) + c.doubles.capacity() * sizeof(double) +
+                 c.decimals.capacity() * sizeof(jet::Decimal) + c.guids.capacity() * sizeof(jet::Guid) +
+                 c.texts.memoryUsage() + c.blobs.memoryUsage();
+    }
+    return total;
+}

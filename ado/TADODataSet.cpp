@@ -1,0 +1,7 @@
+#include "ado/TADODataSet.h"
+
+void TADODataSet::setCommandText(const QString& text)
+{
+    Close();
+    m_commandText = text;
+}

@@ -1,0 +1,610 @@
+#include "ado/TDataSet.h"
+
+#include "ado/TDataSource.h"
+
+#include <QChar>
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <stdexcept>
+
+namespace {
+
+RecordStore::Kind storeKindOf(TFieldType type)
+{
+    switch (type) {
+    case ftBoolean: return RecordStore::Kind::Bool;
+    case ftByte:
+    case ftSmallint:
+    case ftWord:
+    case ftInteger:
+    case ftAutoInc: return RecordStore::Kind::Int32;
+    case ftLargeint: return RecordStore::Kind::Int64;
+    case ftFloat: return RecordStore::Kind::Double;
+    case ftCurrency: return RecordStore::Kind::Currency;
+    case ftBCD:
+    case ftFMTBcd: return RecordStore::Kind::Decimal;
+    case ftDate:
+    case ftTime:
+    case ftDateTime: return RecordStore::Kind::DateTime;
+    case ftGuid: return RecordStore::Kind::Guid;
+    case ftBytes:
+    case ftVarBytes:
+    case ftBlob: return RecordStore::Kind::Bytes;
+    default: return RecordStore::Kind::Text;
+    }
+}
+
+char16_t foldCase(char16_t c)
+{
+    if (c < 0x80) return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c;
+    return char16_t(QChar::toCaseFolded(char32_t(c)));
+}
+
+int compareTextNoCase(std::u16string_view a, std::u16string_view b)
+{
+    std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        if (a[i] == b[i]) continue;
+        char16_t x = foldCase(a[i]), y = foldCase(b[i]);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+double decimalAsDouble(const jet::Decimal& d)
+{
+    double v = (double(d.high) * 18446744073709551616.0 + double(d.low)) / std::pow(10.0, d.scale);
+    return d.negative ? -v : v;
+}
+
+int compareDecimal(const jet::Decimal& a, const jet::Decimal& b)
+{
+    bool aZero = a.high == 0 && a.low == 0, bZero = b.high == 0 && b.low == 0;
+    bool aNeg = a.negative && !aZero, bNeg = b.negative && !bZero;
+    if (aNeg != bNeg) return aNeg ? -1 : 1;
+    if (a.scale != b.scale) {
+        double x = decimalAsDouble(a), y = decimalAsDouble(b);
+        return x < y ? -1 : (y < x ? 1 : 0);
+    }
+    int magnitude = a.high != b.high ? (a.high < b.high ? -1 : 1) : (a.low != b.low ? (a.low < b.low ? -1 : 1) : 0);
+    return aNeg ? -magnitude : magnitude;
+}
+
+template <typename T>
+int threeWay(T a, T b)
+{
+    return a < b ? -1 : (b < a ? 1 : 0);
+}
+
+template <typename Unit>
+int compareBytes(std::basic_string_view<Unit> a, std::basic_string_view<Unit> b)
+{
+    return a.compare(b) < 0 ? -1 : (a.compare(b) > 0 ? 1 : 0);
+}
+
+} // namespace
+
+TDataSet::TDataSet() = default;
+
+TDataSet::~TDataSet()
+{
+    for (TDataSource* source : std::vector<TDataSource*>(m_sources)) source->dataSetDestroyed();
+}
+
+// --- opening and closing -----------------------------------------------------
+
+void TDataSet::Open()
+{
+    if (Active()) return;
+    fire(BeforeOpen);
+    resetRows();
+    m_fields.clear();
+    try {
+        InternalOpen();
+    } catch (...) {
+        resetRows();
+        m_fields.clear();
+        try { InternalClose(); } catch (...) {}
+        throw;
+    }
+    m_store.shrinkToFit();
+    m_order.resize(std::size_t(m_store.rowCount()));
+    std::iota(m_order.begin(), m_order.end(), 0);
+    ++m_generation;
+    m_state = dsBrowse;
+    m_current = m_order.empty() ? -1 : 0;
+    m_bof = true;
+    m_eof = m_order.empty();
+    notify(Change::State);
+    notify(Change::Active);
+    fire(AfterOpen);
+    if (!IsEmpty()) fire(AfterScroll);
+}
+
+void TDataSet::Close()
+{
+    if (!Active()) return;
+    fire(BeforeClose);
+    // An edit still pending when the dataset closes is dropped, as leaving a
+    // form drops it; callers that want it kept call Post first.
+    m_editBuffer.clear();
+    m_editChanged.clear();
+    m_modified = false;
+    m_state = dsInactive;
+    notify(Change::State);
+    notify(Change::Active);
+    resetRows();
+    m_fields.clear();
+    InternalClose();
+    fire(AfterClose);
+}
+
+void TDataSet::resetRows()
+{
+    m_store.clear();
+    m_order.clear();
+    m_order.shrink_to_fit();
+    m_current = -1;
+    m_eof = m_bof = true;
+    m_editBuffer.clear();
+    m_editChanged.clear();
+    m_modified = false;
+}
+
+void TDataSet::setFieldDefs(const std::vector<TFieldDef>& defs)
+{
+    m_fields.clear();
+    std::vector<RecordStore::Kind> kinds;
+    for (std::size_t i = 0; i < defs.size(); ++i) {
+        m_fields.push_back(std::make_unique<TField>(this, int(i), defs[i]));
+        kinds.push_back(storeKindOf(defs[i].type));
+    }
+    m_store.reset(std::move(kinds));
+}
+
+void TDataSet::appendRecord(const std::vector<jet::Value>& values, uint64_t tag)
+{
+    try {
+        m_store.appendRow(values, tag);
+    } catch (const std::invalid_argument& e) {
+        throw EDatabaseError(QStringLiteral("Record %1 could not be read: %2")
+                                 .arg(m_store.rowCount() + 1)
+                                 .arg(QString::fromStdString(e.what())));
+    } catch (const std::length_error& e) {
+        throw EDatabaseError(QString::fromStdString(e.what()));
+    }
+}
+
+void TDataSet::checkActive() const
+{
+    if (!Active()) throw EDatabaseError(QStringLiteral("Cannot perform this operation on a closed dataset"));
+}
+
+// --- fields ------------------------------------------------------------------
+
+TField* TDataSet::Fields(int index) const
+{
+    if (index < 0 || index >= FieldCount())
+        throw EDatabaseError(QStringLiteral("Field index %1 out of range (the dataset has %2 fields)")
+                                 .arg(index)
+                                 .arg(FieldCount()));
+    return m_fields[std::size_t(index)].get();
+}
+
+TField* TDataSet::FindField(const QString& name) const
+{
+    QString wanted = name.trimmed();
+    for (const auto& field : m_fields)
+        if (field->FieldName().compare(wanted, Qt::CaseInsensitive) == 0) return field.get();
+    return nullptr;
+}
+
+TField* TDataSet::FieldByName(const QString& name) const
+{
+    if (TField* field = FindField(name)) return field;
+    throw EDatabaseError(QStringLiteral("Field '%1' not found").arg(name));
+}
+
+QStringList TDataSet::FieldNames() const
+{
+    QStringList names;
+    for (const auto& field : m_fields) names << field->FieldName();
+    return names;
+}
+
+// --- navigation --------------------------------------------------------------
+
+int TDataSet::RecordCount() const
+{
+    return Active() ? int(m_order.size()) : 0;
+}
+
+int TDataSet::RecNo() const
+{
+    return Active() && m_current >= 0 ? m_current + 1 : 0;
+}
+
+void TDataSet::moveTo(int index, bool fireEvents)
+{
+    if (fireEvents) fire(BeforeScroll);
+    int old = m_current;
+    m_current = index;
+    if (old != m_current) notify(Change::Scroll);
+    if (fireEvents) fire(AfterScroll);
+}
+
+void TDataSet::setRecNo(int recNo)
+{
+    checkActive();
+    checkBrowseMode();
+    if (IsEmpty()) return;
+    int index = std::clamp(recNo - 1, 0, RecordCount() - 1);
+    m_bof = m_eof = false;
+    moveTo(index);
+}
+
+void TDataSet::First()
+{
+    checkActive();
+    checkBrowseMode();
+    fire(BeforeScroll);
+    int old = m_current;
+    m_current = IsEmpty() ? -1 : 0;
+    m_bof = true;
+    m_eof = IsEmpty();
+    if (old != m_current) notify(Change::Scroll);
+    fire(AfterScroll);
+}
+
+void TDataSet::Last()
+{
+    checkActive();
+    checkBrowseMode();
+    fire(BeforeScroll);
+    int old = m_current;
+    m_current = RecordCount() - 1;
+    m_eof = true;
+    m_bof = IsEmpty();
+    if (old != m_current) notify(Change::Scroll);
+    fire(AfterScroll);
+}
+
+void TDataSet::Next() { MoveBy(1); }
+void TDataSet::Prior() { MoveBy(-1); }
+
+int TDataSet::MoveBy(int distance)
+{
+    checkActive();
+    checkBrowseMode();
+    fire(BeforeScroll);
+    int moved = 0;
+    if ((distance > 0 && !m_eof) || (distance < 0 && !m_bof)) {
+        m_bof = m_eof = false;
+        int64_t last = RecordCount() - 1;
+        int64_t target = int64_t(m_current) + distance;
+        if (distance > 0 && target > last) {
+            target = last;
+            m_eof = true;
+        } else if (distance < 0 && target < 0) {
+            target = 0;
+            m_bof = true;
+        }
+        moved = int(target - m_current);
+        int old = m_current;
+        m_current = int(target);
+        if (old != m_current) notify(Change::Scroll);
+    }
+    fire(AfterScroll);
+    return moved;
+}
+
+// --- editing -----------------------------------------------------------------
+
+bool TDataSet::CanModify() const
+{
+    return Active() && InternalCanModify();
+}
+
+void TDataSet::Edit()
+{
+    checkActive();
+    if (m_state == dsEdit) return;
+    if (!CanModify()) throw EDatabaseError(QStringLiteral("Cannot modify a read-only dataset"));
+    if (IsEmpty()) throw EDatabaseError(QStringLiteral("There is no record to edit: the dataset is empty"));
+    fire(BeforeEdit);
+    int row = m_order[std::size_t(m_current)];
+    m_editBuffer.clear();
+    for (int f = 0; f < FieldCount(); ++f) m_editBuffer.push_back(m_store.value(row, f));
+    m_editChanged.assign(std::size_t(FieldCount()), false);
+    m_modified = false;
+    m_state = dsEdit;
+    notify(Change::State);
+    fire(AfterEdit);
+}
+
+void TDataSet::setEditValue(int field, const jet::Value& value)
+{
+    if (m_state != dsEdit) throw EDatabaseError(QStringLiteral("Dataset not in edit mode: call Edit before changing a field"));
+    m_editBuffer[std::size_t(field)] = value;
+    m_editChanged[std::size_t(field)] = true;
+    m_modified = true;
+    notify(Change::Record, m_fields[std::size_t(field)].get());
+}
+
+void TDataSet::Post()
+{
+    checkActive();
+    if (m_state != dsEdit) return;
+    fire(BeforePost);
+    int row = m_order[std::size_t(m_current)];
+    std::vector<std::pair<int, jet::Value>> changes;
+    for (int f = 0; f < FieldCount(); ++f)
+        if (m_editChanged[std::size_t(f)] && !(m_editBuffer[std::size_t(f)] == m_store.value(row, f)))
+            changes.emplace_back(f, m_editBuffer[std::size_t(f)]);
+    // A failed write leaves the record in edit state with its changes, so the
+    // user can correct them or cancel.
+    if (!changes.empty()) InternalPost(m_store.tag(row), changes);
+    for (const auto& [field, value] : changes) m_store.setValue(row, field, value);
+    m_editBuffer.clear();
+    m_editChanged.clear();
+    m_modified = false;
+    m_state = dsBrowse;
+    notify(Change::State);
+    notify(Change::Record);
+    fire(AfterPost);
+}
+
+void TDataSet::Cancel()
+{
+    if (m_state != dsEdit) return;
+    fire(BeforeCancel);
+    m_editBuffer.clear();
+    m_editChanged.clear();
+    m_modified = false;
+    m_state = dsBrowse;
+    notify(Change::State);
+    notify(Change::Record);
+    fire(AfterCancel);
+}
+
+void TDataSet::checkBrowseMode()
+{
+    if (m_state != dsEdit) return;
+    if (m_modified) Post();
+    else Cancel();
+}
+
+void TDataSet::Delete()
+{
+    checkActive();
+    if (IsEmpty()) throw EDatabaseError(QStringLiteral("Cannot perform this operation on an empty dataset"));
+    if (!CanModify()) throw EDatabaseError(QStringLiteral("Cannot modify a read-only dataset"));
+    Cancel();
+    fire(BeforeDelete);
+    fire(BeforeScroll);
+    int row = m_order[std::size_t(m_current)];
+    InternalDelete(m_store.tag(row));
+    m_store.removeRow(row);
+    m_order.erase(m_order.begin() + m_current);
+    if (m_current >= RecordCount()) m_current = RecordCount() - 1;
+    m_bof = m_eof = IsEmpty();
+    notify(Change::Data);
+    fire(AfterDelete);
+    fire(AfterScroll);
+}
+
+// --- values ------------------------------------------------------------------
+
+int TDataSet::storeRow(int index) const
+{
+    checkActive();
+    if (index < 0 || index >= RecordCount())
+        throw EDatabaseError(QStringLiteral("Record %1 does not exist (the dataset holds %2 records)")
+                                 .arg(index + 1)
+                                 .arg(RecordCount()));
+    return m_order[std::size_t(index)];
+}
+
+jet::Value TDataSet::currentValue(int field) const
+{
+    checkActive();
+    if (m_state == dsEdit) return m_editBuffer[std::size_t(field)];
+    if (m_current < 0) return {};
+    return m_store.value(m_order[std::size_t(m_current)], field);
+}
+
+jet::Value TDataSet::peekValue(int index, int field) const
+{
+    int row = storeRow(index);
+    if (field < 0 || field >= FieldCount()) Fields(field);  // throws with the message
+    if (m_state == dsEdit && index == m_current) return m_editBuffer[std::size_t(field)];
+    return m_store.value(row, field);
+}
+
+bool TDataSet::peekIsNull(int index, int field) const
+{
+    int row = storeRow(index);
+    if (field < 0 || field >= FieldCount()) Fields(field);
+    if (m_state == dsEdit && index == m_current) return jet::isNull(m_editBuffer[std::size_t(field)]);
+    return m_store.isNull(row, field);
+}
+
+std::size_t TDataSet::memoryUsage() const
+{
+    return m_store.memoryUsage() + m_order.capacity() * sizeof(int32_t);
+}
+
+// --- sorting -----------------------------------------------------------------
+
+void TDataSet::sortRecords(const std::vector<SortKey>& keys)
+{
+    checkActive();
+    checkBrowseMode();
+    for (const SortKey& key : keys) Fields(key.field);
+    int currentRow = m_current >= 0 ? m_order[std::size_t(m_current)] : -1;
+
+    // Start from fetch order so that equal keys keep it, whatever the previous sort was.
+    std::vector<int32_t> order;
+    order.reserve(m_order.size());
+    for (int row = 0; row < m_store.rowCount(); ++row)
+        if (!m_store.isRemoved(row)) order.push_back(row);
+
+    const RecordStore& store = m_store;
+    auto compareCells = [&store](int a, int b, int column) -> int {
+        bool aNull = store.isNull(a, column), bNull = store.isNull(b, column);
+        if (aNull || bNull) return aNull == bNull ? 0 : (aNull ? -1 : 1);
+        switch (store.kind(column)) {
+        case RecordStore::Kind::Bool:
+        case RecordStore::Kind::Int32:
+        case RecordStore::Kind::Int64:
+        case RecordStore::Kind::Currency: return threeWay(store.integer(a, column), store.integer(b, column));
+        case RecordStore::Kind::Double:
+        case RecordStore::Kind::DateTime: return threeWay(store.real(a, column), store.real(b, column));
+        case RecordStore::Kind::Decimal: return compareDecimal(store.decimal(a, column), store.decimal(b, column));
+        case RecordStore::Kind::Guid: return threeWay(store.guid(a, column).bytes, store.guid(b, column).bytes);
+        case RecordStore::Kind::Text: return compareTextNoCase(store.text(a, column), store.text(b, column));
+        case RecordStore::Kind::Bytes: return compareBytes(store.bytes(a, column), store.bytes(b, column));
+        }
+        return 0;
+    };
+
+    if (keys.size() == 1 && (store.kind(keys[0].field) == RecordStore::Kind::Int32 ||
+                             store.kind(keys[0].field) == RecordStore::Kind::Int64 ||
+                             store.kind(keys[0].field) == RecordStore::Kind::DateTime ||
+                             store.kind(keys[0].field) == RecordStore::Kind::Double)) {
+        // The common case (one number or date column): sort decoded keys
+        // directly rather than going through the generic comparison.
+        const int column = keys[0].field;
+        const bool descending = keys[0].descending;
+        const bool integral = store.kind(column) == RecordStore::Kind::Int32 || store.kind(column) == RecordStore::Kind::Int64;
+        struct Entry {
+            double real;
+            int64_t whole;
+            int32_t row;
+            bool null;
+        };
+        std::vector<Entry> entries;
+        entries.reserve(order.size());
+        for (int32_t row : order) {
+            bool null = store.isNull(row, column);
+            entries.push_back({null || integral ? 0.0 : store.real(row, column),
+                               null || !integral ? 0 : store.integer(row, column), row, null});
+        }
+        auto less = [integral, descending](const Entry& a, const Entry& b) {
+            int c;
+            if (a.null || b.null) c = a.null == b.null ? 0 : (a.null ? -1 : 1);
+            else c = integral ? threeWay(a.whole, b.whole) : threeWay(a.real, b.real);
+            return descending ? c > 0 : c < 0;
+        };
+        std::stable_sort(entries.begin(), entries.end(), less);
+        for (std::size_t i = 0; i < entries.size(); ++i) order[i] = entries[i].row;
+    } else if (!keys.empty()) {
+        std::stable_sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
+            for (const SortKey& key : keys) {
+                int c = compareCells(a, b, key.field);
+                if (c != 0) return key.descending ? c > 0 : c < 0;
+            }
+            return false;
+        });
+    }
+
+    m_order = std::move(order);
+    if (currentRow >= 0) {
+        auto it = std::find(m_order.begin(), m_order.end(), currentRow);
+        m_current = int(it - m_order.begin());
+    }
+    notify(Change::Data);
+}
+
+// --- bookmarks ---------------------------------------------------------------
+
+TBookmark TDataSet::GetBookmark() const
+{
+    if (!Active() || m_current < 0) return {};
+    return TBookmark{m_order[std::size_t(m_current)], m_generation};
+}
+
+bool TDataSet::BookmarkValid(const TBookmark& bookmark) const
+{
+    return Active() && !bookmark.isNull() && bookmark.generation == m_generation &&
+           bookmark.record < m_store.rowCount() && !m_store.isRemoved(bookmark.record);
+}
+
+void TDataSet::GotoBookmark(const TBookmark& bookmark)
+{
+    checkActive();
+    if (!BookmarkValid(bookmark))
+        throw EDatabaseError(QStringLiteral("Record not found: the bookmark is empty, belongs to an earlier "
+                                            "opening of the dataset, or its record was deleted"));
+    checkBrowseMode();
+    auto it = std::find(m_order.begin(), m_order.end(), int32_t(bookmark.record));
+    m_bof = m_eof = false;
+    moveTo(int(it - m_order.begin()));
+}
+
+int TDataSet::CompareBookmarks(const TBookmark& a, const TBookmark& b) const
+{
+    if (a.isNull() || b.isNull()) return a.isNull() == b.isNull() ? 0 : (a.isNull() ? -1 : 1);
+    if (a.record == b.record) return 0;
+    auto posA = std::find(m_order.begin(), m_order.end(), int32_t(a.record));
+    auto posB = std::find(m_order.begin(), m_order.end(), int32_t(b.record));
+    return posA < posB ? -1 : 1;
+}
+
+// --- notifications -----------------------------------------------------------
+
+void TDataSet::fire(const TDataSetNotifyEvent& event)
+{
+    if (event) event(this);
+}
+
+void TDataSet::DisableControls()
+{
+    if (m_disableCount++ == 0) {
+        m_changedWhileDisabled = false;
+        m_activeChangedWhileDisabled = false;
+    }
+}
+
+void TDataSet::EnableControls()
+{
+    if (m_disableCount == 0) return;
+    if (--m_disableCount > 0 || !m_changedWhileDisabled) return;
+    m_changedWhileDisabled = false;
+    for (TDataSource* source : std::vector<TDataSource*>(m_sources)) {
+        if (!source->Enabled()) continue;
+        if (m_activeChangedWhileDisabled) emit source->activeChanged(Active());
+        else emit source->dataChanged();
+    }
+}
+
+void TDataSet::notify(Change change, TField* field)
+{
+    if (m_disableCount > 0) {
+        m_changedWhileDisabled = true;
+        if (change == Change::Active) m_activeChangedWhileDisabled = true;
+        return;
+    }
+    for (TDataSource* source : std::vector<TDataSource*>(m_sources)) {
+        if (!source->Enabled()) continue;
+        switch (change) {
+        case Change::Active: emit source->activeChanged(Active()); break;
+        case Change::Layout: emit source->layoutChanged(); break;
+        case Change::Data: emit source->dataChanged(); break;
+        case Change::Record: emit source->recordChanged(field); break;
+        case Change::Scroll: emit source->currentMoved(); break;
+        case Change::State: emit source->stateChanged(); break;
+        }
+    }
+}
+
+void TDataSet::attach(TDataSource* source)
+{
+    if (std::find(m_sources.begin(), m_sources.end(), source) == m_sources.end()) m_sources.push_back(source);
+}
+
+void TDataSet::detach(TDataSource* source)
+{
+    m_sources.erase(std::remove(m_sources.begin(), m_sources.end(), source), m_sources.end());
+}
