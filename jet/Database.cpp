@@ -21,14 +21,31 @@ T numberOr(const Value& v, T fallback)
 Database::Database(std::unique_ptr<Pager> pager) : pager_(std::move(pager)) {}
 Database::~Database() = default;
 
-std::unique_ptr<Database> Database::open(const std::string& path, Pager::Access access)
+std::unique_ptr<Database> Database::open(const std::string& path, Pager::Access access, bool creating)
 {
     std::unique_ptr<Database> db(new Database(Pager::open(path, access)));
     PageRef page0 = db->pager_->read(0);
     db->header_ = HeaderPage::parse(page0->data, path);
-    if (db->pager_->pageCount() <= kCatalogPage)
+    if (!creating && db->pager_->pageCount() <= kCatalogPage)
         throw JetError("'" + path + "' is cut short: it has no catalog page");
     return db;
+}
+
+Table& Database::catalogTable()
+{
+    auto it = tables_.find("msysobjects");
+    if (it != tables_.end()) return *it->second;
+    auto t = std::make_unique<Table>(*this, TableDef::read(*pager_, kCatalogPage, "MSysObjects"));
+    Table& ref = *t;
+    tables_["msysobjects"] = std::move(t);
+    return ref;
+}
+
+void Database::invalidateCatalog()
+{
+    catalogLoaded_ = false;
+    catalog_.clear();
+    properties_.clear();
 }
 
 void Database::reload()

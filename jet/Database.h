@@ -31,7 +31,9 @@ struct CatalogEntry {
 // An open Jet 4 database file.
 class Database {
 public:
-    static std::unique_ptr<Database> open(const std::string& path, Pager::Access access = Pager::Access::ReadOnly);
+    // `creating`: the file is being made and has no catalog yet.
+    static std::unique_ptr<Database> open(const std::string& path, Pager::Access access = Pager::Access::ReadOnly,
+                                          bool creating = false);
     ~Database();
 
     const std::string& path() const { return pager_->path(); }
@@ -57,6 +59,12 @@ public:
     void commit();
     void rollback();
     bool inWrite() const;
+
+    // The catalog table itself (MSysObjects, page 2).
+    Table& catalogTable();
+    // Forgets the catalog rows (after a table was added) but keeps the
+    // table objects and their pending writes.
+    void invalidateCatalog();
 
     // Forgets catalog and table definitions (after a write or to see another
     // process's changes).

@@ -1,0 +1,57 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "jet/Value.h"
+
+namespace jet {
+
+class Database;
+
+// What a new table looks like.
+struct ColumnSpec {
+    std::string name;
+    ColumnType type = ColumnType::Long;
+    uint16_t length = 0;       // Text: characters (1..255); Binary: bytes
+    bool autoNumber = false;   // Long only
+    bool required = false;
+    uint8_t precision = 18;    // Numeric
+    uint8_t scale = 0;         // Numeric
+    std::string defaultValue;  // the DefaultValue expression, e.g. "Now()", "1"
+};
+
+struct IndexSpec {
+    std::string name;
+    std::vector<std::pair<std::string, bool>> columns; // column name, ascending
+    bool primaryKey = false;
+    bool unique = false;
+    bool ignoreNulls = false;
+};
+
+struct TableSpec {
+    std::string name;
+    std::vector<ColumnSpec> columns;
+    std::vector<IndexSpec> indexes;
+    bool system = false;
+};
+
+// Creates Jet 4 files and tables. The layout follows what Access writes:
+// one page for the table definition, one data page holding the table's
+// usage maps (inline maps of 64 bytes: pages used, pages with free space,
+// and one per index), and an empty leaf page as each index's root. The
+// table's catalog row goes into MSysObjects with its default values in the
+// property blob.
+class SchemaWriter {
+public:
+    // Creates a new, empty database file with the system tables Jet keeps
+    // in every file (MSysObjects, MSysACEs, MSysQueries, MSysRelationships).
+    // Fails if the file exists.
+    static std::unique_ptr<Database> createDatabase(const std::string& path);
+    // Adds a table; needs a write transaction. Returns its definition page.
+    static uint32_t createTable(Database& db, const TableSpec& spec);
+};
+
+} // namespace jet

@@ -1,0 +1,193 @@
+// Commands that create or change a database.
+#include "Commands.h"
+
+#include "jet/Database.h"
+#include "jet/DefaultValue.h"
+#include "jet/JetError.h"
+#include "jet/PlatformFile.h"
+#include "jet/SchemaWriter.h"
+
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+
+namespace jetdb {
+namespace {
+
+using jet::ColumnSpec;
+using jet::ColumnType;
+using jet::IndexSpec;
+using jet::TableSpec;
+using jet::Value;
+
+ColumnSpec column(const char* name, ColumnType type, uint16_t length = 0)
+{
+    ColumnSpec c;
+    c.name = name;
+    c.type = type;
+    c.length = length;
+    return c;
+}
+
+ColumnSpec numeric(const char* name, uint8_t precision, uint8_t scale)
+{
+    ColumnSpec c = column(name, ColumnType::Numeric);
+    c.precision = precision;
+    c.scale = scale;
+    return c;
+}
+
+jet::Decimal decimal(int64_t v)
+{
+    jet::Decimal d;
+    d.negative = v < 0;
+    d.low = uint64_t(v < 0 ? -v : v);
+    d.precision = 16;
+    return d;
+}
+
+std::vector<TableSpec> registerSchema()
+{
+    TableSpec allKey;
+    allKey.name = "all_key";
+    ColumnSpec id = column("id", ColumnType::Long);
+    id.autoNumber = true;
+    ColumnSpec added = column("add_date", ColumnType::DateTime);
+    added.defaultValue = "Now()";
+    ColumnSpec state = column("is_del", ColumnType::Integer);
+    state.defaultValue = "1";
+    allKey.columns = {id, column("USBKEY_SERIAL", ColumnType::Text, 50), column("username", ColumnType::Text, 50), added,
+                      state};
+    allKey.indexes = {IndexSpec{"PrimaryKey", {{"id", true}}, true, true, false},
+                      IndexSpec{"add_date", {{"add_date", true}}, false, false, false},
+                      IndexSpec{"USBKEY_SERIAL", {{"USBKEY_SERIAL", true}}, false, false, false}};
+
+    TableSpec counted;
+    counted.name = "counted";
+    ColumnSpec active = column("is_del", ColumnType::Integer);
+    active.defaultValue = "1";
+    ColumnSpec user = column("username", ColumnType::Text, 50);
+    user.required = true;
+    counted.columns = {user, column("password", ColumnType::Text, 50), active};
+    counted.indexes = {IndexSpec{"PrimaryKey", {{"username", true}}, true, true, false}};
+
+    TableSpec dept;
+    dept.name = "SME_KEY_DEPT";
+    dept.columns = {numeric("ID", 16, 0),
+                    numeric("DEPT_ID", 16, 0),
+                    column("KEY_SERIAL", ColumnType::Text, 3),
+                    column("KEY_INVO", ColumnType::Long),
+                    column("KEY_LIMITDATE", ColumnType::DateTime),
+                    column("REALNAME", ColumnType::Text, 40),
+                    column("P_INDEX", ColumnType::Text, 40),
+                    column("ORGANIZA", ColumnType::Text, 160),
+                    column("is_state", ColumnType::Long)};
+    dept.indexes = {IndexSpec{"PrimaryKey", {{"ID", true}}, true, true, false}};
+
+    TableSpec province;
+    province.name = "SME_PROVINCE_LIST";
+    province.columns = {column("P_INDEX", ColumnType::Text, 40), column("p_name", ColumnType::Text, 80)};
+    province.indexes = {IndexSpec{"PrimaryKey", {{"P_INDEX", true}}, true, true, false}};
+    return {allKey, counted, dept, province};
+}
+
+std::optional<Value> text(const char* s) { return Value{jet::fromUtf8(s)}; }
+
+int demo(const std::vector<std::string>& a)
+{
+    if (a.empty()) throw UsageError("missing arguments");
+    std::string path;
+    long long entries = 200, pending = 20;
+    for (size_t i = 0; i < a.size(); ++i) {
+        auto number = [&](const char* flag) {
+            if (i + 1 >= a.size()) throw UsageError(std::string(flag) + " needs a number");
+            try {
+                long long n = std::stoll(a[++i]);
+                if (n < 0 || n > 10000000) throw UsageError(std::string(flag) + " must be 0..10000000");
+                return n;
+            } catch (const std::logic_error&) {
+                throw UsageError(std::string(flag) + " needs a number, not '" + a[i] + "'");
+            }
+        };
+        if (a[i] == "--entries") entries = number("--entries");
+        else if (a[i] == "--pending") pending = number("--pending");
+        else if (path.empty()) path = a[i];
+        else throw UsageError("unexpected argument '" + a[i] + "'");
+    }
+    if (path.empty()) throw UsageError("missing FILE");
+    if (pending > entries) pending = entries;
+    if (jet::PlatformFile::exists(path)) throw jet::JetError("'" + path + "' already exists; it is never overwritten");
+
+    auto db = jet::SchemaWriter::createDatabase(path);
+    try {
+        {
+            jet::WriteTransaction tx(*db);
+            for (const TableSpec& t : registerSchema()) jet::SchemaWriter::createTable(*db, t);
+            tx.commit();
+        }
+        db->reload();
+        jet::WriteTransaction tx(*db);
+        jet::Table& counted = db->table("counted");
+        counted.insertRow({text("admin"), text("admin"), Value{int64_t(1)}});
+        counted.insertRow({text("operator"), text("usbkey"), Value{int64_t(1)}});
+        counted.insertRow({text("olduser"), text("olduser"), Value{int64_t(0)}});
+
+        jet::Table& province = db->table("SME_PROVINCE_LIST");
+        const char* provinces[][2] = {{"11", "北京市"}, {"31", "上海市"}, {"44", "广东省"}, {"51", "四川省"}};
+        for (auto& p : provinces) province.insertRow({text(p[0]), text(p[1])});
+
+        jet::Table& dept = db->table("SME_KEY_DEPT");
+        struct Dept {
+            int id, deptId;
+            const char* serial;
+            const char* name;
+            const char* province;
+            const char* organisation;
+        } depts[] = {{1, 101, "A01", "张伟", "11", "北京市信息中心"},
+                     {2, 102, "A02", "李娜", "31", "上海市数据管理局"},
+                     {3, 103, "B01", "王芳", "44", "广东省政务服务中心"},
+                     {4, 104, "B02", "刘洋", "99", "未登记省份的分支机构"}};
+        jet::DateTime limit = jet::fromCivil(jet::CivilTime{2027, 12, 31});
+        for (const Dept& d : depts)
+            dept.insertRow({Value{decimal(d.id)}, Value{decimal(d.deptId)}, text(d.serial), Value{int64_t(d.id % 3)},
+                            Value{limit}, text(d.name), text(d.province), text(d.organisation), Value{int64_t(1)}});
+
+        jet::Table& keys = db->table("all_key");
+        const char* users[] = {"admin", "operator"};
+        jet::DateTime start = jet::fromCivil(jet::CivilTime{2024, 1, 2, 8, 30, 0});
+        long long step = entries > 0 ? std::max(1LL, 2LL * 365 * 24 * 3600 / entries) : 1;
+        char serial[32];
+        for (long long i = 0; i < entries; ++i) {
+            std::snprintf(serial, sizeof serial, "USBK-%08lld", (i * 7919) % 100000000);
+            double seconds = double(i * step);
+            jet::DateTime when{start.days + std::floor(seconds) / 86400.0};
+            int64_t state = i >= entries - pending ? 1 : 2;
+            keys.insertRow({std::nullopt, text(serial), text(users[i % 2]), Value{when}, Value{state}});
+            if (entries >= 100000 && (i + 1) % 100000 == 0)
+                std::cerr << "\r" << (i + 1) << " / " << entries << " entries" << std::flush;
+        }
+        if (entries >= 100000) std::cerr << "\n";
+        tx.commit();
+    } catch (...) {
+        db.reset();
+        jet::PlatformFile::remove(path);
+        throw;
+    }
+    std::cout << "created " << path << " with " << entries << " entries (" << pending << " pending)\n";
+    return 0;
+}
+
+int create(const std::vector<std::string>& a)
+{
+    if (a.size() != 1) throw UsageError(a.empty() ? "missing FILE" : "too many arguments");
+    jet::SchemaWriter::createDatabase(a[0]);
+    std::cout << "created " << a[0] << "\n";
+    return 0;
+}
+
+CommandRegistration r1({"create", "create FILE", "create a new, empty Access 2000 database", create});
+CommandRegistration r2({"demo", "demo FILE [--entries N] [--pending M]",
+                        "create the register database with N entries (200), the last M (20) not yet exported", demo});
+
+} // namespace
+} // namespace jetdb
