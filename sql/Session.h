@@ -59,6 +59,9 @@ public:
     // number of rows affected. Throws SqlError or jet::JetError; on error
     // nothing is changed.
     int64_t execute(std::string_view statement);
+    // Whether a statement is a select (to be run by query) rather than a
+    // change (to be run by execute); judged by its first word only.
+    static bool isQuery(std::string_view statement);
 
     // Write-backs of the data layer on rows a query returned (one write
     // transaction each). `table` is ResultColumn::baseTable.

@@ -1,0 +1,318 @@
+#include "sql/SelectExecutor.h"
+
+#include "jet/TableDef.h"
+#include "sql/SortKeys.h"
+
+namespace sql {
+
+void SelectExecutor::run(const ast::Select& select, RowSink& sink)
+{
+    bind(select);
+    sink.columns(resultColumns(select));
+    loadJoinedTables();
+    if (orderColumns_.empty()) {
+        runStreaming(sink);
+    } else if (joins_.empty()) {
+        runSortedSingleTable(sink);
+    } else {
+        runSortedJoined(sink);
+    }
+}
+
+void SelectExecutor::bind(const ast::Select& select)
+{
+    scope_.add(select.from);
+    for (const ast::Join& j : select.joins) {
+        size_t source = scope_.add(j.table);
+        JoinedTable jt;
+        jt.left = j.left;
+        // The condition may name only the tables joined so far.
+        scope_.limitVisible(source + 1);
+        jt.on = Condition::bind(*j.on, scope_, text_, "Type mismatch in JOIN expression");
+        scope_.unlimitVisible();
+        if (auto eq = jt.on->equiJoin(source)) {
+            jt.hashed = true;
+            jt.innerColumn = eq->first;
+            jt.outerColumn = eq->second;
+            jt.keyClass = jt.on->comparedClass();
+        }
+        joins_.push_back(std::move(jt));
+    }
+
+    const auto& sources = scope_.sources();
+    auto addAllOf = [&](size_t source) {
+        for (size_t c = 0; c < sources[source].table->def().columns.size(); ++c) outputs_.push_back({source, c});
+    };
+    for (const ast::SelectItem& item : select.items) {
+        switch (item.kind) {
+        case ast::SelectItem::Kind::AllColumns:
+            for (size_t s = 0; s < sources.size(); ++s) addAllOf(s);
+            break;
+        case ast::SelectItem::Kind::TableColumns:
+            addAllOf(scope_.sourceNamed(item.column.qualifier, item.column.offset));
+            break;
+        case ast::SelectItem::Kind::Column: {
+            Scope::Column c = scope_.resolve(item.column);
+            outputs_.push_back({c.source, c.index});
+            break;
+        }
+        }
+    }
+
+    if (select.where)
+        where_ = Condition::bind(*select.where, scope_, text_, "Data type mismatch in criteria expression");
+
+    for (const ast::OrderItem& item : select.orderBy) {
+        Scope::Column c = scope_.resolve(item.column);
+        if (ValueOrder::classOf(c.def->type) == ValueClass::Binary)
+            throw text_.error("Cannot sort on the binary or OLE Object field '" + c.def->utf8Name + "'.",
+                              item.column.offset);
+        orderColumns_.push_back(c);
+        orderDescending_.push_back(item.descending);
+    }
+
+    wanted_.resize(sources.size());
+    for (size_t s = 0; s < sources.size(); ++s) wanted_[s].assign(sources[s].table->def().columns.size(), false);
+    for (const OutputColumn& o : outputs_) wanted_[o.source][o.column] = true;
+    for (const JoinedTable& jt : joins_) jt.on->markColumns(wanted_);
+    if (where_) where_->markColumns(wanted_);
+    for (const Scope::Column& c : orderColumns_) wanted_[c.source][c.index] = true;
+}
+
+std::vector<ResultColumn> SelectExecutor::resultColumns(const ast::Select& select) const
+{
+    const auto& sources = scope_.sources();
+    // Explicit "as" names, by output position.
+    std::vector<std::string> aliases(outputs_.size());
+    size_t position = 0;
+    for (const ast::SelectItem& item : select.items) {
+        if (item.kind == ast::SelectItem::Kind::Column) {
+            aliases[position++] = item.alias;
+        } else {
+            size_t first = item.kind == ast::SelectItem::Kind::AllColumns
+                               ? 0
+                               : scope_.sourceNamed(item.column.qualifier, item.column.offset);
+            size_t last = item.kind == ast::SelectItem::Kind::AllColumns ? sources.size() - 1 : first;
+            for (size_t s = first; s <= last; ++s) position += sources[s].table->def().columns.size();
+        }
+    }
+
+    std::vector<ResultColumn> result;
+    for (size_t i = 0; i < outputs_.size(); ++i) {
+        const OutputColumn& o = outputs_[i];
+        const jet::Table& table = *sources[o.source].table;
+        const jet::ColumnDef& def = table.def().columns[o.column];
+        ResultColumn rc;
+        rc.name = aliases[i].empty() ? def.utf8Name : aliases[i];
+        rc.type = def.type;
+        rc.length = def.type == jet::ColumnType::Text ? def.length / 2 : def.length;
+        rc.precision = def.precision;
+        rc.scale = def.scale;
+        rc.autoIncrement = (def.flags & jet::kColumnAutoLong) != 0;
+        rc.required = !(def.flags & jet::kColumnNullable) && def.type != jet::ColumnType::Boolean;
+        rc.baseTable = table.name();
+        rc.baseColumn = def.utf8Name;
+        result.push_back(std::move(rc));
+    }
+    // A name given twice (the same column of two tables) is qualified, as Jet
+    // names such fields "a.id" and "b.id".
+    std::vector<std::string> plain;
+    for (const ResultColumn& rc : result) plain.push_back(rc.name);
+    for (size_t i = 0; i < result.size(); ++i) {
+        if (!aliases[i].empty()) continue;
+        for (size_t k = 0; k < result.size(); ++k) {
+            if (k != i && jet::equalsIgnoreCase(plain[k], plain[i])) {
+                result[i].name = sources[outputs_[i].source].qualifier() + "." + result[i].baseColumn;
+                break;
+            }
+        }
+    }
+    return result;
+}
+
+void SelectExecutor::loadJoinedTables()
+{
+    const auto& sources = scope_.sources();
+    for (size_t k = 0; k < joins_.size(); ++k) {
+        JoinedTable& jt = joins_[k];
+        jet::Table& table = *sources[k + 1].table;
+        jt.nullRow.assign(table.def().columns.size(), jet::Value{});
+        table.scan(
+            [&](jet::RowLocator, std::vector<jet::Value>& values) {
+                jt.rows.push_back(values);
+                return true;
+            },
+            &wanted_[k + 1]);
+        if (!jt.hashed) continue;
+        for (uint32_t i = 0; i < jt.rows.size(); ++i) {
+            const jet::Value& v = jt.rows[i][jt.innerColumn.index];
+            if (!jet::isNull(v)) jt.byKey[ValueOrder::equalityKey(v, jt.keyClass)].push_back(i);
+        }
+    }
+}
+
+bool SelectExecutor::isWholeRowOfFromTable() const
+{
+    if (!joins_.empty() || outputs_.size() != scope_.sources()[0].table->def().columns.size()) return false;
+    for (size_t i = 0; i < outputs_.size(); ++i)
+        if (outputs_[i].source != 0 || outputs_[i].column != i) return false;
+    return true;
+}
+
+void SelectExecutor::project(const SourceRows& rows, std::vector<jet::Value>& out) const
+{
+    out.resize(outputs_.size());
+    for (size_t i = 0; i < outputs_.size(); ++i) out[i] = (*rows[outputs_[i].source])[outputs_[i].column];
+}
+
+template <class Emit>
+void SelectExecutor::expand(size_t join, SourceRows& rows, Emit& emit)
+{
+    if (join == joins_.size()) {
+        emit(rows);
+        return;
+    }
+    JoinedTable& jt = joins_[join];
+    const size_t source = join + 1;
+    bool matched = false;
+    if (jt.hashed) {
+        const jet::Value& v = (*rows[jt.outerColumn.source])[jt.outerColumn.index];
+        if (!jet::isNull(v)) {
+            auto it = jt.byKey.find(ValueOrder::equalityKey(v, jt.keyClass));
+            if (it != jt.byKey.end()) {
+                for (uint32_t i : it->second) {
+                    rows[source] = &jt.rows[i];
+                    matched = true;
+                    expand(join + 1, rows, emit);
+                }
+            }
+        }
+    } else {
+        for (const auto& candidate : jt.rows) {
+            rows[source] = &candidate;
+            if (!jt.on->holds(rows)) continue;
+            matched = true;
+            expand(join + 1, rows, emit);
+        }
+    }
+    if (!matched && jt.left) {
+        rows[source] = &jt.nullRow;
+        expand(join + 1, rows, emit);
+    }
+}
+
+void SelectExecutor::runStreaming(RowSink& sink)
+{
+    jet::Table& from = *scope_.sources()[0].table;
+    const bool whole = isWholeRowOfFromTable();
+    SourceRows rows(scope_.sources().size(), nullptr);
+    std::vector<jet::Value> out;
+    jet::RowLocator current;
+    auto emit = [&](SourceRows& r) {
+        if (where_ && !where_->holds(r)) return;
+        project(r, out);
+        sink.row(out, current);
+    };
+    from.scan(
+        [&](jet::RowLocator at, std::vector<jet::Value>& values) {
+            rows[0] = &values;
+            current = at;
+            if (!joins_.empty()) {
+                expand(0, rows, emit);
+            } else if (!where_ || where_->holds(rows)) {
+                if (whole) {
+                    sink.row(values, at);
+                } else {
+                    project(rows, out);
+                    sink.row(out, at);
+                }
+            }
+            return true;
+        },
+        whole ? nullptr : &wanted_[0]);
+}
+
+void SelectExecutor::runSortedSingleTable(RowSink& sink)
+{
+    jet::Table& from = *scope_.sources()[0].table;
+    std::vector<SortKeys::Key> spec;
+    for (size_t k = 0; k < orderColumns_.size(); ++k)
+        spec.push_back({ValueOrder::classOf(orderColumns_[k].def->type), orderDescending_[k]});
+
+    // First pass: only the where and order by columns are decoded.
+    std::vector<bool> keyColumns(from.def().columns.size(), false);
+    std::vector<std::vector<bool>> conditionColumns(1, keyColumns);
+    if (where_) where_->markColumns(conditionColumns);
+    keyColumns = conditionColumns[0];
+    for (const Scope::Column& c : orderColumns_) keyColumns[c.index] = true;
+
+    std::vector<jet::RowLocator> locators;
+    std::vector<uint32_t> order;
+    {
+        SortKeys keys(std::move(spec));
+        SourceRows rows(1, nullptr);
+        std::vector<const jet::Value*> keyValues(orderColumns_.size());
+        from.scan(
+            [&](jet::RowLocator at, std::vector<jet::Value>& values) {
+                rows[0] = &values;
+                if (where_ && !where_->holds(rows)) return true;
+                for (size_t k = 0; k < orderColumns_.size(); ++k) keyValues[k] = &values[orderColumns_[k].index];
+                keys.add(keyValues);
+                locators.push_back(at);
+                return true;
+            },
+            &keyColumns);
+        order = keys.order();
+    }
+
+    // Second pass: each row read whole, in order, straight to the sink.
+    const bool whole = isWholeRowOfFromTable();
+    SourceRows rows(1, nullptr);
+    std::vector<jet::Value> out;
+    for (uint32_t i : order) {
+        std::optional<std::vector<jet::Value>> row = from.read(locators[i]);
+        if (!row) continue;
+        if (whole) {
+            sink.row(*row, locators[i]);
+        } else {
+            rows[0] = &*row;
+            project(rows, out);
+            sink.row(out, locators[i]);
+        }
+    }
+}
+
+void SelectExecutor::runSortedJoined(RowSink& sink)
+{
+    jet::Table& from = *scope_.sources()[0].table;
+    std::vector<SortKeys::Key> spec;
+    for (size_t k = 0; k < orderColumns_.size(); ++k)
+        spec.push_back({ValueOrder::classOf(orderColumns_[k].def->type), orderDescending_[k]});
+    SortKeys keys(std::move(spec));
+
+    std::vector<std::vector<jet::Value>> results;
+    std::vector<jet::RowLocator> origins;
+    std::vector<const jet::Value*> keyValues(orderColumns_.size());
+    SourceRows rows(scope_.sources().size(), nullptr);
+    jet::RowLocator current;
+    auto emit = [&](SourceRows& r) {
+        if (where_ && !where_->holds(r)) return;
+        for (size_t k = 0; k < orderColumns_.size(); ++k)
+            keyValues[k] = &(*r[orderColumns_[k].source])[orderColumns_[k].index];
+        keys.add(keyValues);
+        results.emplace_back();
+        project(r, results.back());
+        origins.push_back(current);
+    };
+    from.scan(
+        [&](jet::RowLocator at, std::vector<jet::Value>& values) {
+            rows[0] = &values;
+            current = at;
+            expand(0, rows, emit);
+            return true;
+        },
+        &wanted_[0]);
+    for (uint32_t i : keys.order()) sink.row(results[i], origins[i]);
+}
+
+} // namespace sql

@@ -1,0 +1,63 @@
+#include "sql/Session.h"
+
+#include <cctype>
+
+#include "jet/Database.h"
+#include "sql/Lexer.h"
+#include "sql/Parser.h"
+#include "sql/SelectExecutor.h"
+#include "sql/StatementText.h"
+#include "sql/WriteExecutor.h"
+
+namespace sql {
+
+Session::Session(jet::Database& db) : db_(db) {}
+
+Session::~Session() = default;
+
+void Session::query(std::string_view statement, RowSink& sink)
+{
+    StatementText text(statement);
+    ast::Statement parsed = Parser(text).parse();
+    const auto* select = std::get_if<ast::Select>(&parsed);
+    if (!select) throw SqlError("This statement changes data and returns no rows; run it with execute, not query.");
+    SelectExecutor(db_, text).run(*select, sink);
+}
+
+int64_t Session::execute(std::string_view statement)
+{
+    StatementText text(statement);
+    ast::Statement parsed = Parser(text).parse();
+    WriteExecutor writer(db_, text);
+    if (const auto* u = std::get_if<ast::Update>(&parsed)) return writer.update(*u);
+    if (const auto* d = std::get_if<ast::Delete>(&parsed)) return writer.remove(*d);
+    if (const auto* i = std::get_if<ast::Insert>(&parsed)) return writer.insert(*i);
+    throw SqlError("A select statement returns rows; run it with query, not execute.");
+}
+
+bool Session::isQuery(std::string_view statement)
+{
+    size_t i = 0;
+    while (i < statement.size() && (statement[i] == ' ' || statement[i] == '\t' || statement[i] == '\r' ||
+                                    statement[i] == '\n' || statement[i] == '('))
+        ++i;
+    Token word;
+    word.kind = TokenKind::Name;
+    while (i < statement.size() && std::isalpha(static_cast<unsigned char>(statement[i]))) word.text += statement[i++];
+    return word.isKeyword("select");
+}
+
+void Session::deleteRow(const std::string& table, jet::RowLocator row)
+{
+    StatementText none("");
+    WriteExecutor(db_, none).deleteRow(table, row);
+}
+
+void Session::updateRow(const std::string& table, jet::RowLocator row,
+                        const std::vector<std::pair<std::string, jet::Value>>& changes)
+{
+    StatementText none("");
+    WriteExecutor(db_, none).updateRow(table, row, changes);
+}
+
+} // namespace sql
