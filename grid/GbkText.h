@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+// Conversion between Qt text and the GBK code page (Windows code page 936),
+// the encoding of the layout file. Kept in one place because Qt builds
+// without ICU do not know GBK and need the platform's converter instead.
+class GbkText {
+public:
+    // Nothing when the text holds a character that GBK cannot represent.
+    static std::optional<QByteArray> encode(const QString& text);
+    // Undecodable bytes become U+FFFD.
+    static QString decode(const QByteArray& bytes);
+};

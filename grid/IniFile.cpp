@@ -1,0 +1,205 @@
+#include "grid/IniFile.h"
+
+#include "grid/EIniFileException.h"
+#include "grid/GbkText.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <string>
+
+// Debian's SimpleIni keeps the template definitions behind SI_IMPLEMENTATION;
+// the document type below is our own instantiation, so it needs them here.
+#define SI_NO_CONVERSION
+#define SI_IMPLEMENTATION
+#include <SimpleIni.h>
+
+namespace {
+
+// Orders section and key names without regard to letter case. The document
+// holds UTF-8, so ASCII folding byte by byte is safe; names with other
+// letters go through Qt's case folding, as the Windows profile functions
+// fold every letter.
+struct CaseInsensitiveUtf8Less {
+    bool operator()(const char* left, const char* right) const
+    {
+        const char* l = left;
+        const char* r = right;
+        for (; *l && *r; ++l, ++r) {
+            const auto lc = static_cast<unsigned char>(*l);
+            const auto rc = static_cast<unsigned char>(*r);
+            if (lc >= 0x80 || rc >= 0x80)
+                return QString::compare(QString::fromUtf8(left), QString::fromUtf8(right), Qt::CaseInsensitive) < 0;
+            const int diff = asciiLower(lc) - asciiLower(rc);
+            if (diff != 0)
+                return diff < 0;
+        }
+        return *r != 0;
+    }
+
+    static int asciiLower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
+};
+
+using IniDocument = CSimpleIniTempl<char, CaseInsensitiveUtf8Less, SI_ConvertA<char>>;
+
+[[noreturn]] void refuseWrite(const QString& path)
+{
+    throw EIniFileException(QStringLiteral("Unable to write to %1").arg(QDir::toNativeSeparators(path)));
+}
+
+void prepare(IniDocument& document)
+{
+    document.SetUnicode(true);
+    document.SetMultiKey(false);
+    document.SetMultiLine(false);
+    document.SetSpaces(false);
+}
+
+// False when the file exists but cannot be read; a missing file is an
+// empty document.
+bool load(const QString& path, IniDocument& document)
+{
+    prepare(document);
+    QFile file(path);
+    if (!file.exists())
+        return true;
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray utf8 = GbkText::decode(file.readAll()).toUtf8();
+    return document.LoadData(utf8.constData(), std::size_t(utf8.size())) >= 0;
+}
+
+void save(const QString& path, const IniDocument& document)
+{
+    std::string utf8;
+    if (document.Save(utf8, false) < 0)
+        refuseWrite(path);
+    const QString text = QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+    const std::optional<QByteArray> bytes = GbkText::encode(text);
+    if (!bytes)
+        throw EIniFileException(QStringLiteral("Unable to write to %1: the text holds characters that the GBK code "
+                                               "page cannot represent")
+                                    .arg(QDir::toNativeSeparators(path)));
+
+    // Replacing the file would also succeed over a read-only one; honour
+    // the file's own protection as the profile functions do.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isWritable())
+        refuseWrite(path);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        refuseWrite(path);
+    if (file.write(*bytes) != bytes->size() || !file.commit())
+        refuseWrite(path);
+}
+
+// Loads the document for a change; an unreadable file is not overwritten,
+// which would lose everything it holds.
+void loadForWrite(const QString& path, IniDocument& document)
+{
+    if (!load(path, document))
+        refuseWrite(path);
+}
+
+} // namespace
+
+IniFile::IniFile(QString path) : m_path(std::move(path)) {}
+
+QString IniFile::ReadString(const QString& section, const QString& key, const QString& defaultValue) const
+{
+    IniDocument document;
+    if (!load(m_path, document))
+        return defaultValue;
+    const char* value = document.GetValue(section.toUtf8().constData(), key.toUtf8().constData(), nullptr);
+    return value ? QString::fromUtf8(value) : defaultValue;
+}
+
+int IniFile::ReadInteger(const QString& section, const QString& key, int defaultValue) const
+{
+    int value = 0;
+    return parseInteger(ReadString(section, key, QString()), value) ? value : defaultValue;
+}
+
+bool IniFile::SectionExists(const QString& section) const
+{
+    IniDocument document;
+    if (!load(m_path, document))
+        return false;
+    return document.GetSectionSize(section.toUtf8().constData()) > 0;
+}
+
+void IniFile::WriteString(const QString& section, const QString& key, const QString& value)
+{
+    IniDocument document;
+    loadForWrite(m_path, document);
+    if (document.SetValue(section.toUtf8().constData(), key.toUtf8().constData(), value.toUtf8().constData()) < 0)
+        refuseWrite(m_path);
+    save(m_path, document);
+}
+
+void IniFile::WriteInteger(const QString& section, const QString& key, int value)
+{
+    WriteString(section, key, QString::number(value));
+}
+
+void IniFile::DeleteKey(const QString& section, const QString& key)
+{
+    IniDocument document;
+    if (!load(m_path, document))
+        return;
+    if (!document.Delete(section.toUtf8().constData(), key.toUtf8().constData(), true))
+        return;
+    try {
+        save(m_path, document);
+    } catch (const EIniFileException&) {
+        // A deletion never reports a failure.
+    }
+}
+
+bool IniFile::parseInteger(const QString& text, int& value)
+{
+    qsizetype pos = 0;
+    bool negative = false;
+    if (pos < text.size() && (text[pos] == u'+' || text[pos] == u'-')) {
+        negative = text[pos] == u'-';
+        ++pos;
+    }
+    int base = 10;
+    const QStringView rest = QStringView(text).mid(pos);
+    if (rest.startsWith(u"0x", Qt::CaseInsensitive)) {
+        base = 16;
+        pos += 2;
+    } else if (rest.startsWith(u'$') || rest.startsWith(u'x', Qt::CaseInsensitive)) {
+        base = 16;
+        pos += 1;
+    }
+    if (pos >= text.size())
+        return false;
+    qint64 magnitude = 0;
+    for (; pos < text.size(); ++pos) {
+        const char16_t c = text[pos].unicode();
+        int digit;
+        if (c >= u'0' && c <= u'9')
+            digit = c - u'0';
+        else if (base == 16 && c >= u'a' && c <= u'f')
+            digit = c - u'a' + 10;
+        else if (base == 16 && c >= u'A' && c <= u'F')
+            digit = c - u'A' + 10;
+        else
+            return false;
+        magnitude = magnitude * base + digit;
+        if (magnitude > qint64(0xFFFFFFFFu))
+            return false;
+    }
+    if (base == 16 && magnitude > 0x7FFFFFFF) {
+        // Eight hexadecimal digits name the bit pattern of a negative integer.
+        magnitude -= qint64(1) << 32;
+    }
+    const qint64 result = negative ? -magnitude : magnitude;
+    if (result < INT32_MIN || result > INT32_MAX)
+        return false;
+    value = int(result);
+    return true;
+}

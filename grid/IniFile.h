@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+// Profile-style access to one INI file in GBK: sections and keys are matched
+// without regard to letter case, values are read with surrounding blanks
+// removed, and a section counts only while it holds a key. Nothing is cached:
+// every call reads the file afresh and every write or deletion rewrites it
+// at once, through a new file that then replaces the old one, so a crash
+// never leaves a half-written file behind.
+class IniFile {
+public:
+    explicit IniFile(QString path);
+
+    const QString& FileName() const { return m_path; }
+
+    QString ReadString(const QString& section, const QString& key, const QString& defaultValue) const;
+    // Accepts an optional sign and hexadecimal with "0x", "$" or "x";
+    // anything else gives the default.
+    int ReadInteger(const QString& section, const QString& key, int defaultValue) const;
+    bool SectionExists(const QString& section) const;
+
+    // Throw EIniFileException "Unable to write to <path>" when the file
+    // cannot be written.
+    void WriteString(const QString& section, const QString& key, const QString& value);
+    void WriteInteger(const QString& section, const QString& key, int value);
+    // A key that is not there, or a file that cannot be written, is ignored.
+    void DeleteKey(const QString& section, const QString& key);
+
+    static bool parseInteger(const QString& text, int& value);
+
+private:
+    QString m_path;
+};
