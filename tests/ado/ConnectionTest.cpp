@@ -1,0 +1,233 @@
+// Opening, closing and reopening the database through TADOConnection.
+#include "TestDatabase.h"
+
+#include "ado/TADOConnection.h"
+#include "ado/TADOQuery.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QString jetString(const QString& path)
+{
+    return QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") + path +
+           QStringLiteral(";Persist Security Info=False");
+}
+
+std::string openError(TADOConnection& conn)
+{
+    try {
+        conn.Open();
+    } catch (const EDatabaseError& e) {
+        return e.message().toStdString();
+    }
+    return "(opened)";
+}
+
+TEST(ConnectionString, RefusedWithAReason)
+{
+    TestDatabase files;
+    QString db = files.makeRegister();
+    struct Case {
+        QString connectionString;
+        const char* messagePart;
+    };
+    const Case cases[] = {
+        {QString(), "No connection string"},
+        {QStringLiteral("Provider=SQLOLEDB;Data Source=") + db, "Provider 'SQLOLEDB' is not available"},
+        {QStringLiteral("Provider=Microsoft.ACE.OLEDB.12.0;Data Source=") + db, "Microsoft.Jet.OLEDB.4.0"},
+        {QStringLiteral("Data Source=") + db, "names no Provider"},
+        {QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Persist Security Info=False"), "names no Data Source"},
+        {jetString(files.folder() + QStringLiteral("/missing.mdb")), "Could not find file"},
+        {jetString(files.folder()), "is not a database file"},
+        {QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=\"") + db, "no closing quote"},
+        {QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;garbage;Data Source=") + db, "'garbage' has no value"},
+        {jetString(db) + QStringLiteral(";Jet OLEDB:Database Password=secret"), "password"},
+    };
+    for (const Case& c : cases) {
+        TADOConnection conn;
+        conn.setConnectionString(c.connectionString);
+        std::string message = openError(conn);
+        EXPECT_NE(message.find(c.messagePart), std::string::npos)
+            << c.connectionString.toStdString() << " gave: " << message;
+        EXPECT_FALSE(conn.Connected());
+    }
+}
+
+TEST(ConnectionString, PartsAreParsedLikeAdo)
+{
+    TestDatabase files;
+    QString db = files.makeRegister(QStringLiteral("odd;name's/vask.mdb"));
+    TADOConnection conn;
+    conn.setConnectionString(QStringLiteral(" provider = microsoft.jet.oledb.4.0 ; DATA SOURCE=\"") + db +
+                             QStringLiteral("\" ; Persist Security Info=False;"));
+    EXPECT_EQ(conn.DataSourcePath(), db);
+    EXPECT_EQ(conn.Provider(), "microsoft.jet.oledb.4.0");
+    conn.Open();
+    EXPECT_TRUE(conn.Connected());
+    conn.setConnectionString(jetString(db));  // a new string closes the connection
+    EXPECT_FALSE(conn.Connected());
+}
+
+TEST(ConnectionString, AFileTheEngineRefusesIsReported)
+{
+    TestDatabase files;
+    QString notJet = files.folder() + QStringLiteral("/notes.mdb");
+    QFile f(notJet);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(8192, 'x'));
+    f.close();
+    TADOConnection conn;
+    conn.setConnectionString(jetString(notJet));
+    std::string message = openError(conn);
+    EXPECT_NE(message.find("Cannot open the database"), std::string::npos) << message;
+}
+
+class KeepConnectionOff : public ::testing::Test {
+protected:
+    TestDatabase files;
+    QString db;
+    TADOConnection conn;
+    int disconnects = 0;
+    int connects = 0;
+
+    void SetUp() override
+    {
+        db = files.makeRegister();
+        conn.setConnectionString(jetString(db));
+        conn.setLoginPrompt(false);
+        conn.setKeepConnection(false);
+        conn.AfterConnect = [this](TADOConnection*) { ++connects; };
+        conn.AfterDisconnect = [this](TADOConnection*) { ++disconnects; };
+    }
+};
+
+TEST_F(KeepConnectionOff, FileClosesWhenTheLastQueryCloses)
+{
+    conn.Open();
+    EXPECT_TRUE(conn.Connected());
+
+    TADOQuery listing, pending;
+    listing.setConnection(&conn);
+    pending.setConnection(&conn);
+    listing.setSQLText("select * from all_key order by id desc");
+    pending.setSQLText("select * from all_key where is_del = 1");
+    listing.Open();
+    pending.Open();
+    EXPECT_EQ(connects, 1);  // the explicit open is reused
+    pending.Close();
+    EXPECT_TRUE(conn.Connected());  // the listing is still open
+    listing.Close();
+    EXPECT_FALSE(conn.Connected());
+    EXPECT_EQ(disconnects, 1);
+
+    // The next query opens it again; the rows stay readable while it is open.
+    listing.Open();
+    EXPECT_TRUE(conn.Connected());
+    EXPECT_EQ(connects, 2);
+    EXPECT_EQ(listing.RecordCount(), 200);
+    listing.Close();
+    EXPECT_FALSE(conn.Connected());
+
+    // A statement run on its own opens and closes the file around itself.
+    TADOQuery mark;
+    mark.setConnection(&conn);
+    mark.setSQLText("update all_key set is_del=2 where is_del=1");
+    EXPECT_EQ(mark.ExecSQL(), 20);
+    EXPECT_EQ(mark.RowsAffected(), 20);
+    EXPECT_FALSE(conn.Connected());
+    EXPECT_EQ(connects, 3);
+}
+
+TEST_F(KeepConnectionOff, FileCanBeReplacedWhileNoQueryIsOpen)
+{
+    // Closing the file lets another program (or a restore) replace it.
+    TADOQuery query;
+    query.setConnection(&conn);
+    query.setSQLText("select * from all_key");
+    query.Open();
+    query.Close();
+    ASSERT_TRUE(QFile::rename(db, db + ".away"));
+    EXPECT_THROW(query.Open(), EDatabaseError);
+    EXPECT_FALSE(query.Active());
+    EXPECT_FALSE(conn.Connected());
+    QString other = files.makeRegister(QStringLiteral("other.mdb"), 5, 0);
+    ASSERT_TRUE(QFile::rename(other, db));
+    query.Open();
+    EXPECT_EQ(query.RecordCount(), 5);
+}
+
+TEST_F(KeepConnectionOff, FailedStatementsLeaveTheFileClosedAndTheNextOneWorks)
+{
+    TADOQuery query;
+    query.setConnection(&conn);
+    const char* const bad[] = {
+        "select * from no_such_table",
+        "select nosuch from all_key",
+        "select * from all_key where",
+        "select * from all_key where id = 'x'",
+        "selec * from all_key",
+        "update all_key set nosuch = 1",
+        "delete from",
+        "select * from all_key where username = 'unterminated",
+        "",
+        "   ",
+    };
+    for (const char* statement : bad) {
+        query.setSQLText(QString::fromUtf8(statement));
+        EXPECT_THROW(query.Open(), EDatabaseError) << statement;
+        EXPECT_FALSE(query.Active());
+        EXPECT_FALSE(conn.Connected()) << statement;
+        EXPECT_THROW(query.ExecSQL(), EDatabaseError) << statement;
+        EXPECT_FALSE(conn.Connected()) << statement;
+    }
+    query.setSQLText("select * from all_key");
+    query.Open();
+    EXPECT_EQ(query.RecordCount(), 200);
+}
+
+TEST_F(KeepConnectionOff, ClosingTheConnectionClosesItsQueries)
+{
+    conn.setKeepConnection(true);
+    TADOQuery query;
+    query.setConnection(&conn);
+    query.setSQLText("select * from counted");
+    query.Open();
+    conn.Close();
+    EXPECT_FALSE(query.Active());
+    EXPECT_FALSE(conn.Connected());
+    query.Open();  // reconnects on demand
+    EXPECT_TRUE(conn.Connected());
+    EXPECT_EQ(query.RecordCount(), 3);
+}
+
+TEST(Connection, QueryWithoutConnectionOrAfterItIsGone)
+{
+    TADOQuery query;
+    query.setSQLText("select * from all_key");
+    EXPECT_THROW(query.Open(), EDatabaseError);
+    {
+        TADOConnection conn;
+        query.setConnection(&conn);
+    }
+    EXPECT_EQ(query.Connection(), nullptr);
+    EXPECT_THROW(query.Open(), EDatabaseError);
+}
+
+TEST(Connection, LoginPromptAsksTheHook)
+{
+    TestDatabase files;
+    TADOConnection conn;
+    conn.setConnectionString(jetString(files.makeRegister()) + QStringLiteral(";User ID=Admin"));
+    QString seenUser = "-";
+    conn.OnLogin = [&](TADOConnection*, QString& user, QString&) { seenUser = user; };
+    conn.setLoginPrompt(false);
+    conn.Open();
+    EXPECT_EQ(seenUser, "-");
+    conn.Close();
+    conn.setLoginPrompt(true);
+    conn.Open();
+    EXPECT_EQ(seenUser, "Admin");
+}
+
+} // namespace

@@ -1,0 +1,321 @@
+// The register's statements run through TADOQuery against databases made by
+// `jetdb demo`, and what the grid and the main window do with the results.
+#include "TestDatabase.h"
+
+#include "ado/LoginQuery.h"
+#include "ado/TADOConnection.h"
+#include "ado/TADODataSet.h"
+#include "ado/TADOQuery.h"
+
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+namespace {
+
+const char* const kListing = "select * from all_key order by id desc";
+const char* const kPending = "select * from all_key where is_del = 1";
+const char* const kMark = "update all_key set is_del=2 where is_del=1";
+const char* const kDepartments =
+    "select a.*, b.p_name from SME_KEY_DEPT a left join SME_PROVINCE_LIST b on a.p_index = b.p_index";
+
+class Register : public ::testing::Test {
+protected:
+    TestDatabase files;
+    QString db;
+    TADOConnection conn;
+    TADOQuery query;
+
+    void SetUp() override { useDatabase(files.makeRegister()); }
+
+    void useDatabase(const QString& path)
+    {
+        db = path;
+        conn.setConnectionString(QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") + db +
+                                 QStringLiteral(";Persist Security Info=False"));
+        conn.setLoginPrompt(false);
+        conn.setKeepConnection(false);
+        query.setConnection(&conn);
+    }
+
+    void open(const QString& statement)
+    {
+        query.Close();
+        query.setSQLText(statement);
+        query.Open();
+    }
+
+    int count(const QString& statement)
+    {
+        TADOQuery q;
+        q.setConnection(&conn);
+        q.setSQLText(statement);
+        q.Open();
+        return q.RecordCount();
+    }
+
+    std::vector<int> ids()
+    {
+        std::vector<int> out;
+        TField* id = query.FieldByName("id");
+        for (int i = 0; i < query.RecordCount(); ++i) out.push_back(id->ValueAt(i) == jet::Value{} ? -1 : int(std::get<int64_t>(id->ValueAt(i))));
+        return out;
+    }
+};
+
+TEST_F(Register, ListingNewestFirstWithTypedFields)
+{
+    open(kListing);
+    EXPECT_EQ(query.RecordCount(), 200);
+    EXPECT_EQ(query.FieldNames(), (QStringList{"id", "USBKEY_SERIAL", "username", "add_date", "is_del"}));
+    EXPECT_EQ(query.FieldByName("id")->DataType(), ftAutoInc);
+    EXPECT_EQ(query.FieldByName("usbkey_serial")->DataType(), ftWideString);
+    EXPECT_EQ(query.FieldByName("usbkey_serial")->Size(), 50);
+    EXPECT_EQ(query.FieldByName("add_date")->DataType(), ftDateTime);
+    EXPECT_EQ(query.FieldByName("id")->AsString(), "200");
+    std::vector<int> listed = ids();
+    EXPECT_TRUE(std::is_sorted(listed.rbegin(), listed.rend()));
+    QRegularExpression dateText(QStringLiteral("^\\d{4}/\\d{1,2}/\\d{1,2}( \\d{1,2}:\\d\\d:\\d\\d)?$"));
+    for (int i = 0; i < query.RecordCount(); ++i)
+        ASSERT_TRUE(dateText.match(query.FieldByName("add_date")->DisplayTextAt(i)).hasMatch())
+            << query.FieldByName("add_date")->DisplayTextAt(i).toStdString();
+}
+
+TEST_F(Register, EmptyRegisterOpensWithNoRows)
+{
+    useDatabase(files.makeRegister(QStringLiteral("empty.mdb"), 0, 0));
+    open(kListing);
+    EXPECT_TRUE(query.Active());
+    EXPECT_EQ(query.RecordCount(), 0);
+    EXPECT_TRUE(query.Eof());
+    query.setSort("id ASC ");
+    EXPECT_EQ(query.RecordCount(), 0);
+}
+
+TEST_F(Register, SortByTitleClicksKeepsBookmarks)
+{
+    open(kListing);
+    query.setRecNo(150);  // id 51
+    TBookmark mark = query.GetBookmark();
+    query.setSort("id ASC ");
+    EXPECT_EQ(ids().front(), 1);
+    EXPECT_EQ(query.FieldByName("id")->AsInteger(), 51);  // the current record stays current
+    EXPECT_EQ(query.RecNo(), 51);
+    query.setSort("id DESC ");
+    EXPECT_EQ(ids().front(), 200);
+    query.First();
+    query.GotoBookmark(mark);
+    EXPECT_EQ(query.FieldByName("id")->AsInteger(), 51);
+    query.FreeBookmark(mark);
+
+    query.setSort("USBKEY_SERIAL ASC ");
+    QString previous;
+    for (int i = 0; i < query.RecordCount(); ++i) {
+        QString serial = query.FieldByName("USBKEY_SERIAL")->AsStringAt(i);
+        ASSERT_LE(previous.compare(serial, Qt::CaseInsensitive), 0) << i;
+        previous = serial;
+    }
+    query.setSort("add_date DESC , id ASC");
+    EXPECT_THROW(query.setSort("serial ASC "), EDatabaseError);
+
+    // A reopened listing starts unsorted, newest first again.
+    query.Close();
+    query.Open();
+    EXPECT_EQ(query.Sort(), "");
+    EXPECT_EQ(ids().front(), 200);
+}
+
+TEST_F(Register, AccountLookupIsLiteral)
+{
+    struct Case {
+        QString user, password;
+        int rows;
+    };
+    const Case cases[] = {
+        {"admin", "admin", 1},
+        {"ADMIN", "admin", 1},         // text compares without regard to case, as Jet does
+        {"admin", "wrong", 0},
+        {"olduser", "olduser", 0},     // disabled account
+        {"' or ''='", "' or ''='", 0}, // would match everything if pasted in unquoted
+        {"admin'--", "x", 0},
+        {"admin' or 'a'='a", "admin", 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(count(LoginQuery::accountLookup(c.user, c.password)), c.rows) << c.user.toStdString();
+
+    TADOQuery add;
+    add.setConnection(&conn);
+    add.setSQLText("insert into counted (username, password, is_del) values ('o''brien', 'it''s', 1)");
+    EXPECT_EQ(add.ExecSQL(), 1);
+    EXPECT_EQ(count(LoginQuery::accountLookup("o'brien", "it's")), 1);
+    EXPECT_EQ(count(LoginQuery::accountLookup("o'brien", "its")), 0);
+}
+
+TEST(LoginQueryText, MatchesTheRegisterStatement)
+{
+    EXPECT_EQ(LoginQuery::accountLookup("admin", "secret"),
+              "select * from counted where is_del = 1 and username = 'admin' and password ='secret'");
+    EXPECT_EQ(LoginQuery::accountLookup("a'b", "''"),
+              "select * from counted where is_del = 1 and username = 'a''b' and password =''''''");
+}
+
+TEST_F(Register, ExportMarksOnlyPendingEntries)
+{
+    open(kPending);
+    EXPECT_EQ(query.RecordCount(), 20);
+    std::vector<int> pendingIds = ids();
+    query.Close();
+    int exportedBefore = count("select * from all_key where is_del = 2");
+    EXPECT_EQ(exportedBefore, 180);
+
+    TADOQuery mark;
+    mark.setConnection(&conn);
+    mark.setSQLText(kMark);
+    EXPECT_EQ(mark.ExecSQL(), 20);
+    EXPECT_EQ(count(kPending), 0);
+    EXPECT_EQ(count("select * from all_key where is_del = 2"), 200);
+    EXPECT_EQ(mark.ExecSQL(), 0);
+
+    bool available = false;
+    QStringList rows = TestDatabase::mdbJson(db, "all_key", available);
+    if (available) {
+        EXPECT_EQ(rows.size(), 200);
+        for (const QString& row : rows) EXPECT_TRUE(row.contains("\"is_del\":2")) << row.toStdString();
+    }
+}
+
+TEST_F(Register, DepartmentListingHasTypedFieldsAndEmptyProvinces)
+{
+    TADODataSet departments;
+    departments.setConnection(&conn);
+    departments.setCommandText(kDepartments);
+    departments.Open();
+    EXPECT_EQ(departments.FieldNames(), (QStringList{"ID", "DEPT_ID", "KEY_SERIAL", "KEY_INVO", "KEY_LIMITDATE",
+                                                     "REALNAME", "P_INDEX", "ORGANIZA", "is_state", "p_name"}));
+    EXPECT_EQ(departments.FieldByName("ID")->DataType(), ftBCD);
+    EXPECT_EQ(departments.FieldByName("ID")->Precision(), 16);
+    EXPECT_EQ(departments.FieldByName("KEY_SERIAL")->Size(), 3);
+    EXPECT_EQ(departments.FieldByName("p_name")->Size(), 80);
+    int withoutProvince = 0;
+    for (departments.First(); !departments.Eof(); departments.Next())
+        if (departments.FieldByName("p_name")->IsNull()) {
+            ++withoutProvince;
+            EXPECT_EQ(departments.FieldByName("p_name")->DisplayText(), "");
+        }
+    EXPECT_EQ(withoutProvince, 1);
+
+    // Rows of a join cannot be deleted, and a joined field cannot be written.
+    departments.First();
+    EXPECT_THROW(departments.Delete(), EDatabaseError);
+    EXPECT_EQ(departments.RecordCount(), 4);
+    departments.Edit();
+    departments.FieldByName("p_name")->setAsString("x");
+    EXPECT_THROW(departments.Post(), EDatabaseError);
+    departments.Cancel();
+    departments.setSort("p_name DESC, ID");
+    departments.Last();
+    EXPECT_TRUE(departments.FieldByName("p_name")->IsNull());
+}
+
+TEST_F(Register, DeletedEntryIsGoneFromTheFile)
+{
+    open(kListing);
+    query.setRecNo(3);  // id 198
+    ASSERT_EQ(query.FieldByName("id")->AsInteger(), 198);
+    query.Delete();
+    EXPECT_EQ(query.RecordCount(), 199);
+    EXPECT_EQ(query.FieldByName("id")->AsInteger(), 197);
+    query.setSort("id ASC ");
+    query.Last();
+    query.Delete();  // id 200
+    query.Close();
+
+    EXPECT_EQ(count("select * from all_key where id = 198"), 0);
+    EXPECT_EQ(count(kListing), 198);
+    bool available = false;
+    QStringList rows = TestDatabase::mdbJson(db, "all_key", available);
+    if (!available) GTEST_SKIP() << "mdb-json is not installed";
+    EXPECT_EQ(rows.size(), 198);
+    for (const QString& row : rows) {
+        EXPECT_FALSE(row.contains("\"id\":198,")) << row.toStdString();
+        EXPECT_FALSE(row.contains("\"id\":200,")) << row.toStdString();
+    }
+}
+
+TEST_F(Register, PostedEditIsInTheFile)
+{
+    open(kListing);
+    query.setRecNo(2);  // id 199
+    query.Edit();
+    query.FieldByName("username")->setAsString("审核员");
+    query.FieldByName("add_date")->setAsString("2025/6/7 8:09:10");
+    query.Post();
+    query.Edit();
+    query.FieldByName("username")->setAsString("not kept");
+    query.Cancel();
+    query.Close();
+
+    open("select * from all_key where id = 199");
+    ASSERT_EQ(query.RecordCount(), 1);
+    EXPECT_EQ(query.FieldByName("username")->AsString(), "审核员");
+    EXPECT_EQ(query.FieldByName("add_date")->DisplayText(), "2025/6/7 8:09:10");
+    query.Close();
+
+    bool available = false;
+    QStringList rows = TestDatabase::mdbJson(db, "all_key", available);
+    if (!available) GTEST_SKIP() << "mdb-json is not installed";
+    QStringList match = rows.filter("\"id\":199,");
+    ASSERT_EQ(match.size(), 1);
+    EXPECT_TRUE(match[0].contains("\"username\":\"审核员\"")) << match[0].toStdString();
+}
+
+TEST_F(Register, RequeryShowsChangesMadeMeanwhile)
+{
+    open(kListing);
+    query.setRecNo(5);
+    TADOQuery mark;
+    mark.setConnection(&conn);
+    mark.setSQLText(kMark);
+    mark.ExecSQL();
+    EXPECT_EQ(query.FieldByName("is_del")->AsInteger(), 1);  // rows held are not refreshed by themselves
+    query.Requery();
+    EXPECT_EQ(query.RecNo(), 5);
+    EXPECT_EQ(query.FieldByName("is_del")->AsInteger(), 2);
+}
+
+TEST(AccessFiles, EditAndDeleteOnACopyOfAnAccessFile)
+{
+    TestDatabase files;
+    QString db = files.copyOf("testUnicodeCompV2003.mdb");
+    TADOConnection conn;
+    conn.setConnectionString("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + db);
+    TADOQuery query;
+    query.setConnection(&conn);
+    query.setSQLText("select * from [Table]");
+    query.Open();
+    EXPECT_EQ(query.RecordCount(), 8);
+    query.setSort("Unicode DESC");
+    query.First();
+    int id = query.FieldByName("ID")->AsInteger();
+    query.Delete();
+    query.Next();
+    query.Edit();
+    query.FieldByName("Unicode")->setAsString("Привет, 世界");
+    int editedId = query.FieldByName("ID")->AsInteger();
+    query.Post();
+    query.Close();
+
+    query.setSQLText("select * from [Table]");
+    query.Open();
+    EXPECT_EQ(query.RecordCount(), 7);
+    bool found = false;
+    for (query.First(); !query.Eof(); query.Next()) {
+        EXPECT_NE(query.FieldByName("ID")->AsInteger(), id);
+        if (query.FieldByName("ID")->AsInteger() == editedId) {
+            found = true;
+            EXPECT_EQ(query.FieldByName("Unicode")->AsString(), "Привет, 世界");
+        }
+    }
+    EXPECT_TRUE(found);
+}
+
+} // namespace
