@@ -440,7 +440,11 @@ void Table::queueIndexChanges(const std::vector<Value>* oldValues, RowLocator ol
             }
         }
         if (before) {
-            p.removals.push_back(*before);
+            // An entry added earlier in this transaction is simply taken back.
+            auto added = std::find_if(p.additions.rbegin(), p.additions.rend(),
+                                      [&](const IndexEntry& e) { return e.compare(*before) == 0; });
+            if (added != p.additions.rend()) p.additions.erase(std::next(added).base());
+            else p.removals.push_back(*before);
             --p.keyDelta[before->key];
         }
         if (after) {

@@ -65,6 +65,40 @@ static std::string valueToJson(const jet::Value& v)
     return std::visit(Visitor{}, v);
 }
 
+static std::string base64(const jet::Bytes& b)
+{
+    static const char* abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (size_t i = 0; i < b.size(); i += 3) {
+        uint32_t n = uint32_t(b[i]) << 16 | (i + 1 < b.size() ? uint32_t(b[i + 1]) << 8 : 0) |
+                     (i + 2 < b.size() ? uint32_t(b[i + 2]) : 0);
+        out += abc[(n >> 18) & 63];
+        out += abc[(n >> 12) & 63];
+        out += i + 1 < b.size() ? abc[(n >> 6) & 63] : '=';
+        out += i + 2 < b.size() ? abc[n & 63] : '=';
+    }
+    return out;
+}
+
+std::string rowToJson(const std::vector<std::string>& names, const std::vector<jet::Value>& values,
+                      const std::vector<jet::ColumnType>& types)
+{
+    std::string out = "{";
+    bool first = true;
+    for (size_t i = 0; i < names.size() && i < values.size(); ++i) {
+        if (jet::isNull(values[i])) continue;
+        if (!first) out += ",";
+        first = false;
+        out += jsonString(names[i]) + ":";
+        // OLE objects come out as mdb-json prints them: base64 in a $binary object.
+        if (i < types.size() && types[i] == jet::ColumnType::OLE)
+            out += "{\"$binary\":\"" + base64(std::get<jet::Bytes>(values[i])) + "\"}";
+        else
+            out += valueToJson(values[i]);
+    }
+    return out + "}";
+}
+
 std::string rowToJson(const std::vector<std::string>& names, const std::vector<jet::Value>& values)
 {
     std::string out = "{";

@@ -86,10 +86,11 @@ int json(const std::vector<std::string>& a)
     auto db = jet::Database::open(a[0]);
     jet::Table& t = db->table(a[1]);
     std::vector<std::string> names;
-    for (const jet::ColumnDef& c : t.def().columns) names.push_back(c.utf8Name);
+    std::vector<jet::ColumnType> types;
+    for (const jet::ColumnDef& c : t.def().columns) names.push_back(c.utf8Name), types.push_back(c.type);
     std::string line;
     t.scan([&](jet::RowLocator, std::vector<jet::Value>& values) {
-        line = rowToJson(names, values);
+        line = rowToJson(names, values, types);
         line += '\n';
         std::cout.write(line.data(), std::streamsize(line.size()));
         return true;

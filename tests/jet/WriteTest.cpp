@@ -1,0 +1,320 @@
+// Writes on copies of Access-made files and on files we create, read back
+// by mdbtools, mdb-reader and our own check.
+#include "TestSupport.h"
+
+#include "jet/Checker.h"
+#include "jet/Database.h"
+#include "jet/IndexTree.h"
+#include "jet/JetError.h"
+#include "jet/SchemaWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<jet::RowLocator> liveRows(jet::Table& t)
+{
+    std::vector<jet::RowLocator> out;
+    t.scan([&](jet::RowLocator at, std::vector<jet::Value>&) { return out.push_back(at), true; });
+    return out;
+}
+
+std::multiset<std::string> jsonLines(const std::string& file)
+{
+    std::ifstream in(file);
+    std::multiset<std::string> out;
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty()) out.insert(line);
+    return out;
+}
+
+// Both independent readers and our check agree with what we read.
+void expectReadersAgree(const std::string& file, const std::string& table)
+{
+    fs::path dir = fs::path(file).parent_path();
+    std::string ours = jetdbJson(file, table, (dir / "ours.json").string());
+    EXPECT_EQ(compareRows(ours, mdbJson(file, table, (dir / "mdbtools.json").string()), true), "") << table;
+    EXPECT_EQ(compareRows(ours, mdbReaderJson(file, table, (dir / "mdbreader.json").string()), true), "") << table;
+    auto db = jet::Database::open(file);
+    EXPECT_EQ(mdbCount(file, table), db->table(table).def().rowCount) << table;
+    EXPECT_EQ(check(file), "");
+}
+
+std::string fileBytes(const std::string& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+} // namespace
+
+TEST(Write, DeleteFirstMiddleLastThenAllInEveryAccessFile)
+{
+    for (const std::string& original : accessFiles()) {
+        std::vector<std::string> tables = jet::Database::open(original)->tableNames();
+        for (const std::string& table : tables) {
+            SCOPED_TRACE(original + " / " + table);
+            std::string file = scratchCopy(original, "delete");
+            fs::path dir = fs::path(file).parent_path();
+            auto before = jsonLines(jetdbJson(file, table, (dir / "before.json").string()));
+            std::multiset<std::string> expected = before;
+            {
+                auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+                jet::Table& t = db->table(table);
+                std::vector<jet::RowLocator> rows = liveRows(t);
+                if (rows.empty()) continue;
+                std::set<size_t> picks{0, rows.size() / 2, rows.size() - 1};
+                jet::WriteTransaction tx(*db);
+                for (size_t i : picks) t.deleteRow(rows[i]);
+                tx.commit();
+            }
+            auto after = jsonLines(jetdbJson(file, table, (dir / "after.json").string()));
+            EXPECT_LT(after.size(), before.size());
+            for (const std::string& line : after) EXPECT_TRUE(before.count(line));
+            expectReadersAgree(file, table);
+            {
+                auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+                jet::Table& t = db->table(table);
+                jet::WriteTransaction tx(*db);
+                for (jet::RowLocator at : liveRows(t)) t.deleteRow(at);
+                tx.commit();
+                EXPECT_EQ(t.def().rowCount, 0u);
+            }
+            expectReadersAgree(file, table);
+            EXPECT_EQ(mdbCount(file, table), 0);
+        }
+    }
+}
+
+TEST(Write, UpdatesGrowRowsOutOfTheirPagesAndInsertsSplitTheIndex)
+{
+    std::string file = scratchCopy(testData("compIndexTestV2003.mdb"), "update-insert");
+    {
+        auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+        jet::Table& t = db->table("Table1");
+        size_t textColumn = t.def().columnIndex(t.def().findColumn("DC_AGENTE")->number);
+        size_t keyColumn = t.def().columnIndex(t.def().findColumn("CD_AGENTE")->number);
+        jet::WriteTransaction tx(*db);
+        int n = 0;
+        for (jet::RowLocator at : liveRows(t)) {
+            t.updateRow(at, {{textColumn, jet::Value{std::u16string(55, char16_t(u'长' + n % 7))}}});
+            ++n;
+        }
+        // Key changes move index entries.
+        std::vector<jet::RowLocator> rows = liveRows(t);
+        t.updateRow(rows[3], {{keyColumn, jet::Value{int64_t(-5)}}});
+        tx.commit();
+    }
+    expectReadersAgree(file, "Table1");
+    size_t pagesBefore;
+    {
+        auto db = jet::Database::open(file);
+        jet::Table& t = db->table("Table1");
+        pagesBefore = jet::IndexTree(db->pager(), t.def(), t.def().realIndexes[0], t.where()).pages().size();
+    }
+    {
+        auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+        jet::Table& t = db->table("Table1");
+        jet::WriteTransaction tx(*db);
+        for (int i = 0; i < 60000; ++i)
+            t.insertRow({jet::Value{int64_t(100000 + i)}, jet::Value{std::u16string(u"新的")}, jet::Value{}});
+        tx.commit();
+        EXPECT_EQ(t.def().rowCount, 60512u);
+        // The two-level tree split into hundreds of leaves under its root.
+        EXPECT_GT(jet::IndexTree(db->pager(), t.def(), t.def().realIndexes[0], t.where()).pages().size(), pagesBefore * 20);
+    }
+    expectReadersAgree(file, "Table1");
+    // A few single inserts and deletes take the in-place path of the index.
+    {
+        auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+        jet::Table& t = db->table("Table1");
+        jet::WriteTransaction tx(*db);
+        t.insertRow({jet::Value{int64_t(77)}, jet::Value{std::u16string(u"x")}, jet::Value{}});
+        t.deleteRow(liveRows(t)[10]);
+        tx.commit();
+    }
+    expectReadersAgree(file, "Table1");
+}
+
+TEST(Write, CreatedDatabaseReadsInEveryReader)
+{
+    fs::path dir = scratchDir("create");
+    std::string file = (dir / "demo.mdb").string();
+    auto r = run(quote(jetdb()) + " demo " + quote(file) + " --entries 3000 --pending 100", true);
+    ASSERT_EQ(r.status, 0) << r.output;
+    for (const char* table : {"all_key", "counted", "SME_KEY_DEPT", "SME_PROVINCE_LIST"}) expectReadersAgree(file, table);
+    EXPECT_EQ(mdbCount(file, "all_key"), 3000);
+    // Defaults fill id, add_date and is_del of a new entry.
+    {
+        auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+        jet::Table& t = db->table("all_key");
+        jet::WriteTransaction tx(*db);
+        jet::RowLocator at = t.insertRow({std::nullopt, jet::Value{std::u16string(u"NEW")}, jet::Value{std::u16string(u"u")},
+                                          std::nullopt, std::nullopt});
+        tx.commit();
+        auto row = t.read(at);
+        ASSERT_TRUE(row);
+        EXPECT_EQ(std::get<int64_t>((*row)[0]), 3001);
+        EXPECT_TRUE(std::holds_alternative<jet::DateTime>((*row)[3]));
+        EXPECT_EQ(std::get<int64_t>((*row)[4]), 1);
+    }
+    expectReadersAgree(file, "all_key");
+    // Running demo again never overwrites.
+    EXPECT_NE(run(quote(jetdb()) + " demo " + quote(file)).status, 0);
+}
+
+TEST(Write, BadValuesAndReadOnlyFilesChangeNothing)
+{
+    fs::path dir = scratchDir("bad");
+    std::string file = (dir / "d.mdb").string();
+    ASSERT_EQ(run(quote(jetdb()) + " demo " + quote(file) + " --entries 10").status, 0);
+    std::string before = fileBytes(file);
+    struct Case {
+        const char* what;
+        std::vector<std::optional<jet::Value>> row;
+        const char* expect;
+    } cases[] = {
+        {"text too long", {std::nullopt, jet::Value{std::u16string(51, u'x')}, std::nullopt, std::nullopt, std::nullopt}, "more than"},
+        {"wrong type", {std::nullopt, jet::Value{int64_t(5)}, std::nullopt, jet::Value{std::u16string(u"x")}, std::nullopt}, "cannot hold"},
+        {"out of range", {std::nullopt, std::nullopt, std::nullopt, std::nullopt, jet::Value{int64_t(70000)}}, "out of range"},
+        {"duplicate key", {jet::Value{int64_t(3)}, std::nullopt, std::nullopt, std::nullopt, std::nullopt}, "duplicate"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+        jet::WriteTransaction tx(*db);
+        try {
+            db->table("all_key").insertRow(c.row);
+            tx.commit();
+            ADD_FAILURE() << "no error";
+        } catch (const jet::JetError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.expect), std::string::npos) << e.what();
+        }
+    }
+    {
+        auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+        jet::WriteTransaction tx(*db);
+        EXPECT_THROW(db->table("counted").insertRow({jet::Value{}, std::nullopt, std::nullopt}), jet::JetError);
+    }
+    EXPECT_EQ(fileBytes(file), before);
+    auto ro = jet::Database::open(file);
+    EXPECT_THROW(ro->beginWrite(), jet::JetError);
+    EXPECT_EQ(fileBytes(file), before);
+}
+
+TEST(Write, CrashAtEachPageWriteRollsBackOnReopen)
+{
+    std::string original = scratchCopy(testData("compIndexTestV2003.mdb"), "crash-original");
+    std::string expected = fileBytes(original);
+    for (int n = 1;; ++n) {
+        SCOPED_TRACE("crash at page write " + std::to_string(n));
+        std::string file = scratchCopy(original, "crash");
+        bool crashed = false;
+        {
+            auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+            jet::Table& t = db->table("Table1");
+            db->pager().setCrashAfterPageWrites(n);
+            jet::WriteTransaction tx(*db);
+            std::vector<jet::RowLocator> rows = liveRows(t);
+            for (size_t i = 0; i < rows.size(); i += 3) t.deleteRow(rows[i]);
+            for (int i = 0; i < 300; ++i) t.insertRow({jet::Value{int64_t(5000 + i)}, jet::Value{std::u16string(u"c")}, jet::Value{}});
+            try {
+                tx.commit();
+            } catch (const jet::JetError&) {
+                crashed = true;
+            }
+        }
+        if (!crashed) {
+            EXPECT_EQ(check(file), "");
+            EXPECT_GT(n, 3);
+            break;
+        }
+        ASSERT_TRUE(fs::exists(jet::Pager::journalPath(file)));
+        { auto db = jet::Database::open(file); } // rolls back
+        EXPECT_FALSE(fs::exists(jet::Pager::journalPath(file)));
+        EXPECT_EQ(fileBytes(file), expected);
+        if (n > 400) FAIL() << "the commit never finished";
+    }
+}
+
+TEST(Write, RandomOperationsMatchAModel)
+{
+    fs::path dir = scratchDir("random");
+    std::string file = (dir / "r.mdb").string();
+    jet::SchemaWriter::createDatabase(file);
+    {
+        auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+        jet::TableSpec spec;
+        spec.name = "t";
+        jet::ColumnSpec id{"id", jet::ColumnType::Long};
+        jet::ColumnSpec name{"name", jet::ColumnType::Text, 40};
+        jet::ColumnSpec when{"when", jet::ColumnType::DateTime};
+        jet::ColumnSpec memo{"note", jet::ColumnType::Memo};
+        spec.columns = {id, name, when, memo};
+        spec.indexes = {jet::IndexSpec{"PrimaryKey", {{"id", true}}, true, true, false},
+                        jet::IndexSpec{"name", {{"name", false}, {"id", true}}, false, false, false},
+                        jet::IndexSpec{"when", {{"when", true}}, false, false, true}};
+        jet::WriteTransaction tx(*db);
+        jet::SchemaWriter::createTable(*db, spec);
+        tx.commit();
+    }
+    std::mt19937 rng(20261210);
+    std::map<int64_t, std::pair<std::u16string, std::u16string>> model; // id -> (name, note)
+    for (int batch = 0; batch < 12; ++batch) {
+        auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+        jet::Table& t = db->table("t");
+        std::map<int64_t, jet::RowLocator> where;
+        t.scan([&](jet::RowLocator at, std::vector<jet::Value>& row) {
+            where[std::get<int64_t>(row[0])] = at;
+            return true;
+        });
+        jet::WriteTransaction tx(*db);
+        int ops = batch % 4 == 3 ? 400 : 40;
+        for (int i = 0; i < ops; ++i) {
+            int kind = int(rng() % 3);
+            if (kind == 0 || model.empty()) {
+                int64_t id = int64_t(rng() % 100000);
+                if (model.count(id)) continue;
+                std::u16string name(1 + rng() % 30, char16_t(u'a' + rng() % 26));
+                std::u16string note(rng() % 3 == 0 ? 3000 + rng() % 9000 : rng() % 50, u'记');
+                where[id] = t.insertRow({jet::Value{id}, jet::Value{name}, jet::Value{jet::DateTime{double(rng() % 1000)}},
+                                         jet::Value{note}});
+                model[id] = {name, note};
+            } else {
+                auto it = model.begin();
+                std::advance(it, long(rng() % model.size()));
+                if (kind == 1) {
+                    t.deleteRow(where.at(it->first));
+                    where.erase(it->first);
+                    model.erase(it);
+                } else {
+                    std::u16string name(1 + rng() % 40, char16_t(u'A' + rng() % 26));
+                    t.updateRow(where.at(it->first), {{1, jet::Value{name}}});
+                    it->second.first = name;
+                }
+            }
+        }
+        tx.commit();
+        std::map<int64_t, std::pair<std::u16string, std::u16string>> seen;
+        t.scan([&](jet::RowLocator, std::vector<jet::Value>& row) {
+            seen[std::get<int64_t>(row[0])] = {std::get<std::u16string>(row[1]), std::get<std::u16string>(row[3])};
+            return true;
+        });
+        ASSERT_EQ(seen, model) << "after batch " << batch;
+        ASSERT_TRUE(jet::Checker(*db).run().empty()) << check(file);
+    }
+    expectReadersAgree(file, "t");
+}
