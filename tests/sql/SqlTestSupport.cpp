@@ -12,7 +12,7 @@ namespace sqltest {
 
 std::string dataFile(const std::string& name) { return std::string(USBKEY_TESTDATA_DIR) + "/" + name; }
 
-static fs::path scratchDir(const std::string& test)
+fs::path scratchDir(const std::string& test)
 {
     fs::path dir = fs::temp_directory_path() / "usbkey-sql-tests" / test;
     fs::create_directories(dir);

@@ -1,6 +1,7 @@
 #pragma once
 // Helpers of the SQL tests: scratch copies of the Access-made files, a sink
 // that keeps a query's result, and values as short texts for assertions.
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,8 @@
 namespace sqltest {
 
 std::string dataFile(const std::string& name);
+// A scratch directory of a test (kept between runs, for inspection).
+std::filesystem::path scratchDir(const std::string& test);
 // A fresh copy of a test file in a scratch directory of its own.
 std::string scratchCopy(const std::string& name, const std::string& test);
 

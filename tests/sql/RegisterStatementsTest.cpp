@@ -1,0 +1,149 @@
+// The statements the register program issues, exactly as it issues them,
+// on a register database made by `jetdb demo` (200 entries, the last 20
+// pending; four departments, one of them in a province not listed).
+#include "SqlTestSupport.h"
+
+#include "jet/Database.h"
+#include "sql/Session.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace sqltest;
+using Lines = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kListing = "select * from all_key order by id desc";
+const char* const kDepartments =
+    "select a.*, b.p_name from SME_KEY_DEPT a left join SME_PROVINCE_LIST b on a.p_index = b.p_index";
+const char* const kPending = "select * from all_key where is_del = 1";
+const char* const kMarkExported = "update all_key set is_del=2 where is_del=1";
+
+std::string accountLookup(const std::string& user, const std::string& password)
+{
+    return "select * from counted where is_del = 1 and username = '" + user + "' and password ='" + password + "'";
+}
+
+// Doubles apostrophes, as the data layer's lookup helper must.
+std::string quoted(std::string s)
+{
+    for (size_t i = s.find('\''); i != std::string::npos; i = s.find('\'', i + 2)) s.insert(i, 1, '\'');
+    return s;
+}
+
+std::string demoDatabase(const std::string& test, const std::string& options = "")
+{
+    fs::path file = scratchDir(test) / "register.mdb";
+    fs::remove(file);
+    int rc = 0;
+    std::string out = runJetdb("demo \"" + file.string() + "\" " + options, &rc);
+    EXPECT_EQ(rc, 0) << out;
+    return file.string();
+}
+
+TEST(RegisterStatements, ListingIsNewestFirstWithTheRegisterColumns)
+{
+    auto db = jet::Database::open(demoDatabase("listing"));
+    Result r = query(*db, kListing);
+    EXPECT_EQ(r.names(), (Lines{"id", "USBKEY_SERIAL", "username", "add_date", "is_del"}));
+    ASSERT_EQ(r.rows.size(), 200u);
+    for (size_t i = 0; i < r.rows.size(); ++i) EXPECT_EQ(std::get<int64_t>(r.rows[i][0]), int64_t(200 - i));
+    EXPECT_TRUE(r.cols[0].autoIncrement);
+    EXPECT_EQ(r.cols[3].type, jet::ColumnType::DateTime);
+
+    // USBKEY_SERIAL and usbkey_serial are one column.
+    std::string serial = text(r.rows[0][1]);
+    EXPECT_EQ(query(*db, "select usbkey_serial from all_key where USBKEY_SERIAL = '" + serial + "'").column(0),
+              (Lines{serial}));
+}
+
+TEST(RegisterStatements, EmptyRegisterListsNoRows)
+{
+    auto db = jet::Database::open(demoDatabase("empty-listing", "--entries 0"));
+    Result r = query(*db, kListing);
+    EXPECT_EQ(r.cols.size(), 5u);
+    EXPECT_TRUE(r.rows.empty());
+    EXPECT_TRUE(query(*db, kPending).rows.empty());
+}
+
+TEST(RegisterStatements, DepartmentListingHasItsFieldsInOrderAndNullForAnUnknownProvince)
+{
+    auto db = jet::Database::open(demoDatabase("departments"));
+    Result r = query(*db, kDepartments);
+    EXPECT_EQ(r.names(), (Lines{"ID", "DEPT_ID", "KEY_SERIAL", "KEY_INVO", "KEY_LIMITDATE", "REALNAME", "P_INDEX",
+                                "ORGANIZA", "is_state", "p_name"}));
+    struct Field {
+        jet::ColumnType type;
+        int length;
+    };
+    const Field fields[] = {{jet::ColumnType::Numeric, 0}, {jet::ColumnType::Numeric, 0}, {jet::ColumnType::Text, 3},
+                            {jet::ColumnType::Long, 4},    {jet::ColumnType::DateTime, 8}, {jet::ColumnType::Text, 40},
+                            {jet::ColumnType::Text, 40},   {jet::ColumnType::Text, 160}, {jet::ColumnType::Long, 4},
+                            {jet::ColumnType::Text, 80}};
+    ASSERT_EQ(r.cols.size(), std::size(fields));
+    for (size_t i = 0; i < r.cols.size(); ++i) {
+        EXPECT_EQ(r.cols[i].type, fields[i].type) << r.cols[i].name;
+        if (fields[i].type == jet::ColumnType::Text) EXPECT_EQ(r.cols[i].length, fields[i].length) << r.cols[i].name;
+    }
+    EXPECT_EQ(r.cols[0].precision, 16);
+    EXPECT_EQ(r.cols[0].scale, 0);
+    EXPECT_EQ(r.cols[9].baseTable, "SME_PROVINCE_LIST");
+    EXPECT_EQ(r.cols[0].baseTable, "SME_KEY_DEPT");
+
+    ASSERT_EQ(r.rows.size(), 4u);
+    EXPECT_EQ(r.column(6), (Lines{"11", "31", "44", "99"}));
+    EXPECT_EQ(r.column(9), (Lines{"北京市", "上海市", "广东省", "null"}));
+}
+
+TEST(RegisterStatements, AccountLookupFindsOnlyActiveAccountsWithTheirPassword)
+{
+    auto db = jet::Database::open(demoDatabase("accounts"));
+    EXPECT_EQ(query(*db, accountLookup("admin", "admin")).column(0), (Lines{"admin"}));
+    EXPECT_EQ(query(*db, accountLookup("operator", "usbkey")).column(0), (Lines{"operator"}));
+    EXPECT_TRUE(query(*db, accountLookup("admin", "wrong")).rows.empty());
+    EXPECT_TRUE(query(*db, accountLookup("olduser", "olduser")).rows.empty()); // disabled
+    EXPECT_TRUE(query(*db, accountLookup("nobody", "admin")).rows.empty());
+
+    // Texts put in unchanged can rewrite the statement; doubled apostrophes
+    // make them plain texts that match no account.
+    EXPECT_EQ(query(*db, accountLookup("' or ''='", "' or ''='")).rows.size(), 3u);
+    EXPECT_THROW(query(*db, accountLookup("admin'--", "")), sql::SqlError);
+    for (const char* attack : {"' or ''='", "admin'--", "admin' or 'a'='a"}) {
+        EXPECT_TRUE(query(*db, accountLookup(quoted(attack), quoted(attack))).rows.empty()) << attack;
+    }
+}
+
+TEST(RegisterStatements, MarkingTurnsExactlyThePendingEntriesIntoExported)
+{
+    std::string file = demoDatabase("marking");
+    auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+    Result before = query(*db, kListing);
+    Result pending = query(*db, kPending);
+    ASSERT_EQ(pending.rows.size(), 20u);
+    for (const auto& row : pending.rows) EXPECT_EQ(text(row[4]), "1");
+
+    sql::Session session(*db);
+    EXPECT_EQ(session.execute(kMarkExported), 20);
+    EXPECT_EQ(session.execute(kMarkExported), 0);
+    EXPECT_TRUE(query(*db, kPending).rows.empty());
+
+    // Every entry is now exported; nothing else changed.
+    Result after = query(*db, kListing);
+    ASSERT_EQ(after.rows.size(), before.rows.size());
+    for (size_t i = 0; i < after.rows.size(); ++i) {
+        EXPECT_EQ(text(after.rows[i][4]), "2");
+        for (size_t c = 0; c < 4; ++c) EXPECT_EQ(after.rows[i][c], before.rows[i][c]);
+    }
+
+    // A new entry gets its number, date and pending state from the table.
+    EXPECT_EQ(session.execute("insert into all_key (USBKEY_SERIAL, username) values ('NEW-1', 'admin')"), 1);
+    Result added = query(*db, kPending);
+    ASSERT_EQ(added.rows.size(), 1u);
+    EXPECT_EQ(text(added.rows[0][0]), "201");
+    EXPECT_FALSE(jet::isNull(added.rows[0][3]));
+}
+
+} // namespace
