@@ -318,3 +318,49 @@ TEST(Write, RandomOperationsMatchAModel)
     }
     expectReadersAgree(file, "t");
 }
+
+TEST(Write, SchemaFileWithEveryColumnTypeReadsInEveryReader)
+{
+    fs::path dir = scratchDir("schema");
+    std::string file = (dir / "s.mdb").string();
+    std::ofstream((dir / "schema.txt").string()) << "# every type the program creates\n"
+                                                     "table things\n"
+                                                     "  id long autoincrement\n"
+                                                     "  flag boolean\n"
+                                                     "  small byte\n"
+                                                     "  count integer default 7\n"
+                                                     "  money currency\n"
+                                                     "  ratio double\n"
+                                                     "  born datetime default #2001-02-03#\n"
+                                                     "  label text(20) required\n"
+                                                     "  amount numeric(16,2)\n"
+                                                     "  note memo\n"
+                                                     "  blob ole\n"
+                                                     "  primary key (id)\n"
+                                                     "  index by_born (born desc, id)\n"
+                                                     "  unique index by_label (label)\n";
+    auto r = run(quote(jetdb()) + " create " + quote(file) + " " + quote((dir / "schema.txt").string()), true);
+    ASSERT_EQ(r.status, 0) << r.output;
+    {
+        auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+        jet::Table& t = db->table("things");
+        jet::WriteTransaction tx(*db);
+        jet::Decimal amount;
+        amount.low = 12345; // 123.45
+        amount.scale = 2;
+        amount.negative = true;
+        for (int i = 0; i < 40; ++i) {
+            std::u16string note = i % 3 == 0 ? std::u16string(size_t(10 + i * 300), char16_t(u'备' + i)) : u"短";
+            t.insertRow({std::nullopt, jet::Value{i % 2 == 0}, jet::Value{int64_t(i)}, std::nullopt,
+                         jet::Value{jet::Currency{int64_t(i) * 12345}}, jet::Value{i / 7.0}, std::nullopt,
+                         jet::Value{u"标签" + std::u16string(1, char16_t(u'a' + i))}, jet::Value{amount},
+                         jet::Value{note}, jet::Value{jet::Bytes(size_t(i * 50), uint8_t(i))}});
+        }
+        tx.commit();
+        auto first = t.read(liveRows(t).front());
+        ASSERT_TRUE(first);
+        EXPECT_EQ(std::get<int64_t>((*first)[3]), 7); // the default
+    }
+    expectReadersAgree(file, "things");
+    EXPECT_EQ(mdbCount(file, "things"), 40);
+}

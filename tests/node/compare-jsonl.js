@@ -29,7 +29,13 @@ if (x.length !== y.length) {
   process.exit(1);
 }
 if (flag === "--unordered") {
-  const key = (r) => JSON.stringify(Object.keys(r).sort().map((k) => [k, typeof r[k] === "number" ? +r[k].toPrecision(12) : r[k]]));
+  // Sort both sides by a form that ignores how each reader spells a value.
+  const norm = (v) => {
+    v = plain(v);
+    if (typeof v === "string" && v.trim() !== "" && !isNaN(Number(v))) v = Number(v);
+    return typeof v === "number" ? +v.toPrecision(12) : v;
+  };
+  const key = (r) => JSON.stringify(Object.keys(r).sort().map((k) => [k, norm(r[k])]));
   x = x.map((r) => [key(r), r]).sort((p, q) => (p[0] < q[0] ? -1 : p[0] > q[0])).map((p) => p[1]);
   y = y.map((r) => [key(r), r]).sort((p, q) => (p[0] < q[0] ? -1 : p[0] > q[0])).map((p) => p[1]);
 }

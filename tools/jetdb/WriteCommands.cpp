@@ -9,7 +9,11 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cctype>
+#include <fstream>
 #include <iostream>
+#include <map>
+#include <sstream>
 
 namespace jetdb {
 namespace {
@@ -177,15 +181,164 @@ int demo(const std::vector<std::string>& a)
     return 0;
 }
 
+// A small schema language for `jetdb create FILE SCHEMA`:
+//
+//   table all_key
+//     id long autoincrement
+//     USBKEY_SERIAL text(50) required
+//     add_date datetime default Now()
+//     amount numeric(16,2)
+//     primary key (id)
+//     index by_date (add_date desc, id)
+//     unique index serial (USBKEY_SERIAL)
+//
+// Types: boolean byte integer long currency single double datetime text(n)
+// memo binary(n) ole guid numeric(p,s). Lines starting with # are comments.
+std::vector<TableSpec> parseSchema(std::istream& in, const std::string& source)
+{
+    std::vector<TableSpec> tables;
+    std::string line;
+    int lineNo = 0;
+    auto lower = [](std::string s) {
+        for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+        return s;
+    };
+    while (std::getline(in, line)) {
+        ++lineNo;
+        auto fail = [&](const std::string& what) {
+            return UsageError(source + ":" + std::to_string(lineNo) + ": " + what);
+        };
+        size_t firstChar = line.find_first_not_of(" \t");
+        if (firstChar == std::string::npos || line[firstChar] == '#') continue; // blank or comment
+        std::istringstream words(line);
+        std::string first;
+        if (!(words >> first)) continue;
+        std::string rest;
+        std::getline(words, rest);
+        auto parseColumns = [&](const std::string& text) {
+            size_t open = text.find('('), close = text.rfind(')');
+            if (open == std::string::npos || close == std::string::npos || close < open)
+                throw fail("expected (column, ...)");
+            std::vector<std::pair<std::string, bool>> cols;
+            std::istringstream list(text.substr(open + 1, close - open - 1));
+            std::string item;
+            while (std::getline(list, item, ',')) {
+                std::istringstream iw(item);
+                std::string name, order;
+                iw >> name >> order;
+                if (name.empty()) throw fail("an empty column in the list");
+                cols.emplace_back(name, lower(order) != "desc");
+            }
+            return cols;
+        };
+        std::string key = lower(first);
+        if (key == "table") {
+            TableSpec t;
+            std::istringstream nw(rest);
+            if (!(nw >> t.name)) throw fail("table needs a name");
+            tables.push_back(t);
+            continue;
+        }
+        if (tables.empty()) throw fail("a column or index before any table");
+        TableSpec& t = tables.back();
+        if (key == "primary" || key == "index" || key == "unique") {
+            IndexSpec ix;
+            std::string text = rest;
+            if (key == "primary") {
+                ix.name = "PrimaryKey";
+                ix.primaryKey = true;
+                ix.unique = true;
+            } else {
+                if (key == "unique") {
+                    ix.unique = true;
+                    std::istringstream uw(rest);
+                    std::string indexWord;
+                    uw >> indexWord;
+                    std::getline(uw, text);
+                }
+                std::istringstream iw(text);
+                iw >> ix.name;
+                std::getline(iw, text);
+            }
+            ix.columns = parseColumns(text);
+            t.indexes.push_back(ix);
+            continue;
+        }
+        ColumnSpec c;
+        c.name = first;
+        std::istringstream cw(rest);
+        std::string type;
+        if (!(cw >> type)) throw fail("column '" + first + "' needs a type");
+        std::string base = lower(type.substr(0, type.find('(')));
+        std::vector<int> args;
+        if (size_t open = type.find('('); open != std::string::npos) {
+            std::istringstream aw(type.substr(open + 1));
+            std::string n;
+            while (std::getline(aw, n, ',')) {
+                try {
+                    args.push_back(std::stoi(n));
+                } catch (const std::logic_error&) {
+                    throw fail("bad size in '" + type + "'");
+                }
+            }
+        }
+        static const std::map<std::string, ColumnType> types = {
+            {"boolean", ColumnType::Boolean}, {"byte", ColumnType::Byte},       {"integer", ColumnType::Integer},
+            {"long", ColumnType::Long},       {"currency", ColumnType::Currency}, {"single", ColumnType::Single},
+            {"double", ColumnType::Double},   {"datetime", ColumnType::DateTime}, {"text", ColumnType::Text},
+            {"memo", ColumnType::Memo},       {"binary", ColumnType::Binary},   {"ole", ColumnType::OLE},
+            {"guid", ColumnType::Guid},       {"numeric", ColumnType::Numeric}};
+        auto it = types.find(base);
+        if (it == types.end()) throw fail("unknown type '" + type + "'");
+        c.type = it->second;
+        if (c.type == ColumnType::Text) c.length = uint16_t(args.empty() ? 255 : args[0]);
+        if (c.type == ColumnType::Binary) c.length = uint16_t(args.empty() ? 510 : args[0]);
+        if (c.type == ColumnType::Numeric) {
+            c.precision = uint8_t(args.empty() ? 18 : args[0]);
+            c.scale = uint8_t(args.size() < 2 ? 0 : args[1]);
+        }
+        std::string word;
+        while (cw >> word) {
+            std::string w = lower(word);
+            if (w == "autoincrement") c.autoNumber = true;
+            else if (w == "required") c.required = true;
+            else if (w == "default") {
+                std::getline(cw, c.defaultValue);
+                c.defaultValue.erase(0, c.defaultValue.find_first_not_of(' '));
+                break;
+            } else throw fail("unknown word '" + word + "'");
+        }
+        t.columns.push_back(c);
+    }
+    return tables;
+}
+
 int create(const std::vector<std::string>& a)
 {
-    if (a.size() != 1) throw UsageError(a.empty() ? "missing FILE" : "too many arguments");
-    jet::SchemaWriter::createDatabase(a[0]);
-    std::cout << "created " << a[0] << "\n";
+    if (a.empty()) throw UsageError("missing FILE");
+    if (a.size() > 2) throw UsageError("too many arguments");
+    std::vector<TableSpec> tables;
+    if (a.size() == 2) {
+        std::ifstream in(a[1]);
+        if (!in) throw UsageError("cannot read the schema file '" + a[1] + "'");
+        tables = parseSchema(in, a[1]);
+    }
+    if (jet::PlatformFile::exists(a[0])) throw jet::JetError("'" + a[0] + "' already exists; it is never overwritten");
+    auto db = jet::SchemaWriter::createDatabase(a[0]);
+    try {
+        jet::WriteTransaction tx(*db);
+        for (const TableSpec& t : tables) jet::SchemaWriter::createTable(*db, t);
+        tx.commit();
+    } catch (...) {
+        db.reset();
+        jet::PlatformFile::remove(a[0]);
+        throw;
+    }
+    std::cout << "created " << a[0] << (tables.empty() ? "" : " with " + std::to_string(tables.size()) + " tables") << "\n";
     return 0;
 }
 
-CommandRegistration r1({"create", "create FILE", "create a new, empty Access 2000 database", create});
+CommandRegistration r1({"create", "create FILE [SCHEMA]", "create a new Access 2000 database, with the tables a schema file describes", create});
 CommandRegistration r2({"demo", "demo FILE [--entries N] [--pending M]",
                         "create the register database with N entries (200), the last M (20) not yet exported", demo});
 
