@@ -86,8 +86,8 @@ int Condition::compareValues(const Operand& a, const jet::Value& x, const Operan
     const auto& t = std::get<std::u16string>(y);
     if (s == t) return 0;
     // A literal's key is made once; a column's into a reused buffer.
-    const std::string* keyA = &a.textKey;
-    const std::string* keyB = &b.textKey;
+    const jet::Bytes* keyA = &a.textKey;
+    const jet::Bytes* keyB = &b.textKey;
     if (a.isColumn) {
         scratchA_.clear();
         TextCollation::appendKey(scratchA_, s);
@@ -98,8 +98,7 @@ int Condition::compareValues(const Operand& a, const jet::Value& x, const Operan
         TextCollation::appendKey(scratchB_, t);
         keyB = &scratchB_;
     }
-    int r = keyA->compare(*keyB);
-    return (r > 0) - (r < 0);
+    return (*keyA > *keyB) - (*keyA < *keyB);
 }
 
 Condition::Truth Condition::evaluate(const SourceRows& rows) const

@@ -46,7 +46,7 @@ private:
         bool isColumn = false;
         Scope::Column column;
         jet::Value constant;
-        std::string textKey; // constant text: its collation key
+        jet::Bytes textKey; // constant text: its collation key
 
         const jet::Value& value(const SourceRows& rows) const
         {
@@ -67,8 +67,8 @@ private:
     Operand left_;
     Operand right_;
     ValueClass class_ = ValueClass::Number;
-    mutable std::string scratchA_; // key buffers reused between rows
-    mutable std::string scratchB_;
+    mutable jet::Bytes scratchA_; // key buffers reused between rows
+    mutable jet::Bytes scratchB_;
 };
 
 } // namespace sql

@@ -1,5 +1,6 @@
 #include "sql/SelectExecutor.h"
 
+#include "jet/RowCodec.h"
 #include "jet/TableDef.h"
 #include "sql/SortKeys.h"
 
@@ -265,19 +266,25 @@ void SelectExecutor::runSortedSingleTable(RowSink& sink)
         order = keys.order();
     }
 
-    // Second pass: each row read whole, in order, straight to the sink.
+    // Second pass: the rows read again in order, straight to the sink. One
+    // buffer serves every row (Table::read would allocate a row each time).
     const bool whole = isWholeRowOfFromTable();
+    const std::string where = from.where();
     SourceRows rows(1, nullptr);
+    std::vector<jet::Value> row;
     std::vector<jet::Value> out;
     for (uint32_t i : order) {
-        std::optional<std::vector<jet::Value>> row = from.read(locators[i]);
-        if (!row) continue;
+        const jet::RowLocator at = locators[i];
+        std::optional<jet::Table::RowBytes> bytes = from.rowBytes(at);
+        if (!bytes) continue;
+        jet::RowCodec::decode(from.def(), bytes->data, bytes->size, from.database().pager(),
+                              jet::RowPlace{&where, bytes->pageNumber, at.row}, row, whole ? nullptr : &wanted_[0]);
         if (whole) {
-            sink.row(*row, locators[i]);
+            sink.row(row, at);
         } else {
-            rows[0] = &*row;
+            rows[0] = &row;
             project(rows, out);
-            sink.row(out, locators[i]);
+            sink.row(out, at);
         }
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "jet/Value.h"
@@ -9,8 +10,9 @@
 namespace sql {
 
 // The order by keys of the rows a query collects, kept column by column in
-// compact form (a number or date in 8 bytes, a text as its collation key),
-// so that a million rows can be ordered without holding the rows themselves.
+// compact form (a number or date in 8 bytes, a text as its collation key in
+// one shared buffer), so that a million rows can be ordered without holding
+// the rows themselves.
 class SortKeys {
 public:
     struct Key {
@@ -31,11 +33,24 @@ private:
     struct Column {
         Key key;
         std::vector<uint8_t> state;
-        std::vector<uint64_t> bits;      // Exact: int64_t, Real: double
-        std::vector<std::string> bytes;  // Bytes: text collation key or raw bytes
+        std::vector<uint64_t> bits;     // Exact: int64_t, Real: double
+        jet::Bytes arena;               // Bytes: the keys one after another
+        std::vector<uint32_t> ends;     // Bytes: where each row's key ends in the arena
+        std::string_view bytes(uint32_t row) const
+        {
+            uint32_t begin = row == 0 ? 0 : ends[row - 1];
+            return std::string_view(reinterpret_cast<const char*>(arena.data()) + begin, ends[row] - begin);
+        }
     };
     int compareRows(uint32_t a, uint32_t b) const;
     static int compareIn(const Column& c, uint32_t a, uint32_t b);
+    // Two numbers that order like the row's key in column c (ties possible).
+    struct Prefix {
+        uint64_t high = 0;
+        uint64_t low = 0;
+        auto operator<=>(const Prefix&) const = default;
+    };
+    static Prefix prefix(const Column& c, uint32_t row);
 
     std::vector<Column> columns_;
     size_t rows_ = 0;

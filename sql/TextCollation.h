@@ -13,8 +13,8 @@ class TextCollation {
 public:
     // Appends the sort key of `text` (all of it, not only the first 255
     // characters an index keeps).
-    static void appendKey(std::string& out, std::u16string_view text);
-    static std::string key(std::u16string_view text);
+    static void appendKey(jet::Bytes& out, std::u16string_view text);
+    static jet::Bytes key(std::u16string_view text);
     // <0, 0, >0.
     static int compare(std::u16string_view a, std::u16string_view b);
 };

@@ -159,7 +159,11 @@ std::string ValueOrder::equalityKey(const jet::Value& value, ValueClass c)
         appendRaw(&t, sizeof t);
         break;
     }
-    case ValueClass::Text: TextCollation::appendKey(key, std::get<std::u16string>(value)); break;
+    case ValueClass::Text: {
+        jet::Bytes k = TextCollation::key(std::get<std::u16string>(value));
+        appendRaw(k.data(), k.size());
+        break;
+    }
     case ValueClass::Guid: appendRaw(std::get<jet::Guid>(value).bytes.data(), 16); break;
     case ValueClass::Binary: {
         const auto& b = std::get<jet::Bytes>(value);
