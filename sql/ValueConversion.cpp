@@ -30,7 +30,7 @@ void padForScale(DecimalText& t)
     if (int(t.digits.size()) <= t.scale) t.digits.insert(0, size_t(t.scale + 1) - t.digits.size(), '0');
 }
 
-// Rounds half away from zero (as Jet stores decimals) or pads to `scale`.
+// Rounds half to even (as the OLE conversions Jet uses do) or pads to `scale`.
 void rescale(DecimalText& t, int scale)
 {
     padForScale(t);
@@ -38,7 +38,10 @@ void rescale(DecimalText& t, int scale)
         t.digits.append(size_t(scale - t.scale), '0');
     } else if (t.scale > scale) {
         size_t keep = t.digits.size() - size_t(t.scale - scale);
-        bool roundUp = t.digits[keep] >= '5';
+        const char first = t.digits[keep];
+        const bool exactHalf = first == '5' && t.digits.find_first_not_of('0', keep + 1) == std::string::npos;
+        const bool lastKeptOdd = keep > 0 && (t.digits[keep - 1] - '0') % 2 == 1;
+        bool roundUp = first > '5' || (first == '5' && (!exactHalf || lastKeptOdd));
         t.digits.resize(keep);
         for (size_t i = keep; roundUp && i-- > 0;) {
             if (t.digits[i] == '9') {

@@ -8,7 +8,7 @@ namespace sql {
 
 // Converts a value given in a statement (or by the data layer) to what a
 // column stores, as Jet does on insert and update: numbers to any number
-// column (rounded to its scale; out of range is an overflow), text only to
+// column (rounded half to even to its scale; out of range is an overflow), text only to
 // text, dates only to dates. Null goes into any column but a required one;
 // a Yes/No column cannot hold null and takes No.
 class ValueConversion {
