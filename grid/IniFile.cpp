@@ -84,9 +84,12 @@ void save(const QString& path, const IniDocument& document)
                                     .arg(QDir::toNativeSeparators(path)));
 
     // Replacing the file would also succeed over a read-only one; honour
-    // the file's own protection as the profile functions do.
+    // the file's own protection as the profile functions do, also for an
+    // administrator, whom a read-only file stops on Windows too.
     const QFileInfo info(path);
-    if (info.exists() && !info.isWritable())
+    // (The "user" bits say what this process may do, which for root is everything.)
+    constexpr QFile::Permissions anyWrite = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+    if (info.exists() && (!info.isWritable() || !(info.permissions() & anyWrite)))
         refuseWrite(path);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))

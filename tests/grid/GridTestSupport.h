@@ -1,0 +1,103 @@
+#pragma once
+
+#include "grid/DBGrid.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+// What a modal dialog showed, as seen by the helper that answered it.
+struct ModalSeen {
+    bool seen = false;
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons;
+};
+
+// Answers the next modal widget that opens: polls until one is active, then
+// runs `answer` on it. A dialog that does not appear within the limit leaves
+// `seen` false; whatever modal widget is then open is closed so that the
+// test cannot hang.
+inline std::shared_ptr<ModalSeen> answerNextModal(std::function<void(QWidget*)> answer, int limitMs = 5000)
+{
+    auto seen = std::make_shared<ModalSeen>();
+    auto* timer = new QTimer;
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    QObject::connect(timer, &QTimer::timeout, [timer, seen, clock, answer = std::move(answer), limitMs] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal && modal->isVisible()) {
+            seen->seen = true;
+            seen->title = modal->windowTitle();
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                seen->text = box->text();
+                seen->icon = box->icon();
+                seen->buttons = box->standardButtons();
+            }
+            timer->stop();
+            timer->deleteLater();
+            answer(modal);
+            return;
+        }
+        if (clock->elapsed() > limitMs) {
+            timer->stop();
+            timer->deleteLater();
+            if (modal)
+                modal->close();
+        }
+    });
+    timer->start(20);
+    return seen;
+}
+
+// Answers the next message box with one of its standard buttons.
+inline std::shared_ptr<ModalSeen> answerNextMessageBox(QMessageBox::StandardButton button)
+{
+    return answerNextModal([button](QWidget* modal) {
+        if (auto* box = qobject_cast<QMessageBox*>(modal); box && box->button(button))
+            box->button(button)->click();
+        else
+            modal->close();
+    });
+}
+
+inline QPoint titleCentre(TDBGrid* grid, int column)
+{
+    QHeaderView* header = grid->horizontalHeader();
+    return {header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2};
+}
+
+inline void clickTitle(TDBGrid* grid, int column)
+{
+    QTest::mouseClick(grid->horizontalHeader()->viewport(), Qt::LeftButton, {}, titleCentre(grid, column));
+}
+
+inline QPoint cellCentre(TDBGrid* grid, int record, int column)
+{
+    return grid->visualRect(grid->model()->index(record, column)).center();
+}
+
+inline void clickCell(TDBGrid* grid, int record, int column)
+{
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cellCentre(grid, record, column));
+}
+
+// Shows the grid's window and gives the grid the keyboard focus.
+inline bool showFocused(TDBGrid* grid)
+{
+    QWidget* window = grid->window();
+    window->show();
+    window->activateWindow();
+    if (!QTest::qWaitForWindowActive(window))
+        return false;
+    grid->setFocus();
+    return grid->hasFocus();
+}

@@ -1,0 +1,244 @@
+#include "TestRegistry.h"
+
+#include "grid/ColumnInfoFile.h"
+#include "grid/EIniFileException.h"
+#include "grid/GbkText.h"
+#include "grid/IniFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QByteArray readBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+QByteArray gbk(const QString& text)
+{
+    return GbkText::encode(text).value_or(QByteArray());
+}
+
+} // namespace
+
+class IniFileTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void gbkConversionUsesTheCodePageBytes()
+    {
+        QCOMPARE(gbk(QStringLiteral("↓")), QByteArray("\xA1\xFD"));
+        QCOMPARE(gbk(QStringLiteral("↑")), QByteArray("\xA1\xFC"));
+        QCOMPARE(gbk(QStringLiteral("名称")), QByteArray("\xC3\xFB\xB3\xC6"));
+        QCOMPARE(GbkText::decode(QByteArray("\xC3\xFB\xB3\xC6id")), QStringLiteral("名称id"));
+        QVERIFY(!GbkText::encode(QStringLiteral("a😀")).has_value());
+    }
+
+    void readsGbkWithNamesInAnyCaseAndTrimmedValues()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("ColumnINFO.ini"));
+        writeBytes(path, "[FrmMainDBGridEx1C]\r\nUSBKEY_SERIAL=  " + gbk(QStringLiteral("序列号↑")) +
+                             "  \r\nid=\t\r\n[Empty]\r\n");
+        const IniFile file(path);
+        QCOMPARE(file.ReadString(QStringLiteral("frmmaindbgridex1c"), QStringLiteral("usbkey_serial"), QString()),
+                 QStringLiteral("序列号↑"));
+        QCOMPARE(file.ReadString(QStringLiteral("FrmMainDBGridEx1C"), QStringLiteral("ID"), QStringLiteral("x")),
+                 QString());
+        QCOMPARE(file.ReadString(QStringLiteral("FrmMainDBGridEx1C"), QStringLiteral("none"), QStringLiteral("dflt")),
+                 QStringLiteral("dflt"));
+        QVERIFY(file.SectionExists(QStringLiteral("FRMMAINDBGRIDEX1C")));
+        QVERIFY(!file.SectionExists(QStringLiteral("Empty")));  // a header without entries
+        QVERIFY(!file.SectionExists(QStringLiteral("Missing")));
+    }
+
+    void writesGbkAndRoundTripsThroughAnotherInstance()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("ColumnINFO.ini"));
+        IniFile writer(path);
+        writer.WriteString(QStringLiteral("GridC"), QStringLiteral("username"), QStringLiteral("用户名"));
+        writer.WriteInteger(QStringLiteral("GridW"), QStringLiteral("username"), 120);
+        // A second write to a key in other case replaces the entry.
+        writer.WriteString(QStringLiteral("gridc"), QStringLiteral("USERNAME"), QStringLiteral("操作员"));
+
+        const QByteArray bytes = readBytes(path);
+        QVERIFY(bytes.contains(gbk(QStringLiteral("操作员"))));
+        QVERIFY(!bytes.contains(QStringLiteral("操作员").toUtf8()));
+        QVERIFY(!bytes.contains(gbk(QStringLiteral("用户名"))));
+
+        const IniFile reader(path);
+        QCOMPARE(reader.ReadString(QStringLiteral("GridC"), QStringLiteral("username"), QString()),
+                 QStringLiteral("操作员"));
+        QCOMPARE(reader.ReadInteger(QStringLiteral("GridW"), QStringLiteral("username"), 60), 120);
+    }
+
+    void nothingIsCachedBetweenCalls()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("layout.ini"));
+        IniFile file(path);
+        file.WriteString(QStringLiteral("S"), QStringLiteral("a"), QStringLiteral("1"));
+        writeBytes(path, "[S]\na=2\nb=3\n");  // changed behind its back
+        QCOMPARE(file.ReadString(QStringLiteral("S"), QStringLiteral("a"), QString()), QStringLiteral("2"));
+        file.WriteString(QStringLiteral("S"), QStringLiteral("c"), QStringLiteral("4"));
+        const IniFile other(path);
+        QCOMPARE(other.ReadString(QStringLiteral("S"), QStringLiteral("b"), QString()), QStringLiteral("3"));
+        QCOMPARE(other.ReadString(QStringLiteral("S"), QStringLiteral("c"), QString()), QStringLiteral("4"));
+    }
+
+    void deletingTheLastKeyRemovesTheSection()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("layout.ini"));
+        IniFile file(path);
+        file.WriteString(QStringLiteral("Keep"), QStringLiteral("k"), QStringLiteral("v"));
+        file.WriteString(QStringLiteral("Grid"), QStringLiteral("id"), QStringLiteral("id"));
+        file.WriteString(QStringLiteral("Grid"), QStringLiteral("name"), QStringLiteral("name"));
+        file.DeleteKey(QStringLiteral("GRID"), QStringLiteral("ID"));
+        QVERIFY(file.SectionExists(QStringLiteral("Grid")));
+        file.DeleteKey(QStringLiteral("Grid"), QStringLiteral("name"));
+        file.DeleteKey(QStringLiteral("Grid"), QStringLiteral("never there"));
+        QVERIFY(!file.SectionExists(QStringLiteral("Grid")));
+        QVERIFY(!readBytes(path).contains("[Grid]"));
+        QVERIFY(file.SectionExists(QStringLiteral("Keep")));
+    }
+
+    void readsIntegers_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("decimal") << "42" << 42;
+        QTest::newRow("plus") << "+7" << 7;
+        QTest::newRow("minus") << "-3" << -3;
+        QTest::newRow("padded") << "  15 " << 15;
+        QTest::newRow("0x") << "0x1F" << 31;
+        QTest::newRow("0X") << "0X1f" << 31;
+        QTest::newRow("dollar") << "$10" << 16;
+        QTest::newRow("x") << "x0A" << 10;
+        QTest::newRow("X") << "XfF" << 255;
+        QTest::newRow("negative hex") << "-$10" << -16;
+        QTest::newRow("letters") << "abc" << 60;
+        QTest::newRow("trailing letter") << "12a" << 60;
+        QTest::newRow("inner blank") << "1 2" << 60;
+        QTest::newRow("prefix only") << "0x" << 60;
+        QTest::newRow("sign only") << "-" << 60;
+        QTest::newRow("empty") << "" << 60;
+        QTest::newRow("too large") << "99999999999" << 60;
+        QTest::newRow("fraction") << "1.5" << 60;
+    }
+
+    void readsIntegers()
+    {
+        QFETCH(QString, stored);
+        QFETCH(int, expected);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("layout.ini"));
+        writeBytes(path, "[W]\nid=" + stored.toLatin1() + "\n");
+        QCOMPARE(IniFile(path).ReadInteger(QStringLiteral("W"), QStringLiteral("id"), 60), expected);
+    }
+
+    void refusedWriteNamesTheFullPathAndLeavesTheFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("ColumnINFO.ini"));
+        const QByteArray before = "[Grid]\nid=id\n";
+        writeBytes(path, before);
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+
+        IniFile file(path);
+        try {
+            file.WriteString(QStringLiteral("Grid"), QStringLiteral("name"), QStringLiteral("name"));
+            QFAIL("a write to a read-only file was accepted");
+        } catch (const EIniFileException& error) {
+            QCOMPARE(error.message(), QStringLiteral("Unable to write to ") + QDir::toNativeSeparators(path));
+        }
+        file.DeleteKey(QStringLiteral("Grid"), QStringLiteral("id"));  // never reports
+        QCOMPARE(readBytes(path), before);
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    }
+
+    void writeIntoAMissingFolderIsRefused()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("gone/ColumnINFO.ini"));
+        IniFile file(path);
+        QVERIFY_THROWS_EXCEPTION(EIniFileException, file.WriteInteger(QStringLiteral("W"), QStringLiteral("id"), 1));
+    }
+
+    void unencodableTextIsRefusedWithoutTouchingTheFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("layout.ini"));
+        IniFile file(path);
+        file.WriteString(QStringLiteral("C"), QStringLiteral("id"), QStringLiteral("编号"));
+        const QByteArray before = readBytes(path);
+        QVERIFY_THROWS_EXCEPTION(EIniFileException,
+                                 file.WriteString(QStringLiteral("C"), QStringLiteral("name"), QStringLiteral("😀")));
+        QCOMPARE(readBytes(path), before);
+        // Later writes are not blocked by the refused one.
+        file.WriteString(QStringLiteral("C"), QStringLiteral("name"), QStringLiteral("名称"));
+        QCOMPARE(file.ReadString(QStringLiteral("C"), QStringLiteral("name"), QString()), QStringLiteral("名称"));
+    }
+
+    void safeWriteKeepsPermissionsAndLeavesNoTemporaryFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("ColumnINFO.ini"));
+        writeBytes(path, "[W]\nid=10\n");
+        const QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
+        QVERIFY(QFile::setPermissions(path, permissions));
+        IniFile(path).WriteInteger(QStringLiteral("W"), QStringLiteral("name"), 20);
+        QCOMPARE(QFile::permissions(path) & ~QFile::Permissions(0x0700), permissions);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("ColumnINFO.ini")});
+    }
+
+    void layoutFileIsFoundWhateverTheCaseOfItsName_data()
+    {
+        QTest::addColumn<QString>("existing");
+        QTest::addColumn<QString>("asked");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("no file, start-up spelling") << "" << "ColumnINFO.ini" << "ColumnINFO.ini";
+        QTest::newRow("no file, closing spelling") << "" << "ColumnInfo.ini" << "ColumnINFO.ini";
+        QTest::newRow("lower-case file") << "columninfo.ini" << "ColumnInfo.ini" << "columninfo.ini";
+        QTest::newRow("canonical file") << "ColumnINFO.ini" << "columnINFO.INI" << "ColumnINFO.ini";
+        QTest::newRow("other name kept") << "" << "Other.ini" << "Other.ini";
+        QTest::newRow("other name found") << "OTHER.INI" << "Other.ini" << "OTHER.INI";
+    }
+
+    void layoutFileIsFoundWhateverTheCaseOfItsName()
+    {
+        QFETCH(QString, existing);
+        QFETCH(QString, asked);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        if (!existing.isEmpty())
+            writeBytes(dir.filePath(existing), "[S]\nk=v\n");
+        QCOMPARE(ColumnInfoFile::pathOf(dir.path(), asked), QDir(dir.path()).absoluteFilePath(expected));
+    }
+
+    void bothSpellingsReachOneFile()
+    {
+        QTemporaryDir dir;
+        IniFile(ColumnInfoFile::pathOf(dir.path(), QStringLiteral("ColumnInfo.ini")))
+            .WriteString(QStringLiteral("Grid"), QStringLiteral("id"), QStringLiteral("id"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("ColumnINFO.ini")});
+        const IniFile startUp(ColumnInfoFile::pathOf(dir.path(), QStringLiteral("ColumnINFO.ini")));
+        QCOMPARE(startUp.ReadString(QStringLiteral("grid"), QStringLiteral("ID"), QString()), QStringLiteral("id"));
+    }
+};
+
+REGISTER_GRID_TEST(IniFileTest);
+
+#include "IniFileTest.moc"
