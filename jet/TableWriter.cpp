@@ -445,11 +445,11 @@ void Table::queueIndexChanges(const std::vector<Value>* oldValues, RowLocator ol
                                       [&](const IndexEntry& e) { return e.compare(*before) == 0; });
             if (added != p.additions.rend()) p.additions.erase(std::next(added).base());
             else p.removals.push_back(*before);
-            --p.keyDelta[before->key];
+            if (index.isUnique()) --p.keyDelta[before->key];
         }
         if (after) {
             p.additions.push_back(*after);
-            ++p.keyDelta[after->key];
+            if (index.isUnique()) ++p.keyDelta[after->key];
         }
     }
 }
