@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -272,8 +273,10 @@ TEST(Write, RandomOperationsMatchAModel)
         tx.commit();
     }
     std::mt19937 rng(20261210);
+    // USBKEY_RANDOM_BATCHES makes a longer run than the one CI does.
+    const int batches = std::getenv("USBKEY_RANDOM_BATCHES") ? std::atoi(std::getenv("USBKEY_RANDOM_BATCHES")) : 12;
     std::map<int64_t, std::pair<std::u16string, std::u16string>> model; // id -> (name, note)
-    for (int batch = 0; batch < 12; ++batch) {
+    for (int batch = 0; batch < batches; ++batch) {
         auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
         jet::Table& t = db->table("t");
         std::map<int64_t, jet::RowLocator> where;
@@ -363,4 +366,38 @@ TEST(Write, SchemaFileWithEveryColumnTypeReadsInEveryReader)
     }
     expectReadersAgree(file, "things");
     EXPECT_EQ(mdbCount(file, "things"), 40);
+}
+
+TEST(Write, DamagedFilesAndOtherWritersAreRefusedBeforeAnythingChanges)
+{
+    // A data page whose row offsets are damaged: the delete fails, the file stays as it was.
+    std::string file = scratchCopy(testData("compIndexTestV2003.mdb"), "refuse-damaged");
+    std::vector<jet::RowLocator> rows;
+    {
+        auto db = jet::Database::open(file);
+        rows = liveRows(db->table("Table1"));
+    }
+    {
+        std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(std::streamoff(rows.back().page) * 4096 + 14 + 2 * rows.back().row);
+        f.put(char(0xFF)).put(char(0x1F));
+    }
+    std::string before = fileBytes(file);
+    {
+        auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+        jet::WriteTransaction tx(*db);
+        EXPECT_THROW(db->table("Table1").deleteRow(rows.back()), jet::JetError);
+    }
+    EXPECT_EQ(fileBytes(file), before);
+    EXPECT_FALSE(fs::exists(jet::Pager::journalPath(file)));
+
+    // While this process writes, another process of ours is refused.
+    std::string busy = scratchCopy(testData("compIndexTestV2003.mdb"), "refuse-busy");
+    auto db = jet::Database::open(busy, jet::Pager::Access::ReadWrite);
+    db->beginWrite();
+    auto other = run(quote(jetdb()) + " sql " + quote(busy) + " \"delete from Table1 where CD_AGENTE = 19\"", true);
+    EXPECT_NE(other.status, 0);
+    EXPECT_NE(other.output.find("another program"), std::string::npos) << other.output;
+    db->rollback();
+    EXPECT_EQ(run(quote(jetdb()) + " sql " + quote(busy) + " \"delete from Table1 where CD_AGENTE = 19\"").status, 0);
 }
