@@ -39,22 +39,6 @@ double decimalToDouble(const jet::Decimal& d)
 
 } // namespace
 
-// --- BitVector ---------------------------------------------------------------
-
-void RecordStore::BitVector::push(bool bit)
-{
-    if (m_size % 64 == 0) m_words.push_back(0);
-    ++m_size;
-    set(m_size - 1, bit);
-}
-
-void RecordStore::BitVector::set(std::size_t i, bool bit)
-{
-    uint64_t mask = uint64_t(1) << (i % 64);
-    if (bit) m_words[i / 64] |= mask;
-    else m_words[i / 64] &= ~mask;
-}
-
 // --- PackedArena -------------------------------------------------------------
 
 template <typename Unit>
@@ -68,8 +52,10 @@ void RecordStore::PackedArena<Unit>::clear()
 template <typename Unit>
 void RecordStore::PackedArena<Unit>::push(std::basic_string_view<Unit> cell)
 {
+    if (m_data.size() + cell.size() > std::numeric_limits<uint32_t>::max())
+        throw std::length_error("too much text or binary data to hold in memory");
     m_data.insert(m_data.end(), cell.begin(), cell.end());
-    m_ends.push_back(m_data.size());
+    m_ends.push_back(uint32_t(m_data.size()));
 }
 
 template <typename Unit>
@@ -92,7 +78,7 @@ void RecordStore::PackedArena<Unit>::set(std::size_t i, std::basic_string_view<U
 template <typename Unit>
 std::size_t RecordStore::PackedArena<Unit>::memoryUsage() const
 {
-    std::size_t total = m_data.capacity() * sizeof(Unit) + m_ends.capacity() * sizeof(uint64_t);
+    std::size_t total = m_data.capacity() * sizeof(Unit) + m_ends.capacity() * sizeof(uint32_t);
     for (const auto& [index, text] : m_overrides) total += sizeof(index) + sizeof(text) + text.capacity() * sizeof(Unit);
     return total;
 }
@@ -158,15 +144,7 @@ int RecordStore::appendRow(const std::vector<jet::Value>& values, uint64_t tag)
     if (m_rowCount == std::numeric_limits<int>::max())
         throw std::length_error("too many rows to hold in memory");
     // Validate every cell before storing any, so a bad value leaves the columns aligned.
-    for (std::size_t c = 0; c < values.size(); ++c) {
-        Column probe;
-        probe.kind = m_columns[c].kind;
-        if (probe.kind != Kind::Text && probe.kind != Kind::Bytes) pushCell(probe, values[c], int(c));
-        else if (!jet::isNull(values[c])) {
-            if (probe.kind == Kind::Text && !std::holds_alternative<std::u16string>(values[c])) badValue(int(c), "text");
-            if (probe.kind == Kind::Bytes && !std::holds_alternative<jet::Bytes>(values[c])) badValue(int(c), "binary data");
-        }
-    }
+    for (std::size_t c = 0; c < values.size(); ++c) validate(m_columns[c].kind, values[c], int(c));
     for (std::size_t c = 0; c < values.size(); ++c) pushCell(m_columns[c], values[c], int(c));
     m_tags.push_back(tag);
     m_removed.push(false);
@@ -213,6 +191,50 @@ void RecordStore::pushCell(Column& column, const jet::Value& value, int columnIn
         default: break;
         }
         storeCell(column, last, value, columnIndex);
+    }
+}
+
+void RecordStore::validate(Kind kind, const jet::Value& value, int columnIndex)
+{
+    if (jet::isNull(value)) return;
+    int64_t whole = 0;
+    bool isWhole = integerOf(value, whole);
+    switch (kind) {
+    case Kind::Bool:
+        if (!isWhole) badValue(columnIndex, "yes/no");
+        break;
+    case Kind::Int32:
+        if (!isWhole) badValue(columnIndex, "a whole number");
+        if (whole < std::numeric_limits<int32_t>::min() || whole > std::numeric_limits<int32_t>::max())
+            badValue(columnIndex, "a 32-bit whole number");
+        break;
+    case Kind::Int64:
+        if (!isWhole) badValue(columnIndex, "a whole number");
+        break;
+    case Kind::Currency:
+        if (!isWhole && !std::holds_alternative<jet::Currency>(value)) badValue(columnIndex, "a currency amount");
+        break;
+    case Kind::Double:
+        if (!isWhole && !std::holds_alternative<double>(value) && !std::holds_alternative<jet::Currency>(value) &&
+            !std::holds_alternative<jet::Decimal>(value))
+            badValue(columnIndex, "a number");
+        break;
+    case Kind::DateTime:
+        if (!std::holds_alternative<jet::DateTime>(value) && !std::holds_alternative<double>(value))
+            badValue(columnIndex, "a date/time");
+        break;
+    case Kind::Decimal:
+        if (!isWhole && !std::holds_alternative<jet::Decimal>(value)) badValue(columnIndex, "a decimal number");
+        break;
+    case Kind::Guid:
+        if (!std::holds_alternative<jet::Guid>(value)) badValue(columnIndex, "a replication ID");
+        break;
+    case Kind::Text:
+        if (!std::holds_alternative<std::u16string>(value)) badValue(columnIndex, "text");
+        break;
+    case Kind::Bytes:
+        if (!std::holds_alternative<jet::Bytes>(value)) badValue(columnIndex, "binary data");
+        break;
     }
 }
 
@@ -318,6 +340,7 @@ jet::Value RecordStore::value(int row, int column) const
 void RecordStore::setValue(int row, int column, const jet::Value& value)
 {
     checkCell(row, column);
+    validate(m_columns[std::size_t(column)].kind, value, column);
     storeCell(m_columns[std::size_t(column)], std::size_t(row), value, column);
 }
 

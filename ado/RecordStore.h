@@ -61,9 +61,19 @@ private:
         void clear() { m_words.clear(); m_size = 0; }
         void reserve(std::size_t bits) { m_words.reserve((bits + 63) / 64); }
         void shrinkToFit() { m_words.shrink_to_fit(); }
-        void push(bool bit);
+        void push(bool bit)
+        {
+            if (m_size % 64 == 0) m_words.push_back(0);
+            if (bit) m_words[m_size / 64] |= uint64_t(1) << (m_size % 64);
+            ++m_size;
+        }
         bool get(std::size_t i) const { return (m_words[i / 64] >> (i % 64)) & 1u; }
-        void set(std::size_t i, bool bit);
+        void set(std::size_t i, bool bit)
+        {
+            uint64_t mask = uint64_t(1) << (i % 64);
+            if (bit) m_words[i / 64] |= mask;
+            else m_words[i / 64] &= ~mask;
+        }
         std::size_t memoryUsage() const { return m_words.capacity() * sizeof(uint64_t); }
     private:
         std::vector<uint64_t> m_words;
@@ -84,7 +94,7 @@ private:
         std::size_t memoryUsage() const;
     private:
         std::vector<Unit> m_data;
-        std::vector<uint64_t> m_ends;
+        std::vector<uint32_t> m_ends;  // end offsets; 4G units is beyond any memory we would fill
         std::unordered_map<std::size_t, std::basic_string<Unit>> m_overrides;
     };
 
@@ -101,6 +111,8 @@ private:
         PackedArena<uint8_t> blobs;
     };
 
+    // Throws std::invalid_argument when the value cannot go into a column of that kind.
+    static void validate(Kind kind, const jet::Value& value, int columnIndex);
     void pushCell(Column& column, const jet::Value& value, int columnIndex);
     void storeCell(Column& column, std::size_t row, const jet::Value& value, int columnIndex);
     void checkCell(int row, int column) const;

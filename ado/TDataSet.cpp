@@ -5,6 +5,8 @@
 #include <QChar>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <numeric>
 #include <stdexcept>
 
@@ -444,70 +446,15 @@ void TDataSet::sortRecords(const std::vector<SortKey>& keys)
     for (const SortKey& key : keys) Fields(key.field);
     int currentRow = m_current >= 0 ? m_order[std::size_t(m_current)] : -1;
 
-    // Start from fetch order so that equal keys keep it, whatever the previous sort was.
+    // Start from fetch order; equal keys keep it (ties go by row number, which
+    // is fetch order), whatever the previous sort was.
     std::vector<int32_t> order;
     order.reserve(m_order.size());
     for (int row = 0; row < m_store.rowCount(); ++row)
         if (!m_store.isRemoved(row)) order.push_back(row);
 
-    const RecordStore& store = m_store;
-    auto compareCells = [&store](int a, int b, int column) -> int {
-        bool aNull = store.isNull(a, column), bNull = store.isNull(b, column);
-        if (aNull || bNull) return aNull == bNull ? 0 : (aNull ? -1 : 1);
-        switch (store.kind(column)) {
-        case RecordStore::Kind::Bool:
-        case RecordStore::Kind::Int32:
-        case RecordStore::Kind::Int64:
-        case RecordStore::Kind::Currency: return threeWay(store.integer(a, column), store.integer(b, column));
-        case RecordStore::Kind::Double:
-        case RecordStore::Kind::DateTime: return threeWay(store.real(a, column), store.real(b, column));
-        case RecordStore::Kind::Decimal: return compareDecimal(store.decimal(a, column), store.decimal(b, column));
-        case RecordStore::Kind::Guid: return threeWay(store.guid(a, column).bytes, store.guid(b, column).bytes);
-        case RecordStore::Kind::Text: return compareTextNoCase(store.text(a, column), store.text(b, column));
-        case RecordStore::Kind::Bytes: return compareBytes(store.bytes(a, column), store.bytes(b, column));
-        }
-        return 0;
-    };
-
-    if (keys.size() == 1 && (store.kind(keys[0].field) == RecordStore::Kind::Int32 ||
-                             store.kind(keys[0].field) == RecordStore::Kind::Int64 ||
-                             store.kind(keys[0].field) == RecordStore::Kind::DateTime ||
-                             store.kind(keys[0].field) == RecordStore::Kind::Double)) {
-        // The common case (one number or date column): sort decoded keys
-        // directly rather than going through the generic comparison.
-        const int column = keys[0].field;
-        const bool descending = keys[0].descending;
-        const bool integral = store.kind(column) == RecordStore::Kind::Int32 || store.kind(column) == RecordStore::Kind::Int64;
-        struct Entry {
-            double real;
-            int64_t whole;
-            int32_t row;
-            bool null;
-        };
-        std::vector<Entry> entries;
-        entries.reserve(order.size());
-        for (int32_t row : order) {
-            bool null = store.isNull(row, column);
-            entries.push_back({null || integral ? 0.0 : store.real(row, column),
-                               null || !integral ? 0 : store.integer(row, column), row, null});
-        }
-        auto less = [integral, descending](const Entry& a, const Entry& b) {
-            int c;
-            if (a.null || b.null) c = a.null == b.null ? 0 : (a.null ? -1 : 1);
-            else c = integral ? threeWay(a.whole, b.whole) : threeWay(a.real, b.real);
-            return descending ? c > 0 : c < 0;
-        };
-        std::stable_sort(entries.begin(), entries.end(), less);
-        for (std::size_t i = 0; i < entries.size(); ++i) order[i] = entries[i].row;
-    } else if (!keys.empty()) {
-        std::stable_sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
-            for (const SortKey& key : keys) {
-                int c = compareCells(a, b, key.field);
-                if (c != 0) return key.descending ? c > 0 : c < 0;
-            }
-            return false;
-        });
-    }
+    if (keys.size() == 1) sortByOneKey(order, keys[0]);
+    else if (!keys.empty()) sortByKeys(order, keys);
 
     m_order = std::move(order);
     if (currentRow >= 0) {
@@ -515,6 +462,139 @@ void TDataSet::sortRecords(const std::vector<SortKey>& keys)
         m_current = int(it - m_order.begin());
     }
     notify(Change::Data);
+}
+
+int TDataSet::compareCells(int a, int b, int column) const
+{
+    const RecordStore& store = m_store;
+    bool aNull = store.isNull(a, column), bNull = store.isNull(b, column);
+    if (aNull || bNull) return aNull == bNull ? 0 : (aNull ? -1 : 1);
+    switch (store.kind(column)) {
+    case RecordStore::Kind::Bool:
+    case RecordStore::Kind::Int32:
+    case RecordStore::Kind::Int64:
+    case RecordStore::Kind::Currency: return threeWay(store.integer(a, column), store.integer(b, column));
+    case RecordStore::Kind::Double:
+    case RecordStore::Kind::DateTime: return threeWay(store.real(a, column), store.real(b, column));
+    case RecordStore::Kind::Decimal: return compareDecimal(store.decimal(a, column), store.decimal(b, column));
+    case RecordStore::Kind::Guid: return threeWay(store.guid(a, column).bytes, store.guid(b, column).bytes);
+    case RecordStore::Kind::Text: return compareTextNoCase(store.text(a, column), store.text(b, column));
+    case RecordStore::Kind::Bytes: return compareBytes(store.bytes(a, column), store.bytes(b, column));
+    }
+    return 0;
+}
+
+void TDataSet::sortByKeys(std::vector<int32_t>& order, const std::vector<SortKey>& keys) const
+{
+    std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
+        for (const SortKey& key : keys) {
+            int c = compareCells(a, b, key.field);
+            if (c != 0) return key.descending ? c > 0 : c < 0;
+        }
+        return a < b;
+    });
+}
+
+void TDataSet::sortByOneKey(std::vector<int32_t>& order, const SortKey& key) const
+{
+    // Each row gets a 64-bit key that orders as the column's values do, so most
+    // comparisons are one integer comparison. Numbers and dates map exactly;
+    // text keys hold the first case-folded characters after the prefix all
+    // values share, and equal keys fall back to comparing the rest.
+    const RecordStore& store = m_store;
+    const int column = key.field;
+    const RecordStore::Kind kind = store.kind(column);
+    const bool text = kind == RecordStore::Kind::Text;
+    switch (kind) {
+    case RecordStore::Kind::Bool:
+    case RecordStore::Kind::Int32:
+    case RecordStore::Kind::Int64:
+    case RecordStore::Kind::Currency:
+    case RecordStore::Kind::Double:
+    case RecordStore::Kind::DateTime:
+    case RecordStore::Kind::Text: break;
+    default: sortByKeys(order, {key}); return;
+    }
+
+    std::size_t sharedPrefix = 0;
+    if (text) {
+        std::u16string_view first;
+        bool haveFirst = false;
+        sharedPrefix = std::numeric_limits<std::size_t>::max();
+        for (int32_t row : order) {
+            if (store.isNull(row, column)) continue;
+            std::u16string_view value = store.text(row, column);
+            if (!haveFirst) {
+                first = value;
+                haveFirst = true;
+                sharedPrefix = value.size();
+                continue;
+            }
+            std::size_t n = std::min({sharedPrefix, value.size()});
+            std::size_t i = 0;
+            while (i < n && foldCase(value[i]) == foldCase(first[i])) ++i;
+            sharedPrefix = i;
+            if (sharedPrefix == 0) break;
+        }
+        if (!haveFirst) sharedPrefix = 0;
+    }
+
+    // Eight characters fit the key when they are all below U+0100 (serial
+    // numbers, names in Latin letters), four otherwise.
+    std::size_t keyChars = 4, bitsPerChar = 16;
+    if (text) {
+        bool narrow = true;
+        for (int32_t row : order) {
+            if (store.isNull(row, column)) continue;
+            std::u16string_view value = store.text(row, column);
+            for (std::size_t at = sharedPrefix; at < std::min(value.size(), sharedPrefix + 8); ++at)
+                if (foldCase(value[at]) > 0xFF) narrow = false;
+            if (!narrow) break;
+        }
+        if (narrow) keyChars = 8, bitsPerChar = 8;
+    }
+    const std::size_t keyEnd = sharedPrefix + keyChars;
+
+    struct Entry {
+        uint64_t key;
+        int32_t row;
+        bool null;
+    };
+    std::vector<Entry> entries;
+    entries.reserve(order.size());
+    for (int32_t row : order) {
+        Entry e{0, row, store.isNull(row, column)};
+        if (!e.null) {
+            if (text) {
+                std::u16string_view value = store.text(row, column);
+                for (std::size_t at = sharedPrefix; at < keyEnd; ++at)
+                    e.key = (e.key << bitsPerChar) | (at < value.size() ? foldCase(value[at]) : 0u);
+            } else if (kind == RecordStore::Kind::Double || kind == RecordStore::Kind::DateTime) {
+                double v = store.real(row, column);
+                uint64_t bits = 0;
+                std::memcpy(&bits, &v, sizeof bits);
+                e.key = (bits >> 63) ? ~bits : bits | (uint64_t(1) << 63);
+            } else {
+                e.key = uint64_t(store.integer(row, column)) ^ (uint64_t(1) << 63);
+            }
+        }
+        entries.push_back(e);
+    }
+    const bool descending = key.descending;
+    std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+        int c;
+        if (a.null || b.null) c = a.null == b.null ? 0 : (a.null ? -1 : 1);
+        else if (a.key != b.key) c = a.key < b.key ? -1 : 1;
+        else if (text) {
+            // Equal keys: the texts agree (case aside) up to keyEnd or both end before it.
+            std::u16string_view x = store.text(a.row, column), y = store.text(b.row, column);
+            if (x.size() <= keyEnd || y.size() <= keyEnd) c = threeWay(x.size(), y.size());
+            else c = compareTextNoCase(x.substr(keyEnd), y.substr(keyEnd));
+        } else c = 0;
+        if (c != 0) return descending ? c > 0 : c < 0;
+        return a.row < b.row;
+    });
+    for (std::size_t i = 0; i < entries.size(); ++i) order[i] = entries[i].row;
 }
 
 // --- bookmarks ---------------------------------------------------------------

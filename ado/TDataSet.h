@@ -156,6 +156,9 @@ private:
     void attach(TDataSource* source);
     void detach(TDataSource* source);
     void resetRows();
+    int compareCells(int rowA, int rowB, int column) const;
+    void sortByKeys(std::vector<int32_t>& order, const std::vector<SortKey>& keys) const;
+    void sortByOneKey(std::vector<int32_t>& order, const SortKey& key) const;
 
     RecordStore m_store;
     std::vector<int32_t> m_order;             // store rows in current order

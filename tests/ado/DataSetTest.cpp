@@ -132,6 +132,35 @@ TEST_F(RegisterRows, SortTexts)
     }
 }
 
+TEST(SortText, TextBeyondASharedPrefixAndTies)
+{
+    // Every serial starts with "usbk-" in some letter case; two are equal but for case.
+    MemoryDataSet ds;
+    ds.defs = {MemoryDataSet::field("id", ftInteger), MemoryDataSet::field("serial", ftWideString, 20)};
+    const char16_t* serials[] = {u"USBK-10", u"usbk-9", u"USBK-1", u"usbk-", nullptr,
+                                 u"USBK-10a", u"usbk-1", u"USBK-0999999", u"usbk-12345678x", u"USBK-12345678A"};
+    for (int i = 0; i < 10; ++i) ds.rows.push_back({number(i), serials[i] ? text(serials[i]) : jet::Value{}});
+    ds.Open();
+    auto order = [&ds] {
+        std::string out;
+        for (int i = 0; i < ds.RecordCount(); ++i) out += ds.Fields(0)->AsStringAt(i).toStdString();
+        return out;
+    };
+    ds.setSort("serial");
+    EXPECT_EQ(order(), "4372605981");
+    ds.setSort("serial DESC");
+    EXPECT_EQ(order(), "1895026734");  // 2 and 6 tie and keep fetch order
+    ds.setSort("serial DESC, id DESC");
+    EXPECT_EQ(order(), "1895062734");
+
+    // Letters beyond Latin-1, folded too.
+    ds.Close();
+    ds.rows = {{number(0), text(u"Ωb")}, {number(1), text(u"ωa")}, {number(2), text(u"Ωa")}, {number(3), text(u"锁")}};
+    ds.Open();
+    ds.setSort("serial");
+    EXPECT_EQ(order(), "1203");
+}
+
 TEST_F(RegisterRows, BadSortTextKeepsOrderAndText)
 {
     ds.setSort("id DESC ");

@@ -1,0 +1,175 @@
+// The register listing on a large database through the data access layer,
+// side by side with mdbtools' mdb-export reading the same table.
+//
+// The database is made once per run by `jetdb demo` (USBKEY_BENCH_ENTRIES
+// entries, 1,000,000 by default) unless USBKEY_BENCH_DB names an existing one.
+// Counters: rows, the bytes the dataset holds (held_MB), the process's peak
+// memory where the platform reports it (peak_MB) and the file size (file_MB).
+#include "ado/TADOConnection.h"
+#include "ado/TADOQuery.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+namespace {
+
+const char* const kListing = "select * from all_key order by id desc";
+
+struct BenchDatabase {
+    std::unique_ptr<QTemporaryDir> dir;
+    QString path;
+    double fileMB = 0;
+};
+
+BenchDatabase& database()
+{
+    static BenchDatabase db = [] {
+        BenchDatabase made;
+        QString given = qEnvironmentVariable("USBKEY_BENCH_DB");
+        if (!given.isEmpty()) {
+            made.path = given;
+        } else {
+            made.dir = std::make_unique<QTemporaryDir>();
+            made.path = made.dir->filePath(QStringLiteral("vask.mdb"));
+            QString entries = qEnvironmentVariable("USBKEY_BENCH_ENTRIES", QStringLiteral("1000000"));
+            QProcess jetdb;
+            jetdb.start(QStringLiteral(JETDB_PATH), {QStringLiteral("demo"), made.path, QStringLiteral("--entries"),
+                                                      entries, QStringLiteral("--pending"), QStringLiteral("1000")});
+            jetdb.setStandardOutputFile(QProcess::nullDevice());
+            if (!jetdb.waitForFinished(-1) || jetdb.exitCode() != 0) qFatal("jetdb demo failed");
+        }
+        made.fileMB = double(QFileInfo(made.path).size()) / 1e6;
+        return made;
+    }();
+    return db;
+}
+
+QString connectionString()
+{
+    return QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") + database().path +
+           QStringLiteral(";Persist Security Info=False");
+}
+
+// Peak resident memory in MB from /proc where there is one; 0 elsewhere.
+double peakMB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return 0;
+}
+
+void addCounters(benchmark::State& state, const TDataSet* held)
+{
+    state.counters["file_MB"] = database().fileMB;
+    state.counters["peak_MB"] = peakMB();
+    if (held) state.counters["held_MB"] = double(held->memoryUsage()) / 1e6;
+}
+
+void BM_Listing(benchmark::State& state)
+{
+    database();
+    int rows = 0;
+    bool measured = false;
+    for (auto _ : state) {
+        TADOConnection conn;
+        conn.setConnectionString(connectionString());
+        conn.setKeepConnection(false);
+        auto query = std::make_unique<TADOQuery>();
+        query->setConnection(&conn);
+        query->setSQLText(kListing);
+        query->Open();
+        rows = query->RecordCount();
+        benchmark::DoNotOptimize(rows);
+        state.PauseTiming();
+        if (!measured) addCounters(state, query.get());
+        measured = true;
+        query.reset();
+        state.ResumeTiming();
+    }
+    state.counters["rows"] = rows;
+}
+
+void BM_MdbExport(benchmark::State& state)
+{
+    database();
+    QString program = QStandardPaths::findExecutable(QStringLiteral("mdb-export"));
+    if (program.isEmpty()) {
+        state.SkipWithError("mdb-export is not installed");
+        return;
+    }
+    for (auto _ : state) {
+        QProcess exporter;
+        exporter.setStandardOutputFile(QProcess::nullDevice());
+        exporter.start(program, {database().path, QStringLiteral("all_key")});
+        if (!exporter.waitForFinished(-1) || exporter.exitCode() != 0) {
+            state.SkipWithError("mdb-export failed");
+            return;
+        }
+    }
+    addCounters(state, nullptr);
+}
+
+void BM_SortBySerial(benchmark::State& state)
+{
+    database();
+    TADOConnection conn;
+    conn.setConnectionString(connectionString());
+    TADOQuery query;
+    query.setConnection(&conn);
+    query.setSQLText(kListing);
+    query.Open();
+    bool ascending = true;
+    for (auto _ : state) {
+        // Alternating directions makes every round a full re-sort.
+        query.setSort(ascending ? QStringLiteral("USBKEY_SERIAL ASC ") : QStringLiteral("USBKEY_SERIAL DESC "));
+        ascending = !ascending;
+    }
+    state.counters["rows"] = query.RecordCount();
+    addCounters(state, &query);
+}
+
+void BM_MarkExported(benchmark::State& state)
+{
+    database();
+    TADOConnection conn;
+    conn.setConnectionString(connectionString());
+    conn.setKeepConnection(false);
+    TADOQuery mark, reset;
+    mark.setConnection(&conn);
+    reset.setConnection(&conn);
+    mark.setSQLText(QStringLiteral("update all_key set is_del=2 where is_del=1"));
+    int64_t marked = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        // Put the newest 1,000 entries back to pending, as the demo database has them.
+        TADOQuery top;
+        top.setConnection(&conn);
+        top.setSQLText(QStringLiteral("select * from all_key order by id desc"));
+        top.Open();
+        int newestId = top.FieldByName("id")->AsInteger();
+        top.Close();
+        reset.setSQLText(QStringLiteral("update all_key set is_del=1 where id > ") + QString::number(newestId - 1000));
+        reset.ExecSQL();
+        state.ResumeTiming();
+        marked = mark.ExecSQL();
+    }
+    state.counters["rows"] = double(marked);
+    addCounters(state, nullptr);
+}
+
+} // namespace
+
+BENCHMARK(BM_Listing)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_MdbExport)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_SortBySerial)->Unit(benchmark::kMillisecond)->Iterations(4);
+BENCHMARK(BM_MarkExported)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+BENCHMARK_MAIN();
