@@ -86,7 +86,9 @@ TEST(RegisterStatements, DepartmentListingHasItsFieldsInOrderAndNullForAnUnknown
     ASSERT_EQ(r.cols.size(), std::size(fields));
     for (size_t i = 0; i < r.cols.size(); ++i) {
         EXPECT_EQ(r.cols[i].type, fields[i].type) << r.cols[i].name;
-        if (fields[i].type == jet::ColumnType::Text) EXPECT_EQ(r.cols[i].length, fields[i].length) << r.cols[i].name;
+        if (fields[i].type == jet::ColumnType::Text) {
+            EXPECT_EQ(r.cols[i].length, fields[i].length) << r.cols[i].name;
+        }
     }
     EXPECT_EQ(r.cols[0].precision, 16);
     EXPECT_EQ(r.cols[0].scale, 0);

@@ -6,11 +6,21 @@
 #include <fstream>
 #include <sstream>
 
+#include <gtest/gtest.h>
+
 namespace fs = std::filesystem;
 
 namespace sqltest {
 
 std::string dataFile(const std::string& name) { return std::string(USBKEY_TESTDATA_DIR) + "/" + name; }
+
+// Output files of helpers, per running test: ctest runs tests in parallel.
+static fs::path outputDir(const std::string& what)
+{
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string test = info ? std::string(info->test_suite_name()) + "." + info->name() : "no-test";
+    return scratchDir(test + "-" + what);
+}
 
 fs::path scratchDir(const std::string& test)
 {
@@ -105,7 +115,7 @@ static std::string readFile(const fs::path& p)
 
 std::string runJetdb(const std::string& arguments, int* exitCode)
 {
-    fs::path out = scratchDir("jetdb-output") / "stdout.txt";
+    fs::path out = outputDir("jetdb") / "stdout.txt";
     int rc = std::system((quote(JETDB_PATH) + " " + arguments + " > " + quote(out.string()) + " 2>&1").c_str());
     if (exitCode) *exitCode = rc;
     return readFile(out);
@@ -122,7 +132,7 @@ bool haveMdbTools()
 
 std::vector<std::string> mdbJsonRows(const std::string& file, const std::string& table)
 {
-    fs::path out = scratchDir("mdb-json") / "rows.json";
+    fs::path out = outputDir("mdb-json") / "rows.json";
     std::system(("mdb-json -T '%Y-%m-%d %H:%M:%S' " + quote(file) + " " + quote(table) + " > " + quote(out.string()))
                     .c_str());
     std::vector<std::string> rows;

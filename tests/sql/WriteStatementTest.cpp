@@ -73,7 +73,9 @@ TEST_F(WriteStatementTest, DeleteRemovesTheSelectedRows)
     EXPECT_EQ(execute("delete from Table1 where data = 'BAZ11' or id = 0"), 2);
     EXPECT_EQ(execute("delete * from Table1 where id = 0"), 0);
     EXPECT_EQ(query(*db, "select id from Table1").column(0), (Lines{"2", "3"}));
-    if (haveMdbTools()) EXPECT_EQ(mdbJson("Table1").size(), 2u);
+    if (haveMdbTools()) {
+        EXPECT_EQ(mdbJson("Table1").size(), 2u);
+    }
     EXPECT_EQ(execute("delete from Table1"), 2);
     EXPECT_TRUE(query(*db, "select * from Table1").rows.empty());
 }
@@ -84,7 +86,9 @@ TEST_F(WriteStatementTest, InsertStoresConvertedLiteralsAndLetsTheTableFillTheRe
     // The autonumber column is filled by the table.
     EXPECT_EQ(execute("insert into [Table] (Unicode) values ('O''Brien 密钥')"), 1);
     EXPECT_EQ(query(*db, "select id, unicode from [Table] where id > 8").lines(), (Lines{"9|O'Brien 密钥"}));
-    if (haveMdbTools()) EXPECT_EQ(mdbJson("Table").back(), R"({"ID":9,"Unicode":"O'Brien 密钥"})");
+    if (haveMdbTools()) {
+        EXPECT_EQ(mdbJson("Table").back(), R"({"ID":9,"Unicode":"O'Brien 密钥"})");
+    }
 
     open("fixedTextTestV2003.mdb");
     EXPECT_EQ(execute("insert into users (i_user_id, c_user_login, i_user_flags, d_stamp_) "
@@ -136,7 +140,9 @@ TEST_F(WriteStatementTest, RowsAQueryReturnedCanBeChangedAndDeletedByTheirOrigin
 
     session.deleteRow("Table1", third);
     EXPECT_EQ(query(*db, "select id from Table1").column(0), (Lines{"0", "1", "2"}));
-    if (haveMdbTools()) EXPECT_EQ(mdbJson("Table1").size(), 3u);
+    if (haveMdbTools()) {
+        EXPECT_EQ(mdbJson("Table1").size(), 3u);
+    }
     // The row is gone: a second delete or an update says so.
     try {
         sql::Session(*db).deleteRow("Table1", third);
