@@ -2,6 +2,7 @@
 
 #include "grid/DBGrid.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QHeaderView>
@@ -67,6 +68,16 @@ inline std::shared_ptr<ModalSeen> answerNextMessageBox(QMessageBox::StandardButt
         else
             modal->close();
     });
+}
+
+// Runs action and tells whether it left a modal widget open; one that opens
+// is closed again, so that the test goes on.
+inline bool noModalOpens(const std::function<void()>& action)
+{
+    const auto seen = answerNextModal([](QWidget* modal) { modal->close(); }, 150);
+    action();
+    QTest::qWait(250);  // let the watcher run out
+    return !seen->seen;
 }
 
 inline QPoint titleCentre(TDBGrid* grid, int column)

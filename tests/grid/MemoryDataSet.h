@@ -14,7 +14,7 @@
 template <class Base>
 class MemoryRows : public Base {
 public:
-    struct Post {
+    struct PostedRecord {
         uint64_t tag;
         std::vector<std::pair<int, jet::Value>> changes;
     };
@@ -24,7 +24,7 @@ public:
     {
     }
 
-    std::vector<Post> posts;
+    std::vector<PostedRecord> posts;
     std::vector<uint64_t> deletions;
 
 protected:

@@ -4,6 +4,11 @@
 #include <QFont>
 #include <QTest>
 
+#include <cstring>
+
+// Runs every registered test class. An argument naming a class (for example
+// `grid_tests DBGridExSortTest`) runs only that one; the other arguments go
+// to Qt Test as usual.
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
@@ -14,10 +19,27 @@ int main(int argc, char** argv)
     font.setPointSize(9);
     QApplication::setFont(font);
 
+    std::vector<std::unique_ptr<QObject>> tests;
+    for (const TestFactory& makeTest : registeredTests())
+        tests.push_back(makeTest());
+
+    std::vector<char*> arguments{argv[0]};
+    QStringList wanted;
+    for (int i = 1; i < argc; ++i) {
+        const bool namesClass = std::any_of(tests.begin(), tests.end(), [&](const auto& test) {
+            return std::strcmp(test->metaObject()->className(), argv[i]) == 0;
+        });
+        if (namesClass)
+            wanted << QString::fromLatin1(argv[i]);
+        else
+            arguments.push_back(argv[i]);
+    }
+
     int failures = 0;
-    for (const TestFactory& makeTest : registeredTests()) {
-        std::unique_ptr<QObject> test = makeTest();
-        failures += QTest::qExec(test.get(), argc, argv);
+    for (const auto& test : tests) {
+        if (!wanted.isEmpty() && !wanted.contains(QString::fromLatin1(test->metaObject()->className())))
+            continue;
+        failures += QTest::qExec(test.get(), int(arguments.size()), arguments.data());
     }
     return failures == 0 ? 0 : 1;
 }
