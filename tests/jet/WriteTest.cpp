@@ -292,7 +292,7 @@ TEST(Write, RandomOperationsMatchAModel)
                 int64_t id = int64_t(rng() % 100000);
                 if (model.count(id)) continue;
                 std::u16string name(1 + rng() % 30, char16_t(u'a' + rng() % 26));
-                std::u16string note(rng() % 3 == 0 ? 3000 + rng() % 9000 : rng() % 50, u'记');
+                std::u16string note(rng() % 3 == 0 ? 3000 + rng() % 9000 : 1 + rng() % 50, u'记');
                 where[id] = t.insertRow({jet::Value{id}, jet::Value{name}, jet::Value{jet::DateTime{double(rng() % 1000)}},
                                          jet::Value{note}});
                 model[id] = {name, note};
