@@ -12,6 +12,11 @@ const char* const kOrderByError = "Syntax error in ORDER BY clause.";
 const char* const kUpdateError = "Syntax error in UPDATE statement.";
 const char* const kDeleteError = "Syntax error in DELETE statement.";
 const char* const kInsertError = "Syntax error in INSERT INTO statement.";
+const char* const kTooComplex =
+    "Query is too complex: a condition may hold at most 1000 comparisons, ANDs, ORs and NOTs, nested at most 100 deep.";
+constexpr size_t kMaxConditionNodes = 1000; // and, or, not and comparisons in one condition
+constexpr size_t kMaxNesting = 100;         // parentheses and nots inside each other
+constexpr size_t kMaxTables = 32;           // as in Jet
 } // namespace
 
 Parser::Parser(const StatementText& text) : text_(text) { tokens_ = Lexer(text_).tokenize(); }
@@ -187,6 +192,8 @@ void Parser::parseFrom(ast::Select& s)
             break;
         }
         expectKeyword("join", kJoinError);
+        if (s.joins.size() + 1 >= kMaxTables)
+            throw text_.error("Query is too complex: a query may name at most 32 tables.", joinOffset);
         ast::Join j;
         j.left = left;
         j.offset = joinOffset;
@@ -273,11 +280,15 @@ ast::Insert Parser::parseInsert()
 
 ast::ExprPtr Parser::parseCondition()
 {
-    size_t saved = conditionStart_;
     conditionStart_ = at_;
-    ast::ExprPtr e = parseOr();
-    conditionStart_ = saved;
-    return e;
+    conditionNodes_ = 0;
+    nesting_ = 0;
+    return parseOr();
+}
+
+void Parser::countNode()
+{
+    if (++conditionNodes_ > kMaxConditionNodes) throw errorHere(kTooComplex);
 }
 
 SqlError Parser::expressionError(const std::string& jetMessage) const
@@ -296,6 +307,11 @@ SqlError Parser::expressionError(const std::string& jetMessage) const
             break;
     }
     std::string quoted = text_.excerpt(tokens_[conditionStart_].offset, tokens_[endToken].offset);
+    if (quoted.size() > 200) {
+        size_t cut = 200;
+        while (cut > 0 && (static_cast<unsigned char>(quoted[cut]) & 0xC0) == 0x80) --cut; // whole characters
+        quoted = quoted.substr(0, cut) + "...";
+    }
     return text_.error(jetMessage + " in query expression '" + quoted + "'.", peek().offset);
 }
 
@@ -304,6 +320,7 @@ ast::ExprPtr Parser::parseOr()
     ast::ExprPtr left = parseAnd();
     while (peek().isKeyword("or")) {
         next();
+        countNode();
         auto e = std::make_unique<ast::Expr>();
         e->kind = ast::Expr::Kind::Or;
         e->offset = left->offset;
@@ -320,6 +337,7 @@ ast::ExprPtr Parser::parseAnd()
     ast::ExprPtr left = parseNot();
     while (peek().isKeyword("and")) {
         next();
+        countNode();
         auto e = std::make_unique<ast::Expr>();
         e->kind = ast::Expr::Kind::And;
         e->offset = left->offset;
@@ -333,21 +351,26 @@ ast::ExprPtr Parser::parseAnd()
 
 ast::ExprPtr Parser::parseNot()
 {
-    if (peek().isKeyword("not")) {
-        size_t offset = next().offset;
-        auto e = std::make_unique<ast::Expr>();
-        e->kind = ast::Expr::Kind::Not;
-        e->offset = offset;
-        e->first = parseNot();
-        e->end = e->first->end;
-        return e;
+    if (peek().isKeyword("not") || peek().isSymbol("(")) {
+        if (++nesting_ > kMaxNesting) throw errorHere(kTooComplex);
+        ast::ExprPtr result;
+        if (peek().isKeyword("not")) {
+            size_t offset = next().offset;
+            countNode();
+            result = std::make_unique<ast::Expr>();
+            result->kind = ast::Expr::Kind::Not;
+            result->offset = offset;
+            result->first = parseNot();
+            result->end = result->first->end;
+        } else {
+            next();
+            result = parseOr();
+            if (!acceptSymbol(")")) throw expressionError("Missing ), ], or Item");
+        }
+        --nesting_;
+        return result;
     }
-    if (peek().isSymbol("(")) {
-        next();
-        ast::ExprPtr inner = parseOr();
-        if (!acceptSymbol(")")) throw expressionError("Missing ), ], or Item");
-        return inner;
-    }
+    countNode();
     return parsePredicate();
 }
 

@@ -55,6 +55,11 @@ private:
     std::vector<Token> tokens_;
     size_t at_ = 0;
     size_t conditionStart_ = 0; // token index of the condition being parsed
+    // Conditions are evaluated recursively: their size and nesting are
+    // bounded (as Jet bounds them) so that no statement can exhaust the stack.
+    size_t conditionNodes_ = 0;
+    size_t nesting_ = 0;
+    void countNode();
 };
 
 } // namespace sql

@@ -178,6 +178,41 @@ TEST(StatementErrors, OtherTablesOwnRestrictions)
                            "Data type mismatch in criteria expression", "RESERVED"});
 }
 
+TEST(StatementErrors, OversizedConditionsAreRefusedNotRecursedInto)
+{
+    auto db = jet::Database::open(dataFile("indexTestV2003.mdb"));
+    auto repeat = [](const std::string& s, int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i) out += s;
+        return out;
+    };
+    const std::string tooComplex[] = {
+        "select * from Table1 where " + repeat("(", 100000) + "id = 1" + repeat(")", 100000),
+        "select * from Table1 where " + repeat("not ", 100000) + "id = 1",
+        "select * from Table1 where id = 1" + repeat(" and id = 1", 100000),
+        "update Table1 set data = 'x' where id = 1" + repeat(" or id = 1", 5000),
+        "select * from " + repeat("(", 40) + "Table1 t0" + [] {
+            std::string joins;
+            for (int i = 1; i <= 40; ++i)
+                joins += " inner join Table2 t" + std::to_string(i) + " on t0.id = t" + std::to_string(i) + ".id)";
+            return joins;
+        }(),
+    };
+    for (const std::string& statement : tooComplex) {
+        try {
+            run(*db, statement);
+            ADD_FAILURE() << "accepted";
+        } catch (const sql::SqlError& e) {
+            EXPECT_NE(std::string(e.what()).find("Query is too complex"), std::string::npos) << e.what();
+            EXPECT_LT(std::string(e.what()).size(), 400u);
+        }
+    }
+    // Within the bounds, long conditions work.
+    EXPECT_EQ(query(*db, "select id from Table1 where " + repeat("(", 90) + "id = 2" + repeat(")", 90)).rows.size(),
+              1u);
+    EXPECT_EQ(query(*db, "select id from Table1 where id = 9" + repeat(" or id = 3", 400)).rows.size(), 1u);
+}
+
 TEST(StatementErrors, QueryAndExecuteRefuseTheOtherKind)
 {
     auto db = jet::Database::open(dataFile("indexTestV2003.mdb"));
