@@ -7,6 +7,8 @@
 
 namespace {
 
+constexpr int kSampleRows = 4096;
+
 [[noreturn]] void badValue(int column, const char* expected)
 {
     throw std::invalid_argument("column " + std::to_string(column + 1) + " was given a value that is not " +
@@ -94,11 +96,13 @@ void RecordStore::reset(std::vector<Kind> kinds)
     m_removed.clear();
     m_rowCount = 0;
     m_removedCount = 0;
+    m_expectedRows = 0;
 }
 
 void RecordStore::reserve(int rows)
 {
     if (rows <= 0) return;
+    m_expectedRows = rows;
     std::size_t n = std::size_t(rows);
     m_tags.reserve(n);
     m_removed.reserve(n);
@@ -121,19 +125,20 @@ void RecordStore::reserve(int rows)
 
 void RecordStore::shrinkToFit()
 {
-    m_tags.shrink_to_fit();
+    shrinkIfSpare(m_tags);
     m_removed.shrinkToFit();
     for (Column& c : m_columns) {
         c.nulls.shrinkToFit();
-        c.bools.shrink_to_fit();
-        c.int32s.shrink_to_fit();
-        c.int64s.shrink_to_fit();
-        c.doubles.shrink_to_fit();
-        c.decimals.shrink_to_fit();
-        c.guids.shrink_to_fit();
+        shrinkIfSpare(c.bools);
+        shrinkIfSpare(c.int32s);
+        shrinkIfSpare(c.int64s);
+        shrinkIfSpare(c.doubles);
+        shrinkIfSpare(c.decimals);
+        shrinkIfSpare(c.guids);
         c.texts.shrinkToFit();
         c.blobs.shrinkToFit();
     }
+    m_expectedRows = 0;
 }
 
 int RecordStore::appendRow(const std::vector<jet::Value>& values, uint64_t tag)
@@ -148,6 +153,13 @@ int RecordStore::appendRow(const std::vector<jet::Value>& values, uint64_t tag)
     for (std::size_t c = 0; c < values.size(); ++c) pushCell(m_columns[c], values[c], int(c));
     m_tags.push_back(tag);
     m_removed.push(false);
+    if (m_rowCount == kSampleRows && m_expectedRows > 2 * kSampleRows) {
+        // Growing the packed text by doubling would copy it over and over.
+        for (Column& c : m_columns) {
+            if (c.kind == Kind::Text) c.texts.reserveLike(std::size_t(m_expectedRows));
+            if (c.kind == Kind::Bytes) c.blobs.reserveLike(std::size_t(m_expectedRows));
+        }
+    }
     return m_rowCount++;
 }
 

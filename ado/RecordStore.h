@@ -20,8 +20,10 @@ public:
     // Drops every row and sets the columns.
     void reset(std::vector<Kind> kinds);
     void clear() { reset({}); }
+    // Room for `rows` rows; text and binary space is reserved once the first
+    // rows show how long their values are.
     void reserve(int rows);
-    // Gives back spare capacity once the rows are in.
+    // Gives back spare capacity (when there is much of it) once the rows are in.
     void shrinkToFit();
 
     int columnCount() const { return int(m_columns.size()); }
@@ -60,7 +62,7 @@ private:
     public:
         void clear() { m_words.clear(); m_size = 0; }
         void reserve(std::size_t bits) { m_words.reserve((bits + 63) / 64); }
-        void shrinkToFit() { m_words.shrink_to_fit(); }
+        void shrinkToFit() { shrinkIfSpare(m_words); }
         void push(bool bit)
         {
             if (m_size % 64 == 0) m_words.push_back(0);
@@ -87,7 +89,12 @@ private:
     public:
         void clear();
         void reserve(std::size_t cells) { m_ends.reserve(cells); }
-        void shrinkToFit() { m_data.shrink_to_fit(); m_ends.shrink_to_fit(); }
+        // Room for `cells` cells as long on average as those held so far.
+        void reserveLike(std::size_t cells)
+        {
+            if (!m_ends.empty()) m_data.reserve(m_data.size() / m_ends.size() * cells + cells / 16);
+        }
+        void shrinkToFit() { shrinkIfSpare(m_data); shrinkIfSpare(m_ends); }
         void push(std::basic_string_view<Unit> cell);
         std::basic_string_view<Unit> get(std::size_t i) const;
         void set(std::size_t i, std::basic_string_view<Unit> cell);
@@ -114,6 +121,11 @@ private:
     // Throws std::invalid_argument when the value cannot go into a column of that kind.
     static void validate(Kind kind, const jet::Value& value, int columnIndex);
     void pushCell(Column& column, const jet::Value& value, int columnIndex);
+    template <typename Vector>
+    static void shrinkIfSpare(Vector& v)
+    {
+        if (v.capacity() > v.size() + v.size() / 4 + 64) v.shrink_to_fit();
+    }
     void storeCell(Column& column, std::size_t row, const jet::Value& value, int columnIndex);
     void checkCell(int row, int column) const;
 
@@ -122,4 +134,5 @@ private:
     BitVector m_removed;
     int m_rowCount = 0;
     int m_removedCount = 0;
+    int m_expectedRows = 0;
 };

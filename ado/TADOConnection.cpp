@@ -172,6 +172,12 @@ sql::Session& TADOConnection::session()
     return *m_session;
 }
 
+jet::Database& TADOConnection::database()
+{
+    if (!Connected()) Open();
+    return *m_database;
+}
+
 void TADOConnection::releaseIfIdle()
 {
     if (m_keepConnection || !Connected()) return;

@@ -69,6 +69,8 @@ public:
     // --- for datasets --------------------------------------------------------
     // The session on the open file, opening it first when needed.
     sql::Session& session();
+    // The open database file, opening it first when needed.
+    jet::Database& database();
     // A dataset or statement on the connection finished: closes the file when
     // KeepConnection is false and no dataset on it is open.
     void releaseIfIdle();

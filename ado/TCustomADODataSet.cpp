@@ -3,7 +3,10 @@
 #include "ado/TADOConnection.h"
 #include "sql/Session.h"
 
+#include "jet/Database.h"
+
 #include <QRegularExpression>
+#include <algorithm>
 
 namespace {
 
@@ -164,24 +167,35 @@ void TCustomADODataSet::InternalOpen()
     QString statement = statementText().trimmed();
     if (statement.isEmpty()) throw EDatabaseError(QStringLiteral("No SQL statement to run: set the statement before opening"));
     TADOConnection& conn = connection();
+    SourceTable source = sourceTableOf(statement);
     try {
+        sql::Session& session = conn.session();
+        // The table's row count tells how many rows to make room for (a where
+        // clause may make them fewer; the spare room is given back after).
+        int expectedRows = 0;
+        try {
+            if (!source.name.isEmpty() && conn.database().hasTable(source.name.toStdString()))
+                expectedRows = int(std::min<uint32_t>(conn.database().table(source.name.toStdString()).def().rowCount, 50'000'000));
+        } catch (const std::exception&) {
+            expectedRows = 0;  // only a hint; the query itself reports real problems
+        }
         bool haveColumns = false;
         DataSetSink sink(
             [&](const std::vector<sql::ResultColumn>& columns) {
                 std::vector<TFieldDef> defs;
                 for (const auto& column : columns) defs.push_back(fieldDefOf(column));
                 setFieldDefs(defs);
+                reserveRecords(expectedRows);
                 haveColumns = true;
             },
             [&](const std::vector<jet::Value>& values, jet::RowLocator origin) {
                 appendRecord(values, origin.packed());
             });
-        conn.session().query(statement.toStdString(), sink);
+        session.query(statement.toStdString(), sink);
         if (!haveColumns) throw EDatabaseError(QStringLiteral("The statement returns no rows to show: %1").arg(statement));
     } catch (...) {
         rethrowAsDatabaseError();
     }
-    SourceTable source = sourceTableOf(statement);
     m_fromTable = source.name;
     m_singleTable = source.single;
     m_sort.clear();
