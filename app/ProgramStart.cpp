@@ -1,0 +1,23 @@
+#include "app/ProgramStart.h"
+
+#include "app/UMain.h"
+#include "app/UnitDM.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+int ProgramStart::run(const QString& programFolder)
+{
+    TDM dm(programFolder);
+    DM = &dm;
+    if (!dm.DataModuleCreate()) {
+        QMessageBox box(QMessageBox::Information, connectionFailedCaption(), TDM::connectionFailedMessage(),
+                        QMessageBox::Ok);
+        box.exec();
+        return 1;
+    }
+    TFrmMain mainWindow(&dm);
+    if (!mainWindow.SignedIn()) return 0; // no question, no layout saved
+    mainWindow.show();
+    return QApplication::exec();
+}

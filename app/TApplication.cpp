@@ -1,0 +1,42 @@
+#include "app/TApplication.h"
+
+#include "data/DefaultErrorDisplay.h"
+
+#include <QFont>
+#include <QLibraryInfo>
+#include <QTranslator>
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
+{
+    setUpLocalisation(*this);
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& error) {
+        DefaultErrorDisplay::show(error);
+        return false;
+    }
+}
+
+void TApplication::setUpLocalisation(QApplication& application)
+{
+    auto* translator = new QTranslator(&application);
+    if (translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(translator);
+    else
+        delete translator;
+
+    // The forms name Windows fonts; elsewhere the first installed CJK font stands in.
+    const QStringList cjkFonts = {QStringLiteral("SimSun"), QStringLiteral("NSimSun"),
+                                  QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC"),
+                                  QStringLiteral("Noto Serif CJK SC"), QStringLiteral("AR PL UMing CN")};
+    QFont::insertSubstitutions(QStringLiteral("宋体"), cjkFonts);
+    QFont::insertSubstitutions(QStringLiteral("SimSun"), cjkFonts.mid(1));
+    QFont uiFont = QApplication::font();
+    uiFont.setFamilies(QStringList{QStringLiteral("Microsoft YaHei"), QStringLiteral("SimSun")} + cjkFonts.mid(2));
+    uiFont.setPointSize(9);
+    QApplication::setFont(uiFont);
+}

@@ -1,0 +1,294 @@
+#include "app/UMain.h"
+
+#include "ado/TADOQuery.h"
+#include "ado/TDataSource.h"
+#include "app/ActionImages.h"
+#include "app/UnitDM.h"
+#include "app/UnitLogin.h"
+#include "data/DefaultErrorDisplay.h"
+#include "data/RegisterStatements.h"
+#include "data/UImport.h"
+#include "grid/DBGridEx.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString kLoadLayoutFile = QStringLiteral("ColumnINFO.ini");
+// The close handling names the file in other letter case; the grid resolves
+// both names to the one file.
+const QString kSaveLayoutFile = QStringLiteral("ColumnInfo.ini");
+
+void setUpRegisterGrid(TDBGridEx* grid, TDataSource* source)
+{
+    grid->setDataSource(source);
+    grid->setOptions(dgTitles | dgIndicator | dgColumnResize | dgColLines | dgRowLines | dgTabs | dgConfirmDelete |
+                     dgCancelOnExit);
+    grid->setSDefaultColor(clBlack);
+    grid->setSAllowInputDocFile(false);
+    grid->setSConfirmBy(TConfirmBy::Single);
+}
+
+} // namespace
+
+TFrmMain::TFrmMain(TDM* dm, const SignInGate& signIn, QWidget* parent)
+    : QMainWindow(parent),
+      ImageList1(ActionImages::createImageList(this)),
+      find_entp(new QAction(ActionImages::icon(ActionImages::Export), QStringLiteral("导出数据"), this)),
+      action_exit(new QAction(ActionImages::icon(ActionImages::Exit), QStringLiteral("退出"), this)),
+      action_Refresh(new QAction(ActionImages::icon(ActionImages::Refresh), QStringLiteral("刷新信息"), this)),
+      MM(new QMenuBar(this)),
+      PopupMenu1(new QMenu(this)),
+      Panel3(new QFrame),
+      CoolBar1(new QFrame(Panel3)),
+      ToolBar1(new QToolBar(CoolBar1)),
+      btnFindEnte(new QToolButton),
+      ToolButton5(new QToolButton),
+      ToolButton2(new QToolButton),
+      Panel2(new QFrame),
+      DBGridEx1(new TDBGridEx(Panel2)),
+      DBGridEx2(new TDBGridEx(Panel2)),
+      TabSet1(new QTabBar(Panel2)),
+      StatusBar1(new QStatusBar(this)),
+      ADOQuery1(new TADOQuery),
+      ADOQuery2(new TADOQuery),
+      DataSource1(new TDataSource(this)),
+      DataSource2(new TDataSource(this)),
+      m_dm(dm),
+      m_registerListing(ADOQuery1),
+      m_departmentListing(ADOQuery2)
+{
+    setObjectName(QStringLiteral("FrmMain"));
+    setWindowTitle(QStringLiteral("新型加密锁管理"));
+    setWindowIcon(ActionImages::icon(ActionImages::Key));
+    resize(740, 491);
+
+    find_entp->setObjectName(QStringLiteral("find_entp"));
+    action_exit->setObjectName(QStringLiteral("action_exit"));
+    action_Refresh->setObjectName(QStringLiteral("action_Refresh"));
+    action_Refresh->setShortcut(QKeySequence(Qt::Key_F5));
+    action_Refresh->setShortcutContext(Qt::WindowShortcut);
+    addAction(action_Refresh); // F5 works wherever the focus is in the window
+    connect(find_entp, &QAction::triggered, this, [this] { DefaultErrorDisplay::guard(this, [this] { find_entpExecute(); }); });
+    connect(action_Refresh, &QAction::triggered, this, [this] { action_RefreshExecute(); });
+    // Leaving through the action is the same as the close box: layout saved, question asked.
+    connect(action_exit, &QAction::triggered, this, &QWidget::close);
+
+    ADOQuery1->setConnection(dm->ADOConn);
+    ADOQuery1->setCursorType(ctStatic);
+    ADOQuery1->setSQLText(RegisterStatements::registerListing());
+    // The count follows a deletion at once, not only at the next reload.
+    ADOQuery1->AfterDelete = [this](TDataSet* dataSet) { setStatusCount(dataSet->RecordCount()); };
+    ADOQuery2->setConnection(dm->ADOConn);
+    ADOQuery2->setCursorType(ctStatic);
+    ADOQuery2->setSQLText(RegisterStatements::departmentListing());
+    DataSource1->setObjectName(QStringLiteral("DataSource1"));
+    DataSource1->setDataSet(ADOQuery1);
+    DataSource2->setObjectName(QStringLiteral("DataSource2"));
+    DataSource2->setDataSet(ADOQuery2);
+
+    buildMenus();
+    buildToolBar();
+
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+    DBGridEx1->setName(QStringLiteral("DBGridEx1"));
+    setUpRegisterGrid(DBGridEx1, DataSource1);
+    DBGridEx1->setPopupMenu(PopupMenu1);
+    DBGridEx2->setName(QStringLiteral("DBGridEx2"));
+    setUpRegisterGrid(DBGridEx2, DataSource2);
+    DBGridEx2->hide();
+    TabSet1->setObjectName(QStringLiteral("TabSet1"));
+    TabSet1->setShape(QTabBar::RoundedSouth);
+    TabSet1->addTab(QStringLiteral("密钥制作信息"));
+    TabSet1->setDrawBase(false);
+    auto* panelLayout = new QVBoxLayout(Panel2);
+    panelLayout->setContentsMargins(0, 0, 0, 0);
+    panelLayout->setSpacing(0);
+    panelLayout->addWidget(DBGridEx1, 1);
+    panelLayout->addWidget(DBGridEx2, 1);
+    panelLayout->addWidget(TabSet1, 0, Qt::AlignLeft);
+
+    auto* client = new QWidget(this);
+    auto* clientLayout = new QVBoxLayout(client);
+    clientLayout->setContentsMargins(0, 0, 0, 0);
+    clientLayout->setSpacing(0);
+    clientLayout->addWidget(Panel3);
+    clientLayout->addWidget(Panel2, 1);
+    setCentralWidget(client);
+
+    buildStatusBar();
+
+    // FormCreate: the sign-in gate.
+    m_signedIn = signIn ? signIn(dm) : runSignInDialog(dm);
+}
+
+TFrmMain::~TFrmMain()
+{
+    // The grids go with the window's children, after the queries.
+    DataSource1->setDataSet(nullptr);
+    DataSource2->setDataSet(nullptr);
+}
+
+bool TFrmMain::runSignInDialog(TDM* dm)
+{
+    TFrmLogin login(dm->ADOConn);
+    return login.exec() == QDialog::Accepted;
+}
+
+void TFrmMain::buildMenus()
+{
+    MM->setObjectName(QStringLiteral("MM"));
+    setMenuBar(MM);
+    QMenu* fileMenu = MM->addMenu(QStringLiteral("文件"));
+    fileMenu->setObjectName(QStringLiteral("N1"));
+    fileMenu->addAction(action_exit);
+    QMenu* editMenu = MM->addMenu(QStringLiteral("编辑"));
+    editMenu->setObjectName(QStringLiteral("N2"));
+    // The export item of this menu is hidden; the action itself stays
+    // visible in the grid's context menu.
+    QAction* exportItem = editMenu->addAction(find_entp->icon(), find_entp->text());
+    exportItem->setObjectName(QStringLiteral("N3"));
+    exportItem->setVisible(false);
+    connect(exportItem, &QAction::triggered, find_entp, &QAction::trigger);
+    editMenu->addSeparator();
+    editMenu->addAction(action_Refresh);
+
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    PopupMenu1->addAction(find_entp);
+    PopupMenu1->addAction(action_Refresh);
+}
+
+void TFrmMain::buildToolBar()
+{
+    Panel3->setObjectName(QStringLiteral("Panel3"));
+    Panel3->setFixedHeight(58);
+    CoolBar1->setObjectName(QStringLiteral("CoolBar1"));
+    CoolBar1->setFrameShape(QFrame::NoFrame);
+    auto* panelLayout = new QVBoxLayout(Panel3);
+    panelLayout->setContentsMargins(0, 0, 0, 0);
+    panelLayout->addWidget(CoolBar1);
+    auto* bandLayout = new QVBoxLayout(CoolBar1);
+    bandLayout->setContentsMargins(2, 2, 2, 2);
+    bandLayout->addWidget(ToolBar1);
+
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolBar1->setIconSize(QSize(32, 32));
+    ToolBar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    const struct {
+        QToolButton* button;
+        const char* name;
+        QAction* action;
+    } buttons[] = {{btnFindEnte, "btnFindEnte", find_entp}, {ToolButton5, "ToolButton5", action_Refresh},
+                   {ToolButton2, "ToolButton2", action_exit}};
+    for (const auto& entry : buttons) {
+        entry.button->setObjectName(QString::fromLatin1(entry.name));
+        entry.button->setDefaultAction(entry.action);
+        entry.button->setAutoRaise(true);
+        entry.button->setIconSize(QSize(32, 32));
+        entry.button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        entry.button->setFixedSize(55, 52);
+        QAction* placed = ToolBar1->addWidget(entry.button);
+        if (entry.button == btnFindEnte) placed->setVisible(false);
+        if (entry.button == ToolButton5) ToolBar1->addSeparator();
+    }
+}
+
+void TFrmMain::buildStatusBar()
+{
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(true);
+    setStatusBar(StatusBar1);
+    const int widths[3] = {50, 150, 50};
+    for (int i = 0; i < 3; ++i) {
+        auto* panel = new QLabel(StatusBar1);
+        panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+        panel->setFixedWidth(widths[i]);
+        panel->setFrameShape(QFrame::Panel);
+        panel->setFrameShadow(QFrame::Sunken);
+        StatusBar1->addWidget(panel);
+        m_statusPanels[i] = panel;
+    }
+    m_statusPanels[0]->setText(QStringLiteral("数量"));
+    m_statusPanels[0]->setAlignment(Qt::AlignCenter);
+}
+
+QString TFrmMain::StatusPanelText(int panel) const
+{
+    return m_statusPanels[panel]->text();
+}
+
+void TFrmMain::setStatusCount(int count)
+{
+    m_statusPanels[1]->setText(QString::number(count));
+}
+
+void TFrmMain::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!event->spontaneous()) FormShow();
+}
+
+void TFrmMain::FormShow()
+{
+    DBGridEx2->hide();
+    DBGridEx1->show();
+    TabSet1->setCurrentIndex(0);
+    action_RefreshExecute();
+}
+
+void TFrmMain::action_RefreshExecute()
+{
+    // A lost or locked database only leaves the list as it is.
+    try {
+        ADOQuery1->Close();
+        ADOQuery1->Open();
+        setStatusCount(ADOQuery1->RecordCount());
+        // The grid rebuilds its columns at every opening: apply the layout again.
+        DBGridEx1->LoadColumnCaptions();
+        DBGridEx1->LoadColumnVisibility(kLoadLayoutFile);
+        DBGridEx1->LoadColumnWidths();
+    } catch (const std::exception&) {
+    }
+}
+
+void TFrmMain::find_entpExecute()
+{
+    TFrmImport dialog(m_dm->ADOConn, this);
+    dialog.exec();
+}
+
+void TFrmMain::closeEvent(QCloseEvent* event)
+{
+    if (FormCloseQuery()) event->accept();
+    else event->ignore();
+}
+
+bool TFrmMain::FormCloseQuery()
+{
+    try {
+        for (TDBGridEx* grid : {DBGridEx1, DBGridEx2}) {
+            grid->SaveColumnWidths();
+            grid->SaveColumnVisibility(kSaveLayoutFile);
+        }
+    } catch (const std::exception& error) {
+        // A read-only program folder must not keep the operator from leaving:
+        // the refusal is shown and the question still comes.
+        DefaultErrorDisplay::show(error, this);
+    }
+    QMessageBox question(QMessageBox::Information, messageCaption(), exitQuestion(),
+                         QMessageBox::Yes | QMessageBox::No, this);
+    return question.exec() == QMessageBox::Yes;
+}

@@ -1,0 +1,35 @@
+#include "data/DefaultErrorDisplay.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QMessageBox>
+
+QString DefaultErrorDisplay::applicationTitle()
+{
+    QString name = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+    if (name.isEmpty()) name = QCoreApplication::applicationName();
+    return name.left(1) + name.mid(1).toLower();
+}
+
+QString DefaultErrorDisplay::messageText(const std::exception& error)
+{
+    QString text = QString::fromUtf8(error.what());
+    if (!text.endsWith(u'.')) text += u'.';
+    return text;
+}
+
+void DefaultErrorDisplay::show(const std::exception& error, QWidget* parent)
+{
+    QMessageBox box(QMessageBox::Critical, applicationTitle(), messageText(error), QMessageBox::Ok,
+                    parent ? parent : QApplication::activeWindow());
+    box.exec();
+}
+
+void DefaultErrorDisplay::guard(QWidget* parent, const std::function<void()>& handler)
+{
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        show(error, parent);
+    }
+}

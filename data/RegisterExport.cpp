@@ -1,0 +1,70 @@
+#include "data/RegisterExport.h"
+
+#include "ado/TDataSet.h"
+#include "ado/TField.h"
+
+#include <algorithm>
+#include <limits>
+
+QString RegisterExport::escapeXml(const QString& value)
+{
+    if (!value.contains(u'&') && !value.contains(u'<') && !value.contains(u'>'))
+        return value;
+    QString escaped;
+    escaped.reserve(value.size() + 16);
+    for (QChar c : value) {
+        if (c == u'&') escaped += QStringLiteral("&amp;");
+        else if (c == u'<') escaped += QStringLiteral("&lt;");
+        else if (c == u'>') escaped += QStringLiteral("&gt;");
+        else escaped += c;
+    }
+    return escaped;
+}
+
+QString RegisterExport::recordLine(const QString& id, const QString& serial, const QString& userName,
+                                   const QString& addDate)
+{
+    return QStringLiteral("<record><data_id>") + escapeXml(id) + QStringLiteral("</data_id><data_usbkey_serial>") +
+           escapeXml(serial) + QStringLiteral("</data_usbkey_serial><data_username>") + escapeXml(userName) +
+           QStringLiteral("</data_username><data_add_date>") + escapeXml(addDate) +
+           QStringLiteral("</data_add_date></record>");
+}
+
+std::optional<RegisterExport::Listing> RegisterExport::fromDataSet(const TDataSet& pending, const Progress& progress)
+{
+    Listing listing;
+    const int count = pending.RecordCount();
+    if (count == 0) {
+        listing.lines << noDataLine();
+        return listing;
+    }
+    const TField* id = pending.FieldByName(QStringLiteral("id"));
+    const TField* serial = pending.FieldByName(QStringLiteral("usbkey_serial"));
+    const TField* userName = pending.FieldByName(QStringLiteral("username"));
+    const TField* addDate = pending.FieldByName(QStringLiteral("add_date"));
+
+    constexpr int kProgressStep = 500;
+    listing.lines.reserve(count + 2);
+    listing.lines << headerLine();
+    IdRange range{std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::min()};
+    for (int row = 0; row < count; ++row) {
+        if (progress && row % kProgressStep == 0 && !progress(row, count))
+            return std::nullopt;
+        // A pending entry always has an id (the database assigns it); one
+        // without would be written but could not be marked, so it is
+        // listed and left out of the range.
+        if (!id->IsNullAt(row)) {
+            const qint64 value = id->AsStringAt(row).toLongLong();
+            range.first = std::min(range.first, value);
+            range.last = std::max(range.last, value);
+        }
+        listing.lines << recordLine(id->AsStringAt(row), serial->AsStringAt(row), userName->AsStringAt(row),
+                                    addDate->AsStringAt(row));
+    }
+    listing.lines << footerLine();
+    if (progress && !progress(count, count))
+        return std::nullopt;
+    if (range.first <= range.last)
+        listing.listed = range;
+    return listing;
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+
+class TDataSet;
+
+// The XML text of the pending register entries:
+//   <?xml version="1.0" encoding="GBK"?><root>
+//   <record><data_id>…</data_id><data_usbkey_serial>…</data_usbkey_serial><data_username>…</data_username><data_add_date>…</data_add_date></record>
+//   …
+//   </root>
+// and the id range a save must mark, so that only entries that were written
+// out are ever marked.
+class RegisterExport {
+public:
+    // Ids of the entries a listing holds (ids only grow, so no entry
+    // recorded later falls into the range).
+    struct IdRange {
+        qint64 first = 0;
+        qint64 last = 0;
+    };
+
+    struct Listing {
+        QStringList lines;             // the text, line by line
+        std::optional<IdRange> listed; // nothing when no entry was listed
+    };
+
+    // Called every few hundred rows with the rows done so far; returns
+    // false to stop (the listing is then abandoned).
+    using Progress = std::function<bool(int done, int total)>;
+
+    static QString noDataLine() { return QStringLiteral("没有数据"); }
+    static QString headerLine() { return QStringLiteral("<?xml version=\"1.0\" encoding=\"GBK\"?><root>"); }
+    static QString footerLine() { return QStringLiteral("</root>"); }
+
+    // One record line; the values are escaped here.
+    static QString recordLine(const QString& id, const QString& serial, const QString& userName,
+                              const QString& addDate);
+    // &, < and > as entities, so that any value keeps the file well-formed.
+    static QString escapeXml(const QString& value);
+
+    // The export text of an open dataset of pending entries (fields id,
+    // usbkey_serial, username, add_date, in the dataset's order). An empty
+    // dataset gives the single line "没有数据" and no range. Nothing when
+    // progress asked to stop. The dataset's current record is not moved.
+    static std::optional<Listing> fromDataSet(const TDataSet& pending, const Progress& progress = {});
+};

@@ -1,0 +1,132 @@
+#include "data/UImport.h"
+
+#include "ado/TADOQuery.h"
+#include "data/DefaultErrorDisplay.h"
+#include "data/GbkTextFile.h"
+#include "data/RegisterStatements.h"
+#include "data/TSaveDialog.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextDocument>
+
+namespace {
+
+// Shows a wait cursor while a handler works.
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+} // namespace
+
+TFrmImport::TFrmImport(TADOConnection* connection, QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                         Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
+      Memo1(new QPlainTextEdit(this)),
+      Button1(new QPushButton(QStringLiteral("数据导出"), this)),
+      Button2(new QPushButton(QStringLiteral("保存至文件"), this)),
+      ADOQuery1(new TADOQuery),
+      ADOQuery2(new TADOQuery),
+      SaveDialog1(new TSaveDialog(this)),
+      m_pendingQuery(ADOQuery1),
+      m_markQuery(ADOQuery2),
+      m_saveDialog(SaveDialog1)
+{
+    setObjectName(QStringLiteral("FrmImport"));
+    setWindowTitle(QStringLiteral("数据导出"));
+    setFixedSize(406, 236);
+
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setGeometry(0, 0, 406, 193);
+    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    QFont memoFont(QStringLiteral("宋体"));
+    memoFont.setPixelSize(12);
+    Memo1->setFont(memoFont);
+
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setGeometry(96, 202, 75, 25);
+    Button1->setAutoDefault(false);
+    Button2->setObjectName(QStringLiteral("Button2"));
+    Button2->setGeometry(232, 202, 75, 25);
+    Button2->setAutoDefault(false);
+
+    ADOQuery1->setConnection(connection);
+    ADOQuery2->setConnection(connection);
+
+    connect(Button1, &QPushButton::clicked, this, [this] { DefaultErrorDisplay::guard(this, [this] { Button1Click(); }); });
+    connect(Button2, &QPushButton::clicked, this, [this] { DefaultErrorDisplay::guard(this, [this] { Button2Click(); }); });
+}
+
+TFrmImport::~TFrmImport() = default;
+
+void TFrmImport::Button1Click()
+{
+    Memo1->clear();
+    m_listed.reset();
+    if (ADOQuery1->Active()) ADOQuery1->Close();
+    ADOQuery1->setSQLText(RegisterStatements::pendingEntries());
+    {
+        WaitCursor wait;
+        ADOQuery1->Open();
+    }
+    ADOQuery1->First();
+    if (ADOQuery1->IsEmpty()) {
+        Memo1->appendPlainText(RegisterExport::noDataLine());
+        return;
+    }
+
+    // Large registers take a moment: a progress dialog appears after half a
+    // second and lets the operator stop.
+    QProgressDialog progress(QStringLiteral("正在生成导出数据……"), QStringLiteral("取消"), 0, ADOQuery1->RecordCount(), this);
+    progress.setWindowTitle(windowTitle());
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    std::optional<RegisterExport::Listing> listing =
+        RegisterExport::fromDataSet(*ADOQuery1, [&progress](int done, int) {
+            progress.setValue(done);
+            return !progress.wasCanceled();
+        });
+    if (listing) {
+        progress.setLabelText(QStringLiteral("正在显示导出数据……"));
+        WaitCursor wait;
+        Memo1->setPlainText(listing->lines.join(u'\n'));
+        m_listed = listing->listed;
+    }
+    progress.reset();
+    ADOQuery1->Close();
+    ADOQuery2->Close();
+}
+
+void TFrmImport::Button2Click()
+{
+    if (!SaveDialog1->Execute()) return;
+    const QString fullPath = SaveDialog1->FileName();
+    {
+        WaitCursor wait;
+        // The raw text keeps every character as typed (plain text would
+        // turn no-break spaces into spaces).
+        GbkTextFile::write(fullPath, GbkTextFile::splitLines(Memo1->document()->toRawText()));
+        // Only now, with the file on the disk, are the listed entries marked.
+        if (m_listed) {
+            if (ADOQuery2->Active()) ADOQuery2->Close();
+            ADOQuery2->setSQLText(RegisterStatements::markExported(m_listed->first, m_listed->last));
+            ADOQuery2->ExecSQL();
+            ADOQuery2->Close();
+            m_listed.reset();
+        }
+    }
+    QMessageBox box(QMessageBox::NoIcon, DefaultErrorDisplay::applicationTitle(), savedMessage(fullPath),
+                    QMessageBox::Ok, this);
+    box.exec();
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "data/RegisterExport.h"
+
+#include <QDialog>
+#include <memory>
+#include <optional>
+
+class QPlainTextEdit;
+class QPushButton;
+class TADOConnection;
+class TADOQuery;
+class TSaveDialog;
+
+// The export dialog: builds the XML text of the pending register entries
+// (Button1, "数据导出") into Memo1, where the operator may look at or edit it,
+// and saves it to a GBK file of the operator's choosing (Button2,
+// "保存至文件"), then marks the entries it listed as exported.
+class TFrmImport : public QDialog {
+    Q_OBJECT
+public:
+    TFrmImport(TADOConnection* connection, QWidget* owner);
+    ~TFrmImport() override;
+
+    QPlainTextEdit* const Memo1;
+    QPushButton* const Button1;
+    QPushButton* const Button2;
+    TADOQuery* const ADOQuery1; // reads the pending entries
+    TADOQuery* const ADOQuery2; // marks them
+    TSaveDialog* const SaveDialog1;
+
+    // The handlers raise their errors; the buttons show them in the
+    // default error display and the dialog stays open.
+    void Button1Click();
+    void Button2Click();
+
+    static QString savedMessage(const QString& fullPath)
+    {
+        return QStringLiteral("文件保存成功,保存位置为:") + fullPath;
+    }
+
+private:
+    std::unique_ptr<TADOQuery> m_pendingQuery;
+    std::unique_ptr<TADOQuery> m_markQuery;
+    std::unique_ptr<TSaveDialog> m_saveDialog;
+    // Ids of the entries the last build listed; a save marks only these
+    // (those still pending), so an entry never counts as exported without
+    // having been written to a file.
+    std::optional<RegisterExport::IdRange> m_listed;
+};
