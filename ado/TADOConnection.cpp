@@ -185,16 +185,24 @@ void TADOConnection::releaseIfIdle()
     if (!anyOpen) closeFile();
 }
 
+void TADOConnection::releaseAfterError(const std::exception& error)
+{
+    bool fileFault = dynamic_cast<const jet::JetError*>(&error) && !dynamic_cast<const sql::SqlError*>(&error);
+    bool anyOpen = std::any_of(m_dataSets.begin(), m_dataSets.end(), [](TCustomADODataSet* d) { return d->Active(); });
+    if (fileFault && !anyOpen) closeFile();
+    else releaseIfIdle();
+}
+
 int64_t TADOConnection::Execute(const QString& statement)
 {
     int64_t affected = 0;
     try {
         affected = session().execute(statement.toStdString());
-    } catch (const EDatabaseError&) {
-        releaseIfIdle();
+    } catch (const EDatabaseError& e) {
+        releaseAfterError(e);
         throw;
     } catch (const std::exception& e) {
-        releaseIfIdle();
+        releaseAfterError(e);
         throw EDatabaseError(QString::fromStdString(e.what()));
     }
     releaseIfIdle();

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -74,6 +75,10 @@ public:
     // A dataset or statement on the connection finished: closes the file when
     // KeepConnection is false and no dataset on it is open.
     void releaseIfIdle();
+    // A statement failed: as releaseIfIdle, except that a failure of the file
+    // itself (not a statement the SQL layer refused) closes it whatever
+    // KeepConnection says, so the next statement starts from a fresh open.
+    void releaseAfterError(const std::exception& error);
     void registerDataSet(TCustomADODataSet* dataSet);
     void unregisterDataSet(TCustomADODataSet* dataSet);
 

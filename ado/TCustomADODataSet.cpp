@@ -193,7 +193,8 @@ void TCustomADODataSet::InternalOpen()
             });
         session.query(statement.toStdString(), sink);
         if (!haveColumns) throw EDatabaseError(QStringLiteral("The statement returns no rows to show: %1").arg(statement));
-    } catch (...) {
+    } catch (const std::exception& e) {
+        conn.releaseAfterError(e);
         rethrowAsDatabaseError();
     }
     m_fromTable = source.name;

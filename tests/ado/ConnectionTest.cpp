@@ -186,6 +186,37 @@ TEST_F(KeepConnectionOff, FailedStatementsLeaveTheFileClosedAndTheNextOneWorks)
     EXPECT_EQ(query.RecordCount(), 200);
 }
 
+TEST_F(KeepConnectionOff, DamagedFileIsReopenedEvenWhenKeptOpen)
+{
+    conn.setKeepConnection(true);
+    conn.Open();
+    QFile file(db);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    QByteArray original = file.readAll();
+    ASSERT_TRUE(file.resize(3 * 4096));  // the table definitions are gone
+    file.close();
+
+    TADOQuery query;
+    query.setConnection(&conn);
+    query.setSQLText("select * from all_key");
+    EXPECT_THROW(query.Open(), EDatabaseError);
+    EXPECT_FALSE(conn.Connected());
+
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(original);
+    file.close();
+    query.Open();
+    EXPECT_EQ(query.RecordCount(), 200);
+
+    // A statement the SQL layer refuses says nothing about the file: it stays open.
+    TADOQuery bad;
+    bad.setConnection(&conn);
+    bad.setSQLText("select * from nowhere");
+    query.Close();
+    EXPECT_THROW(bad.Open(), EDatabaseError);
+    EXPECT_TRUE(conn.Connected());
+}
+
 TEST_F(KeepConnectionOff, ClosingTheConnectionClosesItsQueries)
 {
     conn.setKeepConnection(true);
