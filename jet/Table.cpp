@@ -14,6 +14,16 @@ Table::Table(Database& db, TableDef def) : db_(db), def_(std::move(def)) {}
 
 std::string Table::where() const { return "'" + db_.path() + "', table '" + def_.name + "'"; }
 
+std::vector<uint32_t> Table::mapPages()
+{
+    Pager& pager = db_.pager();
+    std::vector<uint32_t> pages = UsageMap::read(pager, def_.usedPagesPointer, where()).pages();
+    for (uint32_t p : pages)
+        if (p >= pager.pageCount())
+            throw JetError(where() + ": its usage map names page " + std::to_string(p) + ", past the end of the file");
+    return pages;
+}
+
 std::vector<uint32_t> Table::dataPages()
 {
     Pager& pager = db_.pager();
@@ -64,8 +74,11 @@ void Table::scan(const RowVisitor& visit, const std::vector<bool>* wanted)
     Pager& pager = db_.pager();
     std::vector<Value> values;
     const std::string tableWhere = where();
-    for (uint32_t p : dataPages()) {
+    // The pages are read once: the owner check happens here rather than in
+    // dataPages(), which would read every page an extra time.
+    for (uint32_t p : mapPages()) {
         PageRef page = pager.read(p);
+        if (page->data[0] != DataPage::kType || le32(page->data + DataPage::kOwnerOffset) != def_.firstPage) continue;
         unsigned count = DataPage::rowCount(page->data);
         for (unsigned r = 0; r < count; ++r) {
             DataPage::Slot s = DataPage::slot(page->data, r, p, pager.path());

@@ -39,6 +39,9 @@ public:
     // "'file', table 'name'" for messages.
     std::string where() const;
 
+    // Pages of the table's usage map, unchecked (may include pages since
+    // given to others).
+    std::vector<uint32_t> mapPages();
     // Data pages of the table in file order, from its usage map.
     std::vector<uint32_t> dataPages();
 
