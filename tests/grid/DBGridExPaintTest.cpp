@@ -103,6 +103,7 @@ private slots:
 
     void cleanup()
     {
+        cancelPendingModalAnswers();
         m_window.reset();
         m_data.reset();
     }

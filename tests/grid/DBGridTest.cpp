@@ -52,6 +52,7 @@ private slots:
 
     void cleanup()
     {
+        cancelPendingModalAnswers();
         TDBGrid::setExceptionHandler({});
         m_window.reset();
         m_data.reset();

@@ -23,6 +23,21 @@ struct ModalSeen {
     QMessageBox::StandardButtons buttons;
 };
 
+// Watchers still waiting for a dialog; a failed test must not leave one
+// behind to answer the next test's dialog.
+inline QList<QPointer<QTimer>>& pendingModalWatchers()
+{
+    static QList<QPointer<QTimer>> watchers;
+    return watchers;
+}
+
+inline void cancelPendingModalAnswers()
+{
+    for (const QPointer<QTimer>& timer : pendingModalWatchers())
+        delete timer.data();
+    pendingModalWatchers().clear();
+}
+
 // Answers the next modal widget that opens: polls until one is active, then
 // runs `answer` on it. A dialog that does not appear within the limit leaves
 // `seen` false; whatever modal widget is then open is closed so that the
@@ -55,6 +70,7 @@ inline std::shared_ptr<ModalSeen> answerNextModal(std::function<void(QWidget*)> 
                 modal->close();
         }
     });
+    pendingModalWatchers().append(timer);
     timer->start(20);
     return seen;
 }
