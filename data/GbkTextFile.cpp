@@ -7,6 +7,8 @@
 #include <QSaveFile>
 #include <QStringEncoder>
 
+#include <optional>
+
 #ifdef Q_OS_WIN
 #include <windows.h>
 #endif
@@ -30,13 +32,14 @@ bool encodeWithCodePage(QStringView text, QByteArray& out)
 }
 #endif
 
-// One converter for a whole text, reset after each character it refuses.
+// One converter for a whole text, renewed after each character it refuses.
 class GbkEncoder {
 public:
-    GbkEncoder() : m_encoder("GBK", QStringConverter::Flag::Stateless)
+    GbkEncoder()
     {
+        renew();
 #ifndef Q_OS_WIN
-        if (!m_encoder.isValid())
+        if (!m_encoder->isValid())
             throw ExportFileError(QStringLiteral("The GBK code page is not available on this system"));
 #endif
     }
@@ -45,11 +48,11 @@ public:
     bool append(QStringView text, QByteArray& out)
     {
 #ifdef Q_OS_WIN
-        if (!m_encoder.isValid()) return encodeWithCodePage(text, out);
+        if (!m_encoder->isValid()) return encodeWithCodePage(text, out);
 #endif
-        QByteArray bytes = m_encoder.encode(text);
-        if (m_encoder.hasError()) {
-            m_encoder.resetState();
+        QByteArray bytes = m_encoder->encode(text);
+        if (m_encoder->hasError()) {
+            renew();
             return false;
         }
         out += bytes;
@@ -73,7 +76,16 @@ public:
     }
 
 private:
-    QStringEncoder m_encoder;
+    // Made in place: the ICU converter behind it refers to the encoder's own
+    // state, so the encoder must not be moved or reset (that loses the error
+    // flag or the converter).
+    void renew()
+    {
+        m_encoder.reset();
+        m_encoder.emplace("GBK", QStringConverter::Flag::Stateless);
+    }
+
+    std::optional<QStringEncoder> m_encoder;
 };
 
 } // namespace

@@ -1,0 +1,198 @@
+#pragma once
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <deque>
+#include <functional>
+
+// A folder for one test with a register database made by `jetdb demo`.
+class RegisterFolder {
+public:
+    QString path() const { return m_dir.path(); }
+    QString filePath(const QString& name) const { return m_dir.filePath(name); }
+    // db/vask.mdb, as the program expects it beside the executable.
+    QString database() const { return m_dir.filePath(QStringLiteral("db/vask.mdb")); }
+
+    // Creates db/vask.mdb with `entries` rows in all_key, the last `pending`
+    // not exported; false (and the tool's message in error) when it fails.
+    bool makeRegister(int entries, int pending, QString* error = nullptr)
+    {
+        QDir().mkpath(QFileInfo(database()).absolutePath());
+        QProcess jetdb;
+        jetdb.start(QStringLiteral(JETDB_PATH), {QStringLiteral("demo"), database(), QStringLiteral("--entries"),
+                                                 QString::number(entries), QStringLiteral("--pending"),
+                                                 QString::number(pending)});
+        const bool ok = jetdb.waitForFinished(120000) && jetdb.exitCode() == 0;
+        if (!ok && error) *error = QString::fromUtf8(jetdb.readAllStandardError());
+        return ok;
+    }
+
+    // The rows of a table as `jetdb json` prints them, an independent read of the file.
+    static QList<QJsonObject> rows(const QString& file, const QString& table)
+    {
+        QProcess jetdb;
+        jetdb.start(QStringLiteral(JETDB_PATH), {QStringLiteral("json"), file, table});
+        jetdb.waitForFinished(60000);
+        QList<QJsonObject> out;
+        for (const QByteArray& line : jetdb.readAllStandardOutput().split('\n'))
+            if (!line.trimmed().isEmpty()) out << QJsonDocument::fromJson(line).object();
+        return out;
+    }
+
+    // is_del of every entry, by id.
+    static QMap<int, int> exportStates(const QString& file)
+    {
+        QMap<int, int> states;
+        for (const QJsonObject& row : rows(file, QStringLiteral("all_key")))
+            states[row.value(QStringLiteral("id")).toInt()] = row.value(QStringLiteral("is_del")).toInt();
+        return states;
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// A message box as the test saw it.
+struct SeenBox {
+    QString caption;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons;
+};
+
+// Answers the modal windows a test provokes, in the order it expects them.
+// A timer looks at QApplication::activeModalWidget(); when the window there
+// is the kind the next step expects, the step runs (it may open further
+// modal windows, which the following steps answer). A modal window nobody
+// expects is recorded and closed, and so is any window still open when a
+// step has waited too long, so a test never hangs.
+class ModalScript : public QObject {
+public:
+    using Match = std::function<bool(QWidget*)>;
+    using Act = std::function<void(QWidget*)>;
+
+    explicit ModalScript(int stepLimitMs = 15000) : m_stepLimitMs(stepLimitMs)
+    {
+        connect(&m_timer, &QTimer::timeout, this, &ModalScript::look);
+        m_timer.start(10);
+        m_deadline = QDeadlineTimer(m_stepLimitMs);
+    }
+
+    // The next message box: recorded, then answered with `button`.
+    ModalScript& answerBox(QMessageBox::StandardButton button)
+    {
+        return then([](QWidget* w) { return qobject_cast<QMessageBox*>(w) != nullptr; },
+                    [this, button](QWidget* w) {
+                        auto* box = static_cast<QMessageBox*>(w);
+                        if (QAbstractButton* b = box->button(button)) b->click();
+                        else {
+                            m_problems << QStringLiteral("box \"%1\" has no such button").arg(box->text());
+                            box->reject();
+                        }
+                    });
+    }
+
+    // The next dialog of type Dialog: `act` works it; it is closed afterwards if still open.
+    template <class Dialog>
+    ModalScript& onDialog(std::function<void(Dialog*)> act)
+    {
+        return then([](QWidget* w) { return qobject_cast<Dialog*>(w) != nullptr; },
+                    [act](QWidget* w) { act(static_cast<Dialog*>(w)); });
+    }
+
+    ModalScript& then(Match match, Act act)
+    {
+        if (m_steps.empty()) m_deadline = QDeadlineTimer(m_stepLimitMs);
+        m_steps.push_back({std::move(match), std::move(act)});
+        return *this;
+    }
+
+    // Waits until every step ran (false when one timed out).
+    bool finish(int ms = 15000)
+    {
+        QDeadlineTimer until(ms);
+        while (!m_steps.empty() && !until.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        if (!m_steps.empty()) m_problems << QStringLiteral("%1 expected window(s) never came").arg(m_steps.size());
+        return m_problems.isEmpty();
+    }
+
+    const QList<SeenBox>& boxes() const { return m_boxes; }
+    // Windows nobody expected, steps that timed out.
+    const QStringList& problems() const { return m_problems; }
+
+private:
+    struct Step {
+        Match match;
+        Act act;
+    };
+
+    void look()
+    {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal) {
+            if (!m_steps.empty() && m_deadline.hasExpired()) {
+                m_problems << QStringLiteral("an expected window never came");
+                m_steps.clear();
+            }
+            return;
+        }
+        if (m_busy.contains(modal)) return; // a step is working it
+        if (m_steps.empty() || !m_steps.front().match(modal)) {
+            if (m_steps.empty() || m_deadline.hasExpired() || qobject_cast<QMessageBox*>(modal)) {
+                m_problems << QStringLiteral("unexpected window \"%1\" %2").arg(modal->windowTitle(), describe(modal));
+                record(modal);
+                closeWindow(modal);
+            }
+            return;
+        }
+        Step step = std::move(m_steps.front());
+        m_steps.pop_front();
+        m_deadline = QDeadlineTimer(m_stepLimitMs);
+        record(modal);
+        QPointer<QWidget> guard(modal);
+        m_busy.insert(modal);
+        step.act(modal);
+        m_busy.remove(modal);
+        if (guard && guard->isVisible() && guard == QApplication::activeModalWidget()) closeWindow(guard);
+    }
+
+    void record(QWidget* modal)
+    {
+        if (auto* box = qobject_cast<QMessageBox*>(modal))
+            m_boxes << SeenBox{box->windowTitle(), box->text(), box->icon(), box->standardButtons()};
+    }
+
+    static QString describe(QWidget* modal)
+    {
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) return box->text();
+        return QString::fromLatin1(modal->metaObject()->className());
+    }
+
+    static void closeWindow(QWidget* modal)
+    {
+        if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->reject();
+        else modal->close();
+    }
+
+    QTimer m_timer;
+    std::deque<Step> m_steps;
+    QSet<QWidget*> m_busy;
+    QList<SeenBox> m_boxes;
+    QStringList m_problems;
+    int m_stepLimitMs;
+    QDeadlineTimer m_deadline;
+};

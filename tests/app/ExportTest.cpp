@@ -1,0 +1,247 @@
+// The export of pending register entries: the text, the GBK file and which
+// entries a save marks, through the export dialog's own buttons.
+#include "AppTestSupport.h"
+
+#include "ado/TADOQuery.h"
+#include "app/TApplication.h"
+#include "app/UnitDM.h"
+#include "data/DefaultErrorDisplay.h"
+#include "data/GbkTextFile.h"
+#include "data/RegisterExport.h"
+#include "data/TSaveDialog.h"
+#include "data/UImport.h"
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include <memory>
+
+using ExportStates = QMap<int, int>;
+
+namespace {
+
+const QByteArray kHeader = "<?xml version=\"1.0\" encoding=\"GBK\"?><root>\r\n";
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+class ExportTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<RegisterFolder> m_folder;
+    std::unique_ptr<TDM> m_dm;
+    std::unique_ptr<TFrmImport> m_dialog;
+    QString m_chosen; // what the save dialog answers; empty = cancel
+
+    void openRegister(int entries, int pending)
+    {
+        m_folder = std::make_unique<RegisterFolder>();
+        QString error;
+        QVERIFY2(m_folder->makeRegister(entries, pending, &error), qPrintable(error));
+        m_dm = std::make_unique<TDM>(m_folder->path());
+        QVERIFY2(m_dm->DataModuleCreate(), qPrintable(m_dm->ConnectionError()));
+        m_dialog = std::make_unique<TFrmImport>(m_dm->ADOConn, nullptr);
+        m_dialog->SaveDialog1->setChooser([this](QWidget*, const QString&) { return m_chosen; });
+        m_dialog->show();
+    }
+
+    // Another program (or the same connection) records an entry.
+    void recordEntry(const QString& values)
+    {
+        TADOQuery insert;
+        insert.setConnection(m_dm->ADOConn);
+        insert.setSQLText(QStringLiteral("insert into all_key (USBKEY_SERIAL, username, add_date) values (") + values +
+                          u')');
+        QCOMPARE(insert.ExecSQL(), 1);
+    }
+
+    QStringList memoLines() const { return m_dialog->Memo1->toPlainText().split(u'\n'); }
+
+    // Clicks "保存至文件" to `path`; the success box (if any) is answered and returned.
+    QList<SeenBox> save(const QString& path, bool expectBox = true)
+    {
+        m_chosen = path;
+        ModalScript script;
+        if (expectBox) script.answerBox(QMessageBox::Ok);
+        QTest::mouseClick(m_dialog->Button2, Qt::LeftButton);
+        script.finish();
+        if (!script.problems().isEmpty()) qWarning() << script.problems();
+        return script.boxes();
+    }
+
+private slots:
+    void initTestCase() { TApplication::setUpLocalisation(*qApp); }
+
+    void cleanup()
+    {
+        m_dialog.reset();
+        m_dm.reset();
+        m_folder.reset();
+    }
+
+    void recordLine_data()
+    {
+        QTest::addColumn<QStringList>("values");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("ordinary") << QStringList{"7", "USBK-1", "admin", "2025/3/15 8:30:00"}
+                                  << "<record><data_id>7</data_id><data_usbkey_serial>USBK-1</data_usbkey_serial>"
+                                     "<data_username>admin</data_username><data_add_date>2025/3/15 8:30:00"
+                                     "</data_add_date></record>";
+        QTest::newRow("markup") << QStringList{"8", "A&B<1>", "<x>&amp;", ""}
+                                << "<record><data_id>8</data_id><data_usbkey_serial>A&amp;B&lt;1&gt;</data_usbkey_serial>"
+                                   "<data_username>&lt;x&gt;&amp;amp;</data_username><data_add_date></data_add_date>"
+                                   "</record>";
+    }
+    void recordLine()
+    {
+        QFETCH(QStringList, values);
+        QFETCH(QString, line);
+        QCOMPARE(RegisterExport::recordLine(values[0], values[1], values[2], values[3]), line);
+    }
+
+    void gbkBytes_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("ascii") << "<root>" << QByteArray("<root>");
+        QTest::newRow("chinese") << "没有数据" << QByteArray::fromHex("c3bbd3d0cafdbedd");
+        QTest::newRow("arrows") << "↓↑" << QByteArray::fromHex("a1fda1fc");
+        QTest::newRow("outside GBK") << "a😀b" << QByteArray("a&#x1F600;b");
+        QTest::newRow("half a pair") << QString(QChar(0xD800)) + "x" << QByteArray("&#xFFFD;x");
+    }
+    void gbkBytes()
+    {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        QCOMPARE(GbkTextFile::encode(text), bytes);
+    }
+
+    void nothingPendingGivesNoDataAlone()
+    {
+        openRegister(3, 0);
+        QTest::mouseClick(m_dialog->Button1, Qt::LeftButton);
+        QCOMPARE(m_dialog->Memo1->toPlainText(), QStringLiteral("没有数据"));
+    }
+
+    // The whole round: build, save (file byte for byte), marked, build again.
+    void twoPendingEntriesAreSavedAndMarked()
+    {
+        openRegister(5, 2);
+        QTest::mouseClick(m_dialog->Button1, Qt::LeftButton);
+        QCOMPARE(memoLines().size(), 4);
+
+        const QString target = m_folder->filePath(QStringLiteral("export.xml"));
+        const QList<SeenBox> boxes = save(target);
+        const QByteArray expected =
+            kHeader +
+            "<record><data_id>4</data_id><data_usbkey_serial>USBK-00023757</data_usbkey_serial><data_username>"
+            "operator</data_username><data_add_date>2025/3/15 8:30:00</data_add_date></record>\r\n"
+            "<record><data_id>5</data_id><data_usbkey_serial>USBK-00031676</data_usbkey_serial><data_username>"
+            "admin</data_username><data_add_date>2025/8/8 8:30:00</data_add_date></record>\r\n"
+            "</root>\r\n";
+        QCOMPARE(readFile(target), expected);
+
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].text, TFrmImport::savedMessage(QDir::toNativeSeparators(target)));
+        QCOMPARE(boxes[0].text, QStringLiteral("文件保存成功,保存位置为:") + QDir::toNativeSeparators(target));
+        QCOMPARE(boxes[0].caption, DefaultErrorDisplay::applicationTitle());
+        QCOMPARE(boxes[0].icon, QMessageBox::NoIcon);
+        QCOMPARE(boxes[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+
+        const QMap<int, int> states = RegisterFolder::exportStates(m_folder->database());
+        QCOMPARE(states, (QMap<int, int>{{1, 2}, {2, 2}, {3, 2}, {4, 2}, {5, 2}}));
+
+        QTest::mouseClick(m_dialog->Button1, Qt::LeftButton);
+        QCOMPARE(m_dialog->Memo1->toPlainText(), QStringLiteral("没有数据"));
+    }
+
+    // Values that are not plain text still give well-formed XML; a date at
+    // midnight has no time.
+    void specialValuesAreEscapedAndEncoded()
+    {
+        openRegister(1, 0);
+        recordEntry(QStringLiteral("'A&B<1>', '王😀', #2025-01-02#"));
+        QTest::mouseClick(m_dialog->Button1, Qt::LeftButton);
+        const QString target = m_folder->filePath(QStringLiteral("special.xml"));
+        save(target);
+        QCOMPARE(readFile(target),
+                 kHeader + "<record><data_id>2</data_id><data_usbkey_serial>A&amp;B&lt;1&gt;</data_usbkey_serial>"
+                           "<data_username>\xcd\xf5&#x1F600;</data_username><data_add_date>2025/1/2</data_add_date>"
+                           "</record>\r\n</root>\r\n");
+    }
+
+    void cancellingTheSaveDialogWritesAndMarksNothing()
+    {
+        openRegister(5, 2);
+        QTest::mouseClick(m_dialog->Button1, Qt::LeftButton);
+        QCOMPARE(save(QString(), false).size(), 0);
+        QCOMPARE(QDir(m_folder->path()).entryList(QDir::Files), QStringList());
+        QCOMPARE(RegisterFolder::exportStates(m_folder->database()).value(5), 1);
+    }
+
+    // A save marks only what the last build listed and is still pending.
+    void saveMarksOnlyListedEntries_data()
+    {
+        QTest::addColumn<bool>("build");
+        QTest::addColumn<int>("pendingAtStart"); // of 3 entries
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<ExportStates>("states"); // is_del by id after the save
+        QTest::newRow("entry recorded between build and save")
+            << true << 1
+            << kHeader + "<record><data_id>3</data_id><data_usbkey_serial>USBK-00015838</data_usbkey_serial>"
+                         "<data_username>admin</data_username><data_add_date>2025/5/3 0:30:00</data_add_date>"
+                         "</record>\r\n</root>\r\n"
+            << QMap<int, int>{{3, 2}, {4, 1}};
+        QTest::newRow("save without a build") << false << 1 << QByteArray("") << QMap<int, int>{{3, 1}, {4, 1}};
+        QTest::newRow("save after no data")
+            << true << 0 << QByteArray("\xc3\xbb\xd3\xd0\xca\xfd\xbe\xdd\r\n") << QMap<int, int>{{3, 2}, {4, 1}};
+    }
+    void saveMarksOnlyListedEntries()
+    {
+        QFETCH(bool, build);
+        QFETCH(int, pendingAtStart);
+        QFETCH(QByteArray, file);
+        QFETCH(ExportStates, states);
+        openRegister(3, pendingAtStart);
+        if (build) QTest::mouseClick(m_dialog->Button1, Qt::LeftButton);
+        recordEntry(QStringLiteral("'NEW-1', 'operator', #2025-06-01 10:00:00#"));
+
+        const QString target = m_folder->filePath(QStringLiteral("out.xml"));
+        QCOMPARE(save(target).size(), 1);
+        QCOMPARE(readFile(target), file);
+        const QMap<int, int> after = RegisterFolder::exportStates(m_folder->database());
+        for (auto it = states.begin(); it != states.end(); ++it)
+            QCOMPARE(after.value(it.key()), it.value());
+    }
+
+    void unwritableTargetShowsTheErrorAndMarksNothing()
+    {
+        openRegister(5, 2);
+        QTest::mouseClick(m_dialog->Button1, Qt::LeftButton);
+        const QString target = m_folder->filePath(QStringLiteral("no-such-folder/out.xml"));
+        m_chosen = target;
+        ModalScript script;
+        script.answerBox(QMessageBox::Ok);
+        QTest::mouseClick(m_dialog->Button2, Qt::LeftButton);
+        QVERIFY2(script.finish(), qPrintable(script.problems().join(u'\n')));
+        QCOMPARE(script.boxes().size(), 1);
+        const SeenBox& box = script.boxes()[0];
+        QVERIFY2(box.text.startsWith(QStringLiteral("Cannot create file \"%1\". ").arg(QDir::toNativeSeparators(target))),
+                 qPrintable(box.text));
+        QVERIFY(box.text.endsWith(u'.'));
+        QCOMPARE(box.icon, QMessageBox::Critical);
+        QCOMPARE(box.caption, DefaultErrorDisplay::applicationTitle());
+        QVERIFY(m_dialog->isVisible());
+        QCOMPARE(RegisterFolder::exportStates(m_folder->database()).value(4), 1);
+        QCOMPARE(RegisterFolder::exportStates(m_folder->database()).value(5), 1);
+    }
+};
+
+QTEST_MAIN(ExportTest)
+#include "ExportTest.moc"
