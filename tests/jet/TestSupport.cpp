@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <random>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -20,9 +21,20 @@ std::vector<std::string> accessFiles()
     return out;
 }
 
+// One scratch root per test process, so that test programs running at the
+// same time (ctest -j, a sanitizer build) never share files.
+static fs::path scratchRoot()
+{
+    static const fs::path root = [] {
+        std::random_device seed;
+        return fs::temp_directory_path() / ("usbkey-jet-tests-" + std::to_string(seed()));
+    }();
+    return root;
+}
+
 fs::path scratchDir(const std::string& test)
 {
-    fs::path dir = fs::temp_directory_path() / ("usbkey-jet-tests") / test;
+    fs::path dir = scratchRoot() / test;
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;
@@ -30,7 +42,7 @@ fs::path scratchDir(const std::string& test)
 
 std::string scratchCopy(const std::string& file, const std::string& test)
 {
-    fs::path dir = fs::temp_directory_path() / ("usbkey-jet-tests") / test;
+    fs::path dir = scratchRoot() / test;
     fs::create_directories(dir);
     fs::path to = dir / fs::path(file).filename();
     fs::copy_file(file, to, fs::copy_options::overwrite_existing);
