@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <stdexcept>
 
@@ -23,13 +24,25 @@ std::vector<std::string> accessFiles()
 
 // One scratch root per test process, so that test programs running at the
 // same time (ctest -j, a sanitizer build) never share files.
+// Removed when the process ends, unless USBKEY_KEEP_SCRATCH is set.
+struct ScratchRoot {
+    fs::path path;
+    ScratchRoot()
+    {
+        std::random_device seed;
+        path = fs::temp_directory_path() / ("usbkey-jet-tests-" + std::to_string(seed()));
+    }
+    ~ScratchRoot()
+    {
+        std::error_code ignored;
+        if (!std::getenv("USBKEY_KEEP_SCRATCH")) fs::remove_all(path, ignored);
+    }
+};
+
 static fs::path scratchRoot()
 {
-    static const fs::path root = [] {
-        std::random_device seed;
-        return fs::temp_directory_path() / ("usbkey-jet-tests-" + std::to_string(seed()));
-    }();
-    return root;
+    static const ScratchRoot root;
+    return root.path;
 }
 
 fs::path scratchDir(const std::string& test)
