@@ -1,7 +1,5 @@
 #include "grid/UColumnCaptions.h"
 
-#include "grid/LiveEditDelegate.h"
-
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QScreen>
@@ -46,7 +44,6 @@ TFrmColumnCaptions::TFrmColumnCaptions(const QVector<Row>& rows, QWidget* parent
     m_grid->setSelectionBehavior(QAbstractItemView::SelectItems);
     m_grid->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked |
                             QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
-    m_grid->setItemDelegate(new LiveEditDelegate(m_grid));
 
     const QPalette palette = m_grid->palette();
     m_grid->setItem(0, 0, fixedCell(QStringLiteral("英文字段名"), palette));
