@@ -189,21 +189,8 @@ void RecordStore::pushCell(Column& column, const jet::Value& value, int columnIn
         return;
     }
     }
-    if (!null) {
-        std::size_t last = 0;
-        switch (column.kind) {
-        case Kind::Bool: last = column.bools.size() - 1; break;
-        case Kind::Int32: last = column.int32s.size() - 1; break;
-        case Kind::Int64:
-        case Kind::Currency: last = column.int64s.size() - 1; break;
-        case Kind::Double:
-        case Kind::DateTime: last = column.doubles.size() - 1; break;
-        case Kind::Decimal: last = column.decimals.size() - 1; break;
-        case Kind::Guid: last = column.guids.size() - 1; break;
-        default: break;
-        }
-        storeCell(column, last, value, columnIndex);
-    }
+    // The row being appended is m_rowCount: it is counted once all its cells are in.
+    if (!null) storeCell(column, std::size_t(m_rowCount), value, columnIndex);
 }
 
 void RecordStore::validate(Kind kind, const jet::Value& value, int columnIndex)

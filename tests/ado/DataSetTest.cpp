@@ -398,3 +398,28 @@ TEST_F(RegisterRows, PeekDoesNotMoveAndChecksRange)
 }
 
 } // namespace
+
+namespace {
+
+TEST(FetchedRows, ValueThatDoesNotFitItsColumnFailsTheOpen)
+{
+    const std::vector<jet::Value> badRows[] = {
+        {text(u"12"), text(u"a")},              // text in a number column
+        {number(int64_t(1) << 40), text(u"a")}, // beyond a 32-bit column
+        {number(1), number(5)},                 // number in a text column
+        {number(1)},                            // a value short
+    };
+    for (const auto& bad : badRows) {
+        MemoryDataSet ds;
+        ds.defs = {MemoryDataSet::field("n", ftInteger), MemoryDataSet::field("s", ftWideString, 10)};
+        ds.rows = {{number(7), text(u"ok")}, bad};
+        EXPECT_THROW(ds.Open(), EDatabaseError);
+        EXPECT_FALSE(ds.Active());
+        EXPECT_EQ(ds.FieldCount(), 0);
+        ds.rows.pop_back();
+        ds.Open();
+        EXPECT_EQ(ds.RecordCount(), 1);
+    }
+}
+
+} // namespace
