@@ -1,0 +1,1 @@
+select * from all_key order by id desc

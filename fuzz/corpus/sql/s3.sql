@@ -1,0 +1,1 @@
+select * from counted where is_del = 1 and username = 'admin' and password ='admin'

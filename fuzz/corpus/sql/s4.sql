@@ -1,0 +1,1 @@
+select * from all_key where is_del = 1

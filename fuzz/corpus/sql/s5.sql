@@ -1,0 +1,1 @@
+update all_key set is_del=2 where is_del=1

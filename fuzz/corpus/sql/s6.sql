@@ -1,0 +1,1 @@
+delete from all_key where id = 3

@@ -1,0 +1,1 @@
+insert into all_key (USBKEY_SERIAL, username) values ('X', 'y')

@@ -1,0 +1,1 @@
+select id, USBKEY_SERIAL from all_key where (add_date > #2024-03-01# or not is_del <> 2) and username is not null order by username asc, id desc
