@@ -499,6 +499,8 @@ bool TDBGrid::storeEditText(const QModelIndex& index, const QString& text)
 
 void TDBGrid::closeOpenEditor()
 {
+    if (state() != QAbstractItemView::EditingState)
+        return;
     if (QWidget* editor = m_delegate->openEditor()) {
         commitData(editor);
         closeEditor(editor, QAbstractItemDelegate::NoHint);
