@@ -125,7 +125,7 @@ public:
     bool finish(int ms = 15000)
     {
         QDeadlineTimer until(ms);
-        while (!m_steps.empty() && !until.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        while ((!m_steps.empty() || !m_busy.isEmpty()) && !until.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         if (!m_steps.empty()) m_problems << QStringLiteral("%1 expected window(s) never came").arg(m_steps.size());
         return m_problems.isEmpty();
     }
@@ -163,11 +163,18 @@ private:
         m_steps.pop_front();
         m_deadline = QDeadlineTimer(m_stepLimitMs);
         record(modal);
-        QPointer<QWidget> guard(modal);
         m_busy.insert(modal);
-        step.act(modal);
-        m_busy.remove(modal);
-        if (guard && guard->isVisible() && guard == QApplication::activeModalWidget()) closeWindow(guard);
+        // Run from a queued call, not from the timer: Qt does not fire a
+        // timer again while its own handler runs, and the step may open
+        // modal windows that the timer has to answer.
+        QMetaObject::invokeMethod(
+            this,
+            [this, step = std::move(step), guard = QPointer<QWidget>(modal), modal] {
+                step.act(modal);
+                m_busy.remove(modal);
+                if (guard && guard->isVisible() && guard == QApplication::activeModalWidget()) closeWindow(guard);
+            },
+            Qt::QueuedConnection);
     }
 
     void record(QWidget* modal)

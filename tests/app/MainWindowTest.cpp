@@ -1,0 +1,283 @@
+// The main window over a demo register: listing, count, refresh from every
+// place, deletion, sorting, export and the way out.
+#include "AppTestSupport.h"
+
+#include "ado/TADOQuery.h"
+#include "app/TApplication.h"
+#include "app/UMain.h"
+#include "app/UnitDM.h"
+#include "data/TSaveDialog.h"
+#include "data/UImport.h"
+#include "grid/DBGridEx.h"
+
+#include <QHeaderView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QToolButton>
+#include <QtTest>
+
+#include <memory>
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<RegisterFolder> m_folder;
+    std::unique_ptr<TDM> m_dm;
+    std::unique_ptr<TFrmMain> m_main;
+
+    void openMain(int entries, int pending = 0)
+    {
+        m_folder = std::make_unique<RegisterFolder>();
+        QString error;
+        QVERIFY2(m_folder->makeRegister(entries, pending, &error), qPrintable(error));
+        m_dm = std::make_unique<TDM>(m_folder->path());
+        QVERIFY2(m_dm->DataModuleCreate(), qPrintable(m_dm->ConnectionError()));
+        m_main = std::make_unique<TFrmMain>(m_dm.get(), [](TDM*) { return true; });
+        m_main->DBGridEx1->setLayoutFolder(m_folder->path());
+        m_main->DBGridEx2->setLayoutFolder(m_folder->path());
+        m_main->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_main.get()));
+    }
+
+    // Ids as the grid lists them, top down.
+    QList<int> listedIds() const
+    {
+        QList<int> ids;
+        TField* id = m_main->ADOQuery1->FieldByName(QStringLiteral("id"));
+        for (int row = 0; row < m_main->ADOQuery1->RecordCount(); ++row) ids << id->AsStringAt(row).toInt();
+        return ids;
+    }
+
+    void recordEntry()
+    {
+        TADOQuery insert;
+        insert.setConnection(m_dm->ADOConn);
+        insert.setSQLText(QStringLiteral("insert into all_key (USBKEY_SERIAL, username) values ('NEW-1', 'admin')"));
+        QCOMPARE(insert.ExecSQL(), 1);
+    }
+
+    static QAction* menuItem(QMenuBar* bar, const QString& menu, const QString& item)
+    {
+        for (QAction* top : bar->actions())
+            if (top->text() == menu && top->menu())
+                for (QAction* action : top->menu()->actions())
+                    if (action->text() == item) return action;
+        return nullptr;
+    }
+
+    QPoint cellCentre(int record, int column) const
+    {
+        return m_main->DBGridEx1->visualRect(m_main->DBGridEx1->model()->index(record, column)).center();
+    }
+
+private slots:
+    void initTestCase() { TApplication::setUpLocalisation(*qApp); }
+
+    void cleanup()
+    {
+        m_main.reset();
+        m_dm.reset();
+        m_folder.reset();
+    }
+
+    void showsTheRegisterNewestFirstWithItsCount_data()
+    {
+        QTest::addColumn<int>("entries");
+        QTest::newRow("200 entries") << 200;
+        QTest::newRow("empty register") << 0;
+    }
+    void showsTheRegisterNewestFirstWithItsCount()
+    {
+        QFETCH(int, entries);
+        openMain(entries);
+        QCOMPARE(m_main->windowTitle(), QStringLiteral("新型加密锁管理"));
+        QCOMPARE(m_main->StatusPanelText(0), QStringLiteral("数量"));
+        QCOMPARE(m_main->StatusPanelText(1), QString::number(entries));
+        QCOMPARE(m_main->DBGridEx1->model()->rowCount(), entries);
+        QVERIFY(m_main->DBGridEx1->isVisible());
+        QVERIFY(!m_main->DBGridEx2->isVisible());
+        if (entries > 0) {
+            QCOMPARE(listedIds().first(), entries);
+            QCOMPARE(listedIds().last(), 1);
+        }
+        // The layout of a first run is recorded at once.
+        QVERIFY(QFile::exists(m_folder->filePath(QStringLiteral("ColumnINFO.ini"))));
+    }
+
+    void refreshComesFromEveryPlace_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::newRow("tool bar") << "toolbar";
+        QTest::newRow("menu") << "menu";
+        QTest::newRow("context menu") << "popup";
+        QTest::newRow("F5") << "f5";
+    }
+    void refreshComesFromEveryPlace()
+    {
+        QFETCH(QString, from);
+        openMain(20);
+        recordEntry();
+        QCOMPARE(m_main->StatusPanelText(1), QStringLiteral("20"));
+
+        if (from == QLatin1String("toolbar")) {
+            QCOMPARE(m_main->ToolButton5->text(), QStringLiteral("刷新信息"));
+            QTest::mouseClick(m_main->ToolButton5, Qt::LeftButton);
+        } else if (from == QLatin1String("menu")) {
+            QAction* item = menuItem(m_main->MM, QStringLiteral("编辑"), QStringLiteral("刷新信息"));
+            QVERIFY(item);
+            item->trigger();
+        } else if (from == QLatin1String("popup")) {
+            QTest::mousePress(m_main->DBGridEx1->viewport(), Qt::RightButton, {}, cellCentre(2, 1));
+            auto* popup = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            QCOMPARE(popup, m_main->PopupMenu1);
+            QCOMPARE(popup->actions().size(), 2);
+            QCOMPARE(popup->actions()[0]->text(), QStringLiteral("导出数据"));
+            QAction* refresh = popup->actions()[1];
+            QCOMPARE(refresh->text(), QStringLiteral("刷新信息"));
+            QTest::mouseRelease(m_main->DBGridEx1->viewport(), Qt::RightButton, {}, cellCentre(2, 1));
+            QTest::mouseClick(popup, Qt::LeftButton, {}, popup->actionGeometry(refresh).center());
+        } else {
+            m_main->DBGridEx1->setFocus();
+            QTest::keyClick(m_main->DBGridEx1, Qt::Key_F5);
+        }
+        QCOMPARE(m_main->StatusPanelText(1), QStringLiteral("21"));
+        QCOMPARE(listedIds().first(), 21);
+    }
+
+    void ctrlDeleteAsksThenDeletes_data()
+    {
+        QTest::addColumn<QMessageBox::StandardButton>("answer");
+        QTest::addColumn<bool>("deleted");
+        QTest::newRow("OK") << QMessageBox::Ok << true;
+        QTest::newRow("Cancel") << QMessageBox::Cancel << false;
+    }
+    void ctrlDeleteAsksThenDeletes()
+    {
+        QFETCH(QMessageBox::StandardButton, answer);
+        QFETCH(bool, deleted);
+        openMain(10);
+        m_main->DBGridEx1->setFocus();
+        QCOMPARE(m_main->ADOQuery1->RecNo(), 1); // id 10
+
+        ModalScript script;
+        script.answerBox(answer);
+        QTest::keyClick(m_main->DBGridEx1, Qt::Key_Delete, Qt::ControlModifier);
+        QVERIFY2(script.finish(), qPrintable(script.problems().join(u'\n')));
+        QCOMPARE(script.boxes().size(), 1);
+        QCOMPARE(script.boxes()[0].caption, QStringLiteral("Confirm"));
+        QCOMPARE(script.boxes()[0].text, QStringLiteral("Delete record?"));
+
+        const QMap<int, int> inFile = RegisterFolder::exportStates(m_folder->database());
+        QCOMPARE(inFile.contains(10), !deleted);
+        QCOMPARE(inFile.size(), deleted ? 9 : 10);
+        QCOMPARE(listedIds().contains(10), !deleted);
+        QCOMPARE(m_main->DBGridEx1->model()->rowCount(), deleted ? 9 : 10);
+        QCOMPARE(m_main->StatusPanelText(1), deleted ? QStringLiteral("9") : QStringLiteral("10"));
+    }
+
+    void ctrlDeleteOnAnEmptyRegisterDoesNothing()
+    {
+        openMain(0);
+        m_main->DBGridEx1->setFocus();
+        ModalScript script;
+        QTest::keyClick(m_main->DBGridEx1, Qt::Key_Delete, Qt::ControlModifier);
+        QTest::qWait(100);
+        QVERIFY(script.boxes().isEmpty());
+        QVERIFY(script.problems().isEmpty());
+    }
+
+    void titleClickSortsUntilTheNextReload()
+    {
+        openMain(30);
+        QHeaderView* titles = m_main->DBGridEx1->horizontalHeader();
+        const QPoint idTitle(titles->sectionViewportPosition(0) + titles->sectionSize(0) / 2, titles->height() / 2);
+        QTest::mouseClick(titles->viewport(), Qt::LeftButton, {}, idTitle);
+        QCOMPARE(listedIds().first(), 1);
+        QCOMPARE(m_main->DBGridEx1->Columns()[0]->Title()->Caption(), QStringLiteral("id↓"));
+
+        m_main->action_Refresh->trigger();
+        QCOMPARE(listedIds().first(), 30);
+        QCOMPARE(m_main->DBGridEx1->Columns()[0]->Title()->Caption(), QStringLiteral("id"));
+    }
+
+    void exportActionOpensTheExportDialog()
+    {
+        openMain(5, 2);
+        const QString target = m_folder->filePath(QStringLiteral("keys.xml"));
+        ModalScript script;
+        script.onDialog<TFrmImport>([&](TFrmImport* dialog) {
+            QCOMPARE(dialog->windowTitle(), QStringLiteral("数据导出"));
+            QCOMPARE(dialog->parent(), m_main.get());
+            dialog->SaveDialog1->setChooser([&](QWidget*, const QString&) { return target; });
+            QTest::mouseClick(dialog->Button1, Qt::LeftButton);
+            QTest::mouseClick(dialog->Button2, Qt::LeftButton); // answered below
+            dialog->close();
+        });
+        script.answerBox(QMessageBox::Ok);
+        m_main->find_entp->trigger();
+        QVERIFY2(script.finish(), qPrintable(script.problems().join(u'\n')));
+        QVERIFY(QFile::exists(target));
+        QCOMPARE(RegisterFolder::exportStates(m_folder->database()).value(5), 2);
+        QVERIFY(m_main->findChildren<TFrmImport*>().isEmpty()); // freed when closed
+    }
+
+    // Closing saves the layout, then asks; only Yes closes. The exit action
+    // and its tool bar button close the same way.
+    void closingSavesTheLayoutAndAsks_data()
+    {
+        QTest::addColumn<QString>("way");
+        QTest::addColumn<QMessageBox::StandardButton>("answer");
+        QTest::newRow("close box, No") << "close" << QMessageBox::No;
+        QTest::newRow("close box, Yes") << "close" << QMessageBox::Yes;
+        QTest::newRow("exit menu, Yes") << "menu" << QMessageBox::Yes;
+        QTest::newRow("exit button, No") << "toolbar" << QMessageBox::No;
+    }
+    void closingSavesTheLayoutAndAsks()
+    {
+        QFETCH(QString, way);
+        QFETCH(QMessageBox::StandardButton, answer);
+        openMain(5);
+        const QString layoutFile = m_folder->filePath(QStringLiteral("ColumnINFO.ini"));
+        m_main->DBGridEx1->Columns()[1]->setWidth(123);
+
+        ModalScript script;
+        script.answerBox(answer);
+        if (way == QLatin1String("close")) m_main->close();
+        else if (way == QLatin1String("menu")) menuItem(m_main->MM, QStringLiteral("文件"), QStringLiteral("退出"))->trigger();
+        else QTest::mouseClick(m_main->ToolButton2, Qt::LeftButton);
+        QVERIFY2(script.finish(), qPrintable(script.problems().join(u'\n')));
+
+        QCOMPARE(script.boxes().size(), 1);
+        QCOMPARE(script.boxes()[0].text, QStringLiteral("确定要退出本系统吗？"));
+        QCOMPARE(script.boxes()[0].caption, QStringLiteral("USBKEY管理系统"));
+        QCOMPARE(script.boxes()[0].icon, QMessageBox::Information);
+        QCOMPARE(m_main->isVisible(), answer == QMessageBox::No);
+        QFile layout(layoutFile);
+        QVERIFY(layout.open(QIODevice::ReadOnly));
+        QVERIFY(layout.readAll().contains("USBKEY_SERIAL=123"));
+    }
+
+    // A folder that refuses the layout file must not trap the operator.
+    void refusedLayoutWriteStillAsks()
+    {
+        openMain(5);
+        const QString layoutFile = m_folder->filePath(QStringLiteral("ColumnINFO.ini"));
+        QVERIFY(QFile::setPermissions(layoutFile, QFile::ReadOwner | QFile::ReadUser));
+        m_main->DBGridEx1->Columns()[1]->setWidth(123);
+
+        ModalScript script;
+        script.answerBox(QMessageBox::Ok).answerBox(QMessageBox::Yes);
+        m_main->close();
+        QVERIFY2(script.finish(), qPrintable(script.problems().join(u'\n')));
+        QCOMPARE(script.boxes().size(), 2);
+        QVERIFY2(script.boxes()[0].text.startsWith(QStringLiteral("Unable to write to ")), qPrintable(script.boxes()[0].text));
+        QCOMPARE(script.boxes()[0].icon, QMessageBox::Critical);
+        QCOMPARE(script.boxes()[1].text, QStringLiteral("确定要退出本系统吗？"));
+        QVERIFY(!m_main->isVisible());
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "MainWindowTest.moc"
