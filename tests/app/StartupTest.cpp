@@ -1,0 +1,63 @@
+// The program started as a process (the start-up probe, which runs the same
+// start-up as usbkey and reports each modal window) from a folder other
+// than its own.
+#include "AppTestSupport.h"
+
+#include <QtTest>
+
+class StartupTest : public QObject {
+    Q_OBJECT
+
+    // Copies the probe into the folder (beside db/, when there is one), runs
+    // it from folder/elsewhere and
+    // returns the windows it reported; exitCode receives its exit code.
+    static QStringList runFrom(const RegisterFolder& folder, int& exitCode)
+    {
+        const QString program = folder.filePath(QStringLiteral("start_probe"));
+        QFile::copy(QStringLiteral(START_PROBE_PATH), program);
+        QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString elsewhere = folder.filePath(QStringLiteral("elsewhere"));
+        // The working folder has a db/vask.mdb of its own that cannot be
+        // opened: a program that looked there would report a failure.
+        QDir().mkpath(elsewhere + QStringLiteral("/db"));
+        QFile decoy(elsewhere + QStringLiteral("/db/vask.mdb"));
+        decoy.open(QIODevice::WriteOnly);
+        decoy.write("not a database");
+        decoy.close();
+
+        QProcess probe;
+        probe.setWorkingDirectory(elsewhere);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        probe.setProcessEnvironment(environment);
+        probe.start(program, {});
+        probe.waitForFinished(30000);
+        exitCode = probe.exitStatus() == QProcess::NormalExit ? probe.exitCode() : -1;
+        return QString::fromUtf8(probe.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    }
+
+private slots:
+    void missingDatabaseGivesOneMessageAndEnds()
+    {
+        RegisterFolder folder; // no db/vask.mdb beside the program
+        int exitCode = 0;
+        const QStringList windows = runFrom(folder, exitCode);
+        QCOMPARE(windows, QStringList{QStringLiteral("USBKEY管理系统|数据库连接错误，系统退出。")});
+        QCOMPARE(exitCode, 1);
+    }
+
+    void databaseBesideTheProgramIsFoundFromAnotherFolder()
+    {
+        RegisterFolder folder;
+        QString error;
+        QVERIFY2(folder.makeRegister(3, 1, &error), qPrintable(error));
+        int exitCode = -1;
+        const QStringList windows = runFrom(folder, exitCode);
+        // The sign-in dialog comes; closing it ends the program without another word.
+        QCOMPARE(windows, QStringList{QStringLiteral("window|登录")});
+        QCOMPARE(exitCode, 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(StartupTest)
+#include "StartupTest.moc"
