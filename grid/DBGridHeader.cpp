@@ -32,7 +32,10 @@ QSize TDBGridHeader::sizeHint() const
 
 void TDBGridHeader::paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const
 {
+    // The header leaves the painter clipped to its (here empty) text area.
+    painter->save();
     QHeaderView::paintSection(painter, rect, logicalIndex);
+    painter->restore();
     if (orientation() != Qt::Vertical)
         return;
     TDataSet* dataSet = m_grid->DataSet();

@@ -110,6 +110,28 @@ private slots:
         QVERIFY(m_grid->verticalScrollBar()->value() > 0);  // scrolled to show it
     }
 
+    void indicatorMarksTheCurrentRecord()
+    {
+        const auto darkPixelsInSection = [this](int record) {
+            QHeaderView* indicator = m_grid->verticalHeader();
+            const QImage image = indicator->viewport()->grab().toImage();
+            const QRect section(0, indicator->sectionViewportPosition(record), image.width(),
+                                indicator->sectionSize(record));
+            int dark = 0;
+            for (int y = section.top() + 1; y < section.bottom(); ++y)
+                for (int x = 1; x < section.right(); ++x)
+                    dark += qGray(image.pixel(x, y)) < 64 ? 1 : 0;
+            return dark;
+        };
+        m_data->setRecNo(3);
+        QVERIFY(darkPixelsInSection(2) > 0);
+        QCOMPARE(darkPixelsInSection(1), 0);
+        m_data->Edit();  // another mark, still on that record
+        QVERIFY(darkPixelsInSection(2) > 0);
+        QCOMPARE(darkPixelsInSection(3), 0);
+        m_data->Cancel();
+    }
+
     void mouseCoordNumbersTitleRowAndIndicatorColumn()
     {
         const QPoint cell = m_grid->viewport()->mapTo(m_grid, cellCentre(m_grid, 2, 1));
