@@ -135,13 +135,23 @@ void RowCodec::decode(const TableDef& def, const uint8_t* row, size_t size, Page
     for (size_t i = 0; i < def.columns.size(); ++i) {
         const ColumnDef& c = def.columns[i];
         Value& v = out[i];
-        v = std::monostate{};
-        if (wanted && !(*wanted)[i]) continue;
+        // Values are overwritten in place, so that a scan reusing `out`
+        // keeps the storage of its text values.
+        auto setNull = [&v]() {
+            if (!std::holds_alternative<std::monostate>(v)) v = std::monostate{};
+        };
+        if (wanted && !(*wanted)[i]) {
+            setNull();
+            continue;
+        }
         if (c.type == ColumnType::Boolean) {
             v = present(l, row, c.number);
             continue;
         }
-        if (!present(l, row, c.number)) continue;
+        if (!present(l, row, c.number)) {
+            setNull();
+            continue;
+        }
         if (c.isFixed()) {
             size_t n = fixedSize(c);
             size_t start = 2 + size_t(c.fixedOffset);
@@ -150,7 +160,10 @@ void RowCodec::decode(const TableDef& def, const uint8_t* row, size_t size, Page
             v = decodeFixed(c, row + start);
             continue;
         }
-        if (!l.hasVarTable || c.varIndex >= l.varCount) continue;
+        if (!l.hasVarTable || c.varIndex >= l.varCount) {
+            setNull();
+            continue;
+        }
         size_t entry = l.nullMaskStart - 4 - size_t(c.varIndex) * 2;
         size_t start = le16(row + entry);
         size_t end = le16(row + entry - 2);
@@ -160,7 +173,12 @@ void RowCodec::decode(const TableDef& def, const uint8_t* row, size_t size, Page
         const uint8_t* data = row + start;
         size_t n = end - start;
         switch (c.type) {
-        case ColumnType::Text: v = decodeText(data, n); break;
+        case ColumnType::Text: {
+            auto* text = std::get_if<std::u16string>(&v);
+            if (!text) text = &v.emplace<std::u16string>();
+            decodeTextInto(data, n, *text);
+            break;
+        }
         case ColumnType::Memo: {
             Bytes b = LongValue::read(pager, data, n, where.str() + ", column '" + c.utf8Name + "'");
             v = decodeText(b.data(), b.size());

@@ -10,9 +10,10 @@
 
 namespace jet {
 
-Table::Table(Database& db, TableDef def) : db_(db), def_(std::move(def)) {}
-
-std::string Table::where() const { return "'" + db_.path() + "', table '" + def_.name + "'"; }
+Table::Table(Database& db, TableDef def) : db_(db), def_(std::move(def))
+{
+    where_ = "'" + db_.path() + "', table '" + def_.name + "'";
+}
 
 std::vector<uint32_t> Table::mapPages()
 {
@@ -73,7 +74,7 @@ void Table::scan(const RowVisitor& visit, const std::vector<bool>* wanted)
 {
     Pager& pager = db_.pager();
     std::vector<Value> values;
-    const std::string tableWhere = where();
+    const std::string& tableWhere = where_;
     // The pages are read once: the owner check happens here rather than in
     // dataPages(), which would read every page an extra time.
     for (uint32_t p : mapPages()) {
@@ -103,8 +104,7 @@ std::optional<std::vector<Value>> Table::read(RowLocator at)
     auto rb = rowBytes(at);
     if (!rb) return std::nullopt;
     std::vector<Value> values;
-    const std::string tableWhere = where();
-    RowCodec::decode(def_, rb->data, rb->size, db_.pager(), RowPlace{&tableWhere, rb->pageNumber, at.row}, values);
+    RowCodec::decode(def_, rb->data, rb->size, db_.pager(), RowPlace{&where_, rb->pageNumber, at.row}, values);
     return values;
 }
 

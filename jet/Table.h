@@ -37,7 +37,7 @@ public:
     const std::string& name() const { return def_.name; }
     Database& database() { return db_; }
     // "'file', table 'name'" for messages.
-    std::string where() const;
+    const std::string& where() const { return where_; }
 
     // Pages of the table's usage map, unchecked (may include pages since
     // given to others).
@@ -96,6 +96,7 @@ private:
 
     Database& db_;
     TableDef def_;
+    std::string where_;
     // Per physical index: entries to remove and to add at flush, and the
     // net change per key (for unique checks before the flush).
     struct PendingIndex {

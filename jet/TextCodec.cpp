@@ -2,30 +2,40 @@
 
 namespace jet {
 
-std::u16string decodeText(const uint8_t* data, size_t n)
+void decodeTextInto(const uint8_t* data, size_t n, std::u16string& out)
 {
-    std::u16string out;
     if (n >= 2 && data[0] == 0xFF && data[1] == 0xFE) {
-        out.reserve(n);
+        out.resize(n); // an upper bound: at most one character per byte
+        char16_t* o = out.data();
+        size_t k = 0;
         bool compressed = true;
         size_t i = 2;
         while (i < n) {
-            if (data[i] == 0x00) {
+            uint8_t b = data[i];
+            if (b == 0x00) {
                 compressed = !compressed;
                 ++i;
             } else if (compressed) {
-                out.push_back(char16_t(data[i]));
+                o[k++] = char16_t(b);
                 ++i;
             } else {
                 if (i + 1 >= n) break; // a dangling half character
-                out.push_back(char16_t(data[i] | (data[i + 1] << 8)));
+                o[k++] = char16_t(b | (data[i + 1] << 8));
                 i += 2;
             }
         }
-        return out;
+        out.resize(k);
+        return;
     }
     out.resize(n / 2);
-    for (size_t i = 0; i + 1 < n; i += 2) out[i / 2] = char16_t(data[i] | (data[i + 1] << 8));
+    char16_t* o = out.data();
+    for (size_t i = 0; i + 1 < n; i += 2) o[i / 2] = char16_t(data[i] | (data[i + 1] << 8));
+}
+
+std::u16string decodeText(const uint8_t* data, size_t n)
+{
+    std::u16string out;
+    decodeTextInto(data, n, out);
     return out;
 }
 

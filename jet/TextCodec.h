@@ -15,6 +15,8 @@ namespace jet {
 // A string with a character whose low byte is 0x00 cannot be compressed,
 // since in plain mode that byte would read as a switch.
 std::u16string decodeText(const uint8_t* data, size_t n);
+// The same into a string whose storage is reused (row scans decode millions).
+void decodeTextInto(const uint8_t* data, size_t n, std::u16string& out);
 // Compresses when allowed and shorter, otherwise plain UTF-16LE.
 std::vector<uint8_t> encodeText(const std::u16string& text, bool allowCompression);
 
