@@ -17,6 +17,8 @@
 #include <QPainter>
 #include <QScrollBar>
 
+#include <algorithm>
+
 namespace {
 
 TDBGrid::TExceptionHandler& exceptionHandler()
@@ -170,12 +172,6 @@ TGridCoord TDBGrid::MouseCoord(int x, int y) const
     if (column < 0 || row < 0)
         return {};
     return {column, row};
-}
-
-QRect TDBGrid::CellRect(int dataColumn, int record) const
-{
-    const QRect rect = visualRect(m_model->index(record, dataColumn));
-    return rect.isValid() ? rect.translated(viewport()->pos()) : QRect();
 }
 
 // --- handlers -------------------------------------------------------------

@@ -109,8 +109,6 @@ public:
     TGridCoord MouseCoord(int x, int y) const;
     int IndicatorOffset() const { return (m_options & dgIndicator) ? 1 : 0; }
     int TitleOffset() const { return (m_options & dgTitles) ? 1 : 0; }
-    // Rectangle of data cell (column, record) in the grid's coordinates.
-    QRect CellRect(int dataColumn, int record) const;
 
     TDBGridClickEvent OnTitleClick;
     TDBGridClickEvent OnCellClick;

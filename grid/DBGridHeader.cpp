@@ -9,6 +9,8 @@
 #include <QPainterPath>
 #include <QStyle>
 
+#include <algorithm>
+
 TDBGridHeader::TDBGridHeader(Qt::Orientation orientation, TDBGrid* grid) : QHeaderView(orientation, grid), m_grid(grid)
 {
     setSectionsClickable(false);

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cstdint>
 #include <string>
 
 // Debian's SimpleIni keeps the template definitions behind SI_IMPLEMENTATION;

@@ -4,6 +4,8 @@
 #include "grid/DBGrid.h"
 #include "grid/TDBGridColumns.h"
 
+#include <algorithm>
+
 TColumn::TColumn(TDBGridColumns* collection) : m_collection(collection), m_title(this) {}
 
 TDBGrid* TColumn::Grid() const

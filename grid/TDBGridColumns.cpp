@@ -23,7 +23,8 @@ void TDBGridColumns::Clear()
 {
     m_customized = false;
     removeAll();
-    m_grid->resetRows();
+    // Back to columns from the fields, at once when the dataset is open.
+    m_grid->dataSetLayoutChanged();
 }
 
 TColumn* TDBGridColumns::append()

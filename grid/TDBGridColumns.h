@@ -22,7 +22,7 @@ public:
 
     // Adds a column at the end; from then on the columns are not rebuilt.
     TColumn* Add();
-    // Removes every column; the collection is rebuilt again at the next opening.
+    // Removes the owner's columns; from then on the columns follow the fields again.
     void Clear();
     bool IsCustomized() const { return m_customized; }
 
