@@ -52,6 +52,15 @@ void expectReadersAgree(const std::string& file, const std::string& table)
     EXPECT_EQ(check(file), "");
 }
 
+jet::ColumnSpec column(const char* name, jet::ColumnType type, uint16_t length = 0)
+{
+    jet::ColumnSpec c;
+    c.name = name;
+    c.type = type;
+    c.length = length;
+    return c;
+}
+
 std::string fileBytes(const std::string& file)
 {
     std::ifstream in(file, std::ios::binary);
@@ -260,10 +269,10 @@ TEST(Write, RandomOperationsMatchAModel)
         auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
         jet::TableSpec spec;
         spec.name = "t";
-        jet::ColumnSpec id{"id", jet::ColumnType::Long};
-        jet::ColumnSpec name{"name", jet::ColumnType::Text, 40};
-        jet::ColumnSpec when{"when", jet::ColumnType::DateTime};
-        jet::ColumnSpec memo{"note", jet::ColumnType::Memo};
+        jet::ColumnSpec id = column("id", jet::ColumnType::Long);
+        jet::ColumnSpec name = column("name", jet::ColumnType::Text, 40);
+        jet::ColumnSpec when = column("when", jet::ColumnType::DateTime);
+        jet::ColumnSpec memo = column("note", jet::ColumnType::Memo);
         spec.columns = {id, name, when, memo};
         spec.indexes = {jet::IndexSpec{"PrimaryKey", {{"id", true}}, true, true, false},
                         jet::IndexSpec{"name", {{"name", false}, {"id", true}}, false, false, false},
