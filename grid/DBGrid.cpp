@@ -597,6 +597,11 @@ void TDBGrid::dispatchClick(Qt::MouseButton button, const QPoint& gridPos)
 
 void TDBGrid::mousePressEvent(QMouseEvent* event)
 {
+    if (m_forwardingDoubleClick) {
+        // The view turns a double click on another cell into a press; it was notified as one already.
+        QTableView::mousePressEvent(event);
+        return;
+    }
     const QPoint gridPos = viewport()->mapTo(this, event->position().toPoint());
     event->accept();
     if (notifyPress(event, gridPos))
@@ -612,8 +617,11 @@ void TDBGrid::mouseDoubleClickEvent(QMouseEvent* event)
     event->accept();
     if (notifyPress(event, gridPos))
         return;
-    if (event->button() == Qt::LeftButton)
+    if (event->button() == Qt::LeftButton) {
+        m_forwardingDoubleClick = true;
         QTableView::mouseDoubleClickEvent(event);
+        m_forwardingDoubleClick = false;
+    }
 }
 
 void TDBGrid::mouseReleaseEvent(QMouseEvent* event)

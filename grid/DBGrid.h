@@ -198,6 +198,7 @@ private:
     bool m_readOnly = false;
     bool m_syncingCurrent = false;
     bool m_applyingColumns = false;
+    bool m_forwardingDoubleClick = false;
     TCanvas* m_canvas = nullptr;
     int m_paintingRecord = -1;
 };
