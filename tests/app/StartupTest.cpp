@@ -37,9 +37,22 @@ class StartupTest : public QObject {
     }
 
 private slots:
-    void missingDatabaseGivesOneMessageAndEnds()
+    void missingOrUnreadableDatabaseGivesOneMessageAndEnds_data()
     {
-        RegisterFolder folder; // no db/vask.mdb beside the program
+        QTest::addColumn<QByteArray>("database"); // null: no file at all
+        QTest::newRow("missing") << QByteArray();
+        QTest::newRow("unreadable") << QByteArray("Standard Jet DB, or so it says");
+    }
+    void missingOrUnreadableDatabaseGivesOneMessageAndEnds()
+    {
+        QFETCH(QByteArray, database);
+        RegisterFolder folder;
+        if (!database.isNull()) {
+            QDir().mkpath(folder.filePath(QStringLiteral("db")));
+            QFile file(folder.database());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(database);
+        }
         int exitCode = 0;
         const QStringList windows = runFrom(folder, exitCode);
         QCOMPARE(windows, QStringList{QStringLiteral("USBKEY管理系统|数据库连接错误，系统退出。")});
