@@ -16,6 +16,7 @@ namespace jet {
 std::vector<std::string> Checker::run()
 {
     problems_.clear();
+    ReadScope scope(db_.pager());
     std::vector<std::string> names;
     try {
         names = db_.tableNames(true);

@@ -148,6 +148,15 @@ const PropertyMap& Database::properties(const std::string& tableName)
 void Database::beginWrite()
 {
     pager_->beginWrite();
+    // Another process may have written since the definitions were read:
+    // counters and index roots must be the file's current ones.
+    try {
+        invalidateCatalog();
+        for (auto& [name, table] : tables_) table->reloadDefinition();
+    } catch (...) {
+        pager_->rollback();
+        throw;
+    }
 }
 
 void Database::commit()

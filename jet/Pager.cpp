@@ -192,6 +192,33 @@ uint32_t Pager::allocate()
     return page;
 }
 
+void Pager::beginRead()
+{
+    checkUsable();
+    if (readDepth_++ > 0 || inWrite_) return;
+    if (!file_->lockCommit(false, kCommitLockTimeoutMs)) {
+        --readDepth_;
+        throw LockedError("'" + path_ + "' is being changed by another program; try again when it has finished");
+    }
+    readLocked_ = true;
+    try {
+        recoverIfNeeded();
+        dropCache();
+    } catch (...) {
+        endRead();
+        throw;
+    }
+}
+
+void Pager::endRead()
+{
+    if (readDepth_ == 0) return;
+    if (--readDepth_ == 0 && readLocked_) {
+        readLocked_ = false;
+        file_->unlockCommit();
+    }
+}
+
 void Pager::commit()
 {
     checkUsable();

@@ -42,6 +42,14 @@ public:
     // Throws JetError naming the page when it lies past the end of the file.
     PageRef read(uint32_t page);
 
+    // A read scope: while one is open, no other process of ours commits, so
+    // every page read belongs to one state of the file. The first scope
+    // waits for a commit in progress, rolls back what a crashed writer left,
+    // and forgets cached pages (another process may have written since).
+    // Scopes nest; inside a write transaction they cost nothing.
+    void beginRead();
+    void endRead();
+
     void beginWrite();
     bool inWrite() const { return inWrite_; }
     // Copy-on-write access to a page inside the transaction.
@@ -89,6 +97,20 @@ private:
     std::unordered_map<uint32_t, std::shared_ptr<PageBuffer>> dirty_;
     std::unique_ptr<Journal> journal_;
     int crashAfterWrites_ = 0;
+    int readDepth_ = 0;
+    bool readLocked_ = false;
+};
+
+// Holds a read scope of a pager (see Pager::beginRead).
+class ReadScope {
+public:
+    explicit ReadScope(Pager& pager) : pager_(pager) { pager_.beginRead(); }
+    ~ReadScope() { pager_.endRead(); }
+    ReadScope(const ReadScope&) = delete;
+    ReadScope& operator=(const ReadScope&) = delete;
+
+private:
+    Pager& pager_;
 };
 
 } // namespace jet

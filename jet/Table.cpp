@@ -75,6 +75,7 @@ void Table::scan(const RowVisitor& visit, const std::vector<bool>* wanted)
     Pager& pager = db_.pager();
     std::vector<Value> values;
     const std::string& tableWhere = where_;
+    ReadScope scope(pager);
     // The pages are read once: the owner check happens here rather than in
     // dataPages(), which would read every page an extra time.
     for (uint32_t p : mapPages()) {
@@ -101,6 +102,7 @@ void Table::scan(const RowVisitor& visit, const std::vector<bool>* wanted)
 
 std::optional<std::vector<Value>> Table::read(RowLocator at)
 {
+    ReadScope scope(db_.pager());
     auto rb = rowBytes(at);
     if (!rb) return std::nullopt;
     std::vector<Value> values;

@@ -79,6 +79,8 @@ public:
     // Writes the index changes collected by the transaction's row writes
     // (the database calls it before committing).
     void flushIndexes();
+    // Reads the definition again from the file (another process may have changed it).
+    void reloadDefinition();
     // Forgets index changes of a transaction that was rolled back.
     void dropPendingWrites();
 

@@ -619,6 +619,12 @@ void Table::flushIndexes()
     writeCounters();
 }
 
+void Table::reloadDefinition()
+{
+    def_ = TableDef::read(db_.pager(), def_.firstPage, def_.name);
+    dropPendingWrites();
+}
+
 void Table::dropPendingWrites()
 {
     pending_.clear();

@@ -21,6 +21,8 @@ void Session::query(std::string_view statement, RowSink& sink)
     ast::Statement parsed = Parser(text).parse();
     const auto* select = std::get_if<ast::Select>(&parsed);
     if (!select) throw SqlError("This statement changes data and returns no rows; run it with execute, not query.");
+    // One read scope for the whole query: every row comes from one state of the file.
+    jet::ReadScope scope(db_.pager());
     SelectExecutor(db_, text).run(*select, sink);
 }
 

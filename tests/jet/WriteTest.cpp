@@ -18,6 +18,7 @@
 #include <random>
 #include <set>
 #include <sstream>
+#include <thread>
 
 using namespace testsupport;
 namespace fs = std::filesystem;
@@ -409,4 +410,35 @@ TEST(Write, DamagedFilesAndOtherWritersAreRefusedBeforeAnythingChanges)
     EXPECT_NE(other.output.find("another program"), std::string::npos) << other.output;
     db->rollback();
     EXPECT_EQ(run(quote(jetdb()) + " sql " + quote(busy) + " \"delete from Table1 where CD_AGENTE = 19\"").status, 0);
+}
+
+TEST(Write, ACommitWaitsForReadersAndReadersSeeWholeStates)
+{
+    fs::path dir = scratchDir("readers");
+    std::string file = (dir / "r.mdb").string();
+    ASSERT_EQ(run(quote(jetdb()) + " demo " + quote(file) + " --entries 500 --pending 500").status, 0);
+    auto reader = jet::Database::open(file);
+    auto pending = [&] {
+        size_t n = 0;
+        reader->table("all_key").scan([&](jet::RowLocator, std::vector<jet::Value>& row) {
+            n += std::get<int64_t>(row[4]) == 1;
+            return true;
+        });
+        return n;
+    };
+    EXPECT_EQ(pending(), 500u);
+    // While this process is inside a read, another process's marking cannot land.
+    std::string flag = (dir / "done").string();
+    reader->pager().beginRead();
+    run("( " + quote(jetdb()) + " sql " + quote(file) + " \"update all_key set is_del=2 where is_del=1\" > " +
+        quote(flag + ".out") + " 2>&1; echo $? > " + quote(flag) + " ) > /dev/null 2>&1 &");
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    EXPECT_FALSE(fs::exists(flag)) << "the write did not wait for the reader";
+    EXPECT_EQ(pending(), 500u);
+    reader->pager().endRead();
+    for (int i = 0; i < 200 && !fs::exists(flag); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(fs::exists(flag));
+    // The next read sees the whole new state.
+    EXPECT_EQ(pending(), 0u);
+    EXPECT_EQ(check(file), "");
 }
