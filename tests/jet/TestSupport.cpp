@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -29,8 +30,14 @@ struct ScratchRoot {
     fs::path path;
     ScratchRoot()
     {
+        // random_device alone has been seen to repeat across processes here;
+        // the clock and a stack address make a clash between processes unlikely.
         std::random_device seed;
-        path = fs::temp_directory_path() / ("usbkey-jet-tests-" + std::to_string(seed()));
+        int local = 0;
+        uint64_t tag = (uint64_t(seed()) << 32) ^ uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                       uint64_t(reinterpret_cast<uintptr_t>(&local));
+        path = fs::temp_directory_path() / ("usbkey-jet-tests-" + std::to_string(tag));
+        while (fs::exists(path)) path += "x";
     }
     ~ScratchRoot()
     {
