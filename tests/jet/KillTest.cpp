@@ -15,7 +15,7 @@ TEST(Kill, MarkingKilledAtRandomMomentsIsAllOrNothing)
 {
     fs::path dir = scratchDir("kill");
     std::string original = (dir / "register.mdb").string();
-    const int entries = 60000;
+    const int entries = 30000;
     ASSERT_EQ(run(quote(jetdb()) + " demo " + quote(original) + " --entries " + std::to_string(entries) + " --pending " +
                   std::to_string(entries))
                   .status,
@@ -29,7 +29,7 @@ TEST(Kill, MarkingKilledAtRandomMomentsIsAllOrNothing)
 
     std::mt19937 rng(7);
     int killed = 0;
-    for (int round = 0; round < 12; ++round) {
+    for (int round = 0; round < 10; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         std::string file = (dir / "k.mdb").string();
         fs::remove(file);
