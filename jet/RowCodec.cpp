@@ -157,7 +157,16 @@ void RowCodec::decode(const TableDef& def, const uint8_t* row, size_t size, Page
             size_t start = 2 + size_t(c.fixedOffset);
             if (start + n > varTableStart)
                 damaged(where, "column '" + c.utf8Name + "' lies past the end of the row");
-            v = decodeFixed(c, row + start);
+            const uint8_t* p = row + start;
+            // The common types go straight into the value, without a temporary.
+            switch (c.type) {
+            case ColumnType::Byte: v.emplace<int64_t>(p[0]); break;
+            case ColumnType::Integer: v.emplace<int64_t>(int16_t(le16(p))); break;
+            case ColumnType::Long: v.emplace<int64_t>(int32_t(le32(p))); break;
+            case ColumnType::Double: v.emplace<double>(leDouble(p)); break;
+            case ColumnType::DateTime: v.emplace<DateTime>(DateTime{leDouble(p)}); break;
+            default: v = decodeFixed(c, p);
+            }
             continue;
         }
         if (!l.hasVarTable || c.varIndex >= l.varCount) {
