@@ -407,6 +407,15 @@ void Table::queueIndexChanges(const std::vector<Value>* oldValues, RowLocator ol
     pending_.resize(def_.realIndexes.size());
     for (size_t i = 0; i < def_.realIndexes.size(); ++i) {
         const RealIndex& index = def_.realIndexes[i];
+        if (oldValues && newValues && oldAt == newAt) {
+            // An update that leaves the index's columns alone leaves its entry alone.
+            bool same = true;
+            for (const IndexColumn& ic : index.columns) {
+                size_t c = def_.columnIndex(ic.columnNumber);
+                if (c < oldValues->size() && !((*oldValues)[c] == (*newValues)[c])) same = false;
+            }
+            if (same) continue;
+        }
         std::optional<IndexEntry> before, after;
         if (oldValues) before = indexEntryForRow(def_, index, *oldValues, oldAt.page, oldAt.row);
         if (newValues) after = indexEntryForRow(def_, index, *newValues, newAt.page, newAt.row);
@@ -583,7 +592,6 @@ void Table::updateRow(RowLocator at, const std::vector<std::pair<size_t, Value>>
         replaceRowBytes(pager.modify(at.page), at.row, pointer, 4, DataPage::kOverflowPointerFlag);
     }
     queueIndexChanges(&*old, at, &values, at);
-    writeCounters();
 }
 
 void Table::flushIndexes()
