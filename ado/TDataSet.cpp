@@ -348,12 +348,7 @@ void TDataSet::Post()
     // user can correct them or cancel.
     if (!changes.empty()) InternalPost(m_store.tag(row), changes);
     for (const auto& [field, value] : changes) m_store.setValue(row, field, value);
-    m_editBuffer.clear();
-    m_editChanged.clear();
-    m_modified = false;
-    m_state = dsBrowse;
-    notify(Change::State);
-    notify(Change::Record);
+    leaveEditState();
     fire(AfterPost);
 }
 
@@ -361,13 +356,18 @@ void TDataSet::Cancel()
 {
     if (m_state != dsEdit) return;
     fire(BeforeCancel);
+    leaveEditState();
+    fire(AfterCancel);
+}
+
+void TDataSet::leaveEditState()
+{
     m_editBuffer.clear();
     m_editChanged.clear();
     m_modified = false;
     m_state = dsBrowse;
     notify(Change::State);
     notify(Change::Record);
-    fire(AfterCancel);
 }
 
 void TDataSet::checkBrowseMode()

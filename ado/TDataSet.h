@@ -145,6 +145,9 @@ protected:
     void notify(Change change, TField* field = nullptr);
 
 private:
+    // Drops the edit buffer and returns to browse state (after Post or Cancel).
+    void leaveEditState();
+
     friend class TField;
     friend class TDataSource;
 
