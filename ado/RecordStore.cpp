@@ -1,6 +1,10 @@
 #include "ado/RecordStore.h"
 
+#include "jet/TextCodec.h"
+
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <type_traits>
@@ -46,18 +50,61 @@ double decimalToDouble(const jet::Decimal& d)
 template <typename Unit>
 void RecordStore::PackedArena<Unit>::clear()
 {
-    m_data.clear();
+    m_units.reset();
+    m_used = m_capacity = 0;
     m_ends.clear();
     m_overrides.clear();
 }
 
 template <typename Unit>
+void RecordStore::PackedArena<Unit>::reserveUnits(std::size_t units)
+{
+    if (units <= m_capacity) return;
+    units = std::min<std::size_t>(units, std::numeric_limits<uint32_t>::max());
+    auto grown = std::make_unique_for_overwrite<Unit[]>(units);
+    if (m_used) std::memcpy(grown.get(), m_units.get(), m_used * sizeof(Unit));
+    m_units = std::move(grown);
+    m_capacity = units;
+}
+
+template <typename Unit>
+void RecordStore::PackedArena<Unit>::makeRoom(std::size_t extra)
+{
+    if (m_used + extra > std::numeric_limits<uint32_t>::max())
+        throw std::length_error("too much text or binary data to hold in memory");
+    reserveUnits(std::max(m_used + extra, m_capacity * 2 + 64));
+}
+
+template <typename Unit>
+void RecordStore::PackedArena<Unit>::shrinkToFit()
+{
+    if (m_capacity > m_used + m_used / 4 + 64) {
+        auto fitted = std::make_unique_for_overwrite<Unit[]>(m_used);
+        if (m_used) std::memcpy(fitted.get(), m_units.get(), m_used * sizeof(Unit));
+        m_units = std::move(fitted);
+        m_capacity = m_used;
+    }
+    shrinkIfSpare(m_ends);
+}
+
+template <typename Unit>
 void RecordStore::PackedArena<Unit>::push(std::basic_string_view<Unit> cell)
 {
-    if (m_data.size() + cell.size() > std::numeric_limits<uint32_t>::max())
-        throw std::length_error("too much text or binary data to hold in memory");
-    m_data.insert(m_data.end(), cell.begin(), cell.end());
-    m_ends.push_back(uint32_t(m_data.size()));
+    pushWith(cell.size(), [&](Unit* out) {
+        if (!cell.empty()) std::memcpy(out, cell.data(), cell.size() * sizeof(Unit));
+        return cell.size();
+    });
+}
+
+template <typename Unit>
+void RecordStore::PackedArena<Unit>::truncate(std::size_t cells)
+{
+    if (cells < m_ends.size()) m_ends.resize(cells);
+    m_used = m_ends.empty() ? 0 : std::size_t(m_ends.back());
+    for (auto it = m_overrides.begin(); it != m_overrides.end();) {
+        if (it->first >= cells) it = m_overrides.erase(it);
+        else ++it;
+    }
 }
 
 template <typename Unit>
@@ -68,7 +115,7 @@ std::basic_string_view<Unit> RecordStore::PackedArena<Unit>::get(std::size_t i) 
         if (it != m_overrides.end()) return it->second;
     }
     std::size_t begin = i == 0 ? 0 : std::size_t(m_ends[i - 1]);
-    return {m_data.data() + begin, std::size_t(m_ends[i]) - begin};
+    return {m_units.get() + begin, std::size_t(m_ends[i]) - begin};
 }
 
 template <typename Unit>
@@ -80,7 +127,7 @@ void RecordStore::PackedArena<Unit>::set(std::size_t i, std::basic_string_view<U
 template <typename Unit>
 std::size_t RecordStore::PackedArena<Unit>::memoryUsage() const
 {
-    std::size_t total = m_data.capacity() * sizeof(Unit) + m_ends.capacity() * sizeof(uint32_t);
+    std::size_t total = m_capacity * sizeof(Unit) + m_ends.capacity() * sizeof(uint32_t);
     for (const auto& [index, text] : m_overrides) total += sizeof(index) + sizeof(text) + text.capacity() * sizeof(Unit);
     return total;
 }
@@ -151,6 +198,78 @@ int RecordStore::appendRow(const std::vector<jet::Value>& values, uint64_t tag)
     // Validate every cell before storing any, so a bad value leaves the columns aligned.
     for (std::size_t c = 0; c < values.size(); ++c) validate(m_columns[c].kind, values[c], int(c));
     for (std::size_t c = 0; c < values.size(); ++c) pushCell(m_columns[c], values[c], int(c));
+    return finishRow(tag);
+}
+
+int RecordStore::appendRow(const jet::RowView& row, uint64_t tag)
+{
+    if (row.columnCount() != m_columns.size())
+        throw std::invalid_argument("a row of " + std::to_string(row.columnCount()) + " values was given for " +
+                                    std::to_string(m_columns.size()) + " columns");
+    if (m_rowCount == std::numeric_limits<int>::max())
+        throw std::length_error("too many rows to hold in memory");
+    try {
+        for (std::size_t c = 0; c < m_columns.size(); ++c) {
+            Column& column = m_columns[c];
+            const jet::ColumnType type = row.type(c);
+            // The usual pairs of stored type and column kind go straight in.
+            switch (column.kind) {
+            case Kind::Bool:
+                if (type != jet::ColumnType::Boolean) break;
+                column.nulls.push(false);
+                column.bools.push_back(row.boolean(c));
+                continue;
+            case Kind::Int32:
+                if (type != jet::ColumnType::Long && type != jet::ColumnType::Integer && type != jet::ColumnType::Byte)
+                    break;
+                if (row.isNull(c)) {
+                    column.nulls.push(true);
+                    column.int32s.push_back(0);
+                } else {
+                    int32_t v = int32_t(row.integer(c));
+                    column.nulls.push(false);
+                    column.int32s.push_back(v);
+                }
+                continue;
+            case Kind::Double:
+            case Kind::DateTime:
+                if (type != (column.kind == Kind::Double ? jet::ColumnType::Double : jet::ColumnType::DateTime)) break;
+                if (row.isNull(c)) {
+                    column.nulls.push(true);
+                    column.doubles.push_back(0);
+                } else {
+                    double v = row.real(c);
+                    column.nulls.push(false);
+                    column.doubles.push_back(v);
+                }
+                continue;
+            case Kind::Text:
+                if (type != jet::ColumnType::Text) break;
+                const uint8_t* bytes;
+                std::size_t size;
+                if (row.textBytes(c, bytes, size)) {
+                    column.texts.pushWith(size, [&](char16_t* out) { return jet::decodeTextTo(bytes, size, out); });
+                    column.nulls.push(false);
+                } else {
+                    column.nulls.push(true);
+                    column.texts.push({});
+                }
+                continue;
+            default: break;
+            }
+            jet::Value value = row.value(c);
+            validate(column.kind, value, int(c));
+            pushCell(column, value, int(c));
+        }
+    } catch (...) {
+        dropPartialRow();
+        throw;
+    }
+    return finishRow(tag);
+}
+
+int RecordStore::finishRow(uint64_t tag)
+{
     m_tags.push_back(tag);
     m_removed.push(false);
     if (m_rowCount == kSampleRows && m_expectedRows > 2 * kSampleRows) {
@@ -161,6 +280,22 @@ int RecordStore::appendRow(const std::vector<jet::Value>& values, uint64_t tag)
         }
     }
     return m_rowCount++;
+}
+
+void RecordStore::dropPartialRow()
+{
+    const std::size_t rows = std::size_t(m_rowCount);
+    for (Column& c : m_columns) {
+        c.nulls.truncate(rows);
+        if (c.bools.size() > rows) c.bools.resize(rows);
+        if (c.int32s.size() > rows) c.int32s.resize(rows);
+        if (c.int64s.size() > rows) c.int64s.resize(rows);
+        if (c.doubles.size() > rows) c.doubles.resize(rows);
+        if (c.decimals.size() > rows) c.decimals.resize(rows);
+        if (c.guids.size() > rows) c.guids.resize(rows);
+        c.texts.truncate(rows);
+        c.blobs.truncate(rows);
+    }
 }
 
 void RecordStore::pushCell(Column& column, const jet::Value& value, int columnIndex)

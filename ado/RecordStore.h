@@ -1,8 +1,12 @@
 #pragma once
 
+#include "jet/RowView.h"
 #include "jet/Value.h"
 
 #include <cstdint>
+#include <limits>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -38,6 +42,11 @@ public:
     // to DateTime. Throws std::invalid_argument for anything else (naming
     // the column). Returns the row index.
     int appendRow(const std::vector<jet::Value>& values, uint64_t tag);
+    // The same straight from a stored row, one cell per column (the row's
+    // column count must match): numbers, dates, yes/no and text go into the
+    // columns without becoming Values. A row that fails to decode leaves the
+    // store as it was.
+    int appendRow(const jet::RowView& row, uint64_t tag);
     jet::Value value(int row, int column) const;
     bool isNull(int row, int column) const;
     // Same conversions as appendRow.
@@ -65,11 +74,19 @@ private:
         void shrinkToFit() { shrinkIfSpare(m_words); }
         void push(bool bit)
         {
-            if (m_size % 64 == 0) m_words.push_back(0);
-            if (bit) m_words[m_size / 64] |= uint64_t(1) << (m_size % 64);
+            std::size_t word = m_size / 64;
+            if (word == m_words.size()) m_words.push_back(0);
+            m_words[word] |= uint64_t(bit) << (m_size % 64);
             ++m_size;
         }
         bool get(std::size_t i) const { return (m_words[i / 64] >> (i % 64)) & 1u; }
+        void truncate(std::size_t size)
+        {
+            if (size >= m_size) return;
+            m_size = size;
+            m_words.resize((size + 63) / 64);
+            if (size % 64) m_words.back() &= (uint64_t(1) << (size % 64)) - 1;
+        }
         void set(std::size_t i, bool bit)
         {
             uint64_t mask = uint64_t(1) << (i % 64);
@@ -92,15 +109,34 @@ private:
         // Room for `cells` cells as long on average as those held so far.
         void reserveLike(std::size_t cells)
         {
-            if (!m_ends.empty()) m_data.reserve(m_data.size() / m_ends.size() * cells + cells / 16);
+            if (!m_ends.empty()) reserveUnits(m_used / m_ends.size() * cells + cells / 16);
         }
-        void shrinkToFit() { shrinkIfSpare(m_data); shrinkIfSpare(m_ends); }
+        void shrinkToFit();
         void push(std::basic_string_view<Unit> cell);
+        // Appends a cell that `write(Unit*)` puts in place (at most `maxUnits`
+        // units; it returns how many it wrote).
+        template <typename Write>
+        void pushWith(std::size_t maxUnits, Write write)
+        {
+            if (m_used + maxUnits > m_capacity) makeRoom(maxUnits);
+            m_used += write(m_units.get() + m_used);
+            m_ends.push_back(uint32_t(m_used));
+        }
+        // Drops the cells from `cells` on.
+        void truncate(std::size_t cells);
         std::basic_string_view<Unit> get(std::size_t i) const;
         void set(std::size_t i, std::basic_string_view<Unit> cell);
         std::size_t memoryUsage() const;
     private:
-        std::vector<Unit> m_data;
+        // Room for `extra` more units (doubling), within the 4G units that the
+        // end offsets can address.
+        void makeRoom(std::size_t extra);
+        void reserveUnits(std::size_t units);
+        // The units, not initialised beyond m_used: a cell is written in
+        // place by its decoder (zeroing room first costs as much as decoding).
+        std::unique_ptr<Unit[]> m_units;
+        std::size_t m_used = 0;
+        std::size_t m_capacity = 0;
         std::vector<uint32_t> m_ends;  // end offsets; 4G units is beyond any memory we would fill
         std::unordered_map<std::size_t, std::basic_string<Unit>> m_overrides;
     };
@@ -128,6 +164,11 @@ private:
     }
     void storeCell(Column& column, std::size_t row, const jet::Value& value, int columnIndex);
     void checkCell(int row, int column) const;
+    // Counts the row just appended; grows text room once the first rows show
+    // how long texts are.
+    int finishRow(uint64_t tag);
+    // Drops the cells of a row only partly appended.
+    void dropPartialRow();
 
     std::vector<Column> m_columns;
     std::vector<uint64_t> m_tags;

@@ -125,13 +125,26 @@ class DataSetSink : public sql::RowSink {
 public:
     using ColumnsHandler = std::function<void(const std::vector<sql::ResultColumn>&)>;
     using RowHandler = std::function<void(const std::vector<jet::Value>&, jet::RowLocator)>;
-    DataSetSink(ColumnsHandler onColumns, RowHandler onRow) : m_onColumns(std::move(onColumns)), m_onRow(std::move(onRow)) {}
+    using ViewHandler = std::function<void(const jet::RowView&, jet::RowLocator)>;
+    using OrderHandler = std::function<void(std::vector<uint32_t>)>;
+    DataSetSink(ColumnsHandler onColumns, RowHandler onRow, ViewHandler onView, OrderHandler onOrder)
+        : m_onColumns(std::move(onColumns)), m_onRow(std::move(onRow)), m_onView(std::move(onView)),
+          m_onOrder(std::move(onOrder))
+    {
+    }
     void columns(const std::vector<sql::ResultColumn>& columns) override { m_onColumns(columns); }
     void row(const std::vector<jet::Value>& values, jet::RowLocator origin) override { m_onRow(values, origin); }
+    // The dataset keeps every row, so it takes them undecoded and their order last.
+    bool takesRowViews() const override { return true; }
+    void rowView(const jet::RowView& row, jet::RowLocator origin) override { m_onView(row, origin); }
+    bool takesOrder() const override { return true; }
+    void order(std::vector<uint32_t> positions) override { m_onOrder(std::move(positions)); }
 
 private:
     ColumnsHandler m_onColumns;
     RowHandler m_onRow;
+    ViewHandler m_onView;
+    OrderHandler m_onOrder;
 };
 
 } // namespace
@@ -190,7 +203,9 @@ void TCustomADODataSet::InternalOpen()
             },
             [&](const std::vector<jet::Value>& values, jet::RowLocator origin) {
                 appendRecord(values, origin.packed());
-            });
+            },
+            [&](const jet::RowView& row, jet::RowLocator origin) { appendRecord(row, origin.packed()); },
+            [&](std::vector<uint32_t> positions) { setFetchOrder(positions); });
         session.query(statement.toStdString(), sink);
         if (!haveColumns) throw EDatabaseError(QStringLiteral("The statement returns no rows to show: %1").arg(statement));
     } catch (const std::exception& e) {

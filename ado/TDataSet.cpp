@@ -111,8 +111,7 @@ void TDataSet::Open()
         throw;
     }
     m_store.shrinkToFit();
-    m_order.resize(std::size_t(m_store.rowCount()));
-    std::iota(m_order.begin(), m_order.end(), 0);
+    m_order = fetchOrder();
     ++m_generation;
     m_state = dsBrowse;
     m_current = m_order.empty() ? -1 : 0;
@@ -147,6 +146,8 @@ void TDataSet::resetRows()
     m_store.clear();
     m_order.clear();
     m_order.shrink_to_fit();
+    m_fetchOrder.clear();
+    m_fetchOrder.shrink_to_fit();
     m_current = -1;
     m_eof = m_bof = true;
     m_editBuffer.clear();
@@ -176,6 +177,47 @@ void TDataSet::appendRecord(const std::vector<jet::Value>& values, uint64_t tag)
     } catch (const std::length_error& e) {
         throw EDatabaseError(QString::fromStdString(e.what()));
     }
+}
+
+void TDataSet::appendRecord(const jet::RowView& row, uint64_t tag)
+{
+    try {
+        m_store.appendRow(row, tag);
+    } catch (const std::invalid_argument& e) {
+        throw EDatabaseError(QStringLiteral("Record %1 could not be read: %2")
+                                 .arg(m_store.rowCount() + 1)
+                                 .arg(QString::fromStdString(e.what())));
+    } catch (const std::length_error& e) {
+        throw EDatabaseError(QString::fromStdString(e.what()));
+    }
+}
+
+void TDataSet::setFetchOrder(const std::vector<uint32_t>& positions)
+{
+    const std::size_t rows = std::size_t(m_store.rowCount());
+    std::vector<bool> seen(rows, false);
+    if (positions.size() != rows)
+        throw EDatabaseError(QStringLiteral("The query gave an order of %1 records for %2").arg(positions.size()).arg(rows));
+    for (uint32_t p : positions) {
+        if (p >= rows || seen[p])
+            throw EDatabaseError(QStringLiteral("The query gave an order that names record %1 twice or out of range").arg(p + 1));
+        seen[p] = true;
+    }
+    m_fetchOrder.assign(positions.begin(), positions.end());
+}
+
+std::vector<int32_t> TDataSet::fetchOrder() const
+{
+    std::vector<int32_t> order;
+    order.reserve(std::size_t(m_store.liveRowCount()));
+    if (m_fetchOrder.empty()) {
+        for (int row = 0; row < m_store.rowCount(); ++row)
+            if (!m_store.isRemoved(row)) order.push_back(row);
+    } else {
+        for (int32_t row : m_fetchOrder)
+            if (!m_store.isRemoved(row)) order.push_back(row);
+    }
+    return order;
 }
 
 void TDataSet::checkActive() const
@@ -446,12 +488,9 @@ void TDataSet::sortRecords(const std::vector<SortKey>& keys)
     for (const SortKey& key : keys) Fields(key.field);
     int currentRow = m_current >= 0 ? m_order[std::size_t(m_current)] : -1;
 
-    // Start from fetch order; equal keys keep it (ties go by row number, which
-    // is fetch order), whatever the previous sort was.
-    std::vector<int32_t> order;
-    order.reserve(m_order.size());
-    for (int row = 0; row < m_store.rowCount(); ++row)
-        if (!m_store.isRemoved(row)) order.push_back(row);
+    // Start from fetch order; equal keys keep it (the sorts are stable),
+    // whatever the previous sort was.
+    std::vector<int32_t> order = fetchOrder();
 
     if (keys.size() == 1) sortByOneKey(order, keys[0]);
     else if (!keys.empty()) sortByKeys(order, keys);
@@ -486,12 +525,12 @@ int TDataSet::compareCells(int a, int b, int column) const
 
 void TDataSet::sortByKeys(std::vector<int32_t>& order, const std::vector<SortKey>& keys) const
 {
-    std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
+    std::stable_sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
         for (const SortKey& key : keys) {
             int c = compareCells(a, b, key.field);
             if (c != 0) return key.descending ? c > 0 : c < 0;
         }
-        return a < b;
+        return false;
     });
 }
 
@@ -581,7 +620,7 @@ void TDataSet::sortByOneKey(std::vector<int32_t>& order, const SortKey& key) con
         entries.push_back(e);
     }
     const bool descending = key.descending;
-    std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+    std::stable_sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
         int c;
         if (a.null || b.null) c = a.null == b.null ? 0 : (a.null ? -1 : 1);
         else if (a.key != b.key) c = a.key < b.key ? -1 : 1;
@@ -591,8 +630,7 @@ void TDataSet::sortByOneKey(std::vector<int32_t>& order, const SortKey& key) con
             if (x.size() <= keyEnd || y.size() <= keyEnd) c = threeWay(x.size(), y.size());
             else c = compareTextNoCase(x.substr(keyEnd), y.substr(keyEnd));
         } else c = 0;
-        if (c != 0) return descending ? c > 0 : c < 0;
-        return a.row < b.row;
+        return c != 0 && (descending ? c > 0 : c < 0);
     });
     for (std::size_t i = 0; i < entries.size(); ++i) order[i] = entries[i].row;
 }

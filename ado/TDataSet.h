@@ -125,7 +125,12 @@ protected:
 
     void setFieldDefs(const std::vector<TFieldDef>& defs);
     void appendRecord(const std::vector<jet::Value>& values, uint64_t tag);
+    void appendRecord(const jet::RowView& row, uint64_t tag);
     void reserveRecords(int count) { m_store.reserve(count); }
+    // The fetch order when the records arrived in another order: positions
+    // in arrival order (each once). Without it the fetch order is the
+    // arrival order.
+    void setFetchOrder(const std::vector<uint32_t>& positions);
 
     // Sort keys: field index and direction. Numbers compare numerically, dates
     // by time, text without regard to letter case, nulls before all values
@@ -160,11 +165,13 @@ private:
     void detach(TDataSource* source);
     void resetRows();
     int compareCells(int rowA, int rowB, int column) const;
+    std::vector<int32_t> fetchOrder() const;  // live store rows in fetch order
     void sortByKeys(std::vector<int32_t>& order, const std::vector<SortKey>& keys) const;
     void sortByOneKey(std::vector<int32_t>& order, const SortKey& key) const;
 
     RecordStore m_store;
     std::vector<int32_t> m_order;             // store rows in current order
+    std::vector<int32_t> m_fetchOrder;        // store rows in fetch order; empty: store order
     std::vector<std::unique_ptr<TField>> m_fields;
     TDataSetState m_state = dsInactive;
     int m_current = -1;

@@ -2,8 +2,8 @@
 
 #include "jet/ByteOrder.h"
 #include "jet/JetError.h"
-#include "jet/LongValue.h"
 #include "jet/Pager.h"
+#include "jet/RowView.h"
 #include "jet/TextCodec.h"
 
 namespace jet {
@@ -48,14 +48,6 @@ bool present(const Layout& l, const uint8_t* row, uint16_t number)
     return row[l.nullMaskStart + number / 8] & (1 << (number % 8));
 }
 } // namespace
-
-std::string RowPlace::str() const
-{
-    std::string s = table ? *table : std::string("row");
-    if (page) s += ", page " + std::to_string(page);
-    if (row >= 0) s += ", row " + std::to_string(row);
-    return s;
-}
 
 size_t RowCodec::fixedSize(const ColumnDef& c)
 {
@@ -129,80 +121,7 @@ bool RowCodec::columnBytes(const TableDef& def, const ColumnDef& c, const uint8_
 void RowCodec::decode(const TableDef& def, const uint8_t* row, size_t size, Pager& pager, const RowPlace& where,
                       std::vector<Value>& out, const std::vector<bool>* wanted)
 {
-    Layout l = layoutOf(def, row, size, where);
-    size_t varTableStart = l.hasVarTable ? l.nullMaskStart - 4 - size_t(l.varCount) * 2 : l.nullMaskStart;
-    out.resize(def.columns.size());
-    for (size_t i = 0; i < def.columns.size(); ++i) {
-        const ColumnDef& c = def.columns[i];
-        Value& v = out[i];
-        // Values are overwritten in place, so that a scan reusing `out`
-        // keeps the storage of its text values.
-        auto setNull = [&v]() {
-            if (!std::holds_alternative<std::monostate>(v)) v = std::monostate{};
-        };
-        if (wanted && !(*wanted)[i]) {
-            setNull();
-            continue;
-        }
-        if (c.type == ColumnType::Boolean) {
-            v = present(l, row, c.number);
-            continue;
-        }
-        if (!present(l, row, c.number)) {
-            setNull();
-            continue;
-        }
-        if (c.isFixed()) {
-            size_t n = fixedSize(c);
-            size_t start = 2 + size_t(c.fixedOffset);
-            if (start + n > varTableStart)
-                damaged(where, "column '" + c.utf8Name + "' lies past the end of the row");
-            const uint8_t* p = row + start;
-            // The common types go straight into the value, without a temporary.
-            switch (c.type) {
-            case ColumnType::Byte: v.emplace<int64_t>(p[0]); break;
-            case ColumnType::Integer: v.emplace<int64_t>(int16_t(le16(p))); break;
-            case ColumnType::Long: v.emplace<int64_t>(int32_t(le32(p))); break;
-            case ColumnType::Double: v.emplace<double>(leDouble(p)); break;
-            case ColumnType::DateTime: v.emplace<DateTime>(DateTime{leDouble(p)}); break;
-            default: v = decodeFixed(c, p);
-            }
-            continue;
-        }
-        if (!l.hasVarTable || c.varIndex >= l.varCount) {
-            setNull();
-            continue;
-        }
-        size_t entry = l.nullMaskStart - 4 - size_t(c.varIndex) * 2;
-        size_t start = le16(row + entry);
-        size_t end = le16(row + entry - 2);
-        if (start > end || end > varTableStart)
-            damaged(where, "column '" + c.utf8Name + "' has damaged offsets (" + std::to_string(start) + ".." +
-                               std::to_string(end) + ")");
-        const uint8_t* data = row + start;
-        size_t n = end - start;
-        switch (c.type) {
-        case ColumnType::Text: {
-            auto* text = std::get_if<std::u16string>(&v);
-            if (!text) text = &v.emplace<std::u16string>();
-            decodeTextInto(data, n, *text);
-            break;
-        }
-        case ColumnType::Memo: {
-            Bytes b = LongValue::read(pager, data, n, where.str() + ", column '" + c.utf8Name + "'");
-            v = decodeText(b.data(), b.size());
-            break;
-        }
-        case ColumnType::OLE: v = LongValue::read(pager, data, n, where.str() + ", column '" + c.utf8Name + "'"); break;
-        case ColumnType::Binary: v = Bytes(data, data + n); break;
-        default:
-            // A fixed type stored in the variable area (seen with replication columns).
-            if (n >= fixedSize(c))
-                v = decodeFixed(c, data);
-            else
-                damaged(where, "column '" + c.utf8Name + "' is shorter than its type");
-        }
-    }
+    RowView(def, row, size, pager, where).decode(out, wanted);
 }
 
 } // namespace jet

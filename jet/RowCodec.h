@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "jet/RowPlace.h"
 #include "jet/TableDef.h"
 #include "jet/Value.h"
 
@@ -26,13 +27,6 @@ class Pager;
 // variable-length columns. A row may have been written with fewer columns
 // than the table has now (added columns read as null) or hold columns since
 // deleted (their numbers are skipped).
-// Names a row in error messages; the text is only built when needed.
-struct RowPlace {
-    const std::string* table = nullptr; // "'file', table 'name'"
-    uint32_t page = 0;
-    int row = -1;
-    std::string str() const;
-};
 
 class RowCodec {
 public:

@@ -6,6 +6,7 @@
 #include "jet/JetError.h"
 #include "jet/Pager.h"
 #include "jet/RowCodec.h"
+#include "jet/RowView.h"
 #include "jet/UsageMap.h"
 
 namespace jet {
@@ -70,11 +71,9 @@ std::optional<Table::RowBytes> Table::rowBytes(RowLocator at)
     return RowBytes{page, at.page, page->data + s.start, s.size()};
 }
 
-void Table::scan(const RowVisitor& visit, const std::vector<bool>* wanted)
+void Table::scanViews(const RowViewVisitor& visit)
 {
     Pager& pager = db_.pager();
-    std::vector<Value> values;
-    const std::string& tableWhere = where_;
     ReadScope scope(pager);
     // The pages are read once: the owner check happens here rather than in
     // dataPages(), which would read every page an extra time.
@@ -89,15 +88,22 @@ void Table::scan(const RowVisitor& visit, const std::vector<bool>* wanted)
             if (s.overflowPointer()) {
                 auto rb = rowBytes(at);
                 if (!rb) continue;
-                RowCodec::decode(def_, rb->data, rb->size, pager, RowPlace{&tableWhere, rb->pageNumber, -1}, values,
-                                 wanted);
-            } else {
-                RowCodec::decode(def_, page->data + s.start, s.size(), pager, RowPlace{&tableWhere, p, int(r)},
-                                 values, wanted);
+                if (!visit(at, RowView(def_, rb->data, rb->size, pager, RowPlace{&where_, rb->pageNumber, -1})))
+                    return;
+            } else if (!visit(at, RowView(def_, page->data + s.start, s.size(), pager, RowPlace{&where_, p, int(r)}))) {
+                return;
             }
-            if (!visit(at, values)) return;
         }
     }
+}
+
+void Table::scan(const RowVisitor& visit, const std::vector<bool>* wanted)
+{
+    std::vector<Value> values;
+    scanViews([&](RowLocator at, const RowView& row) {
+        row.decode(values, wanted);
+        return visit(at, values);
+    });
 }
 
 std::optional<std::vector<Value>> Table::read(RowLocator at)

@@ -15,6 +15,7 @@ namespace jet {
 
 class Database;
 class Pager;
+class RowView;
 
 // Where a row lives: its data page and slot. It stays the row's identity
 // for as long as the row exists (a row that grows out of its page leaves a
@@ -49,6 +50,10 @@ public:
     // marks the columns to decode (others stay null).
     using RowVisitor = std::function<bool(RowLocator, std::vector<Value>&)>;
     void scan(const RowVisitor& visit, const std::vector<bool>* wanted = nullptr);
+    // The same without decoding: each row as a view of its bytes, valid
+    // during the call.
+    using RowViewVisitor = std::function<bool(RowLocator, const RowView&)>;
+    void scanViews(const RowViewVisitor& visit);
 
     // The row at a locator, or nothing when the slot is deleted or absent.
     std::optional<std::vector<Value>> read(RowLocator at);

@@ -1,12 +1,12 @@
 #include "jet/TextCodec.h"
 
+#include <cstring>
+
 namespace jet {
 
-void decodeTextInto(const uint8_t* data, size_t n, std::u16string& out)
+size_t decodeTextTo(const uint8_t* data, size_t n, char16_t* o)
 {
     if (n >= 2 && data[0] == 0xFF && data[1] == 0xFE) {
-        out.resize(n); // an upper bound: at most one character per byte
-        char16_t* o = out.data();
         size_t k = 0;
         bool compressed = true;
         size_t i = 2;
@@ -16,20 +16,26 @@ void decodeTextInto(const uint8_t* data, size_t n, std::u16string& out)
                 compressed = !compressed;
                 ++i;
             } else if (compressed) {
-                o[k++] = char16_t(b);
-                ++i;
+                // A run of one-byte characters up to the next switch, widened in one loop.
+                const void* zero = std::memchr(data + i, 0, n - i);
+                size_t end = zero ? size_t(static_cast<const uint8_t*>(zero) - data) : n;
+                for (; i < end; ++i) o[k++] = char16_t(data[i]);
             } else {
                 if (i + 1 >= n) break; // a dangling half character
                 o[k++] = char16_t(b | (data[i + 1] << 8));
                 i += 2;
             }
         }
-        out.resize(k);
-        return;
+        return k;
     }
-    out.resize(n / 2);
-    char16_t* o = out.data();
     for (size_t i = 0; i + 1 < n; i += 2) o[i / 2] = char16_t(data[i] | (data[i + 1] << 8));
+    return n / 2;
+}
+
+void decodeTextInto(const uint8_t* data, size_t n, std::u16string& out)
+{
+    out.resize(n); // an upper bound: at most one character per byte
+    out.resize(decodeTextTo(data, n, out.data()));
 }
 
 std::u16string decodeText(const uint8_t* data, size_t n)

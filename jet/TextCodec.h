@@ -17,6 +17,9 @@ namespace jet {
 std::u16string decodeText(const uint8_t* data, size_t n);
 // The same into a string whose storage is reused (row scans decode millions).
 void decodeTextInto(const uint8_t* data, size_t n, std::u16string& out);
+// The same into `out`, which has room for `n` characters (no text decodes to
+// more characters than it has bytes); returns the characters written.
+size_t decodeTextTo(const uint8_t* data, size_t n, char16_t* out);
 // Compresses when allowed and shorter, otherwise plain UTF-16LE.
 std::vector<uint8_t> encodeText(const std::u16string& text, bool allowCompression);
 

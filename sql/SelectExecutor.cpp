@@ -1,6 +1,6 @@
 #include "sql/SelectExecutor.h"
 
-#include "jet/RowCodec.h"
+#include "jet/RowView.h"
 #include "jet/TableDef.h"
 #include "sql/SortKeys.h"
 
@@ -208,6 +208,20 @@ void SelectExecutor::runStreaming(RowSink& sink)
     const bool whole = isWholeRowOfFromTable();
     SourceRows rows(scope_.sources().size(), nullptr);
     std::vector<jet::Value> out;
+    if (whole && sink.takesRowViews()) {
+        // Only the where clause's columns are decoded here; the sink decodes the rest.
+        std::vector<jet::Value> values;
+        from.scanViews([&](jet::RowLocator at, const jet::RowView& view) {
+            if (where_) {
+                view.decode(values, &wanted_[0]);
+                rows[0] = &values;
+                if (!where_->holds(rows)) return true;
+            }
+            sink.rowView(view, at);
+            return true;
+        });
+        return;
+    }
     jet::RowLocator current;
     auto emit = [&](SourceRows& r) {
         if (where_ && !where_->holds(r)) return;
@@ -240,48 +254,76 @@ void SelectExecutor::runSortedSingleTable(RowSink& sink)
     for (size_t k = 0; k < orderColumns_.size(); ++k)
         spec.push_back({ValueOrder::classOf(orderColumns_[k].def->type), orderDescending_[k]});
 
-    // First pass: only the where and order by columns are decoded.
+    // The where and order by columns, decoded for every row.
     std::vector<bool> keyColumns(from.def().columns.size(), false);
     std::vector<std::vector<bool>> conditionColumns(1, keyColumns);
     if (where_) where_->markColumns(conditionColumns);
     keyColumns = conditionColumns[0];
     for (const Scope::Column& c : orderColumns_) keyColumns[c.index] = true;
+    std::vector<size_t> keyColumnList;
+    for (size_t i = 0; i < keyColumns.size(); ++i)
+        if (keyColumns[i]) keyColumnList.push_back(i);
+    const bool whole = isWholeRowOfFromTable();
 
-    std::vector<jet::RowLocator> locators;
-    std::vector<uint32_t> order;
-    {
-        SortKeys keys(std::move(spec));
-        SourceRows rows(1, nullptr);
-        std::vector<const jet::Value*> keyValues(orderColumns_.size());
-        from.scan(
-            [&](jet::RowLocator at, std::vector<jet::Value>& values) {
-                rows[0] = &values;
-                if (where_ && !where_->holds(rows)) return true;
-                for (size_t k = 0; k < orderColumns_.size(); ++k) keyValues[k] = &values[orderColumns_[k].index];
-                keys.add(keyValues);
-                locators.push_back(at);
-                return true;
-            },
-            &keyColumns);
-        order = keys.order();
+    SortKeys keys(std::move(spec));
+    std::vector<const jet::Value*> keyValues(orderColumns_.size());
+    SourceRows rows(1, nullptr);
+    std::vector<jet::Value> values;
+    auto matches = [&](const jet::RowView& view) {
+        view.decodeColumns(values, keyColumnList);
+        rows[0] = &values;
+        if (where_ && !where_->holds(rows)) return false;
+        for (size_t k = 0; k < orderColumns_.size(); ++k) keyValues[k] = &values[orderColumns_[k].index];
+        keys.add(keyValues);
+        return true;
+    };
+
+    if (sink.takesOrder()) {
+        // One pass: the sink keeps the rows as they come and takes their order after.
+        const bool views = whole && sink.takesRowViews();
+        std::vector<jet::Value> row;
+        std::vector<jet::Value> out;
+        SourceRows rowOnly(1, &row);
+        from.scanViews([&](jet::RowLocator at, const jet::RowView& view) {
+            if (!matches(view)) return true;
+            if (views) {
+                sink.rowView(view, at);
+            } else if (whole) {
+                view.decode(row);
+                sink.row(row, at);
+            } else {
+                view.decode(row, &wanted_[0]);
+                project(rowOnly, out);
+                sink.row(out, at);
+            }
+            return true;
+        });
+        sink.order(keys.order());
+        return;
     }
 
-    // Second pass: the rows read again in order, straight to the sink. One
-    // buffer serves every row (Table::read would allocate a row each time).
-    const bool whole = isWholeRowOfFromTable();
+    // Two passes: the keys and locators first, then the rows read again in
+    // order, straight to the sink.
+    std::vector<jet::RowLocator> locators;
+    from.scanViews([&](jet::RowLocator at, const jet::RowView& view) {
+        if (matches(view)) locators.push_back(at);
+        return true;
+    });
+    const std::vector<uint32_t> order = keys.order();
     const std::string where = from.where();
-    SourceRows rows(1, nullptr);
     std::vector<jet::Value> row;
     std::vector<jet::Value> out;
     for (uint32_t i : order) {
         const jet::RowLocator at = locators[i];
         std::optional<jet::Table::RowBytes> bytes = from.rowBytes(at);
         if (!bytes) continue;
-        jet::RowCodec::decode(from.def(), bytes->data, bytes->size, from.database().pager(),
-                              jet::RowPlace{&where, bytes->pageNumber, at.row}, row, whole ? nullptr : &wanted_[0]);
+        jet::RowView view(from.def(), bytes->data, bytes->size, from.database().pager(),
+                          jet::RowPlace{&where, bytes->pageNumber, at.row});
         if (whole) {
+            view.decode(row);
             sink.row(row, at);
         } else {
+            view.decode(row, &wanted_[0]);
             rows[0] = &row;
             project(rows, out);
             sink.row(out, at);

@@ -15,7 +15,8 @@ namespace sql {
 
 // Runs a select. Rows stream to the sink as the from table is scanned;
 // with an order by, only the keys and row locators are collected and
-// sorted, then each row is read again by its locator. Joined tables are
+// sorted, then each row is read again by its locator, unless the sink keeps
+// the rows and takes their order afterwards (one pass). Joined tables are
 // read into memory once and looked up by value.
 class SelectExecutor {
 public:

@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "jet/Database.h"
+#include "jet/RowView.h"
 #include "sql/Lexer.h"
 #include "sql/Parser.h"
 #include "sql/SelectExecutor.h"
@@ -10,6 +11,12 @@
 #include "sql/WriteExecutor.h"
 
 namespace sql {
+
+void RowSink::rowView(const jet::RowView& view, jet::RowLocator origin)
+{
+    view.decode(decoded_);
+    row(decoded_, origin);
+}
 
 Session::Session(jet::Database& db) : db_(db) {}
 

@@ -44,6 +44,22 @@ public:
     virtual ~RowSink() = default;
     virtual void columns(const std::vector<ResultColumn>& columns) = 0;
     virtual void row(const std::vector<jet::Value>& values, jet::RowLocator origin) = 0;
+
+    // Sinks that keep every row (datasets) may take two cheaper paths.
+    //
+    // Row views: when the result is the from table's whole row in its column
+    // order, each row is offered as it is stored, and the sink decodes what it
+    // keeps straight into its own storage. The default decodes it and calls row().
+    virtual bool takesRowViews() const { return false; }
+    virtual void rowView(const jet::RowView& row, jet::RowLocator origin);
+    // Order afterwards: with an order by, the rows arrive in table order and
+    // then order() gives the result order as positions in arrival order,
+    // instead of every row being read a second time in result order.
+    virtual bool takesOrder() const { return false; }
+    virtual void order(std::vector<uint32_t> positions) { (void)positions; }
+
+private:
+    std::vector<jet::Value> decoded_; // storage the default rowView reuses
 };
 
 // Runs statements of the supported subset against one open database.

@@ -6,9 +6,15 @@
 #include "ado/TADOConnection.h"
 #include "ado/TADODataSet.h"
 #include "ado/TADOQuery.h"
+#include "jet/Database.h"
+#include "sql/Session.h"
+#include "jet/Table.h"
 
+#include <QDir>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
+
+#include <map>
 
 namespace {
 
@@ -122,6 +128,59 @@ TEST_F(Register, SortByTitleClicksKeepsBookmarks)
     query.Open();
     EXPECT_EQ(query.Sort(), "");
     EXPECT_EQ(ids().front(), 200);
+}
+
+// The listing reaches the dataset in table order with its order given after;
+// sorting starts from that order, so ties keep the statement's order.
+TEST_F(Register, SortTiesAndClearedSortKeepTheStatementsOrder)
+{
+    open(kListing);  // ids 200..1; 181..200 are pending (is_del 1), the rest exported (2)
+    query.setSort("is_del ASC ");
+    std::vector<int> expected;
+    for (int id = 200; id >= 181; --id) expected.push_back(id);
+    for (int id = 180; id >= 1; --id) expected.push_back(id);
+    EXPECT_EQ(ids(), expected);
+    query.setSort("is_del DESC , add_date DESC");
+    EXPECT_EQ(ids().front(), 180);
+
+    query.setSort("");
+    query.setRecNo(3);  // id 198
+    query.Delete();
+    query.setSort("is_del ASC ");
+    query.setSort("");
+    expected.clear();
+    for (int id = 200; id >= 1; --id)
+        if (id != 198) expected.push_back(id);
+    EXPECT_EQ(ids(), expected);
+}
+
+// A dataset takes rows undecoded and in table order, with their order after;
+// a plain sink gets decoded rows in result order. Both must see the same result.
+TEST_F(Register, DataSetAndPlainSinkSeeTheSameResult)
+{
+    struct Collect : sql::RowSink {
+        std::vector<std::vector<jet::Value>> rows;
+        void columns(const std::vector<sql::ResultColumn>&) override {}
+        void row(const std::vector<jet::Value>& values, jet::RowLocator) override { rows.push_back(values); }
+    };
+    const char* const statements[] = {
+        "select * from all_key order by id desc",
+        "select * from all_key where is_del = 1 order by username desc, id",
+        "select username, id from all_key where id > 150 order by add_date desc",
+        "select * from all_key where username = 'admin'",
+        "select is_del, USBKEY_SERIAL from all_key",
+    };
+    for (const char* statement : statements) {
+        SCOPED_TRACE(statement);
+        open(QString::fromLatin1(statement));
+        Collect plain;
+        conn.session().query(statement, plain);
+        ASSERT_EQ(query.RecordCount(), int(plain.rows.size()));
+        ASSERT_GT(plain.rows.size(), 0u);
+        for (int r = 0; r < query.RecordCount(); ++r)
+            for (int f = 0; f < query.FieldCount(); ++f)
+                ASSERT_TRUE(query.Fields(f)->ValueAt(r) == plain.rows[std::size_t(r)][std::size_t(f)]) << r << ", " << f;
+    }
 }
 
 TEST_F(Register, AccountLookupIsLiteral)
@@ -280,6 +339,48 @@ TEST_F(Register, RequeryShowsChangesMadeMeanwhile)
     query.Requery();
     EXPECT_EQ(query.RecNo(), 5);
     EXPECT_EQ(query.FieldByName("is_del")->AsInteger(), 2);
+}
+
+// Every table of every Access-made file: the dataset holds what the engine
+// decodes, cell for cell (the dataset takes rows undecoded and converts them
+// itself, with its own paths for numbers, dates and text).
+TEST(AccessFiles, DataSetsHoldWhatTheEngineDecodes)
+{
+    TestDatabase files;
+    const QStringList names = QDir(QStringLiteral(USBKEY_TESTDATA_DIR)).entryList({QStringLiteral("*.mdb")}, QDir::Files);
+    ASSERT_FALSE(names.isEmpty());
+    int tables = 0;
+    for (const QString& name : names) {
+        QString db = files.copyOf(name);
+        std::vector<std::string> tableNames;
+        std::map<std::string, std::vector<std::vector<jet::Value>>> expected;
+        {
+            auto database = jet::Database::open(db.toStdString());
+            tableNames = database->tableNames();
+            for (const std::string& t : tableNames)
+                database->table(t).scan([&](jet::RowLocator, std::vector<jet::Value>& values) {
+                    expected[t].push_back(values);
+                    return true;
+                });
+        }
+        TADOConnection conn;
+        conn.setConnectionString("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + db);
+        for (const std::string& t : tableNames) {
+            SCOPED_TRACE(name.toStdString() + ", table " + t);
+            TADOQuery query;
+            query.setConnection(&conn);
+            query.setSQLText(QStringLiteral("select * from [%1]").arg(QString::fromStdString(t)));
+            query.Open();
+            const auto& rows = expected[t];
+            ASSERT_EQ(query.RecordCount(), int(rows.size()));
+            for (int r = 0; r < query.RecordCount(); ++r)
+                for (int f = 0; f < query.FieldCount(); ++f)
+                    ASSERT_TRUE(query.Fields(f)->ValueAt(r) == rows[std::size_t(r)][std::size_t(f)])
+                        << "row " << r << ", field " << query.Fields(f)->FieldName().toStdString();
+            ++tables;
+        }
+    }
+    EXPECT_GE(tables, int(names.size()));
 }
 
 TEST(AccessFiles, EditAndDeleteOnACopyOfAnAccessFile)
