@@ -1,10 +1,11 @@
 // The main window's delete killed (SIGKILL) at seeded moments: the probe
 // deletes a run of entries one by one as Ctrl+Delete does; after each kill
 // the file must reopen clean, every entry must be either whole (the values
-// it had, in the engine's and mdbtools' reading alike) or gone from the table
-// and its indexes, the gone ones must be the first entries of the run (each
-// delete lands whole, in order), and every delete the probe saw return must
-// have stayed.
+// it had, in every reader's reading) or gone from the table and its
+// indexes, the gone ones must be the first entries of the run (each delete
+// lands whole, in order), and every delete the probe saw return must have
+// stayed. The readers are jetdb (our engine), mdbtools' mdb-export and
+// mdb-count, and the npm package mdb-reader.
 #include "AppTestSupport.h"
 
 #include <QDir>
@@ -51,12 +52,16 @@ QMap<int, QByteArray> linesById(const QByteArray& text)
     return lines;
 }
 
-// What the independent and our own reader say of the table.
+// What the independent readers and our own say of the table.
 struct Reading {
-    QMap<int, QByteArray> engine; // jetdb json
-    QMap<int, QByteArray> mdb;    // mdb-export
-    long long mdbCount = -1;      // mdb-count: the row count of the table definition
+    QMap<int, QByteArray> engine;    // jetdb json
+    QMap<int, QByteArray> mdb;       // mdb-export
+    long long mdbCount = -1;         // mdb-count: the row count of the table definition
+    QMap<int, QByteArray> mdbReader; // npm mdb-reader
+    long long mdbReaderCount = -1;   // its rowCount (the table definition's)
 };
+
+QString nodeModules() { return QStringLiteral(USBKEY_NODE_MODULES); }
 
 Reading readRegister(const QString& file)
 {
@@ -69,6 +74,17 @@ Reading readRegister(const QString& file)
     const long long count =
         runTool(QStringLiteral("mdb-count"), {file, QStringLiteral("all_key")}).out.trimmed().toLongLong(&ok);
     r.mdbCount = ok ? count : -1;
+
+    QProcess node;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("NODE_PATH"), nodeModules());
+    node.setProcessEnvironment(env);
+    node.start(QStringLiteral("node"), {nodeModules() + QStringLiteral("/../mdb-reader-json.js"), file, QStringLiteral("all_key")});
+    node.waitForFinished(120000);
+    r.mdbReader = linesById(node.readAllStandardOutput());
+    const QByteArray err = node.readAllStandardError();
+    const qsizetype at = err.indexOf("rowCount=");
+    r.mdbReaderCount = at >= 0 ? err.mid(at + 9).trimmed().toLongLong() : -1;
     return r;
 }
 
@@ -86,6 +102,9 @@ private slots:
         if (QStandardPaths::findExecutable(QStringLiteral("mdb-export")).isEmpty() ||
             QStandardPaths::findExecutable(QStringLiteral("mdb-count")).isEmpty())
             QSKIP("mdbtools (mdb-export, mdb-count) is not installed");
+        if (QStandardPaths::findExecutable(QStringLiteral("node")).isEmpty() ||
+            !QFileInfo::exists(nodeModules() + QStringLiteral("/mdb-reader")))
+            QSKIP("node or the npm package mdb-reader (tests/node) is not installed");
 
         QTemporaryDir dir;
         const QString original = dir.filePath(QStringLiteral("original.mdb"));
@@ -96,6 +115,8 @@ private slots:
         QCOMPARE(before.engine.size(), kEntries);
         QCOMPARE(before.mdb.keys(), before.engine.keys());
         QCOMPARE(before.mdbCount, kEntries);
+        QCOMPARE(before.mdbReader.keys(), before.engine.keys());
+        QCOMPARE(before.mdbReaderCount, kEntries);
 
         // The run: the newest and the oldest entry (first and last in the
         // listing) and entries spread over the register, in a seeded order.
@@ -186,8 +207,8 @@ private slots:
                 QVERIFY2(after.engine.contains(it.key()) != gone,
                          qPrintable(where + QStringLiteral(": entry %1 out of order").arg(it.key())));
                 if (gone) {
-                    QVERIFY2(!after.mdb.contains(it.key()),
-                             qPrintable(where + QStringLiteral(": mdb-export still lists entry %1").arg(it.key())));
+                    QVERIFY2(!after.mdb.contains(it.key()) && !after.mdbReader.contains(it.key()),
+                             qPrintable(where + QStringLiteral(": mdbtools or mdb-reader still lists entry %1").arg(it.key())));
                     continue;
                 }
                 QVERIFY2(after.engine.value(it.key()) == it.value(),
@@ -196,9 +217,15 @@ private slots:
                          qPrintable(where + QStringLiteral(": mdb-export reads entry %1 as \"%2\"")
                                                 .arg(it.key())
                                                 .arg(QString::fromUtf8(after.mdb.value(it.key())))));
+                QVERIFY2(after.mdbReader.value(it.key()) == before.mdbReader.value(it.key()),
+                         qPrintable(where + QStringLiteral(": mdb-reader reads entry %1 as \"%2\"")
+                                                .arg(it.key())
+                                                .arg(QString::fromUtf8(after.mdbReader.value(it.key())))));
             }
             QCOMPARE(after.mdb.size(), kEntries - deleted);
             QCOMPARE(after.mdbCount, kEntries - deleted);
+            QCOMPARE(after.mdbReader.size(), kEntries - deleted);
+            QCOMPARE(after.mdbReaderCount, kEntries - deleted);
             QDir(folder).removeRecursively();
         }
         QString spread;
