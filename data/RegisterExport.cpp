@@ -41,7 +41,8 @@ QString RegisterExport::escapeXml(const QString& value)
         if (u == u'&') escaped += QStringLiteral("&amp;");
         else if (u == u'<') escaped += QStringLiteral("&lt;");
         else if (u == u'>') escaped += QStringLiteral("&gt;");
-        else if (writtenAsReference(u)) escaped += QStringLiteral("&#x") + QString::number(uint(u), 16).toUpper() + u';';
+        else if (writtenAsReference(u))
+            escaped += QStringLiteral("&#x") + QString::number(uint(u), 16).toUpper() + u';';
         else if (outsideXml(u)) escaped += QChar(QChar::ReplacementCharacter);
         else if (c.isHighSurrogate() && i + 1 < value.size() && value.at(i + 1).isLowSurrogate()) {
             escaped += c;

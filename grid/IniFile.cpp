@@ -88,7 +88,8 @@ QStringList meaningfulLines(const QString& text)
             else if (line.front() == u'[' || line.front() == u';' || line.front() == u'#' || equals < 0)
                 lines << line.toString();
             else
-                lines << trimmedBlanks(line.first(equals)).toString() + u'=' + trimmedBlanks(line.sliced(equals + 1)).toString();
+                lines << trimmedBlanks(line.first(equals)).toString() + u'=' +
+                             trimmedBlanks(line.sliced(equals + 1)).toString();
         }
     }
     return lines;

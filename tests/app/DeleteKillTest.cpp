@@ -79,7 +79,8 @@ Reading readRegister(const QString& file)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("NODE_PATH"), nodeModules());
     node.setProcessEnvironment(env);
-    node.start(QStringLiteral("node"), {nodeModules() + QStringLiteral("/../mdb-reader-json.js"), file, QStringLiteral("all_key")});
+    node.start(QStringLiteral("node"),
+               {nodeModules() + QStringLiteral("/../mdb-reader-json.js"), file, QStringLiteral("all_key")});
     node.waitForFinished(120000);
     r.mdbReader = linesById(node.readAllStandardOutput());
     const QByteArray err = node.readAllStandardError();

@@ -100,7 +100,9 @@ QMap<int, Record> parseExport(QXmlStreamReader& xml, QString* error)
 QString visible(const QString& text)
 {
     QString out;
-    for (QChar c : text) out += (c.unicode() < 0x20 || c.unicode() > 0x7E) ? QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0')) : QString(c);
+    for (QChar c : text)
+        out += (c.unicode() < 0x20 || c.unicode() > 0x7E) ? QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'))
+                                                          : QString(c);
     return out;
 }
 
@@ -154,7 +156,8 @@ private slots:
                 c = QChar::surrogateToUcs4(text.at(i), text.at(i + 1));
                 ++i;
             }
-            QVERIFY2(isXmlChar(c), qPrintable(QStringLiteral("U+%1 at %2 of the file").arg(uint(c), 4, 16, QLatin1Char('0')).arg(i)));
+            QVERIFY2(isXmlChar(c),
+                     qPrintable(QStringLiteral("U+%1 at %2 of the file").arg(uint(c), 4, 16, QLatin1Char('0')).arg(i)));
         }
         const QStringList lines = text.split(QStringLiteral("\r\n"));
         QCOMPARE(lines.size(), values.size() + 3); // header, the hostile entries, footer, ""

@@ -50,7 +50,8 @@ QByteArray garbage()
 // false when this system cannot.
 bool makeUnwritable(const QString& folder)
 {
-    QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup |
+                                      QFile::ReadOther | QFile::ExeOther);
     QFile probe(folder + QStringLiteral("/probe"));
     if (!probe.open(QIODevice::WriteOnly)) return true;
     probe.close();

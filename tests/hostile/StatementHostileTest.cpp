@@ -53,9 +53,11 @@ private slots:
         QTest::newRow("a 100000-character literal stored")
             << "update all_key set username = '" + longText + "' where id = 1" << 1 << QByteArray("username") << QString();
         QTest::newRow("a 100000-character literal inserted")
-            << "insert into all_key (USBKEY_SERIAL) values ('" + longText + "')" << 1 << QByteArray("USBKEY_SERIAL") << QString();
+            << "insert into all_key (USBKEY_SERIAL) values ('" + longText + "')" << 1 << QByteArray("USBKEY_SERIAL")
+            << QString();
         QTest::newRow("unterminated 100000-character literal")
-            << "select * from all_key where username = '" + longText << 1 << QByteArray("the closing quote is missing") << QString();
+            << "select * from all_key where username = '" + longText << 1 << QByteArray("the closing quote is missing")
+            << QString();
         QTest::newRow("unterminated name")
             << "select * from [" + longText << 1 << QByteArray("the closing ']' is missing") << QString();
         QTest::newRow("unterminated date") << QByteArray("select * from all_key where add_date = #2025-01-01 10:00")
