@@ -7,6 +7,7 @@
 #include <QSaveFile>
 #include <QStringEncoder>
 
+#include <algorithm>
 #include <optional>
 
 #ifdef Q_OS_WIN
@@ -32,6 +33,14 @@ bool encodeWithCodePage(QStringView text, QByteArray& out)
 }
 #endif
 
+// Private use characters: the converters map them to GBK's user-defined
+// areas, which other readers (iconv, and so libxml2) refuse, so they are
+// written as references like characters outside GBK.
+bool isPrivateUse(QChar c)
+{
+    return c.unicode() >= 0xE000 && c.unicode() <= 0xF8FF;
+}
+
 // One converter for a whole text, renewed after each character it refuses.
 class GbkEncoder {
 public:
@@ -47,6 +56,7 @@ public:
     // Appends the bytes of text; false (out unchanged) when a character does not fit.
     bool append(QStringView text, QByteArray& out)
     {
+        if (std::any_of(text.begin(), text.end(), isPrivateUse)) return false;
 #ifdef Q_OS_WIN
         if (!m_encoder->isValid()) return encodeWithCodePage(text, out);
 #endif

@@ -10,7 +10,9 @@ class GbkTextFile {
 public:
     // GBK bytes of the text; a character that GBK cannot hold becomes a
     // numeric character reference (&#x20AC; style), which an XML reader
-    // turns back into the character, instead of a lossy "?".
+    // turns back into the character, instead of a lossy "?". So does a
+    // private use character (U+E000..U+F8FF), which would otherwise go to
+    // GBK's user-defined areas that other GBK readers refuse.
     static QByteArray encode(const QString& text);
 
     // The lines of a text box's text: separated by line feeds (or Unicode

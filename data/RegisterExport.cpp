@@ -6,16 +6,48 @@
 #include <algorithm>
 #include <limits>
 
+namespace {
+
+// Characters written as a character reference: line breaks, which an XML
+// reader would normalise (CR LF to LF) and which would split the record's
+// line in the text box and the file, and the characters the text box
+// itself takes for block breaks.
+bool writtenAsReference(char16_t c)
+{
+    return c == u'\r' || c == u'\n' || c == 0x2028 || c == 0x2029 || c == 0xFDD0 || c == 0xFDD1;
+}
+
+// Characters that XML 1.0 cannot hold at all, not even as a reference.
+bool outsideXml(char16_t c)
+{
+    return (c < 0x20 && c != u'\t' && c != u'\r' && c != u'\n') || c == 0xFFFE || c == 0xFFFF;
+}
+
+} // namespace
+
 QString RegisterExport::escapeXml(const QString& value)
 {
-    if (!value.contains(u'&') && !value.contains(u'<') && !value.contains(u'>'))
+    const auto special = [](QChar c) {
+        const char16_t u = c.unicode();
+        return u == u'&' || u == u'<' || u == u'>' || writtenAsReference(u) || outsideXml(u) || c.isSurrogate();
+    };
+    if (std::none_of(value.begin(), value.end(), special))
         return value;
     QString escaped;
     escaped.reserve(value.size() + 16);
-    for (QChar c : value) {
-        if (c == u'&') escaped += QStringLiteral("&amp;");
-        else if (c == u'<') escaped += QStringLiteral("&lt;");
-        else if (c == u'>') escaped += QStringLiteral("&gt;");
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const QChar c = value.at(i);
+        const char16_t u = c.unicode();
+        if (u == u'&') escaped += QStringLiteral("&amp;");
+        else if (u == u'<') escaped += QStringLiteral("&lt;");
+        else if (u == u'>') escaped += QStringLiteral("&gt;");
+        else if (writtenAsReference(u))
+            escaped += QStringLiteral("&#x") + QString::number(uint(u), 16).toUpper() + u';';
+        else if (outsideXml(u)) escaped += QChar(QChar::ReplacementCharacter);
+        else if (c.isHighSurrogate() && i + 1 < value.size() && value.at(i + 1).isLowSurrogate()) {
+            escaped += c;
+            escaped += value.at(++i);
+        } else if (c.isSurrogate()) escaped += QChar(QChar::ReplacementCharacter); // half a pair
         else escaped += c;
     }
     return escaped;

@@ -39,7 +39,13 @@ public:
     // One record line; the values are escaped here.
     static QString recordLine(const QString& id, const QString& serial, const QString& userName,
                               const QString& addDate);
-    // &, < and > as entities, so that any value keeps the file well-formed.
+    // A value as element text that an XML reader gives back unchanged, on
+    // one line: &, < and > as entities; CR, LF, U+2028, U+2029, U+FDD0 and
+    // U+FDD1 (line breaks for a reader or for the text box) as character
+    // references (&#xD;). Characters that XML 1.0 cannot hold at all, not
+    // even as a reference (control characters other than tab, CR and LF,
+    // U+FFFE, U+FFFF and half a surrogate pair), become U+FFFD, so that the
+    // file stays well-formed.
     static QString escapeXml(const QString& value);
 
     // The export text of an open dataset of pending entries (fields id,

@@ -58,9 +58,65 @@ void prepare(IniDocument& document)
     document.SetSpaces(false);
 }
 
-// False when the file exists but cannot be read; a missing file is an
-// empty document.
-bool load(const QString& path, IniDocument& document)
+// Blanks as the document trims them around names and values.
+QStringView trimmedBlanks(QStringView text)
+{
+    const auto blank = [](QChar c) { return c == u' ' || c == u'\t'; };
+    while (!text.isEmpty() && blank(text.front()))
+        text = text.sliced(1);
+    while (!text.isEmpty() && blank(text.back()))
+        text.chop(1);
+    return text;
+}
+
+// The lines of a profile text that carry something (sections, entries,
+// comments) in the form the document writes them: blanks around names and
+// values dropped.
+QStringList meaningfulLines(const QString& text)
+{
+    QStringList lines;
+    for (QStringView raw : QStringView(text).tokenize(u'\n')) {
+        for (QStringView part : raw.tokenize(u'\r')) {
+            const QStringView line = trimmedBlanks(part);
+            if (line.isEmpty())
+                continue;
+            const qsizetype equals = line.indexOf(u'=');
+            const qsizetype close = line.indexOf(u']');
+            if (line.front() == u'[' && close > 0)
+                lines << u'[' + trimmedBlanks(line.sliced(1, close - 1)).toString() + u']' +
+                             trimmedBlanks(line.sliced(close + 1)).toString();
+            else if (line.front() == u'[' || line.front() == u';' || line.front() == u'#' || equals < 0)
+                lines << line.toString();
+            else
+                lines << trimmedBlanks(line.first(equals)).toString() + u'=' +
+                             trimmedBlanks(line.sliced(equals + 1)).toString();
+        }
+    }
+    return lines;
+}
+
+// Whether writing the document back gives the lines of the text it was
+// loaded from, no fewer and no other. The document skips lines it cannot
+// read (no '=', text after a NUL), keeps one of two entries with the same
+// key or two sections of the same name, drops comments that no entry
+// follows, and runs a section name without its closing bracket into the
+// next line; a rewrite would lose or change all of these.
+bool rewriteKeepsEverything(const QString& text, const IniDocument& document)
+{
+    std::string utf8;
+    if (document.Save(utf8, false) < 0)
+        return false;
+    QStringList written = meaningfulLines(QString::fromUtf8(utf8.data(), qsizetype(utf8.size())));
+    QStringList read = meaningfulLines(text);
+    written.sort();
+    read.sort();
+    return written == read;
+}
+
+// False when the file exists but cannot be read, or, for a change, when
+// writing it back would lose part of it (see rewriteKeepsEverything); a
+// missing file is an empty document.
+bool load(const QString& path, IniDocument& document, bool forChange = false)
 {
     prepare(document);
     QFile file(path);
@@ -68,8 +124,11 @@ bool load(const QString& path, IniDocument& document)
         return true;
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    const QByteArray utf8 = GbkText::decode(file.readAll()).toUtf8();
-    return document.LoadData(utf8.constData(), std::size_t(utf8.size())) >= 0;
+    const QString text = GbkText::decode(file.readAll());
+    const QByteArray utf8 = text.toUtf8();
+    if (document.LoadData(utf8.constData(), std::size_t(utf8.size())) < 0)
+        return false;
+    return !forChange || rewriteKeepsEverything(text, document);
 }
 
 void save(const QString& path, const IniDocument& document)
@@ -100,10 +159,11 @@ void save(const QString& path, const IniDocument& document)
 }
 
 // Loads the document for a change; an unreadable file is not overwritten,
-// which would lose everything it holds.
+// which would lose everything it holds, nor one that the rewrite would
+// lose lines of.
 void loadForWrite(const QString& path, IniDocument& document)
 {
-    if (!load(path, document))
+    if (!load(path, document, true))
         refuseWrite(path);
 }
 
@@ -151,7 +211,7 @@ void IniFile::WriteInteger(const QString& section, const QString& key, int value
 void IniFile::DeleteKey(const QString& section, const QString& key)
 {
     IniDocument document;
-    if (!load(m_path, document))
+    if (!load(m_path, document, true))
         return;
     if (!document.Delete(section.toUtf8().constData(), key.toUtf8().constData(), true))
         return;

@@ -21,10 +21,13 @@ public:
     bool SectionExists(const QString& section) const;
 
     // Throw EIniFileException "Unable to write to <path>" when the file
-    // cannot be written.
+    // cannot be written, and leave it as it is when rewriting it would lose
+    // part of it: lines that are not a section, an entry or a comment (or
+    // anything after a NUL byte), a key or a section given twice, comments
+    // that no entry follows.
     void WriteString(const QString& section, const QString& key, const QString& value);
     void WriteInteger(const QString& section, const QString& key, int value);
-    // A key that is not there, or a file that cannot be written, is ignored.
+    // A key that is not there, or a file that cannot be written (as above), is ignored.
     void DeleteKey(const QString& section, const QString& key);
 
     static bool parseInteger(const QString& text, int& value);

@@ -114,6 +114,7 @@ private slots:
         QTest::newRow("arrows") << "↓↑" << QByteArray::fromHex("a1fda1fc");
         QTest::newRow("outside GBK") << "a😀b" << QByteArray("a&#x1F600;b");
         QTest::newRow("half a pair") << QString(QChar(0xD800)) + "x" << QByteArray("&#xFFFD;x");
+        QTest::newRow("private use") << QStringLiteral("\uE000王") << QByteArray("&#xE000;\xcd\xf5");
     }
     void gbkBytes()
     {

@@ -204,6 +204,45 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("ColumnINFO.ini")});
     }
 
+    // A change rewrites the whole file; it goes ahead when the rewrite keeps
+    // every line, and otherwise leaves the file as it is (writes refused,
+    // deletions ignored). Files in other shapes: tests/hostile.
+    void changesGoAheadOnlyWhenTheRewriteKeepsEveryLine_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("changed");
+        QTest::newRow("blanks, comments, empty values")
+            << QByteArray("; by hand\r\n\r\n[ Grid ]\r\n; the id\r\n  id = 7 \r\nname=\r\n[Empty]\r\n") << true;
+        QTest::newRow("line feeds only") << QByteArray("[Grid]\nid=7\nname=x=y\n") << true;
+        QTest::newRow("a section given twice") << QByteArray("[Grid]\r\nid=7\r\n[grid]\r\nname=x\r\n") << false;
+        QTest::newRow("a comment at the end") << QByteArray("[Grid]\r\nid=7\r\nname=x\r\n; last\r\n") << false;
+    }
+
+    void changesGoAheadOnlyWhenTheRewriteKeepsEveryLine()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, changed);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("ColumnINFO.ini"));
+        writeBytes(path, content);
+        IniFile file(path);
+        file.DeleteKey(QStringLiteral("Grid"), QStringLiteral("name"));
+        if (changed) {
+            file.WriteInteger(QStringLiteral("GridW"), QStringLiteral("id"), 80);
+            const QByteArray after = readBytes(path);
+            QCOMPARE(file.ReadString(QStringLiteral("Grid"), QStringLiteral("id"), QString()), QStringLiteral("7"));
+            QCOMPARE(file.ReadString(QStringLiteral("Grid"), QStringLiteral("name"), QStringLiteral("gone")),
+                     QStringLiteral("gone"));
+            QCOMPARE(file.ReadInteger(QStringLiteral("GridW"), QStringLiteral("id"), 0), 80);
+            for (const QByteArray& comment : {QByteArray("; by hand"), QByteArray("; the id")})
+                QCOMPARE(after.contains(comment), content.contains(comment));
+        } else {
+            QVERIFY_THROWS_EXCEPTION(EIniFileException,
+                                     file.WriteInteger(QStringLiteral("GridW"), QStringLiteral("id"), 80));
+            QCOMPARE(readBytes(path), content);
+        }
+    }
+
     void layoutFileIsFoundWhateverTheCaseOfItsName_data()
     {
         QTest::addColumn<QString>("existing");
