@@ -7,7 +7,7 @@ namespace sql {
 size_t Scope::add(const ast::TableRef& ref)
 {
     if (!db_.hasTable(ref.name))
-        throw text_.error("Cannot find the input table or query '" + ref.name +
+        throw text_.error("Cannot find the input table or query '" + StatementText::name(ref.name) +
                               "'. Make sure it exists and that its name is spelled correctly.",
                           ref.offset);
     Source s;
@@ -15,7 +15,7 @@ size_t Scope::add(const ast::TableRef& ref)
     s.alias = ref.alias;
     for (const Source& other : sources_) {
         if (jet::equalsIgnoreCase(other.qualifier(), s.qualifier()))
-            throw text_.error("The table or alias '" + s.qualifier() +
+            throw text_.error("The table or alias '" + StatementText::name(s.qualifier()) +
                                   "' is named twice in the FROM clause; give one of them another alias.",
                               ref.offset);
     }
@@ -29,7 +29,7 @@ size_t Scope::sourceNamed(const std::string& qualifier, size_t offset) const
         if (jet::equalsIgnoreCase(sources_[i].qualifier(), qualifier)) return i;
     std::string known;
     for (size_t i = 0; i < visibleCount(); ++i) known += (i ? ", '" : "'") + sources_[i].qualifier() + "'";
-    throw text_.error("Unknown table or alias '" + qualifier + "'; the statement names " + known + " here.", offset);
+    throw text_.error("Unknown table or alias '" + StatementText::name(qualifier) + "'; the statement names " + known + " here.", offset);
 }
 
 Scope::Column Scope::resolve(const ast::ColumnRef& ref) const
@@ -43,7 +43,7 @@ Scope::Column Scope::resolve(const ast::ColumnRef& ref) const
     if (!ref.qualifier.empty()) {
         size_t source = sourceNamed(ref.qualifier, ref.offset);
         if (auto c = findIn(source)) return *c;
-        throw text_.error("Unknown field name '" + ref.qualifier + "." + ref.name + "': table '" +
+        throw text_.error("Unknown field name '" + StatementText::name(ref.qualifier + "." + ref.name) + "': table '" +
                               sources_[source].table->name() + "' has no such column.",
                           ref.offset);
     }
@@ -51,7 +51,7 @@ Scope::Column Scope::resolve(const ast::ColumnRef& ref) const
     for (size_t i = 0; i < visibleCount(); ++i) {
         if (auto c = findIn(i)) {
             if (found)
-                throw text_.error("The specified field '" + ref.name +
+                throw text_.error("The specified field '" + StatementText::name(ref.name) +
                                       "' could refer to more than one table listed in the FROM clause of your SQL "
                                       "statement.",
                                   ref.offset);
@@ -61,7 +61,7 @@ Scope::Column Scope::resolve(const ast::ColumnRef& ref) const
     if (found) return *found;
     std::string tables;
     for (size_t i = 0; i < visibleCount(); ++i) tables += (i ? ", '" : "'") + sources_[i].table->name() + "'";
-    throw text_.error("Unknown field name '" + ref.name + "': no column of that name in " + tables + ".", ref.offset);
+    throw text_.error("Unknown field name '" + StatementText::name(ref.name) + "': no column of that name in " + tables + ".", ref.offset);
 }
 
 } // namespace sql

@@ -45,4 +45,14 @@ SqlError StatementText::error(const std::string& message, size_t offset) const
     return SqlError(message + where + ", near '" + near + "')");
 }
 
+std::string StatementText::name(const std::string& name)
+{
+    size_t end = 0;
+    for (size_t chars = 0; end < name.size() && chars < 64; ++chars) {
+        ++end;
+        while (end < name.size() && isContinuationByte(name[end])) ++end;
+    }
+    return end < name.size() ? name.substr(0, end) + "..." : name;
+}
+
 } // namespace sql

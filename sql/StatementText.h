@@ -21,6 +21,9 @@ public:
     // `message` followed by the character position and the text found there,
     // e.g. "Syntax error in FROM clause. (position 15, near ',')".
     SqlError error(const std::string& message, size_t offset) const;
+    // A name from the statement as a message quotes it: cut after 64
+    // characters (names can be as long as the statement).
+    static std::string name(const std::string& name);
 
 private:
     std::string_view text_;

@@ -15,7 +15,7 @@ const char* const kRowGone =
 jet::Table& WriteExecutor::tableNamed(const std::string& name, size_t offset)
 {
     if (!db_.hasTable(name))
-        throw text_.error("Cannot find the output table '" + name +
+        throw text_.error("Cannot find the output table '" + StatementText::name(name) +
                               "'. Make sure it exists and that its name is spelled correctly.",
                           offset);
     return db_.table(name);
@@ -103,7 +103,7 @@ int64_t WriteExecutor::insert(const ast::Insert& statement)
                 throw text_.error("Unknown table '" + ref.qualifier + "' in the INSERT INTO column list.", ref.offset);
             const jet::ColumnDef* def = table.def().findColumn(ref.name);
             if (!def)
-                throw text_.error("The INSERT INTO statement contains the following unknown field name: '" + ref.name +
+                throw text_.error("The INSERT INTO statement contains the following unknown field name: '" + StatementText::name(ref.name) +
                                       "'. Make sure you have typed the name correctly, and try the operation again.",
                                   ref.offset);
             size_t index = size_t(def - columns.data());
@@ -150,7 +150,7 @@ void WriteExecutor::updateRow(const std::string& table, jet::RowLocator row,
     std::vector<std::pair<size_t, jet::Value>> converted;
     for (const auto& [name, value] : changes) {
         const jet::ColumnDef* def = t->def().findColumn(name);
-        if (!def) throw SqlError("Unknown field name '" + name + "' in table '" + t->name() + "'.");
+        if (!def) throw SqlError("Unknown field name '" + StatementText::name(name) + "' in table '" + t->name() + "'.");
         if (def->isAutoNumber()) throw SqlError("Cannot update '" + def->utf8Name + "'; field not updateable.");
         ValueConversion::Result v = ValueConversion::toColumn(value, *def, t->name());
         if (!v.error.empty()) throw SqlError(v.error);
