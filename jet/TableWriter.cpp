@@ -603,7 +603,7 @@ void Table::flushIndexes()
         if (p.removals.empty() && p.additions.empty()) continue;
         RealIndex& index = def_.realIndexes[i];
         IndexTree tree(pager, def_, index, where());
-        IndexTree::Change change = tree.apply(p.removals, p.additions);
+        IndexTree::Change change = tree.apply(std::move(p.removals), std::move(p.additions));
         if (!change.allocated.empty() || !change.released.empty()) {
             UsageMap own = UsageMap::read(pager, index.usageMapPointer, where());
             for (uint32_t page : change.allocated) own.add(pager, page);
@@ -613,15 +613,16 @@ void Table::flushIndexes()
                 for (uint32_t page : change.released) freeMap.add(pager, page);
             }
         }
-        // The unique-entry count: distinct keys, as Access keeps it.
-        uint32_t distinct = 0;
-        const Bytes* last = nullptr;
-        std::vector<IndexEntry> all = tree.entries();
-        for (const IndexEntry& e : all) {
-            if (!last || *last != e.key) ++distinct;
-            last = &e.key;
+        // The unique-entry count: distinct keys, as Access keeps it. Edits in
+        // place adjust the stored count (Access lets it drift, so it may
+        // already be off: it is never a reason to fail); a rewrite sets it.
+        if (change.recounted) {
+            index.uniqueEntryCount = change.distinctKeys;
+        } else {
+            int64_t count = int64_t(index.uniqueEntryCount) + change.distinctDelta;
+            index.uniqueEntryCount = uint32_t(std::clamp<int64_t>(count, 0, UINT32_MAX));
         }
-        index.uniqueEntryCount = distinct;
+        p = PendingIndex{};
     }
     pending_.clear();
     writeCounters();
