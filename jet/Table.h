@@ -5,9 +5,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "jet/IndexNode.h"
+#include "jet/PendingEntries.h"
 #include "jet/TableDef.h"
 #include "jet/Value.h"
 
@@ -100,10 +102,10 @@ private:
     TableDef def_;
     std::string where_;
     // Per physical index: entries to remove and to add at flush, and the
-    // net change per key (for unique checks before the flush).
+    // net change per key bytes (for unique checks before the flush).
     struct PendingIndex {
-        std::vector<IndexEntry> removals, additions;
-        std::map<Bytes, int> keyDelta;
+        PendingEntries removals, additions;
+        std::unordered_map<std::string, int> keyDelta;
     };
     std::vector<PendingIndex> pending_;
     uint32_t insertPage_ = 0; // data page last written by an insert

@@ -97,6 +97,8 @@ void initDataPage(uint8_t* page, uint32_t owner)
     setFreeSpace(page);
 }
 
+std::string keyBytes(const Bytes& key) { return std::string(key.begin(), key.end()); }
+
 std::string describe(const Value& v)
 {
     switch (v.index()) {
@@ -426,7 +428,7 @@ void Table::queueIndexChanges(const std::vector<Value>* oldValues, RowLocator ol
             for (const IndexColumn& ic : index.columns)
                 if (!isNull((*newValues)[def_.columnIndex(ic.columnNumber)])) allNull = false;
             if (!allNull) {
-                int present = p.keyDelta[after->key];
+                int present = p.keyDelta[keyBytes(after->key)];
                 if (!before || before->key != after->key) {
                     // Look in the tree only when the transaction has not settled the key yet.
                     IndexTree tree(db_.pager(), def_, index, where());
@@ -450,15 +452,12 @@ void Table::queueIndexChanges(const std::vector<Value>* oldValues, RowLocator ol
         }
         if (before) {
             // An entry added earlier in this transaction is simply taken back.
-            auto added = std::find_if(p.additions.rbegin(), p.additions.rend(),
-                                      [&](const IndexEntry& e) { return e.compare(*before) == 0; });
-            if (added != p.additions.rend()) p.additions.erase(std::next(added).base());
-            else p.removals.push_back(*before);
-            if (index.isUnique()) --p.keyDelta[before->key];
+            if (!p.additions.takeBack(*before)) p.removals.add(*before);
+            if (index.isUnique()) --p.keyDelta[keyBytes(before->key)];
         }
         if (after) {
-            p.additions.push_back(*after);
-            if (index.isUnique()) ++p.keyDelta[after->key];
+            p.additions.add(*after);
+            if (index.isUnique()) ++p.keyDelta[keyBytes(after->key)];
         }
     }
 }
@@ -598,12 +597,14 @@ void Table::flushIndexes()
 {
     if (pending_.empty()) return;
     Pager& pager = db_.pager();
+    // The unique checks are over; their counts only take room now.
+    for (PendingIndex& p : pending_) p.keyDelta = {};
     for (size_t i = 0; i < pending_.size() && i < def_.realIndexes.size(); ++i) {
         PendingIndex& p = pending_[i];
         if (p.removals.empty() && p.additions.empty()) continue;
         RealIndex& index = def_.realIndexes[i];
         IndexTree tree(pager, def_, index, where());
-        IndexTree::Change change = tree.apply(std::move(p.removals), std::move(p.additions));
+        IndexTree::Change change = tree.apply(p.removals.release(), p.additions.release());
         if (!change.allocated.empty() || !change.released.empty()) {
             UsageMap own = UsageMap::read(pager, index.usageMapPointer, where());
             for (uint32_t page : change.allocated) own.add(pager, page);
