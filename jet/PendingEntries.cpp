@@ -3,11 +3,18 @@
 #include "jet/JetError.h"
 
 #include <cstring>
+#include <functional>
+#include <string_view>
 
 namespace jet {
 
 namespace {
 uint32_t packedRow(const IndexEntry& e) { return (e.page << 8) | e.row; }
+
+size_t hashKey(const uint8_t* data, size_t size)
+{
+    return std::hash<std::string_view>{}(std::string_view(reinterpret_cast<const char*>(data), size));
+}
 } // namespace
 
 void PendingEntries::add(const IndexEntry& entry)
@@ -19,6 +26,45 @@ void PendingEntries::add(const IndexEntry& entry)
     keys_.insert(keys_.end(), entry.key.begin(), entry.key.end());
     if (indexed_) byRow_[packedRow(entry)] = at;
     ++live_;
+    if (keyed_) {
+        if ((keySlotsUsed_ + 1) * 2 > keySlots_.size()) rebuildKeySlots();
+        else insertKeySlot(at);
+    }
+}
+
+void PendingEntries::insertKeySlot(uint32_t ref)
+{
+    size_t mask = keySlots_.size() - 1;
+    size_t h = hashKey(keys_.data() + refs_[ref].offset, refs_[ref].size) & mask;
+    while (keySlots_[h]) h = (h + 1) & mask;
+    keySlots_[h] = ref + 1;
+    ++keySlotsUsed_;
+}
+
+void PendingEntries::rebuildKeySlots()
+{
+    size_t capacity = 16;
+    while (capacity < (live_ + 1) * 4) capacity *= 2;
+    keySlots_.assign(capacity, 0);
+    keySlotsUsed_ = 0;
+    for (uint32_t i = 0; i < refs_.size(); ++i)
+        if (refs_[i].live) insertKeySlot(i);
+}
+
+bool PendingEntries::hasKey(const Bytes& key)
+{
+    if (live_ == 0) return false;
+    if (!keyed_) {
+        keyed_ = true;
+        rebuildKeySlots();
+    }
+    size_t mask = keySlots_.size() - 1;
+    for (size_t h = hashKey(key.data(), key.size()) & mask; keySlots_[h]; h = (h + 1) & mask) {
+        const Ref& r = refs_[keySlots_[h] - 1];
+        if (r.live && r.size == key.size() && (r.size == 0 || std::memcmp(keys_.data() + r.offset, key.data(), r.size) == 0))
+            return true;
+    }
+    return false;
 }
 
 bool PendingEntries::matches(const Ref& ref, const IndexEntry& entry) const

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <unordered_map>
 #include <vector>
@@ -18,6 +19,9 @@ public:
     // Takes back the entry of `entry`'s row when it is here with the same
     // key; false when it is not.
     bool takeBack(const IndexEntry& entry);
+    // Whether an entry not taken back has this key (for the checks of a
+    // unique index).
+    bool hasKey(const Bytes& key);
     bool empty() const { return live_ == 0; }
     size_t size() const { return live_; }
     // The entries not taken back, in the order added; leaves this empty.
@@ -31,6 +35,8 @@ private:
         bool live;
     };
     bool matches(const Ref& ref, const IndexEntry& entry) const;
+    void rebuildKeySlots();
+    void insertKeySlot(uint32_t ref);
 
     Bytes keys_;
     std::vector<Ref> refs_;
@@ -38,6 +44,12 @@ private:
     // that inserts alone never pay for it.
     std::unordered_map<uint32_t, uint32_t> byRow_;
     bool indexed_ = false;
+    // Open addressing over refs_ by key (ref + 1; 0 = free), at most half
+    // full; built on the first hasKey. Taken-back entries stay until the
+    // table grows.
+    std::vector<uint32_t> keySlots_;
+    size_t keySlotsUsed_ = 0;
+    bool keyed_ = false;
     size_t live_ = 0;
 };
 

@@ -5,7 +5,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "jet/IndexNode.h"
@@ -101,11 +100,9 @@ private:
     Database& db_;
     TableDef def_;
     std::string where_;
-    // Per physical index: entries to remove and to add at flush, and the
-    // net change per key bytes (for unique checks before the flush).
+    // Per physical index: entries to remove and to add at flush.
     struct PendingIndex {
         PendingEntries removals, additions;
-        std::unordered_map<std::string, int> keyDelta;
     };
     std::vector<PendingIndex> pending_;
     uint32_t insertPage_ = 0; // data page last written by an insert

@@ -97,8 +97,6 @@ void initDataPage(uint8_t* page, uint32_t owner)
     setFreeSpace(page);
 }
 
-std::string keyBytes(const Bytes& key) { return std::string(key.begin(), key.end()); }
-
 std::string describe(const Value& v)
 {
     switch (v.index()) {
@@ -428,7 +426,9 @@ void Table::queueIndexChanges(const std::vector<Value>* oldValues, RowLocator ol
             for (const IndexColumn& ic : index.columns)
                 if (!isNull((*newValues)[def_.columnIndex(ic.columnNumber)])) allNull = false;
             if (!allNull) {
-                int present = p.keyDelta[keyBytes(after->key)];
+                // The transaction's net entries of the key so far (a unique
+                // index holds each key once, so each side has it at most once).
+                int present = int(p.additions.hasKey(after->key)) - int(p.removals.hasKey(after->key));
                 if (!before || before->key != after->key) {
                     // Look in the tree only when the transaction has not settled the key yet.
                     IndexTree tree(db_.pager(), def_, index, where());
@@ -453,11 +453,9 @@ void Table::queueIndexChanges(const std::vector<Value>* oldValues, RowLocator ol
         if (before) {
             // An entry added earlier in this transaction is simply taken back.
             if (!p.additions.takeBack(*before)) p.removals.add(*before);
-            if (index.isUnique()) --p.keyDelta[keyBytes(before->key)];
         }
         if (after) {
             p.additions.add(*after);
-            if (index.isUnique()) ++p.keyDelta[keyBytes(after->key)];
         }
     }
 }
@@ -597,8 +595,6 @@ void Table::flushIndexes()
 {
     if (pending_.empty()) return;
     Pager& pager = db_.pager();
-    // The unique checks are over; their counts only take room now.
-    for (PendingIndex& p : pending_) p.keyDelta = {};
     for (size_t i = 0; i < pending_.size() && i < def_.realIndexes.size(); ++i) {
         PendingIndex& p = pending_[i];
         if (p.removals.empty() && p.additions.empty()) continue;
