@@ -322,42 +322,39 @@ IndexTree::Change IndexTree::apply(std::vector<IndexEntry> removals, std::vector
             return change;
         }
     }
-    // The rest by a rewrite. The entries are filtered and merged in one
-    // vector: a big index has no room for copies.
+    // The rest by a rewrite: the tree's entries, streamed, less the removals
+    // and merged with the additions into one vector (a big index has no room
+    // for copies).
     auto noEntry = [&](const IndexEntry& e) {
         return JetError(where_ + ": the index has no entry for the row at page " + std::to_string(e.page) + ", row " +
                         std::to_string(e.row));
     };
-    removals.erase(removals.begin(), removals.begin() + long(std::min(done, removals.size())));
+    removals.erase(removals.begin(), removals.begin() + long(std::min(done, removalCount)));
     std::sort(removals.begin(), removals.end(), entryLess);
-    std::vector<IndexEntry> all = entries();
-    size_t g = 0, kept = 0;
-    for (size_t i = 0; i < all.size(); ++i) {
-        if (g < removals.size()) {
-            int c = removals[g].compare(all[i]);
-            if (c < 0) throw noEntry(removals[g]);
-            if (c == 0) {
-                ++g;
-                continue;
-            }
-        }
-        if (kept != i) all[kept] = std::move(all[i]);
-        ++kept;
-    }
-    if (g < removals.size()) throw noEntry(removals[g]);
-    all.resize(kept);
-    removals = std::vector<IndexEntry>();
     size_t addFrom = done > removalCount ? done - removalCount : 0;
     additions.erase(additions.begin(), additions.begin() + long(addFrom));
     std::sort(additions.begin(), additions.end(), entryLess);
-    if (all.empty()) {
-        all = std::move(additions);
-    } else {
-        all.reserve(all.size() + additions.size());
-        all.insert(all.end(), std::make_move_iterator(additions.begin()), std::make_move_iterator(additions.end()));
-        additions = std::vector<IndexEntry>();
-        std::inplace_merge(all.begin(), all.begin() + long(kept), all.end(), entryLess);
-    }
+    std::vector<IndexEntry> all;
+    // The table's row count (already counting this write) is about the size
+    // of the result; a damaged count cannot exceed what the file's pages hold.
+    all.reserve(std::max(additions.size(), std::min<size_t>(table_.rowCount, size_t(pager_.pageCount()) * 256)));
+    size_t g = 0, a = 0;
+    forEachEntry([&](IndexEntry& e) {
+        if (g < removals.size()) {
+            int c = removals[g].compare(e);
+            if (c < 0) throw noEntry(removals[g]);
+            if (c == 0) {
+                ++g;
+                return;
+            }
+        }
+        while (a < additions.size() && additions[a].compare(e) < 0) all.push_back(std::move(additions[a++]));
+        all.push_back(std::move(e));
+    });
+    if (g < removals.size()) throw noEntry(removals[g]);
+    removals = std::vector<IndexEntry>();
+    while (a < additions.size()) all.push_back(std::move(additions[a++]));
+    additions = std::vector<IndexEntry>();
     return rewrite(std::move(all));
 }
 
