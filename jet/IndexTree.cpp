@@ -22,29 +22,40 @@ size_t commonPrefix(const Bytes& a, const Bytes& b)
 
 bool entryLess(const IndexEntry& a, const IndexEntry& b) { return a.compare(b) < 0; }
 
-// Splits sorted entries into page-sized groups, filling each page.
-std::vector<std::vector<IndexEntry>> pack(std::vector<IndexEntry> entries, bool leaf)
+// Where each page-sized group of sorted entries starts, filling each page
+// (the first start is 0; no entries give one empty group).
+std::vector<size_t> packBounds(const std::vector<IndexEntry>& entries, bool leaf)
 {
     const size_t pointerSize = leaf ? 4 : 8;
-    std::vector<std::vector<IndexEntry>> groups;
-    std::vector<IndexEntry> current;
+    std::vector<size_t> starts{0};
     size_t sum = 0;
-    for (IndexEntry& e : entries) {
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const IndexEntry& e = entries[i];
         size_t len = e.key.size() + pointerSize;
         if (len > IndexNode::kCapacity) throw JetError("an index key of " + std::to_string(e.key.size()) + " bytes is too long");
-        if (!current.empty()) {
-            size_t prefix = commonPrefix(current.front().key, e.key);
-            size_t size = sum + len - prefix * current.size();
-            if (size > IndexNode::kCapacity) {
-                groups.push_back(std::move(current));
-                current.clear();
+        size_t count = i - starts.back(); // entries in the current group
+        if (count > 0) {
+            size_t prefix = commonPrefix(entries[starts.back()].key, e.key);
+            if (sum + len - prefix * count > IndexNode::kCapacity) {
+                starts.push_back(i);
                 sum = 0;
             }
         }
         sum += len;
-        current.push_back(std::move(e));
     }
-    if (!current.empty() || groups.empty()) groups.push_back(std::move(current));
+    return starts;
+}
+
+// The groups themselves.
+std::vector<std::vector<IndexEntry>> pack(std::vector<IndexEntry> entries, bool leaf)
+{
+    std::vector<size_t> starts = packBounds(entries, leaf);
+    std::vector<std::vector<IndexEntry>> groups;
+    for (size_t g = 0; g < starts.size(); ++g) {
+        auto from = entries.begin() + long(starts[g]);
+        auto to = g + 1 < starts.size() ? entries.begin() + long(starts[g + 1]) : entries.end();
+        groups.emplace_back(std::make_move_iterator(from), std::make_move_iterator(to));
+    }
     return groups;
 }
 
@@ -372,22 +383,21 @@ IndexTree::Change IndexTree::rewrite(std::vector<IndexEntry> sorted)
         IndexNode node;
         std::vector<size_t> children; // ids of child nodes, aligned with entries (+ tail last)
     };
-    std::vector<Built> nodes;
+    // Leaves stay ranges of `sorted` until they are written, one at a time,
+    // so that their entries are never held twice.
+    std::vector<size_t> leafStart = packBounds(sorted, true);
+    const size_t leafCount = leafStart.size();
+    leafStart.push_back(sorted.size());
+    std::vector<Built> nodes(leafCount);
     std::vector<size_t> level;
     std::vector<std::pair<size_t, size_t>> levels; // [first, last + 1) node ids of each level
-    for (auto& group : pack(std::move(sorted), true)) {
-        Built b;
-        b.node.leaf = true;
-        b.node.entries = std::move(group);
-        level.push_back(nodes.size());
-        nodes.push_back(std::move(b));
-    }
-    levels.emplace_back(0, nodes.size());
+    for (size_t id = 0; id < leafCount; ++id) level.push_back(id);
+    levels.emplace_back(0, leafCount);
     while (level.size() > 1) {
         std::vector<IndexEntry> up;
         up.reserve(level.size());
         for (size_t id : level) {
-            IndexEntry e = nodes[id].node.entries.back();
+            IndexEntry e = id < leafCount ? sorted[leafStart[id + 1] - 1] : nodes[id].node.entries.back();
             e.child = uint32_t(id); // provisional: the node id
             up.push_back(std::move(e));
         }
@@ -441,7 +451,14 @@ IndexTree::Change IndexTree::rewrite(std::vector<IndexEntry> sorted)
             last.entries.pop_back();
         }
     }
-    for (Built& b : nodes) store(b.node);
+    for (size_t id = 0; id < nodes.size(); ++id) {
+        IndexNode& n = nodes[id].node;
+        if (id < leafCount)
+            n.entries.assign(std::make_move_iterator(sorted.begin() + long(leafStart[id])),
+                             std::make_move_iterator(sorted.begin() + long(leafStart[id + 1])));
+        store(n);
+        if (id < leafCount) n.entries = std::vector<IndexEntry>();
+    }
     return change;
 }
 
