@@ -104,6 +104,7 @@ TEST(IndexLookup, RegisterStatementsChangeWhatTheScanChanges)
     int rc = 0;
     std::string made = runJetdb("demo '" + file + "' --entries 3000 --pending 100", &rc);
     ASSERT_EQ(rc, 0) << made;
+    const std::string longLiteral = "delete from all_key where USBKEY_SERIAL = '" + std::string(300, 'x') + "'";
     // Entry i has id i + 1 and serial USBK- and (i * 7919) in 8 digits; the
     // first was added 2024-01-02 08:30:00 by admin.
     runBothWays(file, "all_key",
@@ -125,6 +126,8 @@ TEST(IndexLookup, RegisterStatementsChangeWhatTheScanChanges)
                     {"update all_key set USBKEY_SERIAL = 'NEW' where USBKEY_SERIAL = 'Usbk-00023757'", 1, true},
                     {"update all_key set is_del = 4 where USBKEY_SERIAL = 'new'", 1, true},
                     {"delete from all_key where USBKEY_SERIAL = 'USBK-0003167'", 0, true},
+                    // Longer than an index key holds: scanned.
+                    {longLiteral.c_str(), 0, false},
                     // Dates.
                     {"update all_key set is_del=5 where add_date = #2024-01-02 08:30:00#", 1, true},
                     {"delete from all_key where add_date = #2024-01-02 08:30:00# and username = 'operator'", 0, true},
