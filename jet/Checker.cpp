@@ -8,10 +8,63 @@
 #include "jet/UsageMap.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <set>
 
 namespace jet {
+
+namespace {
+
+// The entries an index should hold, built row by row. Keys share one
+// buffer: a million entries as IndexEntry objects would take about three
+// times the memory.
+struct ExpectedEntries {
+    struct Ref {
+        uint32_t offset;  // into keys
+        uint32_t locator; // RowLocator::packed()
+        uint16_t size;
+    };
+    Bytes keys;
+    std::vector<Ref> refs;
+
+    void add(const IndexEntry& e)
+    {
+        if (keys.size() + e.key.size() > UINT32_MAX || e.key.size() > UINT16_MAX)
+            throw JetError("the index keys of the table are too large to check");
+        refs.push_back(Ref{uint32_t(keys.size()), RowLocator{e.page, e.row}.packed(), uint16_t(e.key.size())});
+        keys.insert(keys.end(), e.key.begin(), e.key.end());
+    }
+    // In index order: key bytes, then the row (IndexEntry::compare).
+    static int order(const uint8_t* a, size_t an, uint32_t al, const uint8_t* b, size_t bn, uint32_t bl)
+    {
+        size_t n = std::min(an, bn);
+        int c = n ? std::memcmp(a, b, n) : 0;
+        if (c != 0) return c < 0 ? -1 : 1;
+        if (an != bn) return an < bn ? -1 : 1;
+        return al < bl ? -1 : (al > bl ? 1 : 0);
+    }
+    void sort()
+    {
+        std::sort(refs.begin(), refs.end(), [&](const Ref& x, const Ref& y) {
+            return order(keys.data() + x.offset, x.size, x.locator, keys.data() + y.offset, y.size, y.locator) < 0;
+        });
+    }
+    int compare(size_t i, const IndexEntry& e) const
+    {
+        const Ref& r = refs[i];
+        return order(keys.data() + r.offset, r.size, r.locator, e.key.data(), e.key.size(),
+                     RowLocator{e.page, e.row}.packed());
+    }
+    bool sameKey(size_t i, size_t k) const
+    {
+        const Ref& x = refs[i];
+        const Ref& y = refs[k];
+        return x.size == y.size && std::memcmp(keys.data() + x.offset, keys.data() + y.offset, x.size) == 0;
+    }
+};
+
+} // namespace
 
 std::vector<std::string> Checker::run()
 {
@@ -52,18 +105,25 @@ std::vector<std::string> Checker::run()
                 if (!mapped.count(p))
                     problems_.push_back(where + ": data page " + std::to_string(p) + " is missing from its usage map");
 
-            // Rows.
-            std::vector<std::pair<RowLocator, std::vector<Value>>> rows;
-            table.scan([&](RowLocator at, std::vector<Value>& v) {
-                rows.emplace_back(at, v);
+            // Rows, one at a time: each adds its entry to what each index
+            // should hold.
+            std::vector<ExpectedEntries> expected(def.realIndexes.size());
+            size_t rowCount = 0;
+            table.scan([&](RowLocator at, std::vector<Value>& values) {
+                ++rowCount;
+                for (size_t k = 0; k < def.realIndexes.size(); ++k)
+                    if (auto e = indexEntryForRow(def, def.realIndexes[k], values, at.page, at.row)) expected[k].add(*e);
                 return true;
             });
-            if (rows.size() != def.rowCount)
+            if (rowCount != def.rowCount)
                 problems_.push_back(where + ": the definition counts " + std::to_string(def.rowCount) + " rows, the table has " +
-                                    std::to_string(rows.size()));
+                                    std::to_string(rowCount));
 
             // Indexes.
-            for (const RealIndex& index : def.realIndexes) {
+            for (size_t k = 0; k < def.realIndexes.size(); ++k) {
+                const RealIndex& index = def.realIndexes[k];
+                ExpectedEntries want = std::move(expected[k]);
+                want.sort();
                 std::string iwhere = where + ", index " + std::to_string(index.number);
                 for (const LogicalIndex& li : def.indexes)
                     if (li.realIndex == index.number) {
@@ -71,13 +131,37 @@ std::vector<std::string> Checker::run()
                         break;
                     }
                 IndexTree tree(pager, def, index, iwhere);
-                std::vector<IndexEntry> actual;
+                // The tree's entries in order against the sorted expected ones.
+                std::vector<std::string> found;
+                size_t reported = 0;
+                auto report = [&](const std::string& line) {
+                    if (++reported <= 20) found.push_back(line);
+                };
+                size_t j = 0;
+                auto missing = [&](size_t at) {
+                    RowLocator row = RowLocator::fromPacked(want.refs[at].locator);
+                    report(iwhere + ": the row at page " + std::to_string(row.page) + ", row " + std::to_string(row.row) +
+                           " has no entry");
+                };
                 try {
-                    actual = tree.entries();
+                    tree.forEachEntry([&](IndexEntry& actual) {
+                        int c = 1;
+                        while (j < want.refs.size() && (c = want.compare(j, actual)) < 0) missing(j++);
+                        if (j < want.refs.size() && c == 0) {
+                            ++j;
+                            return;
+                        }
+                        report(iwhere + ": an entry names page " + std::to_string(actual.page) + ", row " +
+                               std::to_string(actual.row) + ", which is not a live row with that key");
+                    });
                 } catch (const JetError& e) {
+                    // A damaged tree is one problem, not a list of entries.
                     problems_.push_back(e.what());
                     continue;
                 }
+                while (j < want.refs.size()) missing(j++);
+                problems_.insert(problems_.end(), found.begin(), found.end());
+                if (reported > 20) problems_.push_back(iwhere + ": " + std::to_string(reported - 20) + " more such problems");
                 try {
                     UsageMap own = UsageMap::read(pager, index.usageMapPointer, iwhere);
                     for (uint32_t p : tree.pages())
@@ -86,39 +170,15 @@ std::vector<std::string> Checker::run()
                 } catch (const JetError& e) {
                     problems_.push_back(e.what());
                 }
-                std::vector<IndexEntry> expected;
-                for (auto& [at, values] : rows)
-                    if (auto e = indexEntryForRow(def, index, values, at.page, at.row)) expected.push_back(std::move(*e));
-                std::sort(expected.begin(), expected.end(), [](auto& a, auto& b) { return a.compare(b) < 0; });
-                size_t reported = 0;
-                auto report = [&](const std::string& line) {
-                    if (++reported <= 20) problems_.push_back(line);
-                };
-                size_t i = 0, j = 0;
-                while (i < actual.size() || j < expected.size()) {
-                    int c = i == actual.size() ? 1 : j == expected.size() ? -1 : actual[i].compare(expected[j]);
-                    if (c == 0) {
-                        ++i, ++j;
-                    } else if (c < 0) {
-                        report(iwhere + ": an entry names page " + std::to_string(actual[i].page) + ", row " +
-                               std::to_string(actual[i].row) + ", which is not a live row with that key");
-                        ++i;
-                    } else {
-                        report(iwhere + ": the row at page " + std::to_string(expected[j].page) + ", row " +
-                               std::to_string(expected[j].row) + " has no entry");
-                        ++j;
-                    }
-                }
-                if (reported > 20) problems_.push_back(iwhere + ": " + std::to_string(reported - 20) + " more such problems");
                 // The unique-entry count is not checked: Access itself lets it
                 // drift (it stays high after deletes in every sample file's
                 // system tables, and is stale in some), so readers cannot rely on it.
                 if (index.isUnique()) {
-                    for (size_t k = 1; k < expected.size(); ++k)
-                        if (expected[k].key == expected[k - 1].key) {
+                    for (size_t n = 1; n < want.refs.size(); ++n)
+                        if (want.sameKey(n, n - 1)) {
+                            RowLocator row = RowLocator::fromPacked(want.refs[n].locator);
                             problems_.push_back(iwhere + ": a unique index holds one key twice (page " +
-                                                std::to_string(expected[k].page) + ", row " +
-                                                std::to_string(expected[k].row) + ")");
+                                                std::to_string(row.page) + ", row " + std::to_string(row.row) + ")");
                             break;
                         }
                 }

@@ -10,12 +10,16 @@ class Database;
 // would be hurt by it:
 //   - every index entry points at a live row whose key matches, in order,
 //     and every live row is in every index that must hold it;
-//   - each table's row count matches its live rows, and each
-//     a unique index holds no key twice;
+//   - each table's row count matches its live rows, and each unique index
+//     holds no key twice;
 //   - the usage map of each table covers every data page it owns and names
 //     no page it does not own.
 // Damage that stops a table from being read at all is reported as one
 // problem for that table; the other tables are still checked.
+//
+// Rows are read once and not kept: each adds its entry to a compact list
+// per index, which is sorted and walked along the index's tree, so memory
+// grows with the index keys, not with the rows.
 class Checker {
 public:
     explicit Checker(Database& db) : db_(db) {}
@@ -23,7 +27,6 @@ public:
     std::vector<std::string> run();
 
 private:
-    
     Database& db_;
     std::vector<std::string> problems_;
 };

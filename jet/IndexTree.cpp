@@ -22,29 +22,40 @@ size_t commonPrefix(const Bytes& a, const Bytes& b)
 
 bool entryLess(const IndexEntry& a, const IndexEntry& b) { return a.compare(b) < 0; }
 
-// Splits sorted entries into page-sized groups, filling each page.
-std::vector<std::vector<IndexEntry>> pack(std::vector<IndexEntry> entries, bool leaf)
+// Where each page-sized group of sorted entries starts, filling each page
+// (the first start is 0; no entries give one empty group).
+std::vector<size_t> packBounds(const std::vector<IndexEntry>& entries, bool leaf)
 {
     const size_t pointerSize = leaf ? 4 : 8;
-    std::vector<std::vector<IndexEntry>> groups;
-    std::vector<IndexEntry> current;
+    std::vector<size_t> starts{0};
     size_t sum = 0;
-    for (IndexEntry& e : entries) {
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const IndexEntry& e = entries[i];
         size_t len = e.key.size() + pointerSize;
         if (len > IndexNode::kCapacity) throw JetError("an index key of " + std::to_string(e.key.size()) + " bytes is too long");
-        if (!current.empty()) {
-            size_t prefix = commonPrefix(current.front().key, e.key);
-            size_t size = sum + len - prefix * current.size();
-            if (size > IndexNode::kCapacity) {
-                groups.push_back(std::move(current));
-                current.clear();
+        size_t count = i - starts.back(); // entries in the current group
+        if (count > 0) {
+            size_t prefix = commonPrefix(entries[starts.back()].key, e.key);
+            if (sum + len - prefix * count > IndexNode::kCapacity) {
+                starts.push_back(i);
                 sum = 0;
             }
         }
         sum += len;
-        current.push_back(std::move(e));
     }
-    if (!current.empty() || groups.empty()) groups.push_back(std::move(current));
+    return starts;
+}
+
+// The groups themselves.
+std::vector<std::vector<IndexEntry>> pack(std::vector<IndexEntry> entries, bool leaf)
+{
+    std::vector<size_t> starts = packBounds(entries, leaf);
+    std::vector<std::vector<IndexEntry>> groups;
+    for (size_t g = 0; g < starts.size(); ++g) {
+        auto from = entries.begin() + long(starts[g]);
+        auto to = g + 1 < starts.size() ? entries.begin() + long(starts[g + 1]) : entries.end();
+        groups.emplace_back(std::make_move_iterator(from), std::make_move_iterator(to));
+    }
     return groups;
 }
 
@@ -75,6 +86,14 @@ std::vector<uint32_t> IndexTree::childrenOf(const IndexNode& node)
 std::vector<IndexEntry> IndexTree::entries() const
 {
     std::vector<IndexEntry> out;
+    forEachEntry([&](IndexEntry& e) { out.push_back(std::move(e)); });
+    return out;
+}
+
+void IndexTree::forEachEntry(const std::function<void(IndexEntry&)>& visit) const
+{
+    IndexEntry last; // the last entry visited, for the order across leaves
+    bool any = false;
     std::unordered_set<uint32_t> seen;
     int leafDepth = -1;
     uint32_t previousLeaf = 0;
@@ -108,10 +127,14 @@ std::vector<IndexEntry> IndexTree::entries() const
             if (node.prev != previousLeaf && !(previousLeaf == 0 && node.prev == 0))
                 throw fail(f.page, "its previous-page pointer is " + std::to_string(node.prev) + ", not " +
                                        std::to_string(previousLeaf));
-            if (!out.empty() && !node.entries.empty() && node.entries.front().compare(out.back()) < 0)
+            if (any && !node.entries.empty() && node.entries.front().compare(last) < 0)
                 throw fail(f.page, "its entries are out of order with the previous page");
             previousLeaf = f.page;
-            for (IndexEntry& e : node.entries) out.push_back(std::move(e));
+            if (!node.entries.empty()) {
+                any = true;
+                last = node.entries.back();
+            }
+            for (IndexEntry& e : node.entries) visit(e);
             continue;
         }
         if (node.entries.empty() && !node.tail) throw fail(f.page, "an intermediate page without children");
@@ -121,7 +144,6 @@ std::vector<IndexEntry> IndexTree::entries() const
         for (size_t i = kept.entries.size(); i-- > 0;)
             stack.push_back({kept.entries[i].child, f.depth + 1, &kept.entries[i]});
     }
-    return out;
 }
 
 std::vector<IndexEntry> IndexTree::entriesFrom(const IndexEntry& from, size_t count) const
@@ -141,6 +163,34 @@ std::vector<IndexEntry> IndexTree::entriesFrom(const IndexEntry& from, size_t co
         it = leaf.entries.begin();
     }
     return out;
+}
+
+std::vector<IndexEntry> IndexTree::entriesWithKeyPrefix(const Bytes& prefix) const
+{
+    std::vector<IndexEntry> out;
+    IndexEntry from;
+    from.key = prefix; // before every entry with this prefix (row 0 of page 0)
+    Path path = descend(from);
+    IndexNode leaf = std::move(path.nodes.back());
+    auto it = std::lower_bound(leaf.entries.begin(), leaf.entries.end(), from, entryLess);
+    auto hasPrefix = [&](const IndexEntry& e) {
+        return e.key.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), e.key.begin());
+    };
+    size_t steps = 0;
+    for (;;) {
+        for (; it != leaf.entries.end(); ++it) {
+            if (!hasPrefix(*it)) return out;
+            out.push_back(std::move(*it));
+        }
+        if (!leaf.next) return out;
+        if (++steps > pager_.pageCount())
+            throw JetError(where_ + ": index page " + std::to_string(leaf.pageNumber) + ": the leaves form a cycle");
+        leaf = load(leaf.next);
+        if (leaf.owner != table_.firstPage || !leaf.leaf)
+            throw JetError(where_ + ": index page " + std::to_string(leaf.pageNumber) +
+                           ": the next-page pointer leads out of the index's leaves");
+        it = leaf.entries.begin();
+    }
 }
 
 std::vector<uint32_t> IndexTree::pages() const
@@ -198,21 +248,45 @@ void IndexTree::store(const IndexNode& node)
     node.encode(pager_.modify(node.pageNumber));
 }
 
-bool IndexTree::tryInPlace(const IndexEntry& entry, bool add)
+// Whether the entry before position `before` or the one at `after` of a
+// leaf (looking into the previous / next leaf at the ends) has `key`.
+// Entries with one key are adjacent, so the direct neighbours decide.
+bool IndexTree::neighbourHasKey(const IndexNode& leaf, size_t before, size_t after, const Bytes& key) const
+{
+    const auto& es = leaf.entries;
+    if (before > 0) {
+        if (es[before - 1].key == key) return true;
+    } else if (leaf.prev) {
+        IndexNode prev = load(leaf.prev);
+        if (!prev.entries.empty() && prev.entries.back().key == key) return true;
+    }
+    if (after < es.size()) return es[after].key == key;
+    if (leaf.next) {
+        IndexNode next = load(leaf.next);
+        if (!next.entries.empty() && next.entries.front().key == key) return true;
+    }
+    return false;
+}
+
+bool IndexTree::tryInPlace(const IndexEntry& entry, bool add, int64_t& distinctDelta)
 {
     Path path = descend(entry);
     IndexNode& leaf = path.nodes.back();
     auto& es = leaf.entries;
     auto it = std::lower_bound(es.begin(), es.end(), entry, entryLess);
+    size_t at = size_t(it - es.begin());
+    if (!add && (it == es.end() || it->compare(entry) != 0))
+        throw JetError(where_ + ": the index has no entry for the row at page " + std::to_string(entry.page) +
+                       ", row " + std::to_string(entry.row) + " (index page " + std::to_string(leaf.pageNumber) + ")");
+    // Added before `at`, or removed from `at`: the neighbours are at - 1 and
+    // at (add) or at + 1 (remove).
+    bool keyElsewhere = neighbourHasKey(leaf, at, add ? at : at + 1, entry.key);
     IndexEntry oldLast = es.empty() ? IndexEntry{} : es.back();
     bool hadEntries = !es.empty();
     if (add) {
         es.insert(it, entry);
         if (!leaf.fits()) return false;
     } else {
-        if (it == es.end() || it->compare(entry) != 0)
-            throw JetError(where_ + ": the index has no entry for the row at page " + std::to_string(entry.page) +
-                           ", row " + std::to_string(entry.row) + " (index page " + std::to_string(leaf.pageNumber) + ")");
         es.erase(it);
         if (es.empty() && path.nodes.size() > 1) return false;
     }
@@ -236,55 +310,71 @@ bool IndexTree::tryInPlace(const IndexEntry& entry, bool add)
         lastChanged = isLastChild;
     }
     for (IndexNode* n : changed) store(*n);
+    if (!keyElsewhere) distinctDelta += add ? 1 : -1;
     return true;
 }
 
-IndexTree::Change IndexTree::apply(const std::vector<IndexEntry>& removals, const std::vector<IndexEntry>& additions)
+IndexTree::Change IndexTree::apply(std::vector<IndexEntry> removals, std::vector<IndexEntry> additions)
 {
     constexpr size_t kInPlaceLimit = 64;
     size_t done = 0;
-    const size_t total = removals.size() + additions.size();
+    const size_t removalCount = removals.size();
+    const size_t total = removalCount + additions.size();
+    int64_t delta = 0;
     if (total <= kInPlaceLimit) {
         for (; done < total; ++done) {
             bool add = done >= removals.size();
             const IndexEntry& e = add ? additions[done - removals.size()] : removals[done];
-            if (!tryInPlace(e, add)) break;
+            if (!tryInPlace(e, add, delta)) break;
         }
-        if (done == total) return {};
+        if (done == total) {
+            Change change;
+            change.distinctDelta = delta;
+            return change;
+        }
     }
-    std::vector<IndexEntry> all = entries();
-    std::vector<IndexEntry> gone(removals.begin() + long(std::min(done, removals.size())), removals.end());
-    std::sort(gone.begin(), gone.end(), entryLess);
-    std::vector<IndexEntry> kept;
-    kept.reserve(all.size());
-    size_t g = 0;
-    for (IndexEntry& e : all) {
-        while (g < gone.size() && gone[g].compare(e) < 0) {
-            throw JetError(where_ + ": the index has no entry for the row at page " + std::to_string(gone[g].page) +
-                           ", row " + std::to_string(gone[g].row));
+    // The rest by a rewrite: the tree's entries, streamed, less the removals
+    // and merged with the additions into one vector (a big index has no room
+    // for copies).
+    auto noEntry = [&](const IndexEntry& e) {
+        return JetError(where_ + ": the index has no entry for the row at page " + std::to_string(e.page) + ", row " +
+                        std::to_string(e.row));
+    };
+    removals.erase(removals.begin(), removals.begin() + long(std::min(done, removalCount)));
+    std::sort(removals.begin(), removals.end(), entryLess);
+    size_t addFrom = done > removalCount ? done - removalCount : 0;
+    additions.erase(additions.begin(), additions.begin() + long(addFrom));
+    std::sort(additions.begin(), additions.end(), entryLess);
+    std::vector<IndexEntry> all;
+    // The table's row count (already counting this write) is about the size
+    // of the result; a damaged count cannot exceed what the file's pages hold.
+    all.reserve(std::max(additions.size(), std::min<size_t>(table_.rowCount, size_t(pager_.pageCount()) * 256)));
+    size_t g = 0, a = 0;
+    forEachEntry([&](IndexEntry& e) {
+        if (g < removals.size()) {
+            int c = removals[g].compare(e);
+            if (c < 0) throw noEntry(removals[g]);
+            if (c == 0) {
+                ++g;
+                return;
+            }
         }
-        if (g < gone.size() && gone[g].compare(e) == 0) {
-            ++g;
-            continue;
-        }
-        kept.push_back(std::move(e));
-    }
-    if (g < gone.size())
-        throw JetError(where_ + ": the index has no entry for the row at page " + std::to_string(gone[g].page) +
-                       ", row " + std::to_string(gone[g].row));
-    size_t addFrom = done > removals.size() ? done - removals.size() : 0;
-    std::vector<IndexEntry> added(additions.begin() + long(addFrom), additions.end());
-    std::sort(added.begin(), added.end(), entryLess);
-    std::vector<IndexEntry> merged;
-    merged.reserve(kept.size() + added.size());
-    std::merge(std::make_move_iterator(kept.begin()), std::make_move_iterator(kept.end()),
-               std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()),
-               std::back_inserter(merged), entryLess);
-    return rewrite(merged);
+        while (a < additions.size() && additions[a].compare(e) < 0) all.push_back(std::move(additions[a++]));
+        all.push_back(std::move(e));
+    });
+    if (g < removals.size()) throw noEntry(removals[g]);
+    removals = std::vector<IndexEntry>();
+    while (a < additions.size()) all.push_back(std::move(additions[a++]));
+    additions = std::vector<IndexEntry>();
+    return rewrite(std::move(all));
 }
 
-IndexTree::Change IndexTree::rewrite(const std::vector<IndexEntry>& sorted)
+IndexTree::Change IndexTree::rewrite(std::vector<IndexEntry> sorted)
 {
+    Change change;
+    change.recounted = true;
+    for (size_t i = 0; i < sorted.size(); ++i)
+        if (i == 0 || sorted[i].key != sorted[i - 1].key) ++change.distinctKeys;
     std::vector<uint32_t> old = pages();
     // Build the levels bottom-up with provisional node ids, then give the
     // top node the root page (the definition names it) and the others the
@@ -293,22 +383,21 @@ IndexTree::Change IndexTree::rewrite(const std::vector<IndexEntry>& sorted)
         IndexNode node;
         std::vector<size_t> children; // ids of child nodes, aligned with entries (+ tail last)
     };
-    std::vector<Built> nodes;
+    // Leaves stay ranges of `sorted` until they are written, one at a time,
+    // so that their entries are never held twice.
+    std::vector<size_t> leafStart = packBounds(sorted, true);
+    const size_t leafCount = leafStart.size();
+    leafStart.push_back(sorted.size());
+    std::vector<Built> nodes(leafCount);
     std::vector<size_t> level;
     std::vector<std::pair<size_t, size_t>> levels; // [first, last + 1) node ids of each level
-    for (auto& group : pack(sorted, true)) {
-        Built b;
-        b.node.leaf = true;
-        b.node.entries = std::move(group);
-        level.push_back(nodes.size());
-        nodes.push_back(std::move(b));
-    }
-    levels.emplace_back(0, nodes.size());
+    for (size_t id = 0; id < leafCount; ++id) level.push_back(id);
+    levels.emplace_back(0, leafCount);
     while (level.size() > 1) {
         std::vector<IndexEntry> up;
         up.reserve(level.size());
         for (size_t id : level) {
-            IndexEntry e = nodes[id].node.entries.back();
+            IndexEntry e = id < leafCount ? sorted[leafStart[id + 1] - 1] : nodes[id].node.entries.back();
             e.child = uint32_t(id); // provisional: the node id
             up.push_back(std::move(e));
         }
@@ -327,7 +416,6 @@ IndexTree::Change IndexTree::rewrite(const std::vector<IndexEntry>& sorted)
     }
     // Page numbers: the top node last built is the root.
     std::vector<uint32_t> pageOf(nodes.size());
-    Change change;
     size_t reuse = 0;
     std::vector<uint32_t> pool;
     for (uint32_t p : old)
@@ -363,7 +451,14 @@ IndexTree::Change IndexTree::rewrite(const std::vector<IndexEntry>& sorted)
             last.entries.pop_back();
         }
     }
-    for (Built& b : nodes) store(b.node);
+    for (size_t id = 0; id < nodes.size(); ++id) {
+        IndexNode& n = nodes[id].node;
+        if (id < leafCount)
+            n.entries.assign(std::make_move_iterator(sorted.begin() + long(leafStart[id])),
+                             std::make_move_iterator(sorted.begin() + long(leafStart[id + 1])));
+        store(n);
+        if (id < leafCount) n.entries = std::vector<IndexEntry>();
+    }
     return change;
 }
 

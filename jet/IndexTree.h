@@ -28,6 +28,9 @@ public:
 
     // Every entry in index order, checking the tree's structure on the way.
     std::vector<IndexEntry> entries() const;
+    // The same, one entry at a time (the visitor may take the entry's key),
+    // without holding them all.
+    void forEachEntry(const std::function<void(IndexEntry&)>& visit) const;
     // Up to `count` entries from the first one not before `from`, in order.
     std::vector<IndexEntry> entriesFrom(const IndexEntry& from, size_t count) const;
     // The pages of the tree, root first.
@@ -35,18 +38,32 @@ public:
     // Depth of the tree (1 = the root is a leaf).
     int depth() const;
 
+    // Entries whose key starts with `prefix` (all of them, in order): the
+    // rows with one value in the index's first column, found by walking
+    // down to the first one instead of reading the whole tree.
+    std::vector<IndexEntry> entriesWithKeyPrefix(const Bytes& prefix) const;
+
     // Removes / adds entries in the current write transaction. Returns the
     // pages the tree no longer uses (after a rewrite) and reports new pages
     // through `allocated`. The root page never changes.
+    //
+    // It also tells how the number of distinct keys (the index's
+    // unique-entry count) changed: a rewrite counts them all; edits in place
+    // only know the change, from the neighbours of each entry (a key is new
+    // or gone when no neighbour has it), so a count that was already off
+    // stays off by as much.
     struct Change {
         std::vector<uint32_t> allocated;
         std::vector<uint32_t> released;
+        bool recounted = false;
+        uint32_t distinctKeys = 0;  // when recounted
+        int64_t distinctDelta = 0;  // otherwise
     };
-    Change apply(const std::vector<IndexEntry>& removals, const std::vector<IndexEntry>& additions);
+    Change apply(std::vector<IndexEntry> removals, std::vector<IndexEntry> additions);
 
     // Writes `sorted` as the whole content of the tree (used by apply and
-    // when an index is created).
-    Change rewrite(const std::vector<IndexEntry>& sorted);
+    // when an index is created). Its distinct keys are counted.
+    Change rewrite(std::vector<IndexEntry> sorted);
 
 private:
     struct Path {
@@ -55,7 +72,8 @@ private:
     };
     IndexNode load(uint32_t page) const;
     Path descend(const IndexEntry& target) const;
-    bool tryInPlace(const IndexEntry& entry, bool add);
+    bool tryInPlace(const IndexEntry& entry, bool add, int64_t& distinctDelta);
+    bool neighbourHasKey(const IndexNode& leaf, size_t before, size_t after, const Bytes& key) const;
     void store(const IndexNode& node);
     static std::vector<uint32_t> childrenOf(const IndexNode& node);
 

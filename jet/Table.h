@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "jet/IndexNode.h"
+#include "jet/PendingEntries.h"
 #include "jet/TableDef.h"
 #include "jet/Value.h"
 
@@ -104,11 +105,9 @@ private:
     Database& db_;
     TableDef def_;
     std::string where_;
-    // Per physical index: entries to remove and to add at flush, and the
-    // net change per key (for unique checks before the flush).
+    // Per physical index: entries to remove and to add at flush.
     struct PendingIndex {
-        std::vector<IndexEntry> removals, additions;
-        std::map<Bytes, int> keyDelta;
+        PendingEntries removals, additions;
     };
     std::vector<PendingIndex> pending_;
     uint32_t insertPage_ = 0; // data page last written by an insert

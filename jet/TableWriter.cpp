@@ -426,7 +426,9 @@ void Table::queueIndexChanges(const std::vector<Value>* oldValues, RowLocator ol
             for (const IndexColumn& ic : index.columns)
                 if (!isNull((*newValues)[def_.columnIndex(ic.columnNumber)])) allNull = false;
             if (!allNull) {
-                int present = p.keyDelta[after->key];
+                // The transaction's net entries of the key so far (a unique
+                // index holds each key once, so each side has it at most once).
+                int present = int(p.additions.hasKey(after->key)) - int(p.removals.hasKey(after->key));
                 if (!before || before->key != after->key) {
                     // Look in the tree only when the transaction has not settled the key yet.
                     IndexTree tree(db_.pager(), def_, index, where());
@@ -450,15 +452,10 @@ void Table::queueIndexChanges(const std::vector<Value>* oldValues, RowLocator ol
         }
         if (before) {
             // An entry added earlier in this transaction is simply taken back.
-            auto added = std::find_if(p.additions.rbegin(), p.additions.rend(),
-                                      [&](const IndexEntry& e) { return e.compare(*before) == 0; });
-            if (added != p.additions.rend()) p.additions.erase(std::next(added).base());
-            else p.removals.push_back(*before);
-            if (index.isUnique()) --p.keyDelta[before->key];
+            if (!p.additions.takeBack(*before)) p.removals.add(*before);
         }
         if (after) {
-            p.additions.push_back(*after);
-            if (index.isUnique()) ++p.keyDelta[after->key];
+            p.additions.add(*after);
         }
     }
 }
@@ -603,7 +600,7 @@ void Table::flushIndexes()
         if (p.removals.empty() && p.additions.empty()) continue;
         RealIndex& index = def_.realIndexes[i];
         IndexTree tree(pager, def_, index, where());
-        IndexTree::Change change = tree.apply(p.removals, p.additions);
+        IndexTree::Change change = tree.apply(p.removals.release(), p.additions.release());
         if (!change.allocated.empty() || !change.released.empty()) {
             UsageMap own = UsageMap::read(pager, index.usageMapPointer, where());
             for (uint32_t page : change.allocated) own.add(pager, page);
@@ -613,15 +610,16 @@ void Table::flushIndexes()
                 for (uint32_t page : change.released) freeMap.add(pager, page);
             }
         }
-        // The unique-entry count: distinct keys, as Access keeps it.
-        uint32_t distinct = 0;
-        const Bytes* last = nullptr;
-        std::vector<IndexEntry> all = tree.entries();
-        for (const IndexEntry& e : all) {
-            if (!last || *last != e.key) ++distinct;
-            last = &e.key;
+        // The unique-entry count: distinct keys, as Access keeps it. Edits in
+        // place adjust the stored count (Access lets it drift, so it may
+        // already be off: it is never a reason to fail); a rewrite sets it.
+        if (change.recounted) {
+            index.uniqueEntryCount = change.distinctKeys;
+        } else {
+            int64_t count = int64_t(index.uniqueEntryCount) + change.distinctDelta;
+            index.uniqueEntryCount = uint32_t(std::clamp<int64_t>(count, 0, UINT32_MAX));
         }
-        index.uniqueEntryCount = distinct;
+        p = PendingIndex{};
     }
     pending_.clear();
     writeCounters();

@@ -1,15 +1,130 @@
 #include "sql/WriteExecutor.h"
 
+#include "jet/GeneralSortOrder.h"
+#include "jet/IndexKey.h"
+#include "jet/IndexTree.h"
 #include "jet/TableDef.h"
 #include "sql/Condition.h"
 #include "sql/Scope.h"
 #include "sql/ValueConversion.h"
+#include "sql/ValueOrder.h"
+
+#include <algorithm>
+#include <climits>
 
 namespace sql {
 
 namespace {
 const char* const kRowGone =
     "Row cannot be located for updating. Some values may have been changed since it was last read.";
+
+// The conditions of a where clause that must all hold.
+void conjuncts(const ast::Expr& e, std::vector<const ast::Expr*>& out)
+{
+    if (e.kind == ast::Expr::Kind::And) {
+        conjuncts(*e.first, out);
+        conjuncts(*e.second, out);
+    } else {
+        out.push_back(&e);
+    }
+}
+
+// What to look up in an index for "column = literal".
+struct KeyValue {
+    enum { Lookup, NoRowMatches, Unsupported } kind = Unsupported;
+    jet::Value value; // Lookup: a value of the column's type
+};
+
+// The value whose index key every stored value that "=" finds equal to
+// `literal` has, for the types where that is certain.
+KeyValue keyValueFor(const jet::Value& literal, const jet::ColumnDef& column)
+{
+    KeyValue out;
+    switch (column.type) {
+    case jet::ColumnType::Byte:
+    case jet::ColumnType::Integer:
+    case jet::ColumnType::Long: {
+        if (ValueOrder::classOf(literal) != ValueClass::Number) return out;
+        // The column holds whole numbers in its range: a fraction or a
+        // number beyond the range equals none of them.
+        ValueOrder::Number n = ValueOrder::number(literal);
+        int64_t lo = column.type == jet::ColumnType::Byte ? 0 : column.type == jet::ColumnType::Integer ? INT16_MIN : INT32_MIN;
+        int64_t hi = column.type == jet::ColumnType::Byte ? 255 : column.type == jet::ColumnType::Integer ? INT16_MAX : INT32_MAX;
+        if (!n.exact || n.integer < lo || n.integer > hi) {
+            out.kind = KeyValue::NoRowMatches;
+            return out;
+        }
+        out.kind = KeyValue::Lookup;
+        out.value = n.integer;
+        return out;
+    }
+    case jet::ColumnType::DateTime: {
+        // From day 1 on the stored number is the time itself; before it two
+        // stored numbers can mean one time (the time of day counts forwards
+        // from a negative day), so those are scanned.
+        const auto* d = std::get_if<jet::DateTime>(&literal);
+        if (!d || !(d->days >= 1.0)) return out;
+        out.kind = KeyValue::Lookup;
+        out.value = *d;
+        return out;
+    }
+    case jet::ColumnType::Text: {
+        // Texts are equal when their General sort keys are; an index key
+        // holds the key of the first 255 characters, and the column holds no
+        // more. A longer literal (trailing spaces aside) is scanned.
+        const auto* s = std::get_if<std::u16string>(&literal);
+        if (!s) return out;
+        size_t length = s->size();
+        while (length > 0 && (*s)[length - 1] == u' ') --length;
+        if (length > jet::kMaxIndexedTextUnits) return out;
+        out.kind = KeyValue::Lookup;
+        out.value = *s;
+        return out;
+    }
+    default: return out;
+    }
+}
+
+} // namespace
+
+std::optional<std::vector<jet::RowLocator>> WriteExecutor::indexCandidates(jet::Table& table, const Scope& scope,
+                                                                           const ast::Expr& where)
+{
+    std::vector<const ast::Expr*> required;
+    conjuncts(where, required);
+    const jet::TableDef& def = table.def();
+    // The first "column = literal" an index leads; a unique index first.
+    const jet::RealIndex* best = nullptr;
+    jet::Bytes bestPrefix;
+    for (const ast::Expr* e : required) {
+        if (e->kind != ast::Expr::Kind::Compare || e->op != ast::CompareOp::Equal) continue;
+        const ast::ColumnRef* ref = std::get_if<ast::ColumnRef>(&e->left);
+        const ast::Literal* literal = std::get_if<ast::Literal>(&e->right);
+        if (!ref) {
+            ref = std::get_if<ast::ColumnRef>(&e->right);
+            literal = std::get_if<ast::Literal>(&e->left);
+        }
+        if (!ref || !literal || jet::isNull(literal->value)) continue;
+        Scope::Column column = scope.resolve(*ref);
+        KeyValue key = keyValueFor(literal->value, *column.def);
+        if (key.kind == KeyValue::NoRowMatches) return std::vector<jet::RowLocator>{};
+        if (key.kind != KeyValue::Lookup) continue;
+        for (const jet::RealIndex& index : def.realIndexes) {
+            if (index.columns.empty() || index.columns[0].columnNumber != column.def->number) continue;
+            if (best && (best->isUnique() || !index.isUnique())) continue;
+            best = &index;
+            bestPrefix.clear();
+            jet::appendIndexKey(bestPrefix, key.value, jet::IndexKeyColumn{column.def->type, index.columns[0].ascending});
+        }
+    }
+    if (!best) return std::nullopt;
+    jet::IndexTree tree(db_.pager(), def, *best, table.where());
+    std::vector<jet::RowLocator> rows;
+    for (const jet::IndexEntry& e : tree.entriesWithKeyPrefix(bestPrefix)) rows.push_back(jet::RowLocator{e.page, e.row});
+    // In storage order, as a scan meets them.
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
 }
 
 jet::Table& WriteExecutor::tableNamed(const std::string& name, size_t offset)
@@ -34,8 +149,22 @@ std::vector<jet::RowLocator> WriteExecutor::matchingRows(const ast::TableRef& ta
     }
     std::vector<jet::RowLocator> found;
     SourceRows rows(1, nullptr);
+    rowsExamined_ = 0;
+    if (where && indexLookups_) {
+        if (auto candidates = indexCandidates(t, scope, *where)) {
+            for (jet::RowLocator at : *candidates) {
+                ++rowsExamined_;
+                std::optional<std::vector<jet::Value>> values = t.read(at);
+                if (!values) continue;
+                rows[0] = &*values;
+                if (condition->holds(rows)) found.push_back(at);
+            }
+            return found;
+        }
+    }
     t.scan(
         [&](jet::RowLocator at, std::vector<jet::Value>& values) {
+            ++rowsExamined_;
             rows[0] = &values;
             if (!condition || condition->holds(rows)) found.push_back(at);
             return true;

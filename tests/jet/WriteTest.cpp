@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -60,6 +61,14 @@ jet::ColumnSpec column(const char* name, jet::ColumnType type, uint16_t length =
     c.type = type;
     c.length = length;
     return c;
+}
+
+size_t distinctKeys(const std::vector<jet::IndexEntry>& entries)
+{
+    size_t n = 0;
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (i == 0 || entries[i].key != entries[i - 1].key) ++n;
+    return n;
 }
 
 std::string fileBytes(const std::string& file)
@@ -328,6 +337,11 @@ TEST(Write, RandomOperationsMatchAModel)
         });
         ASSERT_EQ(seen, model) << "after batch " << batch;
         ASSERT_TRUE(jet::Checker(*db).run().empty()) << check(file);
+        // Batches of 40 edit the indexes in place, those of 400 rewrite them:
+        // either way the unique-entry count is the number of distinct keys.
+        for (const jet::RealIndex& index : t.def().realIndexes)
+            ASSERT_EQ(index.uniqueEntryCount, distinctKeys(jet::IndexTree(db->pager(), t.def(), index, t.where()).entries()))
+                << "index " << index.number << " after batch " << batch;
     }
     expectReadersAgree(file, "t");
 }
@@ -441,4 +455,78 @@ TEST(Write, ACommitWaitsForReadersAndReadersSeeWholeStates)
     // The next read sees the whole new state.
     EXPECT_EQ(pending(), 0u);
     EXPECT_EQ(check(file), "");
+}
+
+// Small changes edit the index in place and move its unique-entry count by
+// the keys that appear or disappear, judged by an entry's neighbours (on the
+// next or previous leaf at a leaf's ends). The count of an Access-made file
+// may already be off: only its change is compared.
+TEST(Write, UniqueEntryCountFollowsDistinctKeysOnEditsInPlace)
+{
+    std::string file = scratchCopy(testData("compIndexTestV2003.mdb"), "distinct");
+    auto state = [&] {
+        auto db = jet::Database::open(file);
+        jet::Table& t = db->table("Table1");
+        const jet::RealIndex& index = t.def().realIndexes[0];
+        jet::IndexTree tree(db->pager(), t.def(), index, t.where());
+        return std::make_pair(int64_t(index.uniqueEntryCount), int64_t(distinctKeys(tree.entries())));
+    };
+    auto rowsWith = [](jet::Table& t, int64_t key) {
+        std::vector<jet::RowLocator> out;
+        t.scan([&](jet::RowLocator at, std::vector<jet::Value>& row) {
+            if (row[0] == jet::Value{key}) out.push_back(at);
+            return true;
+        });
+        return out;
+    };
+    auto insert = [](jet::Table& t, int64_t key) {
+        t.insertRow({jet::Value{key}, jet::Value{std::u16string(u"n")}, jet::Value{}});
+    };
+    // The key of the last entry on the first leaf: a new row with it goes
+    // first on the second leaf, its equal neighbour is on the leaf before.
+    int64_t boundaryKey;
+    {
+        auto db = jet::Database::open(file);
+        jet::Table& t = db->table("Table1");
+        jet::IndexTree tree(db->pager(), t.def(), t.def().realIndexes[0], t.where());
+        ASSERT_EQ(tree.depth(), 2);
+        std::vector<jet::IndexEntry> all = tree.entries();
+        jet::IndexNode firstLeaf = jet::IndexNode::decode(db->pager().read(tree.pages()[1])->data, tree.pages()[1], "");
+        ASSERT_TRUE(firstLeaf.leaf);
+        const jet::IndexEntry& last = firstLeaf.entries.back();
+        boundaryKey = std::get<int64_t>((*t.read({last.page, last.row}))[0]);
+    }
+    struct Step {
+        const char* what;
+        std::function<void(jet::Table&)> change;
+        int delta;
+    } steps[] = {
+        {"a duplicate across a leaf boundary", [&](jet::Table& t) { insert(t, boundaryKey); }, 0},
+        {"its first row deleted", [&](jet::Table& t) { t.deleteRow(rowsWith(t, boundaryKey).at(0)); }, 0},
+        {"insert an existing key", [&](jet::Table& t) { insert(t, 19); }, 0},
+        {"insert a new key", [&](jet::Table& t) { insert(t, 5); }, 1},
+        {"delete the only row of a key", [&](jet::Table& t) { t.deleteRow(rowsWith(t, 5).at(0)); }, -1},
+        {"delete one of two rows of a key", [&](jet::Table& t) { t.deleteRow(rowsWith(t, 19).at(0)); }, 0},
+        {"delete the last row of a key", [&](jet::Table& t) { t.deleteRow(rowsWith(t, 19).at(0)); }, -1},
+        {"change a key to a new one", [&](jet::Table& t) { t.updateRow(rowsWith(t, 27).at(0), {{0, jet::Value{int64_t(7)}}}); }, 0},
+        {"change a key to an existing one", [&](jet::Table& t) { t.updateRow(rowsWith(t, 7).at(0), {{0, jet::Value{int64_t(35)}}}); }, -1},
+        {"two rows of one new key", [&](jet::Table& t) {
+             insert(t, 9);
+             insert(t, 9);
+         }, 1},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        auto [countBefore, distinctBefore] = state();
+        {
+            auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+            jet::WriteTransaction tx(*db);
+            step.change(db->table("Table1"));
+            tx.commit();
+        }
+        auto [countAfter, distinctAfter] = state();
+        EXPECT_EQ(distinctAfter - distinctBefore, step.delta);
+        EXPECT_EQ(countAfter - countBefore, step.delta);
+    }
+    expectReadersAgree(file, "Table1");
 }

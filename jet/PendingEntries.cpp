@@ -1,0 +1,109 @@
+#include "jet/PendingEntries.h"
+
+#include "jet/JetError.h"
+
+#include <cstring>
+#include <functional>
+#include <string_view>
+
+namespace jet {
+
+namespace {
+uint32_t packedRow(const IndexEntry& e) { return (e.page << 8) | e.row; }
+
+size_t hashKey(const uint8_t* data, size_t size)
+{
+    return std::hash<std::string_view>{}(std::string_view(reinterpret_cast<const char*>(data), size));
+}
+} // namespace
+
+void PendingEntries::add(const IndexEntry& entry)
+{
+    if (keys_.size() + entry.key.size() > UINT32_MAX || refs_.size() >= UINT32_MAX || entry.key.size() > UINT16_MAX)
+        throw JetError("one write changes more index entries than it can hold; write in several parts");
+    uint32_t at = uint32_t(refs_.size());
+    refs_.push_back(Ref{uint32_t(keys_.size()), packedRow(entry), uint16_t(entry.key.size()), true});
+    keys_.insert(keys_.end(), entry.key.begin(), entry.key.end());
+    if (indexed_) byRow_[packedRow(entry)] = at;
+    ++live_;
+    if (keyed_) {
+        if ((keySlotsUsed_ + 1) * 2 > keySlots_.size()) rebuildKeySlots();
+        else insertKeySlot(at);
+    }
+}
+
+void PendingEntries::insertKeySlot(uint32_t ref)
+{
+    size_t mask = keySlots_.size() - 1;
+    size_t h = hashKey(keys_.data() + refs_[ref].offset, refs_[ref].size) & mask;
+    while (keySlots_[h]) h = (h + 1) & mask;
+    keySlots_[h] = ref + 1;
+    ++keySlotsUsed_;
+}
+
+void PendingEntries::rebuildKeySlots()
+{
+    size_t capacity = 16;
+    while (capacity < (live_ + 1) * 4) capacity *= 2;
+    keySlots_.assign(capacity, 0);
+    keySlotsUsed_ = 0;
+    for (uint32_t i = 0; i < refs_.size(); ++i)
+        if (refs_[i].live) insertKeySlot(i);
+}
+
+bool PendingEntries::hasKey(const Bytes& key)
+{
+    if (live_ == 0) return false;
+    if (!keyed_) {
+        keyed_ = true;
+        rebuildKeySlots();
+    }
+    size_t mask = keySlots_.size() - 1;
+    for (size_t h = hashKey(key.data(), key.size()) & mask; keySlots_[h]; h = (h + 1) & mask) {
+        const Ref& r = refs_[keySlots_[h] - 1];
+        if (r.live && r.size == key.size() && (r.size == 0 || std::memcmp(keys_.data() + r.offset, key.data(), r.size) == 0))
+            return true;
+    }
+    return false;
+}
+
+bool PendingEntries::matches(const Ref& ref, const IndexEntry& entry) const
+{
+    return ref.live && ref.locator == packedRow(entry) && ref.size == entry.key.size() &&
+           (ref.size == 0 || std::memcmp(keys_.data() + ref.offset, entry.key.data(), ref.size) == 0);
+}
+
+bool PendingEntries::takeBack(const IndexEntry& entry)
+{
+    if (live_ == 0) return false;
+    if (!indexed_) {
+        byRow_.reserve(refs_.size());
+        for (uint32_t i = 0; i < refs_.size(); ++i)
+            if (refs_[i].live) byRow_[refs_[i].locator] = i;
+        indexed_ = true;
+    }
+    auto it = byRow_.find(packedRow(entry));
+    if (it == byRow_.end() || !matches(refs_[it->second], entry)) return false;
+    refs_[it->second].live = false;
+    byRow_.erase(it);
+    --live_;
+    return true;
+}
+
+std::vector<IndexEntry> PendingEntries::release()
+{
+    std::vector<IndexEntry> out;
+    out.reserve(live_);
+    for (const Ref& r : refs_) {
+        if (!r.live) continue;
+        IndexEntry e;
+        e.key.assign(keys_.begin() + r.offset, keys_.begin() + r.offset + r.size);
+        e.page = r.locator >> 8;
+        e.row = uint8_t(r.locator & 0xFF);
+        out.push_back(std::move(e));
+    }
+    *this = PendingEntries();
+    return out;
+}
+
+} // namespace jet
