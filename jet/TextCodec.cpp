@@ -1,7 +1,5 @@
 #include "jet/TextCodec.h"
 
-#include <cstring>
-
 namespace jet {
 
 size_t decodeTextTo(const uint8_t* data, size_t n, char16_t* o)
@@ -16,10 +14,10 @@ size_t decodeTextTo(const uint8_t* data, size_t n, char16_t* o)
                 compressed = !compressed;
                 ++i;
             } else if (compressed) {
-                // A run of one-byte characters up to the next switch, widened in one loop.
-                const void* zero = std::memchr(data + i, 0, n - i);
-                size_t end = zero ? size_t(static_cast<const uint8_t*>(zero) - data) : n;
-                for (; i < end; ++i) o[k++] = char16_t(data[i]);
+                // The run of one-byte characters up to the next switch.
+                do {
+                    o[k++] = char16_t(data[i++]);
+                } while (i < n && data[i] != 0x00);
             } else {
                 if (i + 1 >= n) break; // a dangling half character
                 o[k++] = char16_t(b | (data[i + 1] << 8));
