@@ -106,10 +106,11 @@ private:
     public:
         void clear();
         void reserve(std::size_t cells) { m_ends.reserve(cells); }
-        // Room for `cells` cells as long on average as those held so far.
+        // Room for `cells` cells as long on average as those held so far
+        // (and an eighth of a unit more each, for longer ones to come).
         void reserveLike(std::size_t cells)
         {
-            if (!m_ends.empty()) reserveUnits(m_used / m_ends.size() * cells + cells / 16);
+            if (!m_ends.empty()) reserveUnits(m_used * cells / m_ends.size() + cells / 8);
         }
         void shrinkToFit();
         void push(std::basic_string_view<Unit> cell);

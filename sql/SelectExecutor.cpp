@@ -1,5 +1,7 @@
 #include "sql/SelectExecutor.h"
 
+#include <algorithm>
+
 #include "jet/RowView.h"
 #include "jet/TableDef.h"
 #include "sql/SortKeys.h"
@@ -266,6 +268,8 @@ void SelectExecutor::runSortedSingleTable(RowSink& sink)
     const bool whole = isWholeRowOfFromTable();
 
     SortKeys keys(std::move(spec));
+    // The stored row count is a hint (it may be off in a damaged file).
+    keys.reserve(std::min<size_t>(from.def().rowCount, 4'000'000));
     std::vector<const jet::Value*> keyValues(orderColumns_.size());
     SourceRows rows(1, nullptr);
     std::vector<jet::Value> values;

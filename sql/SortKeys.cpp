@@ -48,6 +48,15 @@ SortKeys::SortKeys(std::vector<Key> keys)
     }
 }
 
+void SortKeys::reserve(size_t rows)
+{
+    for (Column& c : columns_) {
+        c.state.reserve(rows);
+        if (isByteKey(c.key.valueClass)) c.ends.reserve(rows);
+        else c.bits.reserve(rows);
+    }
+}
+
 void SortKeys::add(const std::vector<const jet::Value*>& values)
 {
     for (size_t k = 0; k < columns_.size(); ++k) {

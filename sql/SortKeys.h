@@ -22,6 +22,8 @@ public:
     explicit SortKeys(std::vector<Key> keys);
 
     size_t rowCount() const { return rows_; }
+    // Room for `rows` rows (text keys grow as they come).
+    void reserve(size_t rows);
     // Adds one row: one value per key, in key order.
     void add(const std::vector<const jet::Value*>& values);
     // Row numbers in key order; rows with equal keys keep the order they
