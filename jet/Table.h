@@ -97,6 +97,11 @@ private:
     Bytes encodeRow(const std::vector<Value>& values);
     void releaseLongValues(const std::vector<Value>& oldValues, const uint8_t* row, size_t size);
     void checkValues(std::vector<Value>& values) const;
+    // Checks and converts one value for a column (as checkValues does each).
+    void checkValue(size_t column, Value& value) const;
+    // The update written over the old bytes of fixed-width columns, when
+    // that is all it takes; false (and nothing done) when it is not.
+    bool updateInPlace(RowLocator at, const std::vector<std::pair<size_t, Value>>& changes);
     void queueIndexChanges(const std::vector<Value>* oldValues, RowLocator oldAt, const std::vector<Value>* newValues,
                            RowLocator newAt);
     void writeCounters();

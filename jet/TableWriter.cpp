@@ -11,6 +11,7 @@
 #include "jet/LongValue.h"
 #include "jet/Pager.h"
 #include "jet/RowCodec.h"
+#include "jet/RowView.h"
 #include "jet/TextCodec.h"
 #include "jet/UsageMap.h"
 
@@ -143,6 +144,43 @@ RowLocator Table::placeRow(const Bytes& row, uint16_t flags)
     return RowLocator{insertPage_, uint8_t(slot)};
 }
 
+namespace {
+
+// A fixed-width column's bytes (the value already checked for the column).
+void encodeFixed(const ColumnDef& c, const Value& v, uint8_t* p)
+{
+    switch (c.type) {
+    case ColumnType::Byte: p[0] = uint8_t(std::get<int64_t>(v)); break;
+    case ColumnType::Integer: put16(p, uint16_t(int16_t(std::get<int64_t>(v)))); break;
+    case ColumnType::Long: put32(p, uint32_t(int32_t(std::get<int64_t>(v)))); break;
+    case ColumnType::Currency: put64(p, uint64_t(std::get<Currency>(v).units)); break;
+    case ColumnType::Single: putFloat(p, float(std::get<double>(v))); break;
+    case ColumnType::Double: putDouble(p, std::get<double>(v)); break;
+    case ColumnType::DateTime: putDouble(p, std::get<DateTime>(v).days); break;
+    case ColumnType::Guid: std::memcpy(p, std::get<Guid>(v).bytes.data(), 16); break;
+    case ColumnType::Numeric: {
+        const Decimal& d = std::get<Decimal>(v);
+        p[0] = d.negative ? 0x80 : 0x00;
+        put32(p + 1, uint32_t(d.high >> 32));
+        put32(p + 5, uint32_t(d.high));
+        put32(p + 9, uint32_t(d.low >> 32));
+        put32(p + 13, uint32_t(d.low));
+        break;
+    }
+    case ColumnType::Text: {
+        Bytes t = encodeText(std::get<std::u16string>(v), false);
+        std::memcpy(p, t.data(), std::min<size_t>(t.size(), c.length));
+        break;
+    }
+    default: {
+        const Bytes& b = std::get<Bytes>(v);
+        std::memcpy(p, b.data(), std::min<size_t>(b.size(), c.length));
+    }
+    }
+}
+
+} // namespace
+
 Bytes Table::encodeRow(const std::vector<Value>& values)
 {
     Pager& pager = db_.pager();
@@ -175,35 +213,7 @@ Bytes Table::encodeRow(const std::vector<Value>& values)
             continue;
         }
         setPresent(c);
-        uint8_t* p = row.data() + 2 + c.fixedOffset;
-        switch (c.type) {
-        case ColumnType::Byte: p[0] = uint8_t(std::get<int64_t>(v)); break;
-        case ColumnType::Integer: put16(p, uint16_t(int16_t(std::get<int64_t>(v)))); break;
-        case ColumnType::Long: put32(p, uint32_t(int32_t(std::get<int64_t>(v)))); break;
-        case ColumnType::Currency: put64(p, uint64_t(std::get<Currency>(v).units)); break;
-        case ColumnType::Single: putFloat(p, float(std::get<double>(v))); break;
-        case ColumnType::Double: putDouble(p, std::get<double>(v)); break;
-        case ColumnType::DateTime: putDouble(p, std::get<DateTime>(v).days); break;
-        case ColumnType::Guid: std::memcpy(p, std::get<Guid>(v).bytes.data(), 16); break;
-        case ColumnType::Numeric: {
-            const Decimal& d = std::get<Decimal>(v);
-            p[0] = d.negative ? 0x80 : 0x00;
-            put32(p + 1, uint32_t(d.high >> 32));
-            put32(p + 5, uint32_t(d.high));
-            put32(p + 9, uint32_t(d.low >> 32));
-            put32(p + 13, uint32_t(d.low));
-            break;
-        }
-        case ColumnType::Text: {
-            Bytes t = encodeText(std::get<std::u16string>(v), false);
-            std::memcpy(p, t.data(), std::min<size_t>(t.size(), c.length));
-            break;
-        }
-        default: {
-            const Bytes& b = std::get<Bytes>(v);
-            std::memcpy(p, b.data(), std::min<size_t>(b.size(), c.length));
-        }
-        }
+        encodeFixed(c, v, row.data() + 2 + c.fixedOffset);
     }
     std::sort(varOrder.begin(), varOrder.end(),
               [&](size_t a, size_t b) { return def_.columns[a].varIndex < def_.columns[b].varIndex; });
@@ -287,9 +297,13 @@ Bytes Table::encodeRow(const std::vector<Value>& values)
 
 void Table::checkValues(std::vector<Value>& values) const
 {
-    for (size_t i = 0; i < def_.columns.size(); ++i) {
-        const ColumnDef& c = def_.columns[i];
-        Value& v = values[i];
+    for (size_t i = 0; i < def_.columns.size(); ++i) checkValue(i, values[i]);
+}
+
+void Table::checkValue(size_t column, Value& v) const
+{
+    {
+        const ColumnDef& c = def_.columns[column];
         auto wrong = [&]() {
             return JetError(where() + ": column '" + c.utf8Name + "' (" + columnTypeName(c.type) + ") cannot hold " +
                             describe(v));
@@ -298,7 +312,7 @@ void Table::checkValues(std::vector<Value>& values) const
             if (c.type == ColumnType::Boolean) v = false;
             else if (!(c.flags & kColumnNullable) && !c.isAutoNumber())
                 throw JetError(where() + ": column '" + c.utf8Name + "' requires a value");
-            continue;
+            return;
         }
         switch (c.type) {
         case ColumnType::Boolean:
@@ -549,9 +563,53 @@ void Table::deleteRow(RowLocator at)
     writeCounters();
 }
 
+bool Table::updateInPlace(RowLocator at, const std::vector<std::pair<size_t, Value>>& changes)
+{
+    std::vector<std::pair<size_t, Value>> checked;
+    for (const auto& [col, value] : changes) {
+        if (col >= def_.columns.size()) return false;
+        const ColumnDef& c = def_.columns[col];
+        if (!c.isFixed() || c.isAutoNumber() || isNull(value)) return false;
+        switch (c.type) {
+        case ColumnType::Byte:
+        case ColumnType::Integer:
+        case ColumnType::Long:
+        case ColumnType::Currency:
+        case ColumnType::Single:
+        case ColumnType::Double:
+        case ColumnType::DateTime: break;
+        default: return false;
+        }
+        for (const RealIndex& index : def_.realIndexes)
+            for (const IndexColumn& ic : index.columns)
+                if (ic.columnNumber == c.number) return false;
+        Value v = value;
+        checkValue(col, v);
+        checked.emplace_back(col, std::move(v));
+    }
+    auto rb = rowBytes(at);
+    if (!rb) return false;
+    RowView view(def_, rb->data, rb->size, db_.pager(), RowPlace{&where_, rb->pageNumber, at.row});
+    for (const auto& [col, v] : checked) {
+        // A null column would need its bit in the null mask set: the general path.
+        if (view.isNull(col)) return false;
+        (void)view.value(col); // checks that the column lies inside the row
+    }
+    const size_t rowOffset = size_t(rb->data - rb->page->data);
+    uint8_t* page = db_.pager().modify(rb->pageNumber);
+    for (const auto& [col, v] : checked) {
+        const ColumnDef& c = def_.columns[col];
+        encodeFixed(c, v, page + rowOffset + 2 + c.fixedOffset);
+    }
+    return true;
+}
+
 void Table::updateRow(RowLocator at, const std::vector<std::pair<size_t, Value>>& changes)
 {
     if (!db_.inWrite()) throw JetError(where() + ": rows can only be changed inside a write");
+    // Numbers and dates that stay non-null and that no index holds are
+    // written over their old bytes: the row keeps its size and its place.
+    if (updateInPlace(at, changes)) return;
     auto old = read(at);
     if (!old) throw JetError(where() + ": there is no row at page " + std::to_string(at.page) + ", row " + std::to_string(at.row));
     std::vector<Value> values = *old;
