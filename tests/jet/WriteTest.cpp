@@ -6,6 +6,7 @@
 #include "jet/Database.h"
 #include "jet/IndexTree.h"
 #include "jet/JetError.h"
+#include "jet/Journal.h"
 #include "jet/SchemaWriter.h"
 
 #include <gtest/gtest.h>
@@ -284,6 +285,26 @@ TEST(Write, BadValuesAndReadOnlyFilesChangeNothing)
     auto ro = jet::Database::open(file);
     EXPECT_THROW(ro->beginWrite(), jet::JetError);
     EXPECT_EQ(fileBytes(file), before);
+}
+
+// Journals left by a crash are read back by later builds: the checksum must
+// stay the standard CRC-32, whatever the lengths and however it is chained.
+TEST(Journal, ChecksumIsTheStandardCrc32)
+{
+    const std::string check = "123456789";
+    EXPECT_EQ(jet::Journal::crc32(reinterpret_cast<const uint8_t*>(check.data()), check.size()), 0xCBF43926u);
+    std::vector<uint8_t> page(4096 + 7);
+    for (size_t i = 0; i < page.size(); ++i) page[i] = uint8_t(i * 131 + 7);
+    uint32_t bytewise = ~0u;
+    for (uint8_t b : page) {
+        bytewise ^= b;
+        for (int k = 0; k < 8; ++k) bytewise = (bytewise & 1) ? 0xEDB88320u ^ (bytewise >> 1) : bytewise >> 1;
+    }
+    EXPECT_EQ(jet::Journal::crc32(page.data(), page.size()), ~bytewise);
+    for (size_t split : {0u, 1u, 5u, 8u, 13u, 4096u})
+        EXPECT_EQ(jet::Journal::crc32(page.data() + split, page.size() - split, jet::Journal::crc32(page.data(), split)),
+                  ~bytewise)
+            << split;
 }
 
 TEST(Write, CrashAtEachPageWriteRollsBackOnReopen)
