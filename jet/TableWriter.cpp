@@ -146,6 +146,43 @@ RowLocator Table::placeRow(const Bytes& row, uint16_t flags)
 
 namespace {
 
+// Decimal magnitudes are 128 bits, held as two 64-bit halves (there is no
+// portable 128-bit integer type), worked on in 32-bit limbs.
+struct Magnitude {
+    uint64_t high = 0;
+    uint64_t low = 0;
+    bool operator<(const Magnitude& o) const { return high != o.high ? high < o.high : low < o.low; }
+    bool isZero() const { return high == 0 && low == 0; }
+};
+
+// Multiplies by ten; false (and m unchanged) when the result needs more than 128 bits.
+bool timesTen(Magnitude& m)
+{
+    uint64_t l0 = (m.low & 0xFFFFFFFFu) * 10;
+    uint64_t l1 = (m.low >> 32) * 10 + (l0 >> 32);
+    uint64_t h0 = (m.high & 0xFFFFFFFFu) * 10 + (l1 >> 32);
+    uint64_t h1 = (m.high >> 32) * 10 + (h0 >> 32);
+    if (h1 >> 32) return false;
+    m.low = (l1 << 32) | (l0 & 0xFFFFFFFFu);
+    m.high = (h1 << 32) | (h0 & 0xFFFFFFFFu);
+    return true;
+}
+
+// Divides by ten and returns the remainder.
+unsigned divideByTen(Magnitude& m)
+{
+    uint64_t limbs[4] = {m.high >> 32, m.high & 0xFFFFFFFFu, m.low >> 32, m.low & 0xFFFFFFFFu};
+    uint64_t remainder = 0;
+    for (uint64_t& limb : limbs) {
+        uint64_t current = (remainder << 32) | limb;
+        limb = current / 10;
+        remainder = current % 10;
+    }
+    m.high = (limbs[0] << 32) | limbs[1];
+    m.low = (limbs[2] << 32) | limbs[3];
+    return unsigned(remainder);
+}
+
 // A fixed-width column's bytes (the value already checked for the column).
 void encodeFixed(const ColumnDef& c, const Value& v, uint8_t* p)
 {
@@ -372,42 +409,40 @@ void Table::checkValue(size_t column, Value& v) const
             break;
         case ColumnType::Numeric: {
             Decimal d;
+            auto tooLarge = [&]() {
+                return JetError(where() + ": the value is too large for column '" + c.utf8Name + "' (precision " +
+                                std::to_string(c.precision) + ")");
+            };
+            Magnitude mag;
             if (auto n = std::get_if<int64_t>(&v)) {
                 d.negative = *n < 0;
-                d.low = d.negative ? uint64_t(0) - uint64_t(*n) : uint64_t(*n);
-                for (int k = 0; k < c.scale; ++k) {
-                    unsigned __int128 x = ((unsigned __int128)d.high << 64 | d.low) * 10;
-                    d.high = uint64_t(x >> 64);
-                    d.low = uint64_t(x);
-                }
+                mag.low = d.negative ? uint64_t(0) - uint64_t(*n) : uint64_t(*n);
+                for (int k = 0; k < c.scale; ++k)
+                    if (!timesTen(mag)) throw tooLarge();
             } else if (auto p = std::get_if<Decimal>(&v)) {
                 d = *p;
-                while (d.scale < c.scale) {
-                    unsigned __int128 x = ((unsigned __int128)d.high << 64 | d.low) * 10;
-                    d.high = uint64_t(x >> 64);
-                    d.low = uint64_t(x);
-                    ++d.scale;
-                }
-                while (d.scale > c.scale) {
-                    unsigned __int128 x = ((unsigned __int128)d.high << 64 | d.low);
-                    if (x % 10) throw JetError(where() + ": column '" + c.utf8Name + "' holds only " + std::to_string(c.scale) + " decimal places");
-                    x /= 10;
-                    d.high = uint64_t(x >> 64);
-                    d.low = uint64_t(x);
-                    --d.scale;
+                mag = {d.high, d.low};
+                for (; d.scale < c.scale; ++d.scale)
+                    if (!timesTen(mag)) throw tooLarge();
+                for (; d.scale > c.scale; --d.scale) {
+                    Magnitude shorter = mag;
+                    if (divideByTen(shorter) != 0)
+                        throw JetError(where() + ": column '" + c.utf8Name + "' holds only " + std::to_string(c.scale) +
+                                       " decimal places");
+                    mag = shorter;
                 }
             } else {
                 throw wrong();
             }
             d.scale = c.scale;
             d.precision = c.precision;
-            unsigned __int128 mag = (unsigned __int128)d.high << 64 | d.low;
-            unsigned __int128 limit = 1;
-            for (int k = 0; k < c.precision; ++k) limit *= 10;
-            if (mag >= limit)
-                throw JetError(where() + ": the value is too large for column '" + c.utf8Name + "' (precision " +
-                               std::to_string(c.precision) + ")");
-            if (mag == 0) d.negative = false;
+            d.high = mag.high;
+            d.low = mag.low;
+            Magnitude limit{0, 1};
+            bool limited = true;
+            for (int k = 0; k < c.precision && limited; ++k) limited = timesTen(limit);
+            if (limited && !(mag < limit)) throw tooLarge();
+            if (mag.isZero()) d.negative = false;
             v = d;
             break;
         }

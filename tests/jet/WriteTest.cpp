@@ -171,6 +171,57 @@ TEST(Write, NumbersAndDatesChangedOnEveryRowOfEveryAccessFile)
     }
 }
 
+// Decimal values are brought to the column's scale and checked against its
+// precision in 128-bit arithmetic, on a copy of an Access-made Numeric(18,0) column.
+TEST(Write, DecimalValuesMeetTheColumnsScaleAndPrecision)
+{
+    auto decimal = [](uint64_t high, uint64_t low, uint8_t scale, bool negative = false) {
+        jet::Decimal d;
+        d.high = high;
+        d.low = low;
+        d.scale = scale;
+        d.precision = 28;
+        d.negative = negative;
+        return jet::Value(d);
+    };
+    struct Case {
+        jet::Value given;
+        const char* stored;  // as jetdb json prints it; nullptr when refused
+        const char* refusal;
+    } cases[] = {
+        {decimal(0, 12300, 2), "123", nullptr},
+        {decimal(0, 12345, 2), nullptr, "decimal places"},
+        {decimal(0, 5, 0, true), "-5", nullptr},
+        {int64_t(999999999999999999), "999999999999999999", nullptr},
+        {int64_t(1000000000000000000), nullptr, "too large"},
+        {decimal(1, 0, 0), nullptr, "too large"},
+        {decimal(0x8000000000000000u, 0, 0), nullptr, "too large"},
+    };
+    std::string file = scratchCopy(testData("fixedNumericTestV2003.mdb"), "decimal");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored ? c.stored : c.refusal);
+        auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+        jet::Table& t = db->table("test");
+        jet::RowLocator row = liveRows(t).at(0);
+        jet::WriteTransaction tx(*db);
+        if (!c.stored) {
+            try {
+                t.updateRow(row, {{1, c.given}});
+                ADD_FAILURE() << "accepted";
+            } catch (const jet::JetError& e) {
+                EXPECT_NE(std::string(e.what()).find(c.refusal), std::string::npos) << e.what();
+            }
+            continue;
+        }
+        t.updateRow(row, {{1, c.given}});
+        tx.commit();
+        fs::path dir = fs::path(file).parent_path();
+        std::string json = fileBytes(jetdbJson(file, "test", (dir / "decimal.json").string()));
+        EXPECT_NE(json.find(std::string("\"col2\":") + c.stored + ","), std::string::npos) << json;
+    }
+    expectReadersAgree(file, "test");
+}
+
 TEST(Write, UpdatesGrowRowsOutOfTheirPagesAndInsertsSplitTheIndex)
 {
     std::string file = scratchCopy(testData("compIndexTestV2003.mdb"), "update-insert");
