@@ -45,6 +45,13 @@ double decimalToDouble(const jet::Decimal& d)
 
 } // namespace
 
+// --- BitVector ---------------------------------------------------------------
+
+void RecordStore::BitVector::addWord()
+{
+    m_words.push_back(0);
+}
+
 // --- PackedArena -------------------------------------------------------------
 
 template <typename Unit>

@@ -72,10 +72,12 @@ private:
         void clear() { m_words.clear(); m_size = 0; }
         void reserve(std::size_t bits) { m_words.reserve((bits + 63) / 64); }
         void shrinkToFit() { shrinkIfSpare(m_words); }
+        // Small enough to be inlined into the per-cell loops; the rare
+        // growth is out of line.
         void push(bool bit)
         {
             std::size_t word = m_size / 64;
-            if (word == m_words.size()) m_words.push_back(0);
+            if (word == m_words.size()) [[unlikely]] addWord();
             m_words[word] |= uint64_t(bit) << (m_size % 64);
             ++m_size;
         }
@@ -95,6 +97,7 @@ private:
         }
         std::size_t memoryUsage() const { return m_words.capacity() * sizeof(uint64_t); }
     private:
+        void addWord();
         std::vector<uint64_t> m_words;
         std::size_t m_size = 0;
     };
