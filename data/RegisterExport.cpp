@@ -17,49 +17,131 @@ bool writtenAsReference(char16_t c)
     return c == u'\r' || c == u'\n' || c == 0x2028 || c == 0x2029 || c == 0xFDD0 || c == 0xFDD1;
 }
 
-// Characters that XML 1.0 cannot hold at all, not even as a reference.
-bool outsideXml(char16_t c)
+// Characters that go into element text as they are: all but the markup
+// characters, line breaks, characters outside XML and surrogates. Most
+// serials, names, dates and ids consist of nothing else.
+bool plain(char16_t c)
 {
-    return (c < 0x20 && c != u'\t' && c != u'\r' && c != u'\n') || c == 0xFFFE || c == 0xFFFF;
+    if (c < 0x20) return c == u'\t';
+    if (c < 0xD800) return c != u'&' && c != u'<' && c != u'>' && c != 0x2028 && c != 0x2029;
+    return (c >= 0xE000 && c < 0xFDD0) || (c > 0xFDD1 && c < 0xFFFE);
+}
+
+void appendAscii(QString& out, const char* text, qsizetype length)
+{
+    out.append(QLatin1String(text, length));
+}
+
+// Decimal digits of a number, as QString::number writes it.
+void appendNumber(QString& out, qint64 value)
+{
+    char digits[24];
+    char* end = digits + sizeof digits;
+    char* at = end;
+    quint64 magnitude = value < 0 ? 0 - quint64(value) : quint64(value);
+    do {
+        *--at = char('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0) *--at = '-';
+    appendAscii(out, at, end - at);
+}
+
+void appendTwoDigits(QString& out, int value)
+{
+    const char digits[2] = {char('0' + value / 10), char('0' + value % 10)};
+    appendAscii(out, digits, 2);
+}
+
+// A field's text as TField::textOf gives it, escaped, written straight into
+// the line: text, whole numbers and dates (the register's columns) without
+// a string of their own; any other type through textOf.
+void appendFieldText(QString& out, const TField& field, const jet::Value& value)
+{
+    if (const auto* text = std::get_if<std::u16string>(&value)) {
+        RegisterExport::appendEscaped(out, QStringView(text->data(), qsizetype(text->size())));
+    } else if (const auto* number = std::get_if<int64_t>(&value)) {
+        appendNumber(out, *number);
+    } else if (const auto* date = std::get_if<jet::DateTime>(&value)) {
+        // "yyyy/M/d H:mm:ss", the time left out at midnight (TField::formatDateTime).
+        const jet::CivilTime c = jet::toCivil(*date);
+        if (c.year < 0 || c.year > 9999 || c.month < 1 || c.day < 1 || c.hour < 0 || c.minute < 0 || c.second < 0 ||
+            c.minute > 59 || c.second > 59) {
+            RegisterExport::appendEscaped(out, TField::formatDateTime(*date));
+            return;
+        }
+        const char year[4] = {char('0' + c.year / 1000), char('0' + c.year / 100 % 10), char('0' + c.year / 10 % 10),
+                              char('0' + c.year % 10)};
+        appendAscii(out, year, 4);
+        out += u'/';
+        appendNumber(out, c.month);
+        out += u'/';
+        appendNumber(out, c.day);
+        if (c.hour != 0 || c.minute != 0 || c.second != 0) {
+            out += u' ';
+            appendNumber(out, c.hour);
+            out += u':';
+            appendTwoDigits(out, c.minute);
+            out += u':';
+            appendTwoDigits(out, c.second);
+        }
+    } else if (!jet::isNull(value)) {
+        RegisterExport::appendEscaped(out, field.textOf(value));
+    }
 }
 
 } // namespace
 
+void RegisterExport::appendEscaped(QString& out, QStringView value)
+{
+    const char16_t* const begin = value.utf16();
+    const char16_t* const end = begin + value.size();
+    const char16_t* run = begin; // start of the plain characters not yet copied
+    for (const char16_t* at = begin; at != end; ++at) {
+        const char16_t u = *at;
+        if (plain(u)) continue;
+        if (QChar::isHighSurrogate(u) && at + 1 != end && QChar::isLowSurrogate(at[1])) {
+            ++at; // a whole pair stays
+            continue;
+        }
+        out.append(QStringView(run, at));
+        run = at + 1;
+        if (u == u'&') out.append(u"&amp;");
+        else if (u == u'<') out.append(u"&lt;");
+        else if (u == u'>') out.append(u"&gt;");
+        else if (writtenAsReference(u)) {
+            out.append(u"&#x");
+            out.append(QString::number(uint(u), 16).toUpper());
+            out += u';';
+        } else out += QChar(QChar::ReplacementCharacter); // outside XML, or half a pair
+    }
+    out.append(QStringView(run, end));
+}
+
 QString RegisterExport::escapeXml(const QString& value)
 {
-    const auto special = [](QChar c) {
-        const char16_t u = c.unicode();
-        return u == u'&' || u == u'<' || u == u'>' || writtenAsReference(u) || outsideXml(u) || c.isSurrogate();
-    };
-    if (std::none_of(value.begin(), value.end(), special))
-        return value;
+    if (std::all_of(value.begin(), value.end(), [](QChar c) { return plain(c.unicode()); })) return value;
     QString escaped;
     escaped.reserve(value.size() + 16);
-    for (qsizetype i = 0; i < value.size(); ++i) {
-        const QChar c = value.at(i);
-        const char16_t u = c.unicode();
-        if (u == u'&') escaped += QStringLiteral("&amp;");
-        else if (u == u'<') escaped += QStringLiteral("&lt;");
-        else if (u == u'>') escaped += QStringLiteral("&gt;");
-        else if (writtenAsReference(u))
-            escaped += QStringLiteral("&#x") + QString::number(uint(u), 16).toUpper() + u';';
-        else if (outsideXml(u)) escaped += QChar(QChar::ReplacementCharacter);
-        else if (c.isHighSurrogate() && i + 1 < value.size() && value.at(i + 1).isLowSurrogate()) {
-            escaped += c;
-            escaped += value.at(++i);
-        } else if (c.isSurrogate()) escaped += QChar(QChar::ReplacementCharacter); // half a pair
-        else escaped += c;
-    }
+    appendEscaped(escaped, value);
     return escaped;
 }
 
 QString RegisterExport::recordLine(const QString& id, const QString& serial, const QString& userName,
                                    const QString& addDate)
 {
-    return QStringLiteral("<record><data_id>") + escapeXml(id) + QStringLiteral("</data_id><data_usbkey_serial>") +
-           escapeXml(serial) + QStringLiteral("</data_usbkey_serial><data_username>") + escapeXml(userName) +
-           QStringLiteral("</data_username><data_add_date>") + escapeXml(addDate) +
-           QStringLiteral("</data_add_date></record>");
+    QString line;
+    line.reserve(160 + id.size() + serial.size() + userName.size() + addDate.size());
+    line.append(u"<record><data_id>");
+    appendEscaped(line, id);
+    line.append(u"</data_id><data_usbkey_serial>");
+    appendEscaped(line, serial);
+    line.append(u"</data_usbkey_serial><data_username>");
+    appendEscaped(line, userName);
+    line.append(u"</data_username><data_add_date>");
+    appendEscaped(line, addDate);
+    line.append(u"</data_add_date></record>");
+    return line;
 }
 
 std::optional<RegisterExport::Listing> RegisterExport::fromDataSet(const TDataSet& pending, const Progress& progress)
@@ -67,7 +149,7 @@ std::optional<RegisterExport::Listing> RegisterExport::fromDataSet(const TDataSe
     Listing listing;
     const int count = pending.RecordCount();
     if (count == 0) {
-        listing.lines << noDataLine();
+        listing.text = noDataLine();
         return listing;
     }
     const TField* id = pending.FieldByName(QStringLiteral("id"));
@@ -76,24 +158,42 @@ std::optional<RegisterExport::Listing> RegisterExport::fromDataSet(const TDataSe
     const TField* addDate = pending.FieldByName(QStringLiteral("add_date"));
 
     constexpr int kProgressStep = 500;
-    listing.lines.reserve(count + 2);
-    listing.lines << headerLine();
+    // The lines go straight into the one text the text box shows, each
+    // value read once and escaped in place.
+    QString& text = listing.text;
+    text = headerLine();
     IdRange range{std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::min()};
     for (int row = 0; row < count; ++row) {
         if (progress && row % kProgressStep == 0 && !progress(row, count))
             return std::nullopt;
+        const qsizetype lineStart = text.size();
+        text += u'\n';
+        text.append(u"<record><data_id>");
+        const jet::Value idValue = id->ValueAt(row);
+        appendFieldText(text, *id, idValue);
         // A pending entry always has an id (the database assigns it); one
         // without would be written but could not be marked, so it is
         // listed and left out of the range.
-        if (!id->IsNullAt(row)) {
-            const qint64 value = id->AsStringAt(row).toLongLong();
+        if (!jet::isNull(idValue)) {
+            const auto* number = std::get_if<int64_t>(&idValue);
+            const qint64 value = number ? *number : id->textOf(idValue).toLongLong();
             range.first = std::min(range.first, value);
             range.last = std::max(range.last, value);
         }
-        listing.lines << recordLine(id->AsStringAt(row), serial->AsStringAt(row), userName->AsStringAt(row),
-                                    addDate->AsStringAt(row));
+        text.append(u"</data_id><data_usbkey_serial>");
+        appendFieldText(text, *serial, serial->ValueAt(row));
+        text.append(u"</data_usbkey_serial><data_username>");
+        appendFieldText(text, *userName, userName->ValueAt(row));
+        text.append(u"</data_username><data_add_date>");
+        appendFieldText(text, *addDate, addDate->ValueAt(row));
+        text.append(u"</data_add_date></record>");
+        // Room for the rest, judged by the first line, so the text is not
+        // copied again and again as it grows.
+        if (row == 0)
+            text.reserve(text.size() + (text.size() - lineStart + 8) * qsizetype(count) + footerLine().size() + 1);
     }
-    listing.lines << footerLine();
+    text += u'\n';
+    text += footerLine();
     if (progress && !progress(count, count))
         return std::nullopt;
     if (range.first <= range.last)
