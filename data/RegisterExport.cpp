@@ -27,66 +27,123 @@ bool plain(char16_t c)
     return (c >= 0xE000 && c < 0xFDD0) || (c > 0xFDD1 && c < 0xFFFE);
 }
 
-void appendAscii(QString& out, const char* text, qsizetype length)
-{
-    out.append(QLatin1String(text, length));
-}
+// Characters written through a raw pointer into a QString that grows on
+// demand: the export appends hundreds of short pieces per entry, which
+// QString::append would each check and copy on their own.
+class TextSink {
+public:
+    explicit TextSink(QString& out) : m_out(out), m_at(begin() + out.size()), m_limit(m_at) {}
+    ~TextSink() { m_out.truncate(m_at - begin()); }
+    TextSink(const TextSink&) = delete;
+    TextSink& operator=(const TextSink&) = delete;
 
-// Decimal digits of a number, as QString::number writes it.
-void appendNumber(QString& out, qint64 value)
-{
-    char digits[24];
-    char* end = digits + sizeof digits;
-    char* at = end;
-    quint64 magnitude = value < 0 ? 0 - quint64(value) : quint64(value);
-    do {
-        *--at = char('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    if (value < 0) *--at = '-';
-    appendAscii(out, at, end - at);
-}
+    // Room for n more characters.
+    void room(qsizetype n)
+    {
+        if (m_limit - m_at >= n) return;
+        const qsizetype used = m_at - begin();
+        m_out.resize(std::max(used + n, 2 * used + 256));
+        m_at = begin() + used;
+        m_limit = begin() + m_out.size();
+    }
+    qsizetype size() const { return m_at - reinterpret_cast<const char16_t*>(m_out.constData()); }
 
-void appendTwoDigits(QString& out, int value)
-{
-    const char digits[2] = {char('0' + value / 10), char('0' + value % 10)};
-    appendAscii(out, digits, 2);
-}
+    // The put... calls need room() for what they write.
+    void put(char16_t c) { *m_at++ = c; }
+    void put(const char16_t* text, qsizetype n) { m_at = std::copy_n(text, n, m_at); }
+    void put(QStringView text) { put(text.utf16(), text.size()); }
+    template <qsizetype N>
+    void put(const char16_t (&literal)[N]) { put(literal, N - 1); }
+    void putAscii(const char* text, qsizetype n) { m_at = std::copy(text, text + n, m_at); }
+
+    // Decimal digits of a number, as QString::number writes it (21 at most).
+    void putNumber(qint64 value)
+    {
+        char digits[24];
+        char* const end = digits + sizeof digits;
+        char* at = end;
+        quint64 magnitude = value < 0 ? 0 - quint64(value) : quint64(value);
+        do {
+            *--at = char('0' + magnitude % 10);
+            magnitude /= 10;
+        } while (magnitude != 0);
+        if (value < 0) *--at = '-';
+        putAscii(at, end - at);
+    }
+    void putTwoDigits(int value)
+    {
+        put(char16_t(u'0' + value / 10));
+        put(char16_t(u'0' + value % 10));
+    }
+
+    // The value as escapeXml gives it.
+    void putEscaped(QStringView value)
+    {
+        room(8 * value.size()); // "&#x2028;" is the longest a character gets
+        const char16_t* const begin = value.utf16();
+        const char16_t* const end = begin + value.size();
+        for (const char16_t* at = begin; at != end; ++at) {
+            const char16_t u = *at;
+            if (plain(u)) put(u);
+            else if (QChar::isHighSurrogate(u) && at + 1 != end && QChar::isLowSurrogate(at[1])) {
+                put(at, 2); // a whole pair stays
+                ++at;
+            } else if (u == u'&') put(u"&amp;");
+            else if (u == u'<') put(u"&lt;");
+            else if (u == u'>') put(u"&gt;");
+            else if (writtenAsReference(u)) {
+                put(u"&#x");
+                const QString hex = QString::number(uint(u), 16).toUpper();
+                put(QStringView(hex));
+                put(u';');
+            } else put(QChar::ReplacementCharacter); // outside XML, or half a pair
+        }
+    }
+
+private:
+    char16_t* begin() { return reinterpret_cast<char16_t*>(m_out.data()); }
+
+    QString& m_out;
+    char16_t* m_at;
+    char16_t* m_limit;
+};
 
 // A field's text as TField::textOf gives it, escaped, written straight into
 // the line: text, whole numbers and dates (the register's columns) without
 // a string of their own; any other type through textOf.
-void appendFieldText(QString& out, const TField& field, const jet::Value& value)
+void putFieldText(TextSink& out, const TField& field, const jet::Value& value)
 {
     if (const auto* text = std::get_if<std::u16string>(&value)) {
-        RegisterExport::appendEscaped(out, QStringView(text->data(), qsizetype(text->size())));
+        out.putEscaped(QStringView(text->data(), qsizetype(text->size())));
     } else if (const auto* number = std::get_if<int64_t>(&value)) {
-        appendNumber(out, *number);
+        out.room(24);
+        out.putNumber(*number);
     } else if (const auto* date = std::get_if<jet::DateTime>(&value)) {
         // "yyyy/M/d H:mm:ss", the time left out at midnight (TField::formatDateTime).
         const jet::CivilTime c = jet::toCivil(*date);
-        if (c.year < 0 || c.year > 9999 || c.month < 1 || c.day < 1 || c.hour < 0 || c.minute < 0 || c.second < 0 ||
-            c.minute > 59 || c.second > 59) {
-            RegisterExport::appendEscaped(out, TField::formatDateTime(*date));
+        if (c.year < 0 || c.year > 9999 || c.month < 1 || c.month > 12 || c.day < 1 || c.day > 31 || c.hour < 0 ||
+            c.hour > 23 || c.minute < 0 || c.minute > 59 || c.second < 0 || c.second > 59) {
+            out.putEscaped(TField::formatDateTime(*date));
             return;
         }
+        out.room(24);
         const char year[4] = {char('0' + c.year / 1000), char('0' + c.year / 100 % 10), char('0' + c.year / 10 % 10),
                               char('0' + c.year % 10)};
-        appendAscii(out, year, 4);
-        out += u'/';
-        appendNumber(out, c.month);
-        out += u'/';
-        appendNumber(out, c.day);
+        out.putAscii(year, 4);
+        out.put(u'/');
+        out.putNumber(c.month);
+        out.put(u'/');
+        out.putNumber(c.day);
         if (c.hour != 0 || c.minute != 0 || c.second != 0) {
-            out += u' ';
-            appendNumber(out, c.hour);
-            out += u':';
-            appendTwoDigits(out, c.minute);
-            out += u':';
-            appendTwoDigits(out, c.second);
+            out.put(u' ');
+            out.putNumber(c.hour);
+            out.put(u':');
+            out.putTwoDigits(c.minute);
+            out.put(u':');
+            out.putTwoDigits(c.second);
         }
     } else if (!jet::isNull(value)) {
-        RegisterExport::appendEscaped(out, field.textOf(value));
+        out.putEscaped(field.textOf(value));
     }
 }
 
@@ -94,28 +151,8 @@ void appendFieldText(QString& out, const TField& field, const jet::Value& value)
 
 void RegisterExport::appendEscaped(QString& out, QStringView value)
 {
-    const char16_t* const begin = value.utf16();
-    const char16_t* const end = begin + value.size();
-    const char16_t* run = begin; // start of the plain characters not yet copied
-    for (const char16_t* at = begin; at != end; ++at) {
-        const char16_t u = *at;
-        if (plain(u)) continue;
-        if (QChar::isHighSurrogate(u) && at + 1 != end && QChar::isLowSurrogate(at[1])) {
-            ++at; // a whole pair stays
-            continue;
-        }
-        out.append(QStringView(run, at));
-        run = at + 1;
-        if (u == u'&') out.append(u"&amp;");
-        else if (u == u'<') out.append(u"&lt;");
-        else if (u == u'>') out.append(u"&gt;");
-        else if (writtenAsReference(u)) {
-            out.append(u"&#x");
-            out.append(QString::number(uint(u), 16).toUpper());
-            out += u';';
-        } else out += QChar(QChar::ReplacementCharacter); // outside XML, or half a pair
-    }
-    out.append(QStringView(run, end));
+    TextSink sink(out);
+    sink.putEscaped(value);
 }
 
 QString RegisterExport::escapeXml(const QString& value)
@@ -131,16 +168,23 @@ QString RegisterExport::recordLine(const QString& id, const QString& serial, con
                                    const QString& addDate)
 {
     QString line;
-    line.reserve(160 + id.size() + serial.size() + userName.size() + addDate.size());
-    line.append(u"<record><data_id>");
-    appendEscaped(line, id);
-    line.append(u"</data_id><data_usbkey_serial>");
-    appendEscaped(line, serial);
-    line.append(u"</data_usbkey_serial><data_username>");
-    appendEscaped(line, userName);
-    line.append(u"</data_username><data_add_date>");
-    appendEscaped(line, addDate);
-    line.append(u"</data_add_date></record>");
+    {
+        TextSink sink(line);
+        sink.room(160);
+        sink.put(u"<record><data_id>");
+        sink.putEscaped(id);
+        sink.room(40);
+        sink.put(u"</data_id><data_usbkey_serial>");
+        sink.putEscaped(serial);
+        sink.room(40);
+        sink.put(u"</data_usbkey_serial><data_username>");
+        sink.putEscaped(userName);
+        sink.room(40);
+        sink.put(u"</data_username><data_add_date>");
+        sink.putEscaped(addDate);
+        sink.room(40);
+        sink.put(u"</data_add_date></record>");
+    }
     return line;
 }
 
@@ -160,40 +204,47 @@ std::optional<RegisterExport::Listing> RegisterExport::fromDataSet(const TDataSe
     constexpr int kProgressStep = 500;
     // The lines go straight into the one text the text box shows, each
     // value read once and escaped in place.
-    QString& text = listing.text;
-    text = headerLine();
+    listing.text = headerLine();
     IdRange range{std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::min()};
-    for (int row = 0; row < count; ++row) {
-        if (progress && row % kProgressStep == 0 && !progress(row, count))
-            return std::nullopt;
-        const qsizetype lineStart = text.size();
-        text += u'\n';
-        text.append(u"<record><data_id>");
-        const jet::Value idValue = id->ValueAt(row);
-        appendFieldText(text, *id, idValue);
-        // A pending entry always has an id (the database assigns it); one
-        // without would be written but could not be marked, so it is
-        // listed and left out of the range.
-        if (!jet::isNull(idValue)) {
-            const auto* number = std::get_if<int64_t>(&idValue);
-            const qint64 value = number ? *number : id->textOf(idValue).toLongLong();
-            range.first = std::min(range.first, value);
-            range.last = std::max(range.last, value);
+    {
+        TextSink text(listing.text);
+        for (int row = 0; row < count; ++row) {
+            if (progress && row % kProgressStep == 0 && !progress(row, count))
+                return std::nullopt;
+            const qsizetype lineStart = text.size();
+            text.room(40);
+            text.put(u"\n<record><data_id>");
+            const jet::Value idValue = id->ValueAt(row);
+            putFieldText(text, *id, idValue);
+            // A pending entry always has an id (the database assigns it); one
+            // without would be written but could not be marked, so it is
+            // listed and left out of the range.
+            if (!jet::isNull(idValue)) {
+                const auto* number = std::get_if<int64_t>(&idValue);
+                const qint64 value = number ? *number : id->textOf(idValue).toLongLong();
+                range.first = std::min(range.first, value);
+                range.last = std::max(range.last, value);
+            }
+            text.room(40);
+            text.put(u"</data_id><data_usbkey_serial>");
+            putFieldText(text, *serial, serial->ValueAt(row));
+            text.room(40);
+            text.put(u"</data_usbkey_serial><data_username>");
+            putFieldText(text, *userName, userName->ValueAt(row));
+            text.room(40);
+            text.put(u"</data_username><data_add_date>");
+            putFieldText(text, *addDate, addDate->ValueAt(row));
+            text.room(40);
+            text.put(u"</data_add_date></record>");
+            // Room for the rest, judged by the first line, so the text is
+            // not copied again and again as it grows.
+            if (row == 0) text.room((text.size() - lineStart + 8) * qsizetype(count) + 16);
         }
-        text.append(u"</data_id><data_usbkey_serial>");
-        appendFieldText(text, *serial, serial->ValueAt(row));
-        text.append(u"</data_usbkey_serial><data_username>");
-        appendFieldText(text, *userName, userName->ValueAt(row));
-        text.append(u"</data_username><data_add_date>");
-        appendFieldText(text, *addDate, addDate->ValueAt(row));
-        text.append(u"</data_add_date></record>");
-        // Room for the rest, judged by the first line, so the text is not
-        // copied again and again as it grows.
-        if (row == 0)
-            text.reserve(text.size() + (text.size() - lineStart + 8) * qsizetype(count) + footerLine().size() + 1);
+        const QString footer = footerLine();
+        text.room(footer.size() + 1);
+        text.put(u'\n');
+        text.put(QStringView(footer));
     }
-    text += u'\n';
-    text += footerLine();
     if (progress && !progress(count, count))
         return std::nullopt;
     if (range.first <= range.last)
