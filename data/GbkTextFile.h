@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QString>
-#include <QStringList>
 
 // Text files in the GBK code page (Windows code page 936), as the export
 // file is written.
@@ -15,17 +14,16 @@ public:
     // GBK's user-defined areas that other GBK readers refuse.
     static QByteArray encode(const QString& text);
 
-    // The lines of a text box's text: separated by line feeds (or Unicode
-    // line and paragraph separators); a final line break does not start
-    // another line, and an empty text has no lines.
-    static QStringList splitLines(const QString& text);
-
-    // Writes the lines, each ended by CR LF, replacing any file of that name.
+    // Writes a text box's text as lines, each ended by CR LF, replacing any
+    // file of that name. Lines are separated by line feeds or Unicode line
+    // and paragraph separators (a CR just before one belongs to the break);
+    // a final line break does not start another line, and an empty text
+    // has no lines.
     // The data is on the disk when this returns (the file is synced before
     // it takes the name), so nothing that depends on the file may happen
     // before. Throws ExportFileError:
     //   "Cannot create file "<path>". <reason>" when it cannot be created,
     //   "Stream write error" when writing or syncing fails; an existing file
     //   of that name is then left as it was.
-    static void write(const QString& path, const QStringList& lines);
+    static void write(const QString& path, const QString& text);
 };

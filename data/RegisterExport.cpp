@@ -17,49 +17,175 @@ bool writtenAsReference(char16_t c)
     return c == u'\r' || c == u'\n' || c == 0x2028 || c == 0x2029 || c == 0xFDD0 || c == 0xFDD1;
 }
 
-// Characters that XML 1.0 cannot hold at all, not even as a reference.
-bool outsideXml(char16_t c)
+// Characters that go into element text as they are: all but the markup
+// characters, line breaks, characters outside XML and surrogates. Most
+// serials, names, dates and ids consist of nothing else.
+bool plain(char16_t c)
 {
-    return (c < 0x20 && c != u'\t' && c != u'\r' && c != u'\n') || c == 0xFFFE || c == 0xFFFF;
+    if (c < 0x20) return c == u'\t';
+    if (c < 0xD800) return c != u'&' && c != u'<' && c != u'>' && c != 0x2028 && c != 0x2029;
+    return (c >= 0xE000 && c < 0xFDD0) || (c > 0xFDD1 && c < 0xFFFE);
+}
+
+// Characters written through a raw pointer into a QString that grows on
+// demand: the export appends hundreds of short pieces per entry, which
+// QString::append would each check and copy on their own.
+class TextSink {
+public:
+    explicit TextSink(QString& out) : m_out(out), m_at(begin() + out.size()), m_limit(m_at) {}
+    ~TextSink() { m_out.truncate(m_at - begin()); }
+    TextSink(const TextSink&) = delete;
+    TextSink& operator=(const TextSink&) = delete;
+
+    // Room for n more characters.
+    void room(qsizetype n)
+    {
+        if (m_limit - m_at >= n) return;
+        const qsizetype used = m_at - begin();
+        m_out.resize(std::max(used + n, 2 * used + 256));
+        m_at = begin() + used;
+        m_limit = begin() + m_out.size();
+    }
+    qsizetype size() const { return m_at - reinterpret_cast<const char16_t*>(m_out.constData()); }
+
+    // The put... calls need room() for what they write.
+    void put(char16_t c) { *m_at++ = c; }
+    void put(const char16_t* text, qsizetype n) { m_at = std::copy_n(text, n, m_at); }
+    void put(QStringView text) { put(text.utf16(), text.size()); }
+    template <qsizetype N>
+    void put(const char16_t (&literal)[N]) { put(literal, N - 1); }
+    void putAscii(const char* text, qsizetype n) { m_at = std::copy(text, text + n, m_at); }
+
+    // Decimal digits of a number, as QString::number writes it (21 at most).
+    void putNumber(qint64 value)
+    {
+        char digits[24];
+        char* const end = digits + sizeof digits;
+        char* at = end;
+        quint64 magnitude = value < 0 ? 0 - quint64(value) : quint64(value);
+        do {
+            *--at = char('0' + magnitude % 10);
+            magnitude /= 10;
+        } while (magnitude != 0);
+        if (value < 0) *--at = '-';
+        putAscii(at, end - at);
+    }
+    void putTwoDigits(int value)
+    {
+        put(char16_t(u'0' + value / 10));
+        put(char16_t(u'0' + value % 10));
+    }
+
+    // The value as escapeXml gives it.
+    void putEscaped(QStringView value)
+    {
+        room(8 * value.size()); // "&#x2028;" is the longest a character gets
+        const char16_t* const begin = value.utf16();
+        const char16_t* const end = begin + value.size();
+        for (const char16_t* at = begin; at != end; ++at) {
+            const char16_t u = *at;
+            if (plain(u)) put(u);
+            else if (QChar::isHighSurrogate(u) && at + 1 != end && QChar::isLowSurrogate(at[1])) {
+                put(at, 2); // a whole pair stays
+                ++at;
+            } else if (u == u'&') put(u"&amp;");
+            else if (u == u'<') put(u"&lt;");
+            else if (u == u'>') put(u"&gt;");
+            else if (writtenAsReference(u)) {
+                put(u"&#x");
+                const QString hex = QString::number(uint(u), 16).toUpper();
+                put(QStringView(hex));
+                put(u';');
+            } else put(QChar::ReplacementCharacter); // outside XML, or half a pair
+        }
+    }
+
+private:
+    char16_t* begin() { return reinterpret_cast<char16_t*>(m_out.data()); }
+
+    QString& m_out;
+    char16_t* m_at;
+    char16_t* m_limit;
+};
+
+// A field's text as TField::textOf gives it, escaped, written straight into
+// the line: text, whole numbers and dates (the register's columns) without
+// a string of their own; any other type through textOf.
+void putFieldText(TextSink& out, const TField& field, const jet::Value& value)
+{
+    if (const auto* text = std::get_if<std::u16string>(&value)) {
+        out.putEscaped(QStringView(text->data(), qsizetype(text->size())));
+    } else if (const auto* number = std::get_if<int64_t>(&value)) {
+        out.room(24);
+        out.putNumber(*number);
+    } else if (const auto* date = std::get_if<jet::DateTime>(&value)) {
+        // "yyyy/M/d H:mm:ss", the time left out at midnight (TField::formatDateTime).
+        const jet::CivilTime c = jet::toCivil(*date);
+        if (c.year < 0 || c.year > 9999 || c.month < 1 || c.month > 12 || c.day < 1 || c.day > 31 || c.hour < 0 ||
+            c.hour > 23 || c.minute < 0 || c.minute > 59 || c.second < 0 || c.second > 59) {
+            out.putEscaped(TField::formatDateTime(*date));
+            return;
+        }
+        out.room(24);
+        const char year[4] = {char('0' + c.year / 1000), char('0' + c.year / 100 % 10), char('0' + c.year / 10 % 10),
+                              char('0' + c.year % 10)};
+        out.putAscii(year, 4);
+        out.put(u'/');
+        out.putNumber(c.month);
+        out.put(u'/');
+        out.putNumber(c.day);
+        if (c.hour != 0 || c.minute != 0 || c.second != 0) {
+            out.put(u' ');
+            out.putNumber(c.hour);
+            out.put(u':');
+            out.putTwoDigits(c.minute);
+            out.put(u':');
+            out.putTwoDigits(c.second);
+        }
+    } else if (!jet::isNull(value)) {
+        out.putEscaped(field.textOf(value));
+    }
 }
 
 } // namespace
 
+void RegisterExport::appendEscaped(QString& out, QStringView value)
+{
+    TextSink sink(out);
+    sink.putEscaped(value);
+}
+
 QString RegisterExport::escapeXml(const QString& value)
 {
-    const auto special = [](QChar c) {
-        const char16_t u = c.unicode();
-        return u == u'&' || u == u'<' || u == u'>' || writtenAsReference(u) || outsideXml(u) || c.isSurrogate();
-    };
-    if (std::none_of(value.begin(), value.end(), special))
-        return value;
+    if (std::all_of(value.begin(), value.end(), [](QChar c) { return plain(c.unicode()); })) return value;
     QString escaped;
     escaped.reserve(value.size() + 16);
-    for (qsizetype i = 0; i < value.size(); ++i) {
-        const QChar c = value.at(i);
-        const char16_t u = c.unicode();
-        if (u == u'&') escaped += QStringLiteral("&amp;");
-        else if (u == u'<') escaped += QStringLiteral("&lt;");
-        else if (u == u'>') escaped += QStringLiteral("&gt;");
-        else if (writtenAsReference(u))
-            escaped += QStringLiteral("&#x") + QString::number(uint(u), 16).toUpper() + u';';
-        else if (outsideXml(u)) escaped += QChar(QChar::ReplacementCharacter);
-        else if (c.isHighSurrogate() && i + 1 < value.size() && value.at(i + 1).isLowSurrogate()) {
-            escaped += c;
-            escaped += value.at(++i);
-        } else if (c.isSurrogate()) escaped += QChar(QChar::ReplacementCharacter); // half a pair
-        else escaped += c;
-    }
+    appendEscaped(escaped, value);
     return escaped;
 }
 
 QString RegisterExport::recordLine(const QString& id, const QString& serial, const QString& userName,
                                    const QString& addDate)
 {
-    return QStringLiteral("<record><data_id>") + escapeXml(id) + QStringLiteral("</data_id><data_usbkey_serial>") +
-           escapeXml(serial) + QStringLiteral("</data_usbkey_serial><data_username>") + escapeXml(userName) +
-           QStringLiteral("</data_username><data_add_date>") + escapeXml(addDate) +
-           QStringLiteral("</data_add_date></record>");
+    QString line;
+    {
+        TextSink sink(line);
+        sink.room(160);
+        sink.put(u"<record><data_id>");
+        sink.putEscaped(id);
+        sink.room(40);
+        sink.put(u"</data_id><data_usbkey_serial>");
+        sink.putEscaped(serial);
+        sink.room(40);
+        sink.put(u"</data_usbkey_serial><data_username>");
+        sink.putEscaped(userName);
+        sink.room(40);
+        sink.put(u"</data_username><data_add_date>");
+        sink.putEscaped(addDate);
+        sink.room(40);
+        sink.put(u"</data_add_date></record>");
+    }
+    return line;
 }
 
 std::optional<RegisterExport::Listing> RegisterExport::fromDataSet(const TDataSet& pending, const Progress& progress)
@@ -67,7 +193,7 @@ std::optional<RegisterExport::Listing> RegisterExport::fromDataSet(const TDataSe
     Listing listing;
     const int count = pending.RecordCount();
     if (count == 0) {
-        listing.lines << noDataLine();
+        listing.text = noDataLine();
         return listing;
     }
     const TField* id = pending.FieldByName(QStringLiteral("id"));
@@ -76,24 +202,49 @@ std::optional<RegisterExport::Listing> RegisterExport::fromDataSet(const TDataSe
     const TField* addDate = pending.FieldByName(QStringLiteral("add_date"));
 
     constexpr int kProgressStep = 500;
-    listing.lines.reserve(count + 2);
-    listing.lines << headerLine();
+    // The lines go straight into the one text the text box shows, each
+    // value read once and escaped in place.
+    listing.text = headerLine();
     IdRange range{std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::min()};
-    for (int row = 0; row < count; ++row) {
-        if (progress && row % kProgressStep == 0 && !progress(row, count))
-            return std::nullopt;
-        // A pending entry always has an id (the database assigns it); one
-        // without would be written but could not be marked, so it is
-        // listed and left out of the range.
-        if (!id->IsNullAt(row)) {
-            const qint64 value = id->AsStringAt(row).toLongLong();
-            range.first = std::min(range.first, value);
-            range.last = std::max(range.last, value);
+    {
+        TextSink text(listing.text);
+        for (int row = 0; row < count; ++row) {
+            if (progress && row % kProgressStep == 0 && !progress(row, count))
+                return std::nullopt;
+            const qsizetype lineStart = text.size();
+            text.room(40);
+            text.put(u"\n<record><data_id>");
+            const jet::Value idValue = id->ValueAt(row);
+            putFieldText(text, *id, idValue);
+            // A pending entry always has an id (the database assigns it); one
+            // without would be written but could not be marked, so it is
+            // listed and left out of the range.
+            if (!jet::isNull(idValue)) {
+                const auto* number = std::get_if<int64_t>(&idValue);
+                const qint64 value = number ? *number : id->textOf(idValue).toLongLong();
+                range.first = std::min(range.first, value);
+                range.last = std::max(range.last, value);
+            }
+            text.room(40);
+            text.put(u"</data_id><data_usbkey_serial>");
+            putFieldText(text, *serial, serial->ValueAt(row));
+            text.room(40);
+            text.put(u"</data_usbkey_serial><data_username>");
+            putFieldText(text, *userName, userName->ValueAt(row));
+            text.room(40);
+            text.put(u"</data_username><data_add_date>");
+            putFieldText(text, *addDate, addDate->ValueAt(row));
+            text.room(40);
+            text.put(u"</data_add_date></record>");
+            // Room for the rest, judged by the first line, so the text is
+            // not copied again and again as it grows.
+            if (row == 0) text.room((text.size() - lineStart + 8) * qsizetype(count) + 16);
         }
-        listing.lines << recordLine(id->AsStringAt(row), serial->AsStringAt(row), userName->AsStringAt(row),
-                                    addDate->AsStringAt(row));
+        const QString footer = footerLine();
+        text.room(footer.size() + 1);
+        text.put(u'\n');
+        text.put(QStringView(footer));
     }
-    listing.lines << footerLine();
     if (progress && !progress(count, count))
         return std::nullopt;
     if (range.first <= range.last)

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QString>
-#include <QStringList>
+#include <QStringView>
 #include <functional>
 #include <optional>
 
@@ -24,7 +24,7 @@ public:
     };
 
     struct Listing {
-        QStringList lines;             // the text, line by line
+        QString text;                  // the lines, separated by line feeds (none after the last)
         std::optional<IdRange> listed; // nothing when no entry was listed
     };
 
@@ -47,6 +47,8 @@ public:
     // U+FFFE, U+FFFF and half a surrogate pair), become U+FFFD, so that the
     // file stays well-formed.
     static QString escapeXml(const QString& value);
+    // escapeXml(value) appended to out.
+    static void appendEscaped(QString& out, QStringView value);
 
     // The export text of an open dataset of pending entries (fields id,
     // usbkey_serial, username, add_date, in the dataset's order). An empty

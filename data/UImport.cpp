@@ -100,7 +100,7 @@ void TFrmImport::Button1Click()
     if (listing) {
         progress.setLabelText(QStringLiteral("正在显示导出数据……"));
         WaitCursor wait;
-        Memo1->setPlainText(listing->lines.join(u'\n'));
+        Memo1->setPlainText(listing->text);
         m_listed = listing->listed;
     }
     progress.reset();
@@ -116,7 +116,7 @@ void TFrmImport::Button2Click()
         WaitCursor wait;
         // The raw text keeps every character as typed (plain text would
         // turn no-break spaces into spaces).
-        GbkTextFile::write(fullPath, GbkTextFile::splitLines(Memo1->document()->toRawText()));
+        GbkTextFile::write(fullPath, Memo1->document()->toRawText());
         // Only now, with the file on the disk, are the listed entries marked.
         if (m_listed) {
             if (ADOQuery2->Active()) ADOQuery2->Close();

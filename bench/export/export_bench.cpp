@@ -78,13 +78,13 @@ void BM_BuildText(benchmark::State& state)
     pending.Open();
     for (auto _ : state) {
         auto listing = RegisterExport::fromDataSet(pending);
-        benchmark::DoNotOptimize(listing->lines.size());
+        benchmark::DoNotOptimize(listing->text.size());
     }
 }
 
 void BM_ShowInTextBox(benchmark::State& state)
 {
-    const QString text = buildListing().lines.join(u'\n');
+    const QString text = buildListing().text;
     for (auto _ : state) {
         QPlainTextEdit memo;
         memo.setPlainText(text);
@@ -94,9 +94,9 @@ void BM_ShowInTextBox(benchmark::State& state)
 
 void BM_WriteGbkFile(benchmark::State& state)
 {
-    const QString text = buildListing().lines.join(u'\n');
+    const QString text = buildListing().text;
     const QString target = folder().filePath(QStringLiteral("export.xml"));
-    for (auto _ : state) GbkTextFile::write(target, GbkTextFile::splitLines(text));
+    for (auto _ : state) GbkTextFile::write(target, text);
     state.counters["bytes"] = double(QFile(target).size());
 }
 

@@ -27,7 +27,7 @@ int main(int argc, char** argv)
         auto listing = RegisterExport::fromDataSet(pending);
         pending.Close();
         if (!listing || !listing->listed) return 0;
-        GbkTextFile::write(QString::fromLocal8Bit(argv[2]), listing->lines);
+        GbkTextFile::write(QString::fromLocal8Bit(argv[2]), listing->text);
         TADOQuery mark;
         mark.setConnection(&connection);
         mark.setSQLText(RegisterStatements::markExported(listing->listed->first, listing->listed->last));

@@ -13,9 +13,11 @@
 
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStringEncoder>
 #include <QtTest>
 
 #include <memory>
+#include <optional>
 
 using ExportStates = QMap<int, int>;
 
@@ -97,6 +99,19 @@ private slots:
                                 << "<record><data_id>8</data_id><data_usbkey_serial>A&amp;B&lt;1&gt;</data_usbkey_serial>"
                                    "<data_username>&lt;x&gt;&amp;amp;</data_username><data_add_date></data_add_date>"
                                    "</record>";
+        // Line breaks stay inside the line as references; characters XML
+        // cannot hold become U+FFFD; a whole surrogate pair is kept.
+        QTest::newRow("breaks") << QStringList{"9", "a\r\nb", QStringLiteral("\u2028\u2029\uFDD0\uFDD1x"), "\n"}
+                                << "<record><data_id>9</data_id><data_usbkey_serial>a&#xD;&#xA;b</data_usbkey_serial>"
+                                   "<data_username>&#x2028;&#x2029;&#xFDD0;&#xFDD1;x</data_username>"
+                                   "<data_add_date>&#xA;</data_add_date></record>";
+        QTest::newRow("outside XML")
+            << QStringList{"10", QStringLiteral("\t\u0001\u001F\uFFFE\uFFFF") + QChar(0) + "z",
+                           QStringLiteral("王😀") + QChar(0xDC00) + "q" + QChar(0xD800),
+                           QStringLiteral("\u00A0\uE000\uFDCF\uFDD2\uFFFD")}
+            << QStringLiteral("<record><data_id>10</data_id><data_usbkey_serial>\t\uFFFD\uFFFD\uFFFD\uFFFD\uFFFDz"
+                              "</data_usbkey_serial><data_username>王😀\uFFFDq\uFFFD</data_username>"
+                              "<data_add_date>\u00A0\uE000\uFDCF\uFDD2\uFFFD</data_add_date></record>");
     }
     void recordLine()
     {
@@ -115,12 +130,74 @@ private slots:
         QTest::newRow("outside GBK") << "a😀b" << QByteArray("a&#x1F600;b");
         QTest::newRow("half a pair") << QString(QChar(0xD800)) + "x" << QByteArray("&#xFFFD;x");
         QTest::newRow("private use") << QStringLiteral("\uE000王") << QByteArray("&#xE000;\xcd\xf5");
+        QTest::newRow("halves around a pair") << QString(QChar(0xDC00)) + QStringLiteral("😀") + QChar(0xD800)
+                                              << QByteArray("&#xFFFD;&#x1F600;&#xFFFD;");
+        QTest::newRow("mixed runs") << QStringLiteral("ab王\uE000\uE000王😀😀c\uF8FF\uF900")
+                                    << QByteArray("ab\xcd\xf5&#xE000;&#xE000;\xcd\xf5&#x1F600;&#x1F600;c&#xF8FF;&#xF900;");
     }
     void gbkBytes()
     {
         QFETCH(QString, text);
         QFETCH(QByteArray, bytes);
         QCOMPARE(GbkTextFile::encode(text), bytes);
+    }
+
+    // Every character of the BMP but surrogates, in one text: each one that GBK holds as
+    // the converter gives it alone (and a text of them all as it gives the
+    // whole text), the others as references.
+    void gbkBytesOfEveryCharacter()
+    {
+        QString all;
+        QString held;
+        QByteArray expected;
+        // Made in place: a converter that is moved loses its error state.
+        std::optional<QStringEncoder> single;
+        single.emplace("GBK", QStringConverter::Flag::Stateless);
+        for (char32_t c = 1; c <= 0xFFFF; ++c) {
+            if (QChar::isSurrogate(c)) continue; // pairs and halves: gbkBytes
+            const QChar ch = QChar(char16_t(c));
+            all += ch;
+            QByteArray bytes = single->encode(QStringView(&ch, 1));
+            if (single->hasError() || (c >= 0xE000 && c <= 0xF8FF)) {
+                single.reset();
+                single.emplace("GBK", QStringConverter::Flag::Stateless);
+                expected += "&#x" + QByteArray::number(uint(c), 16).toUpper() + ';';
+            } else {
+                held += ch;
+                expected += bytes;
+            }
+        }
+        QStringEncoder whole("GBK", QStringConverter::Flag::Stateless);
+        const QByteArray heldBytes = whole.encode(held);
+        QVERIFY(!whole.hasError());
+        QCOMPARE(GbkTextFile::encode(held), heldBytes);
+        QCOMPARE(GbkTextFile::encode(all), expected);
+    }
+
+    // The text box's text as lines ended by CR LF: LF, U+2028 and U+2029
+    // break lines (with a CR just before them), a final break starts no
+    // line, a CR elsewhere stays.
+    void fileLines_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("empty") << QString() << QByteArray();
+        QTest::newRow("one line") << "a" << QByteArray("a\r\n");
+        QTest::newRow("final break") << "a\n" << QByteArray("a\r\n");
+        QTest::newRow("empty last line") << "a\n\n" << QByteArray("a\r\n\r\n");
+        QTest::newRow("CR LF") << "\r\n" << QByteArray("\r\n");
+        QTest::newRow("lone CRs") << "\r\r\nx\ry" << QByteArray("\r\r\nx\ry\r\n");
+        QTest::newRow("separators") << QStringLiteral("a\u2029b\u2028c\r\u2029王") << QByteArray("a\r\nb\r\nc\r\n\xcd\xf5\r\n");
+        QTest::newRow("breaks only") << QStringLiteral("\n\u2029\n") << QByteArray("\r\n\r\n\r\n");
+    }
+    void fileLines()
+    {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        QTemporaryDir dir;
+        const QString target = dir.filePath(QStringLiteral("lines.xml"));
+        GbkTextFile::write(target, text);
+        QCOMPARE(readFile(target), bytes);
     }
 
     void nothingPendingGivesNoDataAlone()
