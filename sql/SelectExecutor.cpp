@@ -212,10 +212,16 @@ void SelectExecutor::runStreaming(RowSink& sink)
     std::vector<jet::Value> out;
     if (whole && sink.takesRowViews()) {
         // Only the where clause's columns are decoded here; the sink decodes the rest.
-        std::vector<jet::Value> values;
+        std::vector<bool> whereColumns(from.def().columns.size(), false);
+        std::vector<std::vector<bool>> marked(1, whereColumns);
+        if (where_) where_->markColumns(marked);
+        std::vector<size_t> whereList;
+        for (size_t i = 0; i < marked[0].size(); ++i)
+            if (marked[0][i]) whereList.push_back(i);
+        std::vector<jet::Value> values(from.def().columns.size());
         from.scanViews([&](jet::RowLocator at, const jet::RowView& view) {
             if (where_) {
-                view.decode(values, &wanted_[0]);
+                view.decodeColumns(values, whereList);
                 rows[0] = &values;
                 if (!where_->holds(rows)) return true;
             }
