@@ -114,15 +114,17 @@ PageRef Pager::load(uint32_t page)
     while (count < kReadAhead && page + count < onDisk &&
            !cache_.count(page + count) && !(inWrite_ && dirty_.count(page + count)))
         ++count;
-    std::vector<uint8_t> buf(size_t(count) * kPageSize);
-    size_t got = file_->readAt(uint64_t(page) * kPageSize, buf.data(), buf.size());
+    // Neither the read buffer nor the pages are cleared first: every byte is
+    // overwritten (a scan reads the whole file through here).
+    if (!readBuffer_) readBuffer_ = std::make_unique_for_overwrite<uint8_t[]>(size_t(kReadAhead) * kPageSize);
+    size_t got = file_->readAt(uint64_t(page) * kPageSize, readBuffer_.get(), size_t(count) * kPageSize);
     if (got < kPageSize)
         throw JetError("'" + path_ + "': page " + std::to_string(page) + " is cut short (the file is truncated)");
     count = uint32_t(got / kPageSize);
     std::shared_ptr<PageBuffer> first;
     for (uint32_t i = 0; i < count; ++i) {
-        auto b = std::make_shared<PageBuffer>();
-        std::memcpy(b->data, buf.data() + size_t(i) * kPageSize, kPageSize);
+        auto b = std::make_shared_for_overwrite<PageBuffer>();
+        std::memcpy(b->data, readBuffer_.get() + size_t(i) * kPageSize, kPageSize);
         if (i == 0) first = b;
         remember(page + i, std::move(b));
     }

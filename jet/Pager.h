@@ -89,6 +89,7 @@ private:
     std::unordered_map<uint32_t, CacheEntry> cache_;
     std::list<uint32_t> lru_;
     size_t cacheCapacity_ = 8192; // pages (32 MB)
+    std::unique_ptr<uint8_t[]> readBuffer_; // room for one read-ahead
 
     // Transaction state.
     bool inWrite_ = false;
