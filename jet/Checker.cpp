@@ -60,7 +60,7 @@ struct ExpectedEntries {
     {
         const Ref& x = refs[i];
         const Ref& y = refs[k];
-        return x.size == y.size && std::memcmp(keys.data() + x.offset, keys.data() + y.offset, x.size) == 0;
+        return x.size == y.size && (x.size == 0 || std::memcmp(keys.data() + x.offset, keys.data() + y.offset, x.size) == 0);
     }
 };
 

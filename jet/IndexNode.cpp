@@ -108,7 +108,7 @@ void IndexNode::encode(uint8_t* p) const
     for (const IndexEntry& e : entries) {
         size_t skip = firstEntry ? 0 : prefix;
         uint8_t* out = p + kEntriesOffset + pos;
-        std::memcpy(out, e.key.data() + skip, e.key.size() - skip);
+        if (e.key.size() > skip) std::memcpy(out, e.key.data() + skip, e.key.size() - skip);
         size_t o = e.key.size() - skip;
         putBe24(out + o, e.page);
         out[o + 3] = e.row;

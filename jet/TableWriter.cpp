@@ -206,12 +206,12 @@ void encodeFixed(const ColumnDef& c, const Value& v, uint8_t* p)
     }
     case ColumnType::Text: {
         Bytes t = encodeText(std::get<std::u16string>(v), false);
-        std::memcpy(p, t.data(), std::min<size_t>(t.size(), c.length));
+        if (!t.empty()) std::memcpy(p, t.data(), std::min<size_t>(t.size(), c.length));
         break;
     }
     default: {
         const Bytes& b = std::get<Bytes>(v);
-        std::memcpy(p, b.data(), std::min<size_t>(b.size(), c.length));
+        if (!b.empty()) std::memcpy(p, b.data(), std::min<size_t>(b.size(), c.length));
     }
     }
 }

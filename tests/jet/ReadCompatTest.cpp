@@ -133,6 +133,31 @@ TEST(DamagedFiles, GiveAClearErrorNamingTheFile)
     }
 }
 
+// Files the fuzzers found (tests/data/fuzz): each once made a sanitizer
+// report or a crash; now reading and checking them ends in an error or a
+// list of problems.
+TEST(DamagedFiles, FilesTheFuzzersFoundGiveAnErrorOrAReport)
+{
+    fs::path folder = fs::path(testData("empty2003.mdb")).parent_path().parent_path() / "fuzz";
+    int files = 0;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+        SCOPED_TRACE(entry.path().filename().string());
+        std::string file = scratchCopy(entry.path().string(), "fuzz");
+        EXPECT_NE(readAll(file), "");
+        // The check on its own too (readAll stops at the first table that fails to read).
+        std::vector<std::string> problems;
+        try {
+            auto db = jet::Database::open(file);
+            problems = jet::Checker(*db).run();
+        } catch (const jet::JetError& e) {
+            problems.push_back(e.what());
+        }
+        EXPECT_FALSE(problems.empty());
+        ++files;
+    }
+    EXPECT_GT(files, 0);
+}
+
 TEST(DamagedFiles, BytesFlippedInEveryPageKindGiveAnErrorOrRows)
 {
     // Every page of two files (indexes, memo and OLE values, usage maps,
