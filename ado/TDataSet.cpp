@@ -166,20 +166,9 @@ void TDataSet::setFieldDefs(const std::vector<TFieldDef>& defs)
     m_store.reset(std::move(kinds));
 }
 
-void TDataSet::appendRecord(const std::vector<jet::Value>& values, uint64_t tag)
-{
-    try {
-        m_store.appendRow(values, tag);
-    } catch (const std::invalid_argument& e) {
-        throw EDatabaseError(QStringLiteral("Record %1 could not be read: %2")
-                                 .arg(m_store.rowCount() + 1)
-                                 .arg(QString::fromStdString(e.what())));
-    } catch (const std::length_error& e) {
-        throw EDatabaseError(QString::fromStdString(e.what()));
-    }
-}
-
-void TDataSet::appendRecord(const jet::RowView& row, uint64_t tag)
+// The store's refusals as the dataset's errors, whichever form the row came in.
+template <typename Row>
+void TDataSet::appendToStore(const Row& row, uint64_t tag)
 {
     try {
         m_store.appendRow(row, tag);
@@ -190,6 +179,16 @@ void TDataSet::appendRecord(const jet::RowView& row, uint64_t tag)
     } catch (const std::length_error& e) {
         throw EDatabaseError(QString::fromStdString(e.what()));
     }
+}
+
+void TDataSet::appendRecord(const std::vector<jet::Value>& values, uint64_t tag)
+{
+    appendToStore(values, tag);
+}
+
+void TDataSet::appendRecord(const jet::RowView& row, uint64_t tag)
+{
+    appendToStore(row, tag);
 }
 
 void TDataSet::setFetchOrder(const std::vector<uint32_t>& positions)

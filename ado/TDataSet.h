@@ -166,6 +166,8 @@ private:
     void resetRows();
     int compareCells(int rowA, int rowB, int column) const;
     std::vector<int32_t> fetchOrder() const;  // live store rows in fetch order
+    template <typename Row>
+    void appendToStore(const Row& row, uint64_t tag);
     void sortByKeys(std::vector<int32_t>& order, const std::vector<SortKey>& keys) const;
     void sortByOneKey(std::vector<int32_t>& order, const SortKey& key) const;
 
