@@ -30,7 +30,11 @@ TFieldDef fieldDefOf(const sql::ResultColumn& column)
     case jet::ColumnType::Single:
     case jet::ColumnType::Double: def.type = ftFloat; break;
     case jet::ColumnType::DateTime: def.type = ftDateTime; break;
-    case jet::ColumnType::Binary: def.type = ftVarBytes; def.size = column.length; break;
+    case jet::ColumnType::Binary:
+    default: // a type the engine does not know reads as its raw bytes
+        def.type = ftVarBytes;
+        def.size = column.length;
+        break;
     case jet::ColumnType::Text: def.type = ftWideString; def.size = column.length; break;
     case jet::ColumnType::OLE: def.type = ftBlob; break;
     case jet::ColumnType::Memo: def.type = ftWideMemo; break;

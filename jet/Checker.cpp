@@ -24,15 +24,16 @@ struct ExpectedEntries {
         uint32_t offset;  // into keys
         uint32_t locator; // RowLocator::packed()
         uint16_t size;
+        bool holdsNull;   // a key with a null column never collides in a unique index
     };
     Bytes keys;
     std::vector<Ref> refs;
 
-    void add(const IndexEntry& e)
+    void add(const IndexEntry& e, bool holdsNull)
     {
         if (keys.size() + e.key.size() > UINT32_MAX || e.key.size() > UINT16_MAX)
             throw JetError("the index keys of the table are too large to check");
-        refs.push_back(Ref{uint32_t(keys.size()), RowLocator{e.page, e.row}.packed(), uint16_t(e.key.size())});
+        refs.push_back(Ref{uint32_t(keys.size()), RowLocator{e.page, e.row}.packed(), uint16_t(e.key.size()), holdsNull});
         keys.insert(keys.end(), e.key.begin(), e.key.end());
     }
     // In index order: key bytes, then the row (IndexEntry::compare).
@@ -69,6 +70,7 @@ struct ExpectedEntries {
 std::vector<std::string> Checker::run()
 {
     problems_.clear();
+    notes_.clear();
     ReadScope scope(db_.pager());
     std::vector<std::string> names;
     try {
@@ -112,12 +114,18 @@ std::vector<std::string> Checker::run()
             table.scan([&](RowLocator at, std::vector<Value>& values) {
                 ++rowCount;
                 for (size_t k = 0; k < def.realIndexes.size(); ++k)
-                    if (auto e = indexEntryForRow(def, def.realIndexes[k], values, at.page, at.row)) expected[k].add(*e);
+                    if (auto e = indexEntryForRow(def, def.realIndexes[k], values, at.page, at.row))
+                        expected[k].add(*e, indexKeyHoldsNull(def, def.realIndexes[k], values));
                 return true;
             });
-            if (rowCount != def.rowCount)
-                problems_.push_back(where + ": the definition counts " + std::to_string(def.rowCount) + " rows, the table has " +
-                                    std::to_string(rowCount));
+            if (rowCount != def.rowCount) {
+                std::string line = where + ": the definition counts " + std::to_string(def.rowCount) +
+                                   " rows, the table has " + std::to_string(rowCount);
+                // Access lets the counts of its own system tables drift (its
+                // compact sets them right); in a user table it is damage.
+                if (def.tableType == kSystemTableType) notes_.push_back(line);
+                else problems_.push_back(line);
+            }
 
             // Indexes.
             for (size_t k = 0; k < def.realIndexes.size(); ++k) {
@@ -175,7 +183,7 @@ std::vector<std::string> Checker::run()
                 // system tables, and is stale in some), so readers cannot rely on it.
                 if (index.isUnique()) {
                     for (size_t n = 1; n < want.refs.size(); ++n)
-                        if (want.sameKey(n, n - 1)) {
+                        if (!want.refs[n].holdsNull && want.sameKey(n, n - 1)) {
                             RowLocator row = RowLocator::fromPacked(want.refs[n].locator);
                             problems_.push_back(iwhere + ": a unique index holds one key twice (page " +
                                                 std::to_string(row.page) + ", row " + std::to_string(row.row) + ")");

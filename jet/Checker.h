@@ -10,8 +10,9 @@ class Database;
 // would be hurt by it:
 //   - every index entry points at a live row whose key matches, in order,
 //     and every live row is in every index that must hold it;
-//   - each table's row count matches its live rows, and each unique index
-//     holds no key twice;
+//   - each table's row count matches its live rows (a system table's
+//     count is only a note), and each unique index holds no key twice
+//     (keys with a null column are never the same key, as in Jet);
 //   - the usage map of each table covers every data page it owns and names
 //     no page it does not own.
 // Damage that stops a table from being read at all is reported as one
@@ -25,10 +26,14 @@ public:
     explicit Checker(Database& db) : db_(db) {}
     // One line per problem; empty when the file is clean.
     std::vector<std::string> run();
+    // What the last run found that Access itself leaves in its files and
+    // that hurts no reader (the row counts of system tables); not problems.
+    const std::vector<std::string>& notes() const { return notes_; }
 
 private:
     Database& db_;
     std::vector<std::string> problems_;
+    std::vector<std::string> notes_;
 };
 
 } // namespace jet

@@ -462,6 +462,15 @@ IndexTree::Change IndexTree::rewrite(std::vector<IndexEntry> sorted)
     return change;
 }
 
+bool indexKeyHoldsNull(const TableDef& def, const RealIndex& index, const std::vector<Value>& row)
+{
+    for (const IndexColumn& ic : index.columns) {
+        size_t at = def.columnIndex(ic.columnNumber);
+        if (at >= row.size() || isNull(row[at])) return true;
+    }
+    return false;
+}
+
 std::optional<IndexEntry> indexEntryForRow(const TableDef& def, const RealIndex& index, const std::vector<Value>& row,
                                            uint32_t page, uint8_t slot)
 {

@@ -132,6 +132,10 @@ void RowView::decodeInto(size_t column, Value& v) const
     case ColumnType::OLE: v = LongValue::read(pager_, s.data, s.size, where_.str() + ", column '" + c.utf8Name + "'"); break;
     case ColumnType::Binary: v = Bytes(s.data, s.data + s.size); break;
     default:
+        if (!isKnownColumnType(c.type)) {
+            v = Bytes(s.data, s.data + s.size);
+            break;
+        }
         // A fixed type stored in the variable area (seen with replication columns).
         if (s.size >= RowCodec::fixedSize(c))
             v = RowCodec::decodeFixed(c, s.data);

@@ -204,7 +204,7 @@ uint32_t SchemaWriter::createTable(Database& db, const TableSpec& spec)
     d[1] = 0x01;
     put32(&d[0x0C], kMagic);
     d[0x18] = 0x01;
-    d[0x28] = spec.system ? 0x53 : 0x4E;
+    d[0x28] = spec.system ? kSystemTableType : kUserTableType;
     put16(&d[0x29], uint16_t(spec.columns.size()));
     put16(&d[0x2B], varCount);
     put16(&d[0x2D], uint16_t(spec.columns.size()));

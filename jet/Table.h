@@ -97,6 +97,8 @@ private:
     Bytes encodeRow(const std::vector<Value>& values);
     void releaseLongValues(const std::vector<Value>& oldValues, const uint8_t* row, size_t size);
     void checkValues(std::vector<Value>& values) const;
+    // Throws when a write gives a value to a column of a type the engine does not know.
+    void refuseUnknownType(const ColumnDef& c) const;
     // Checks and converts one value for a column (as checkValues does each).
     void checkValue(size_t column, Value& value) const;
     // The update written over the old bytes of fixed-width columns, when

@@ -117,11 +117,7 @@ TableDef TableDef::read(Pager& pager, uint32_t firstPage, const std::string& nam
         ColumnDef& c = cols[i];
         size_t b = columnsStart + size_t(i) * kColumnBlock;
         c.definitionOffset = b;
-        uint8_t type = r.u8(b);
-        if (!isKnownColumnType(type))
-            throw JetError(where + ": column " + std::to_string(i) + " has an unknown type code " +
-                           std::to_string(type));
-        c.type = ColumnType(type);
+        c.type = ColumnType(r.u8(b));
         c.number = r.u16(b + 5);
         c.varIndex = r.u16(b + 7);
         c.sortOrder = r.u16(b + 11);

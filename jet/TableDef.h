@@ -123,6 +123,9 @@ struct LogicalIndex {
 //     per logical index: 2-byte byte length and the UTF-16 name
 //     per variable column with its own usage maps: 2 column number, 4 + 4
 //        usage map pointers; ended by 0xFFFF
+constexpr uint8_t kUserTableType = 0x4E;
+constexpr uint8_t kSystemTableType = 0x53;
+
 struct TableDef {
     std::string name;             // UTF-8, as in the catalog
     uint32_t firstPage = 0;
@@ -131,7 +134,7 @@ struct TableDef {
 
     uint32_t rowCount = 0;
     uint32_t autoNumber = 0;
-    uint8_t tableType = 0x4E;
+    uint8_t tableType = kUserTableType;
     uint16_t maxColumns = 0;
     uint16_t variableColumns = 0;
     uint32_t usedPagesPointer = 0;

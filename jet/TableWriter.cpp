@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace jet {
@@ -296,7 +297,10 @@ Bytes Table::encodeRow(const std::vector<Value>& values)
             }
             break;
         }
-        default: throw JetError(where() + ": column '" + c.utf8Name + "' has a type that cannot be written");
+        default:
+            // A type the engine does not know keeps the bytes it was read with.
+            if (isKnownColumnType(c.type)) throw JetError(where() + ": column '" + c.utf8Name + "' has a type that cannot be written");
+            data = std::get<Bytes>(v);
         }
         setPresent(c);
         size_t start = row.size();
@@ -332,6 +336,15 @@ Bytes Table::encodeRow(const std::vector<Value>& values)
     return row;
 }
 
+void Table::refuseUnknownType(const ColumnDef& c) const
+{
+    if (isKnownColumnType(c.type)) return;
+    char code[8];
+    std::snprintf(code, sizeof code, "0x%02X", unsigned(c.type));
+    throw JetError(where() + ": column '" + c.utf8Name + "' has a type this program does not know (code " + code +
+                   "); its values are kept as they are but cannot be written");
+}
+
 void Table::checkValues(std::vector<Value>& values) const
 {
     for (size_t i = 0; i < def_.columns.size(); ++i) checkValue(i, values[i]);
@@ -345,6 +358,11 @@ void Table::checkValue(size_t column, Value& v) const
             return JetError(where() + ": column '" + c.utf8Name + "' (" + columnTypeName(c.type) + ") cannot hold " +
                             describe(v));
         };
+        if (!isKnownColumnType(c.type)) {
+            // Only the bytes read from the row itself come this way (refuseUnknownType turns new values away).
+            if (!isNull(v) && !std::holds_alternative<Bytes>(v)) throw wrong();
+            return;
+        }
         if (isNull(v)) {
             if (c.type == ColumnType::Boolean) v = false;
             else if (!(c.flags & kColumnNullable) && !c.isAutoNumber())
@@ -470,32 +488,27 @@ void Table::queueIndexChanges(const std::vector<Value>* oldValues, RowLocator ol
         if (newValues) after = indexEntryForRow(def_, index, *newValues, newAt.page, newAt.row);
         if (before && after && before->compare(*after) == 0) continue;
         PendingIndex& p = pending_[i];
-        if (after && index.isUnique()) {
-            bool allNull = true;
-            for (const IndexColumn& ic : index.columns)
-                if (!isNull((*newValues)[def_.columnIndex(ic.columnNumber)])) allNull = false;
-            if (!allNull) {
-                // The transaction's net entries of the key so far (a unique
-                // index holds each key once, so each side has it at most once).
-                int present = int(p.additions.hasKey(after->key)) - int(p.removals.hasKey(after->key));
-                if (!before || before->key != after->key) {
-                    // Look in the tree only when the transaction has not settled the key yet.
-                    IndexTree tree(db_.pager(), def_, index, where());
-                    IndexEntry probe = *after;
-                    probe.page = 0;
-                    probe.row = 0;
-                    bool inTree = false;
-                    if (present <= 0) {
-                        for (const IndexEntry& e : tree.entriesFrom(probe, 1))
-                            if (e.key == after->key) inTree = true;
-                    }
-                    if (present + (inTree ? 1 : 0) > 0) {
-                        std::string name = std::to_string(index.number);
-                        for (const LogicalIndex& li : def_.indexes)
-                            if (li.realIndex == index.number) name = li.utf8Name;
-                        throw JetError(where() + ": the change would create a duplicate value in index '" + name +
-                                       "', which allows each value once");
-                    }
+        if (after && index.isUnique() && !indexKeyHoldsNull(def_, index, *newValues)) {
+            // The transaction's net entries of the key so far (a unique
+            // index holds each key once, so each side has it at most once).
+            int present = int(p.additions.hasKey(after->key)) - int(p.removals.hasKey(after->key));
+            if (!before || before->key != after->key) {
+                // Look in the tree only when the transaction has not settled the key yet.
+                IndexTree tree(db_.pager(), def_, index, where());
+                IndexEntry probe = *after;
+                probe.page = 0;
+                probe.row = 0;
+                bool inTree = false;
+                if (present <= 0) {
+                    for (const IndexEntry& e : tree.entriesFrom(probe, 1))
+                        if (e.key == after->key) inTree = true;
+                }
+                if (present + (inTree ? 1 : 0) > 0) {
+                    std::string name = std::to_string(index.number);
+                    for (const LogicalIndex& li : def_.indexes)
+                        if (li.realIndex == index.number) name = li.utf8Name;
+                    throw JetError(where() + ": the change would create a duplicate value in index '" + name +
+                                   "', which allows each value once");
                 }
             }
         }
@@ -532,6 +545,7 @@ RowLocator Table::insertRow(const std::vector<std::optional<Value>>& given)
     for (size_t i = 0; i < def_.columns.size(); ++i) {
         const ColumnDef& c = def_.columns[i];
         if (given[i]) {
+            refuseUnknownType(c);
             values[i] = *given[i];
             if (c.flags & kColumnAutoLong) {
                 if (auto n = std::get_if<int64_t>(&values[i]); n && *n > int64_t(def_.autoNumber))
@@ -650,6 +664,7 @@ void Table::updateRow(RowLocator at, const std::vector<std::pair<size_t, Value>>
     std::vector<Value> values = *old;
     for (const auto& [col, v] : changes) {
         if (col >= values.size()) throw JetError(where() + ": an update names column " + std::to_string(col) + ", which does not exist");
+        refuseUnknownType(def_.columns[col]);
         values[col] = v;
     }
     checkValues(values);

@@ -23,7 +23,7 @@ const char* columnTypeName(ColumnType type)
     case ColumnType::Guid: return "ReplicationID";
     case ColumnType::Numeric: return "Numeric";
     }
-    return "Unknown";
+    return "an unknown type";
 }
 
 bool isKnownColumnType(uint8_t code)

@@ -25,8 +25,12 @@ enum class ColumnType : uint8_t {
     Numeric = 0x10,
 };
 
+// Codes the engine does not know (0x11 in Access 2000's MSysAccessObjects,
+// for one) are kept as they are: such columns read as their raw bytes and
+// refuse writes.
 const char* columnTypeName(ColumnType type);
 bool isKnownColumnType(uint8_t code);
+inline bool isKnownColumnType(ColumnType type) { return isKnownColumnType(uint8_t(type)); }
 bool isLongValueType(ColumnType type);   // Memo, OLE
 bool isTextType(ColumnType type);        // Text, Memo
 

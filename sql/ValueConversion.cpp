@@ -152,6 +152,8 @@ ValueConversion::Result ValueConversion::toColumn(const jet::Value& value, const
 {
     const std::string label = columnLabel(column, tableName);
     const jet::ColumnType type = column.type;
+    if (!jet::isKnownColumnType(type))
+        return {{}, "The field " + label + " has a data type this program does not know; its values cannot be changed."};
     if (jet::isNull(value)) {
         if (type == jet::ColumnType::Boolean) return {false, {}};
         if (!(column.flags & jet::kColumnNullable) && !column.isAutoNumber())

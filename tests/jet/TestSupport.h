@@ -9,6 +9,8 @@ namespace testsupport {
 
 std::string testData(const std::string& name);
 // All Access-made .mdb files of the test data, sorted.
+std::vector<std::string> allAccessFiles();
+// Those of them in a format the engine reads (the others it refuses).
 std::vector<std::string> accessFiles();
 // A fresh scratch directory for one test.
 std::filesystem::path scratchDir(const std::string& test);

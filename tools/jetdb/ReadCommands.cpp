@@ -8,6 +8,7 @@
 #include "jet/UsageMap.h"
 #include "jet/RowCodec.h"
 
+#include <cstdio>
 #include <iostream>
 
 namespace jetdb {
@@ -31,6 +32,11 @@ int tables(const std::vector<std::string>& a)
 
 std::string typeText(const jet::ColumnDef& c)
 {
+    if (!jet::isKnownColumnType(c.type)) {
+        char code[24];
+        std::snprintf(code, sizeof code, "Unknown(0x%02X)", unsigned(c.type));
+        return code;
+    }
     std::string s = jet::columnTypeName(c.type);
     if (c.type == jet::ColumnType::Text || c.type == jet::ColumnType::Binary)
         s += "(" + std::to_string(c.type == jet::ColumnType::Text ? c.length / 2 : c.length) + ")";
@@ -110,8 +116,10 @@ int check(const std::vector<std::string>& a)
 {
     expectArgs(a, 1, 1);
     auto db = jet::Database::open(a[0]);
-    std::vector<std::string> problems = jet::Checker(*db).run();
+    jet::Checker checker(*db);
+    std::vector<std::string> problems = checker.run();
     for (const std::string& p : problems) std::cout << p << "\n";
+    for (const std::string& n : checker.notes()) std::cout << "note: " << n << "\n";
     return problems.empty() ? 0 : 1;
 }
 
@@ -164,7 +172,8 @@ CommandRegistration r4({"count", "count FILE TABLE", "the row count the table de
 CommandRegistration r6({"index", "index FILE TABLE N", "the entries of the table's N-th physical index, in order", indexDump});
 CommandRegistration r7({"props", "props FILE TABLE", "the table's property blob in hex", propsDump});
 CommandRegistration r5({"check", "check FILE",
-                        "integrity check: indexes against rows, row counts, usage maps; exit 1 with one line per problem",
+                        "integrity check: indexes against rows, row counts, usage maps; exit 1 with one line per problem "
+                        "(lines starting 'note:' are what Access itself leaves, such as drifted system-table counts)",
                         check});
 
 } // namespace
