@@ -259,7 +259,7 @@ uint32_t SchemaWriter::createTable(Database& db, const TableSpec& spec)
         uint8_t flags = 0;
         if (ix.unique || ix.primaryKey) flags |= kIndexUnique;
         if (ix.ignoreNulls) flags |= kIndexIgnoreNulls;
-        if (ix.primaryKey) flags |= kIndexRequired;
+        if (ix.primaryKey || ix.required) flags |= kIndexRequired;
         d.push_back(flags);
         appendLe(d, 0, 5);
     }

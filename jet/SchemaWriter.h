@@ -28,7 +28,8 @@ struct IndexSpec {
     std::vector<std::pair<std::string, bool>> columns; // column name, ascending
     bool primaryKey = false;
     bool unique = false;
-    bool ignoreNulls = false;
+    bool ignoreNulls = false; // rows whose key columns are all null get no entry
+    bool required = false;    // no key column may be null (always so for a primary key)
 };
 
 struct TableSpec {

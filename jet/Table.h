@@ -99,6 +99,8 @@ private:
     void checkValues(std::vector<Value>& values) const;
     // Throws when a write gives a value to a column of a type the engine does not know.
     void refuseUnknownType(const ColumnDef& c) const;
+    // Throws when a row would put a null key column into an index that admits none.
+    void refuseNullKeys(const std::vector<Value>& values) const;
     // Checks and converts one value for a column (as checkValues does each).
     void checkValue(size_t column, Value& value) const;
     // The update written over the old bytes of fixed-width columns, when

@@ -201,6 +201,21 @@ size_t TableDef::columnIndex(uint16_t number) const
     return size_t(-1);
 }
 
+std::string TableDef::indexName(const RealIndex& index) const
+{
+    for (const LogicalIndex& li : indexes)
+        if (li.realIndex == index.number) return li.utf8Name;
+    return "index " + std::to_string(index.number);
+}
+
+bool TableDef::indexRequiresValues(const RealIndex& index) const
+{
+    if (index.flags & kIndexRequired) return true;
+    for (const LogicalIndex& li : indexes)
+        if (li.realIndex == index.number && li.isPrimaryKey()) return true;
+    return false;
+}
+
 std::pair<uint32_t, size_t> TableDef::locate(size_t offset) const
 {
     if (offset < kPageSize) return {pages.at(0), offset};

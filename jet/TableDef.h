@@ -149,6 +149,10 @@ struct TableDef {
     const ColumnDef* findColumn(const std::string& utf8Name) const; // case-insensitive
     const ColumnDef* columnByNumber(uint16_t number) const;
     size_t columnIndex(uint16_t number) const; // position in columns, or npos
+    // The name of the first logical index on a physical one ("index N" when none names it).
+    std::string indexName(const RealIndex& index) const;
+    // Whether an index admits no null key column: a primary key, or one flagged required.
+    bool indexRequiresValues(const RealIndex& index) const;
 
     // Where a definition-bytes offset lives: (page, offset in page).
     std::pair<uint32_t, size_t> locate(size_t offset) const;

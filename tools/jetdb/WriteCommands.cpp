@@ -261,6 +261,13 @@ std::vector<TableSpec> parseSchema(std::istream& in, const std::string& source)
                 std::getline(iw, text);
             }
             ix.columns = parseColumns(text);
+            std::istringstream flags(text.substr(text.rfind(')') + 1));
+            for (std::string word; flags >> word;) {
+                std::string w = lower(word), next;
+                if (w == "required") ix.required = true;
+                else if (w == "ignore" && flags >> next && lower(next) == "nulls") ix.ignoreNulls = true;
+                else throw fail("unknown word '" + word + "' after the index's columns");
+            }
             t.indexes.push_back(ix);
             continue;
         }
