@@ -159,6 +159,7 @@ TableDef TableDef::read(Pager& pager, uint32_t firstPage, const std::string& nam
     t.indexes.resize(logicalCount);
     for (uint32_t i = 0; i < logicalCount; ++i) {
         LogicalIndex& li = t.indexes[i];
+        li.blockOffset = o;
         r.need(o, kLogicalIndexBlock);
         li.number = r.u32(o + 4);
         li.realIndex = r.u32(o + 8);
@@ -177,6 +178,8 @@ TableDef TableDef::read(Pager& pager, uint32_t firstPage, const std::string& nam
         t.indexes[i].name = r.name(o);
         t.indexes[i].utf8Name = toUtf8(t.indexes[i].name);
     }
+    t.columnMapsOffset = o;
+    t.length = std::min<size_t>(t.bytes.size(), size_t(r.u32(0x08)) + 8);
     return t;
 }
 

@@ -77,6 +77,7 @@ struct LogicalIndex {
     bool cascadeUpdates = false;
     bool cascadeDeletes = false;
     std::u16string name;
+    size_t blockOffset = 0; // definition-bytes offset of its 28-byte block
     std::string utf8Name;
 
     bool isPrimaryKey() const { return kind == 1; }
@@ -131,6 +132,8 @@ struct TableDef {
     uint32_t firstPage = 0;
     std::vector<uint32_t> pages;  // the definition chain
     std::vector<uint8_t> bytes;   // the definition bytes as laid out above
+    size_t length = 0;            // how many of them the definition uses
+    size_t columnMapsOffset = 0;  // where the per-column usage maps start (ended by 0xFFFF)
 
     uint32_t rowCount = 0;
     uint32_t autoNumber = 0;

@@ -124,6 +124,21 @@ uint32_t Table::newDataPage()
     return p;
 }
 
+uint32_t Table::longValuePage(size_t size)
+{
+    // Long values of one write share pages, as Access fills them.
+    Pager& pager = db_.pager();
+    if (longValuePage_ != 0 && longValuePage_ < pager.pageCount()) {
+        PageRef page = pager.read(longValuePage_);
+        if (page->data[0] == DataPage::kType && le32(page->data + DataPage::kOwnerOffset) == DataPage::kLongValueOwner &&
+            DataPage::rowCount(page->data) < DataPage::kMaxRows && freeSpace(page->data) >= size + 2)
+            return longValuePage_;
+    }
+    longValuePage_ = pager.allocate();
+    initDataPage(pager.modify(longValuePage_), DataPage::kLongValueOwner);
+    return longValuePage_;
+}
+
 RowLocator Table::placeRow(const Bytes& row, uint16_t flags)
 {
     Pager& pager = db_.pager();
@@ -300,10 +315,8 @@ Bytes Table::encodeRow(const std::vector<Value>& values)
                         put32(lv.data(), next);
                     }
                     lv.insert(lv.end(), raw.begin() + long(from), raw.begin() + long(from + n));
-                    uint32_t p = pager.allocate();
-                    uint8_t* page = pager.modify(p);
-                    initDataPage(page, DataPage::kLongValueOwner);
-                    unsigned slot = appendRowBytes(page, lv.data(), lv.size(), 0);
+                    uint32_t p = longValuePage(lv.size());
+                    unsigned slot = appendRowBytes(pager.modify(p), lv.data(), lv.size(), 0);
                     next = DataPage::makeRowPointer(p, slot);
                 }
                 put32(data.data(), uint32_t(raw.size()) |
@@ -602,6 +615,23 @@ RowLocator Table::insertRow(const std::vector<std::optional<Value>>& given)
     return at;
 }
 
+RowLocator Table::insertCopy(const std::vector<Value>& values)
+{
+    if (!db_.inWrite()) throw JetError(where() + ": rows can only be inserted inside a write");
+    if (values.size() != def_.columns.size())
+        throw JetError(where() + ": a copied row has " + std::to_string(values.size()) + " values for " +
+                       std::to_string(def_.columns.size()) + " columns");
+    for (size_t i = 0; i < def_.columns.size(); ++i)
+        if (def_.columns[i].flags & kColumnAutoLong)
+            if (auto n = std::get_if<int64_t>(&values[i]); n && *n > int64_t(def_.autoNumber)) def_.autoNumber = uint32_t(*n);
+    Bytes row = encodeRow(values);
+    RowLocator at = placeRow(row, 0);
+    queueIndexChanges(nullptr, {}, &values, at);
+    ++def_.rowCount;
+    writeCounters();
+    return at;
+}
+
 void Table::releaseLongValues(const std::vector<Value>&, const uint8_t* row, size_t size)
 {
     // LVAL rows of memo/OLE columns become deleted rows on their pages.
@@ -777,6 +807,7 @@ void Table::dropPendingWrites()
 {
     pending_.clear();
     insertPage_ = 0;
+    longValuePage_ = 0;
 }
 
 } // namespace jet
