@@ -84,7 +84,7 @@ std::vector<std::string> Checker::run()
     std::map<uint32_t, std::vector<uint32_t>> dataPagesByOwner;
     std::set<uint32_t> freePages;
     try {
-        for (uint32_t p : UsageMap::read(pager, DataPage::makeRowPointer(1, 0), "'" + db_.path() + "'").pages())
+        for (uint32_t p : UsageMap::read(pager, UsageMap::kFreePages, "'" + db_.path() + "'").pages())
             freePages.insert(p);
     } catch (const JetError& e) {
         problems_.push_back(std::string(e.what()) + " (the map of free pages)");
@@ -92,7 +92,7 @@ std::vector<std::string> Checker::run()
     for (uint32_t p = 1; p < pager.pageCount(); ++p) {
         if (freePages.count(p)) continue; // a released page keeps its old header
         PageRef page = pager.read(p);
-        if (page->data[0] == DataPage::kType) dataPagesByOwner[le32(page->data + DataPage::kOwnerOffset)].push_back(p);
+        if (page->data[0] == DataPage::kType) dataPagesByOwner[DataPage::owner(pager.format(), page->data)].push_back(p);
     }
     for (const std::string& name : names) {
         try {

@@ -1,13 +1,15 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include "jet/HeaderPage.h"
+#include "jet/Format.h"
 
 namespace jet {
 
 // A data page (type 0x01), which holds table rows, long values ("LVAL"
-// instead of the owner) and usage maps.
+// instead of the owner) and usage maps. Offsets are the format's
+// (Format::dataPage); in Jet 4:
 //
 //   offset  size  meaning
 //   0x00    1     page type 0x01
@@ -24,11 +26,8 @@ namespace jet {
 // (row 0 ends at the end of the page).
 namespace DataPage {
 constexpr uint8_t kType = 0x01;
-constexpr size_t kFreeSpaceOffset = 0x02;
-constexpr size_t kOwnerOffset = 0x04;
-constexpr size_t kRowCountOffset = 0x0C;
-constexpr size_t kSlotsOffset = 0x0E;
 constexpr uint16_t kOffsetMask = 0x1FFF;
+constexpr uint16_t kFlagsMask = 0xC000;
 constexpr uint16_t kOverflowPointerFlag = 0x4000;
 constexpr uint16_t kOverflowRowFlag = 0x8000;
 constexpr uint16_t kDeletedFlags = 0xC000;
@@ -39,16 +38,36 @@ struct Slot {
     uint16_t raw = 0;
     size_t start = 0;
     size_t end = 0;
-    bool deleted() const { return (raw & kDeletedFlags) == kDeletedFlags; }
-    bool overflowPointer() const { return (raw & kDeletedFlags) == kOverflowPointerFlag; }
-    bool overflowRow() const { return (raw & kDeletedFlags) == kOverflowRowFlag; }
+    uint16_t flags() const { return raw & kFlagsMask; }
+    bool deleted() const { return (raw & kFlagsMask) == kDeletedFlags; }
+    bool overflowPointer() const { return (raw & kFlagsMask) == kOverflowPointerFlag; }
+    bool overflowRow() const { return (raw & kFlagsMask) == kOverflowRowFlag; }
     size_t size() const { return end - start; }
 };
 
-unsigned rowCount(const uint8_t* page);
+unsigned rowCount(const Format& f, const uint8_t* page);
+uint32_t owner(const Format& f, const uint8_t* page);
+// Whether the page is a data page of the given owner.
+bool isOwnedBy(const Format& f, const uint8_t* page, uint32_t owner);
 // The slot of a row with its byte range, bounds checked against the page.
 // Throws JetError naming the file and page when the page is damaged.
-Slot slot(const uint8_t* page, unsigned row, uint32_t pageNumber, const std::string& fileName);
+Slot slot(const Format& f, const uint8_t* page, unsigned row, uint32_t pageNumber, const std::string& fileName);
+
+// Slot editing, for pages a write has already read whole (unchecked):
+//
+// An empty data page of the owner.
+void init(const Format& f, uint8_t* page, uint32_t owner);
+// The slot's byte range and flags; a deleted row's range is empty.
+Slot rawSlot(const Format& f, const uint8_t* page, unsigned row);
+// Bytes between the slot table and the lowest row.
+size_t freeSpace(const Format& f, const uint8_t* page);
+// Whether a row of `size` bytes fits (slot included).
+bool hasRoomFor(const Format& f, const uint8_t* page, size_t size);
+// Appends a row (the caller has checked the room); returns its slot.
+unsigned append(const Format& f, uint8_t* page, const uint8_t* bytes, size_t size, uint16_t flags);
+// Replaces the bytes of a slot (nothing for a deleted row), moving the rows
+// stored below it; the caller has checked the room.
+void replace(const Format& f, uint8_t* page, unsigned row, const uint8_t* bytes, size_t size, uint16_t flags);
 
 // Row pointers as stored in rows, usage map references and overflow slots:
 // the row number in the low byte, the page number in the upper three.

@@ -13,7 +13,6 @@ namespace {
 constexpr size_t kMaskOffset = 0x18;
 constexpr size_t kMaskLength = 128;
 constexpr uint8_t kMaskKey[4] = {0xC7, 0xDA, 0x39, 0x6B}; // 0x6B39DAC7, little-endian
-constexpr size_t kVersionOffset = 0x14;
 constexpr size_t kCodePageOffset = 0x3C;
 constexpr size_t kDatabaseKeyOffset = 0x3E;
 constexpr size_t kPasswordOffset = 0x42;
@@ -32,8 +31,8 @@ void HeaderPage::toggleMask(uint8_t* page)
 
 HeaderPage HeaderPage::parse(const uint8_t* raw, const std::string& fileName)
 {
-    uint8_t page[kPageSize];
-    std::memcpy(page, raw, kPageSize);
+    uint8_t page[kMaxPageSize];
+    std::memcpy(page, raw, kMaxPageSize);
     if (page[0] != 0x00 || std::memcmp(page + 4, kJetMagic, 15) != 0) {
         if (std::memcmp(page + 4, kAceMagic, 15) == 0)
             throw UnsupportedFormatError("'" + fileName +
@@ -76,9 +75,9 @@ HeaderPage HeaderPage::parse(const uint8_t* raw, const std::string& fileName)
     return h;
 }
 
-std::array<uint8_t, kPageSize> HeaderPage::build(DateTime created, uint16_t codePage, uint32_t sortOrder)
+std::array<uint8_t, kMaxPageSize> HeaderPage::build(DateTime created, uint16_t codePage, uint32_t sortOrder)
 {
-    std::array<uint8_t, kPageSize> page{};
+    std::array<uint8_t, kMaxPageSize> page{};
     page[0] = 0x00;
     page[1] = 0x01;
     std::memcpy(page.data() + 4, kJetMagic, 16);

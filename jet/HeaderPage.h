@@ -3,11 +3,10 @@
 #include <cstdint>
 #include <string>
 
+#include "jet/Format.h"
 #include "jet/Value.h"
 
 namespace jet {
-
-constexpr uint32_t kPageSize = 4096;
 
 // Page 0 of a Jet 4 file, the database definition page.
 //
@@ -24,6 +23,9 @@ constexpr uint32_t kPageSize = 4096;
 //   0x72    8       creation date, a Date/Time double
 //   0x98    ...   not masked; the engine version string "4.0" at 0x9C
 struct HeaderPage {
+    // Where every version keeps its version field (the rest depends on it).
+    static constexpr size_t kVersionOffset = 0x14;
+
     uint32_t version = 1;
     uint16_t codePage = 0;
     uint32_t databaseKey = 0;
@@ -37,7 +39,7 @@ struct HeaderPage {
     // Applies (or removes: the mask is its own inverse) the RC4 mask in place.
     static void toggleMask(uint8_t* page);
     // Builds page 0 of a new, unencrypted Jet 4 file, masked as stored.
-    static std::array<uint8_t, kPageSize> build(DateTime created, uint16_t codePage, uint32_t sortOrder);
+    static std::array<uint8_t, kMaxPageSize> build(DateTime created, uint16_t codePage, uint32_t sortOrder);
 };
 
 } // namespace jet

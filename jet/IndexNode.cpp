@@ -9,13 +9,6 @@
 namespace jet {
 
 namespace {
-constexpr size_t kPrevOffset = 0x0C;
-constexpr size_t kNextOffset = 0x10;
-constexpr size_t kTailOffset = 0x14;
-constexpr size_t kPrefixOffset = 0x18;
-constexpr size_t kMaskOffset = 0x1B;
-constexpr size_t kMaskSize = 453;
-
 size_t commonPrefix(const Bytes& a, const Bytes& b)
 {
     size_t n = std::min(a.size(), b.size());
@@ -35,8 +28,9 @@ int IndexEntry::compare(const IndexEntry& o) const
     return a < b ? -1 : (a > b ? 1 : 0);
 }
 
-IndexNode IndexNode::decode(const uint8_t* p, uint32_t pageNumber, const std::string& where)
+IndexNode IndexNode::decode(const Format& f, const uint8_t* p, uint32_t pageNumber, const std::string& where)
 {
+    const Format::IndexPageLayout& layout = f.indexPage;
     auto fail = [&](const std::string& what) {
         return JetError(where + ": index page " + std::to_string(pageNumber) + ": " + what);
     };
@@ -44,19 +38,19 @@ IndexNode IndexNode::decode(const uint8_t* p, uint32_t pageNumber, const std::st
     n.pageNumber = pageNumber;
     if (p[0] != kLeaf && p[0] != kIntermediate) throw fail("not an index page (type " + std::to_string(p[0]) + ")");
     n.leaf = p[0] == kLeaf;
-    n.owner = le32(p + 4);
-    n.prev = le32(p + kPrevOffset);
-    n.next = le32(p + kNextOffset);
-    n.tail = n.leaf ? 0 : le32(p + kTailOffset);
-    size_t prefix = le16(p + kPrefixOffset);
+    n.owner = le32(p + layout.owner);
+    n.prev = le32(p + layout.prev);
+    n.next = le32(p + layout.next);
+    n.tail = n.leaf ? 0 : le32(p + layout.tail);
+    size_t prefix = le16(p + layout.prefixLength);
     size_t pointerSize = n.leaf ? 4 : 8;
     size_t start = 0;
     Bytes first;
-    for (size_t bit = 0; bit < kMaskSize * 8; ++bit) {
-        if (!(p[kMaskOffset + bit / 8] & (1 << (bit % 8)))) continue;
+    for (size_t bit = 0; bit < layout.maskSize * 8; ++bit) {
+        if (!(p[layout.mask + bit / 8] & (1 << (bit % 8)))) continue;
         size_t end = bit;
-        if (kEntriesOffset + end > 4096) throw fail("an entry runs past the end of the page");
-        const uint8_t* e = p + kEntriesOffset + start;
+        if (layout.entries + end > f.pageSize) throw fail("an entry runs past the end of the page");
+        const uint8_t* e = p + layout.entries + start;
         size_t len = end - start;
         Bytes full;
         if (n.entries.empty()) {
@@ -92,22 +86,23 @@ size_t IndexNode::encodedSize() const
     return total - prefix * (entries.size() - 1);
 }
 
-void IndexNode::encode(uint8_t* p) const
+void IndexNode::encode(const Format& f, uint8_t* p) const
 {
-    std::memset(p, 0, 4096);
+    const Format::IndexPageLayout& layout = f.indexPage;
+    std::memset(p, 0, f.pageSize);
     p[0] = leaf ? kLeaf : kIntermediate;
     p[1] = 0x01;
-    put32(p + 4, owner);
-    put32(p + kPrevOffset, prev);
-    put32(p + kNextOffset, next);
-    put32(p + kTailOffset, leaf ? 0 : tail);
+    put32(p + layout.owner, owner);
+    put32(p + layout.prev, prev);
+    put32(p + layout.next, next);
+    put32(p + layout.tail, leaf ? 0 : tail);
     size_t prefix = entries.empty() ? 0 : commonPrefix(entries.front().key, entries.back().key);
-    put16(p + kPrefixOffset, uint16_t(prefix));
+    put16(p + layout.prefixLength, uint16_t(prefix));
     size_t pos = 0;
     bool firstEntry = true;
     for (const IndexEntry& e : entries) {
         size_t skip = firstEntry ? 0 : prefix;
-        uint8_t* out = p + kEntriesOffset + pos;
+        uint8_t* out = p + layout.entries + pos;
         if (e.key.size() > skip) std::memcpy(out, e.key.data() + skip, e.key.size() - skip);
         size_t o = e.key.size() - skip;
         putBe24(out + o, e.page);
@@ -118,10 +113,10 @@ void IndexNode::encode(uint8_t* p) const
             o += 4;
         }
         pos += o;
-        p[kMaskOffset + pos / 8] |= uint8_t(1 << (pos % 8));
+        p[layout.mask + pos / 8] |= uint8_t(1 << (pos % 8));
         firstEntry = false;
     }
-    put16(p + 2, uint16_t(4096 - kEntriesOffset - pos));
+    put16(p + layout.freeSpace, uint16_t(f.indexCapacity() - pos));
 }
 
 } // namespace jet

@@ -4,13 +4,15 @@
 #include <string>
 #include <vector>
 
+#include "jet/Format.h"
 #include "jet/Value.h"
 
 namespace jet {
 
 class Pager;
 
-// One page of an index B-tree, decoded.
+// One page of an index B-tree, decoded. Offsets are the format's
+// (Format::indexPage); in Jet 4:
 //
 //   offset  size  meaning
 //   0x00    1     page type: 0x03 intermediate, 0x04 leaf
@@ -43,8 +45,6 @@ struct IndexEntry {
 };
 
 struct IndexNode {
-    static constexpr size_t kEntriesOffset = 0x1E0;
-    static constexpr size_t kCapacity = 4096 - kEntriesOffset; // bytes for entries
     static constexpr uint8_t kIntermediate = 0x03;
     static constexpr uint8_t kLeaf = 0x04;
 
@@ -56,12 +56,12 @@ struct IndexNode {
     std::vector<IndexEntry> entries;
 
     // Throws JetError with `where` when the page is not an index page or its entries are damaged.
-    static IndexNode decode(const uint8_t* page, uint32_t pageNumber, const std::string& where);
+    static IndexNode decode(const Format& format, const uint8_t* page, uint32_t pageNumber, const std::string& where);
     // Bytes the entries take on a page (prefix compression applied).
     size_t encodedSize() const;
-    bool fits() const { return encodedSize() <= kCapacity; }
+    bool fits(const Format& format) const { return encodedSize() <= format.indexCapacity(); }
     // Writes the node into a page buffer; the caller checks fits() first.
-    void encode(uint8_t* page) const;
+    void encode(const Format& format, uint8_t* page) const;
 };
 
 } // namespace jet

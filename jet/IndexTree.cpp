@@ -24,7 +24,7 @@ bool entryLess(const IndexEntry& a, const IndexEntry& b) { return a.compare(b) <
 
 // Where each page-sized group of sorted entries starts, filling each page
 // (the first start is 0; no entries give one empty group).
-std::vector<size_t> packBounds(const std::vector<IndexEntry>& entries, bool leaf)
+std::vector<size_t> packBounds(const std::vector<IndexEntry>& entries, bool leaf, size_t capacity)
 {
     const size_t pointerSize = leaf ? 4 : 8;
     std::vector<size_t> starts{0};
@@ -32,11 +32,11 @@ std::vector<size_t> packBounds(const std::vector<IndexEntry>& entries, bool leaf
     for (size_t i = 0; i < entries.size(); ++i) {
         const IndexEntry& e = entries[i];
         size_t len = e.key.size() + pointerSize;
-        if (len > IndexNode::kCapacity) throw JetError("an index key of " + std::to_string(e.key.size()) + " bytes is too long");
+        if (len > capacity) throw JetError("an index key of " + std::to_string(e.key.size()) + " bytes is too long");
         size_t count = i - starts.back(); // entries in the current group
         if (count > 0) {
             size_t prefix = commonPrefix(entries[starts.back()].key, e.key);
-            if (sum + len - prefix * count > IndexNode::kCapacity) {
+            if (sum + len - prefix * count > capacity) {
                 starts.push_back(i);
                 sum = 0;
             }
@@ -47,9 +47,9 @@ std::vector<size_t> packBounds(const std::vector<IndexEntry>& entries, bool leaf
 }
 
 // The groups themselves.
-std::vector<std::vector<IndexEntry>> pack(std::vector<IndexEntry> entries, bool leaf)
+std::vector<std::vector<IndexEntry>> pack(std::vector<IndexEntry> entries, bool leaf, size_t capacity)
 {
-    std::vector<size_t> starts = packBounds(entries, leaf);
+    std::vector<size_t> starts = packBounds(entries, leaf, capacity);
     std::vector<std::vector<IndexEntry>> groups;
     for (size_t g = 0; g < starts.size(); ++g) {
         auto from = entries.begin() + long(starts[g]);
@@ -71,7 +71,7 @@ IndexNode IndexTree::load(uint32_t page) const
     if (page == 0 || page >= pager_.pageCount())
         throw JetError(where_ + ": the index names page " + std::to_string(page) + ", which does not exist");
     PageRef ref = pager_.read(page);
-    return IndexNode::decode(ref->data, page, where_);
+    return IndexNode::decode(pager_.format(), ref->data, page, where_);
 }
 
 std::vector<uint32_t> IndexTree::childrenOf(const IndexNode& node)
@@ -165,6 +165,15 @@ std::vector<IndexEntry> IndexTree::entriesFrom(const IndexEntry& from, size_t co
     return out;
 }
 
+bool IndexTree::containsKey(const Bytes& key) const
+{
+    IndexEntry probe;
+    probe.key = key; // page 0, row 0: before every entry of the key
+    for (const IndexEntry& e : entriesFrom(probe, 1))
+        if (e.key == key) return true;
+    return false;
+}
+
 std::vector<IndexEntry> IndexTree::entriesWithKeyPrefix(const Bytes& prefix) const
 {
     std::vector<IndexEntry> out;
@@ -245,7 +254,7 @@ IndexTree::Path IndexTree::descend(const IndexEntry& target) const
 
 void IndexTree::store(const IndexNode& node)
 {
-    node.encode(pager_.modify(node.pageNumber));
+    node.encode(pager_.format(), pager_.modify(node.pageNumber));
 }
 
 // Whether the entry before position `before` or the one at `after` of a
@@ -285,7 +294,7 @@ bool IndexTree::tryInPlace(const IndexEntry& entry, bool add, int64_t& distinctD
     bool hadEntries = !es.empty();
     if (add) {
         es.insert(it, entry);
-        if (!leaf.fits()) return false;
+        if (!leaf.fits(pager_.format())) return false;
     } else {
         es.erase(it);
         if (es.empty() && path.nodes.size() > 1) return false;
@@ -304,7 +313,7 @@ bool IndexTree::tryInPlace(const IndexEntry& entry, bool add, int64_t& distinctD
             pe.key = newLast.key;
             pe.page = newLast.page;
             pe.row = newLast.row;
-            if (!parent.fits()) return false;
+            if (!parent.fits(pager_.format())) return false;
             changed.push_back(&parent);
         }
         lastChanged = isLastChild;
@@ -385,7 +394,7 @@ IndexTree::Change IndexTree::rewrite(std::vector<IndexEntry> sorted)
     };
     // Leaves stay ranges of `sorted` until they are written, one at a time,
     // so that their entries are never held twice.
-    std::vector<size_t> leafStart = packBounds(sorted, true);
+    std::vector<size_t> leafStart = packBounds(sorted, true, pager_.format().indexCapacity());
     const size_t leafCount = leafStart.size();
     leafStart.push_back(sorted.size());
     std::vector<Built> nodes(leafCount);
@@ -402,7 +411,7 @@ IndexTree::Change IndexTree::rewrite(std::vector<IndexEntry> sorted)
             up.push_back(std::move(e));
         }
         std::vector<size_t> next;
-        auto groups = pack(std::move(up), false);
+        auto groups = pack(std::move(up), false, pager_.format().indexCapacity());
         for (size_t gi = 0; gi < groups.size(); ++gi) {
             Built b;
             b.node.leaf = false;

@@ -38,6 +38,9 @@ public:
     // Depth of the tree (1 = the root is a leaf).
     int depth() const;
 
+    // Whether an entry has exactly this key (the unique check of a write).
+    bool containsKey(const Bytes& key) const;
+
     // Entries whose key starts with `prefix` (all of them, in order): the
     // rows with one value in the index's first column, found by walking
     // down to the first one instead of reading the whole tree.

@@ -3,7 +3,7 @@
 #include <array>
 
 #include "jet/ByteOrder.h"
-#include "jet/HeaderPage.h"
+#include "jet/Format.h"
 #include "jet/JetError.h"
 
 #include <cstring>
@@ -14,8 +14,9 @@ namespace jet {
 namespace {
 constexpr char kMagic[8] = {'J', 'E', 'T', 'J', 'R', 'N', 'L', '1'};
 constexpr size_t kHeaderSize = 24;
-constexpr size_t kRecordSize = 4 + kPageSize + 4;
 constexpr uint32_t kUnsealed = 0xFFFFFFFFu;
+
+size_t recordSize(size_t pageSize) { return 4 + pageSize + 4; }
 } // namespace
 
 uint32_t Journal::crc32(const uint8_t* data, size_t n, uint32_t crc)
@@ -47,19 +48,20 @@ uint32_t Journal::crc32(const uint8_t* data, size_t n, uint32_t crc)
     return ~crc;
 }
 
-static void buildHeader(uint8_t* h, uint32_t originalPageCount, uint32_t records)
+static void buildHeader(uint8_t* h, uint32_t pageSize, uint32_t originalPageCount, uint32_t records)
 {
     std::memcpy(h, kMagic, 8);
-    put32(h + 8, kPageSize);
+    put32(h + 8, pageSize);
     put32(h + 12, originalPageCount);
     put32(h + 16, records);
     put32(h + 20, Journal::crc32(h, 20));
 }
 
-std::unique_ptr<Journal> Journal::create(const std::string& path, uint32_t originalPageCount)
+std::unique_ptr<Journal> Journal::create(const std::string& path, size_t pageSize, uint32_t originalPageCount)
 {
     std::unique_ptr<Journal> j(new Journal);
     j->path_ = path;
+    j->pageSize_ = pageSize;
     j->originalPageCount_ = originalPageCount;
     try {
         j->file_ = PlatformFile::open(path, PlatformFile::Mode::CreateOrTruncate);
@@ -67,7 +69,7 @@ std::unique_ptr<Journal> Journal::create(const std::string& path, uint32_t origi
         throw JetError(std::string("Cannot create the rollback journal: ") + e.what());
     }
     uint8_t h[kHeaderSize];
-    buildHeader(h, originalPageCount, kUnsealed);
+    buildHeader(h, uint32_t(pageSize), originalPageCount, kUnsealed);
     j->file_->writeAt(0, h, kHeaderSize);
     return j;
 }
@@ -76,11 +78,11 @@ Journal::~Journal() = default;
 
 void Journal::saveOriginal(uint32_t page, const uint8_t* image)
 {
-    std::vector<uint8_t> rec(kRecordSize);
+    std::vector<uint8_t> rec(recordSize(pageSize_));
     put32(rec.data(), page);
-    std::memcpy(rec.data() + 4, image, kPageSize);
-    put32(rec.data() + 4 + kPageSize, crc32(rec.data(), 4 + kPageSize));
-    file_->writeAt(kHeaderSize + uint64_t(records_) * kRecordSize, rec.data(), rec.size());
+    std::memcpy(rec.data() + 4, image, pageSize_);
+    put32(rec.data() + 4 + pageSize_, crc32(rec.data(), 4 + pageSize_));
+    file_->writeAt(kHeaderSize + uint64_t(records_) * rec.size(), rec.data(), rec.size());
     ++records_;
 }
 
@@ -88,7 +90,7 @@ void Journal::seal()
 {
     file_->sync();
     uint8_t h[kHeaderSize];
-    buildHeader(h, originalPageCount_, records_);
+    buildHeader(h, uint32_t(pageSize_), originalPageCount_, records_);
     file_->writeAt(0, h, kHeaderSize);
     file_->sync();
     PlatformFile::syncDirectoryOf(path_);
@@ -107,29 +109,30 @@ bool Journal::rollBack(const std::string& journalPath, PlatformFile& database)
     bool rolledBack = false;
     {
         auto jf = PlatformFile::open(journalPath, PlatformFile::Mode::ReadOnly);
-        uint8_t h[kHeaderSize];
+        uint8_t h[kHeaderSize] = {};
         bool sealed = jf->readAt(0, h, kHeaderSize) == kHeaderSize && std::memcmp(h, kMagic, 8) == 0 &&
-                      le32(h + 8) == kPageSize && le32(h + 20) == crc32(h, 20) && le32(h + 16) != kUnsealed;
-        if (sealed) {
+                      le32(h + 20) == crc32(h, 20) && le32(h + 16) != kUnsealed;
+        const size_t pageSize = le32(h + 8);
+        if (sealed && pageSize > 0 && pageSize <= kMaxPageSize) {
+            const size_t size = recordSize(pageSize);
             uint32_t originalPages = le32(h + 12);
             uint32_t records = le32(h + 16);
             // Check every record before touching the database: a journal that
             // is not whole was never sealed by its writer.
-            std::vector<uint8_t> rec(kRecordSize);
-            bool whole = jf->size() >= kHeaderSize + uint64_t(records) * kRecordSize;
+            std::vector<uint8_t> rec(size);
+            bool whole = jf->size() >= kHeaderSize + uint64_t(records) * size;
             for (uint32_t r = 0; whole && r < records; ++r) {
-                if (jf->readAt(kHeaderSize + uint64_t(r) * kRecordSize, rec.data(), kRecordSize) != kRecordSize ||
-                    le32(rec.data() + 4 + kPageSize) != crc32(rec.data(), 4 + kPageSize))
+                if (jf->readAt(kHeaderSize + uint64_t(r) * size, rec.data(), size) != size ||
+                    le32(rec.data() + 4 + pageSize) != crc32(rec.data(), 4 + pageSize))
                     whole = false;
             }
             if (whole) {
                 for (uint32_t r = 0; r < records; ++r) {
-                    jf->readAt(kHeaderSize + uint64_t(r) * kRecordSize, rec.data(), kRecordSize);
+                    jf->readAt(kHeaderSize + uint64_t(r) * size, rec.data(), size);
                     uint32_t page = le32(rec.data());
-                    if (page < originalPages)
-                        database.writeAt(uint64_t(page) * kPageSize, rec.data() + 4, kPageSize);
+                    if (page < originalPages) database.writeAt(uint64_t(page) * pageSize, rec.data() + 4, pageSize);
                 }
-                database.truncate(uint64_t(originalPages) * kPageSize);
+                database.truncate(uint64_t(originalPages) * pageSize);
                 database.sync();
                 rolledBack = true;
             }

@@ -17,8 +17,8 @@ const uint8_t* lvalRow(Pager& pager, uint32_t pointer, PageRef& keep, DataPage::
     if (pageNo == 0 || pageNo >= pager.pageCount())
         throw JetError(where + ": a long value points at page " + std::to_string(pageNo) + ", which does not exist");
     keep = pager.read(pageNo);
-    slot = DataPage::slot(keep->data, DataPage::pointerRow(pointer), pageNo, pager.path());
-    if (le32(keep->data + DataPage::kOwnerOffset) != DataPage::kLongValueOwner)
+    slot = DataPage::slot(pager.format(), keep->data, DataPage::pointerRow(pointer), pageNo, pager.path());
+    if (DataPage::owner(pager.format(), keep->data) != DataPage::kLongValueOwner)
         throw JetError(where + ": a long value points at page " + std::to_string(pageNo) +
                        ", which is not a long value page");
     if (slot.deleted())
@@ -81,6 +81,67 @@ std::vector<uint32_t> rowPointers(Pager& pager, const uint8_t* reference, size_t
         if (pointer) out.push_back(pointer);
     });
     return out;
+}
+
+namespace {
+// An LVAL page with room for a row of `size` bytes: the one last used, or a new one.
+uint32_t pageWithRoom(Pager& pager, uint32_t& page, size_t size)
+{
+    const Format& f = pager.format();
+    if (page != 0 && page < pager.pageCount()) {
+        PageRef current = pager.read(page);
+        if (DataPage::isOwnedBy(f, current->data, DataPage::kLongValueOwner) &&
+            DataPage::hasRoomFor(f, current->data, size))
+            return page;
+    }
+    page = pager.allocate();
+    DataPage::init(f, pager.modify(page), DataPage::kLongValueOwner);
+    return page;
+}
+} // namespace
+
+Bytes write(Pager& pager, const Bytes& value, uint32_t& page, const std::string& where)
+{
+    const Format& f = pager.format();
+    Bytes reference(kReferenceSize, 0);
+    if (value.size() >= 0x3FFFFFFF) throw JetError(where + ": the value is too long");
+    if (value.size() <= f.maxInlineLongValue) {
+        put32(reference.data(), uint32_t(value.size()) | (uint32_t(kInline) << 24));
+        reference.insert(reference.end(), value.begin(), value.end());
+        return reference;
+    }
+    // LVAL rows, written back to front so that each knows the next.
+    const size_t partSize = f.maxLongValueRow();
+    const size_t parts = (value.size() + partSize - 1) / partSize;
+    const bool single = parts == 1;
+    uint32_t next = 0;
+    for (size_t k = parts; k-- > 0;) {
+        size_t from = k * partSize;
+        size_t n = std::min(partSize, value.size() - from);
+        Bytes row;
+        if (!single) {
+            row.resize(4);
+            put32(row.data(), next);
+        }
+        row.insert(row.end(), value.begin() + long(from), value.begin() + long(from + n));
+        uint32_t p = pageWithRoom(pager, page, row.size());
+        unsigned slot = DataPage::append(f, pager.modify(p), row.data(), row.size(), 0);
+        next = DataPage::makeRowPointer(p, slot);
+    }
+    put32(reference.data(), uint32_t(value.size()) | (uint32_t(single ? kSingleRow : kChained) << 24));
+    put32(reference.data() + 4, next);
+    return reference;
+}
+
+void release(Pager& pager, const uint8_t* reference, size_t available, const std::string& where)
+{
+    for (uint32_t pointer : rowPointers(pager, reference, available, where)) {
+        uint32_t p = DataPage::pointerPage(pointer);
+        unsigned r = DataPage::pointerRow(pointer);
+        uint8_t* page = pager.modify(p);
+        if (r < DataPage::rowCount(pager.format(), page))
+            DataPage::replace(pager.format(), page, r, nullptr, 0, DataPage::kDeletedFlags);
+    }
 }
 
 } // namespace jet::LongValue

@@ -33,6 +33,14 @@ Bytes read(Pager& pager, const uint8_t* reference, size_t available, const std::
 
 // Every LVAL row the reference uses (for freeing and for checks).
 std::vector<uint32_t> rowPointers(Pager& pager, const uint8_t* reference, size_t available, const std::string& where);
+
+// Stores a value inside a write: short values inline, longer ones on LVAL
+// pages (one row, or a chain of rows), and returns the reference with any
+// inline bytes, for the row. `page` is the LVAL page the write used last
+// (0 at first): values of one write share pages while they have room.
+Bytes write(Pager& pager, const Bytes& value, uint32_t& page, const std::string& where);
+// Marks the LVAL rows of a reference deleted (the value is being replaced or its row deleted).
+void release(Pager& pager, const uint8_t* reference, size_t available, const std::string& where);
 } // namespace LongValue
 
 } // namespace jet

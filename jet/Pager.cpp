@@ -2,6 +2,8 @@
 
 #include "jet/JetError.h"
 #include "jet/Journal.h"
+#include "jet/ByteOrder.h"
+#include "jet/HeaderPage.h"
 
 #include <algorithm>
 #include <cstring>
@@ -27,20 +29,24 @@ std::unique_ptr<Pager> Pager::open(const std::string& path, Access access)
     p->file_ = PlatformFile::open(path, access == Access::ReadWrite ? PlatformFile::Mode::ReadWrite
                                                                      : PlatformFile::Mode::ReadOnly);
     p->recoverIfNeeded();
+    uint8_t start[HeaderPage::kVersionOffset + 4] = {};
+    if (p->file_->readAt(0, start, sizeof start) == sizeof start)
+        if (const Format* f = Format::forVersion(le32(start + HeaderPage::kVersionOffset))) p->format_ = f;
     uint64_t size = p->file_->size();
-    if (size < kPageSize)
+    if (size < p->pageSize())
         throw JetError("'" + path + "' is not an Access database: it is " + std::to_string(size) +
                        " bytes long, shorter than one page");
-    p->pageCount_ = uint32_t(std::min<uint64_t>(size / kPageSize, 0xFFFFFFu));
+    p->pageCount_ = uint32_t(std::min<uint64_t>(size / p->pageSize(), 0xFFFFFFu));
     return p;
 }
 
-std::unique_ptr<Pager> Pager::create(const std::string& path, const uint8_t* headerPage)
+std::unique_ptr<Pager> Pager::create(const std::string& path, const Format& format, const uint8_t* headerPage)
 {
     std::unique_ptr<Pager> p(new Pager);
     p->path_ = path;
+    p->format_ = &format;
     p->file_ = PlatformFile::open(path, PlatformFile::Mode::CreateNew);
-    p->file_->writeAt(0, headerPage, kPageSize);
+    p->file_->writeAt(0, headerPage, format.pageSize);
     p->file_->sync();
     PlatformFile::syncDirectoryOf(path);
     p->pageCount_ = 1;
@@ -116,15 +122,16 @@ PageRef Pager::load(uint32_t page)
         ++count;
     // Neither the read buffer nor the pages are cleared first: every byte is
     // overwritten (a scan reads the whole file through here).
-    if (!readBuffer_) readBuffer_ = std::make_unique_for_overwrite<uint8_t[]>(size_t(kReadAhead) * kPageSize);
-    size_t got = file_->readAt(uint64_t(page) * kPageSize, readBuffer_.get(), size_t(count) * kPageSize);
-    if (got < kPageSize)
+    const size_t pageSize = this->pageSize();
+    if (!readBuffer_) readBuffer_ = std::make_unique_for_overwrite<uint8_t[]>(size_t(kReadAhead) * pageSize);
+    size_t got = file_->readAt(uint64_t(page) * pageSize, readBuffer_.get(), size_t(count) * pageSize);
+    if (got < pageSize)
         throw JetError("'" + path_ + "': page " + std::to_string(page) + " is cut short (the file is truncated)");
-    count = uint32_t(got / kPageSize);
+    count = uint32_t(got / pageSize);
     std::shared_ptr<PageBuffer> first;
     for (uint32_t i = 0; i < count; ++i) {
         auto b = std::make_shared_for_overwrite<PageBuffer>();
-        std::memcpy(b->data, readBuffer_.get() + size_t(i) * kPageSize, kPageSize);
+        std::memcpy(b->data, readBuffer_.get() + size_t(i) * pageSize, pageSize);
         if (i == 0) first = b;
         remember(page + i, std::move(b));
     }
@@ -147,7 +154,7 @@ void Pager::dropCache()
     lru_.clear();
     if (!inWrite_) {
         uint64_t size = file_->size();
-        pageCount_ = uint32_t(std::min<uint64_t>(size / kPageSize, 0xFFFFFFu));
+        pageCount_ = uint32_t(std::min<uint64_t>(size / pageSize(), 0xFFFFFFu));
     }
 }
 
@@ -172,7 +179,7 @@ uint8_t* Pager::modify(uint32_t page)
     if (d != dirty_.end()) return d->second->data;
     PageRef current = read(page);
     if (page < pageCountAtBegin_) {
-        if (!journal_) journal_ = Journal::create(journalPath(path_), pageCountAtBegin_);
+        if (!journal_) journal_ = Journal::create(journalPath(path_), pageSize(), pageCountAtBegin_);
         journal_->saveOriginal(page, current->data);
     }
     auto copy = std::make_shared<PageBuffer>(*current);
@@ -189,7 +196,7 @@ uint32_t Pager::allocate()
         throw JetError("'" + path_ + "' has reached the 2 GB size limit of an Access database");
     uint32_t page = pageCount_++;
     auto b = std::make_shared<PageBuffer>();
-    std::memset(b->data, 0, kPageSize);
+    std::memset(b->data, 0, sizeof b->data);
     dirty_[page] = std::move(b);
     return page;
 }
@@ -229,7 +236,7 @@ void Pager::commit()
         releaseWriteState();
         return;
     }
-    if (!journal_) journal_ = Journal::create(journalPath(path_), pageCountAtBegin_);
+    if (!journal_) journal_ = Journal::create(journalPath(path_), pageSize(), pageCountAtBegin_);
     journal_->seal();
 
     if (!file_->lockCommit(true, kCommitLockTimeoutMs)) {
@@ -248,7 +255,7 @@ void Pager::commit()
                 broken_ = true;
                 throw SimulatedCrash();
             }
-            file_->writeAt(uint64_t(page) * kPageSize, dirty_[page]->data, kPageSize);
+            file_->writeAt(uint64_t(page) * pageSize(), dirty_[page]->data, pageSize());
         }
         file_->sync();
     } catch (const SimulatedCrash&) {

@@ -6,13 +6,13 @@
 #include <unordered_map>
 #include <vector>
 
-#include "jet/HeaderPage.h"
+#include "jet/Format.h"
 #include "jet/PlatformFile.h"
 
 namespace jet {
 
 struct PageBuffer {
-    uint8_t data[kPageSize];
+    uint8_t data[kMaxPageSize];
 };
 using PageRef = std::shared_ptr<const PageBuffer>;
 
@@ -28,13 +28,17 @@ class Pager {
 public:
     enum class Access { ReadOnly, ReadWrite };
 
-    // Opens an existing file; rolls back an interrupted write first.
+    // Opens an existing file; rolls back an interrupted write first. The
+    // format is the one the header's version field names (Jet 4 when it
+    // names none, for the header check to refuse).
     static std::unique_ptr<Pager> open(const std::string& path, Access access);
-    // Creates a new file holding only the given page 0 (fails if the file exists).
-    static std::unique_ptr<Pager> create(const std::string& path, const uint8_t* headerPage);
+    // Creates a new file of the format holding only the given page 0 (fails if the file exists).
+    static std::unique_ptr<Pager> create(const std::string& path, const Format& format, const uint8_t* headerPage);
     ~Pager();
 
     const std::string& path() const { return path_; }
+    const Format& format() const { return *format_; }
+    size_t pageSize() const { return format_->pageSize; }
     bool writable() const { return file_->writable(); }
     uint32_t pageCount() const { return pageCount_; }
 
@@ -78,6 +82,7 @@ private:
     void checkUsable() const;
 
     std::string path_;
+    const Format* format_ = &Format::jet4();
     std::unique_ptr<PlatformFile> file_;
     uint32_t pageCount_ = 0;
 

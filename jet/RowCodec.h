@@ -11,7 +11,7 @@ namespace jet {
 
 class Pager;
 
-// One table row on a data page (Jet 4):
+// One table row on a data page (Jet 4; field sizes from Format::row):
 //
 //   offset          size   meaning
 //   0               2      number of columns the row was written with
@@ -27,27 +27,35 @@ class Pager;
 // variable-length columns. A row may have been written with fewer columns
 // than the table has now (added columns read as null) or hold columns since
 // deleted (their numbers are skipped).
-
+//
+// Reading goes through RowView, which parses this layout (the one place
+// that does); RowCodec builds rows.
 class RowCodec {
 public:
-    // Fixed width of a column in the fixed area.
-    static size_t fixedSize(const ColumnDef& column);
-
     // Decodes into `out` (one value per column of `def`, in column order).
     // `wanted`, when given, marks the columns to decode; the others are left null.
     static void decode(const TableDef& def, const uint8_t* row, size_t size, Pager& pager, const RowPlace& where,
                        std::vector<Value>& out, const std::vector<bool>* wanted = nullptr);
-
-    // The raw bytes of one column inside a row (for long value references):
-    // returns false when the column is null or absent.
-    struct Span {
-        const uint8_t* data = nullptr;
-        size_t size = 0;
-    };
-    static bool columnBytes(const TableDef& def, const ColumnDef& column, const uint8_t* row, size_t size,
-                            const RowPlace& where, Span& span);
-
+    // A fixed-width value from its stored bytes.
     static Value decodeFixed(const ColumnDef& column, const uint8_t* data);
+
+    // The bytes of a row holding `values` (one per column, already coerced
+    // to the columns' types). Memo and OLE values go to long-value pages of
+    // the pager's write; `longValuePage` is the one it used last (see
+    // LongValue::write). Throws when the row does not fit on a page.
+    static Bytes encode(const TableDef& def, const std::vector<Value>& values, Pager& pager, uint32_t& longValuePage,
+                        const std::string& where);
+    // A fixed-width value's bytes (the column's fixed width of them).
+    static void encodeFixed(const ColumnDef& column, const Value& value, uint8_t* out);
+
+private:
+    // The stored bytes of a variable-length value.
+    static Bytes encodeVariable(const ColumnDef& column, const Value& value, Pager& pager, uint32_t& longValuePage,
+                                const std::string& where);
+    // The variable-column table: slot offsets from the last slot to the
+    // first, then the slot count; `slots` holds (start, end) of each slot's
+    // data, end 0 for a null column.
+    static void appendVariableTable(Bytes& row, const std::vector<std::pair<size_t, size_t>>& slots);
 };
 
 } // namespace jet

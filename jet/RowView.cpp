@@ -47,17 +47,7 @@ bool RowView::textBytes(size_t column, const uint8_t*& data, size_t& size) const
 {
     const ColumnDef& c = def_.columns[column];
     if (c.type != ColumnType::Text) throw JetError(where_.str() + ": column '" + c.utf8Name + "' is not text");
-    if (!present(c.number)) return false;
-    if (c.isFixed()) {
-        data = fixedBytes(c, c.length);
-        size = c.length;
-        return true;
-    }
-    Span s{};
-    if (!variableBytes(c, s)) return false;
-    data = s.data;
-    size = s.size;
-    return true;
+    return columnBytes(c, data, size);
 }
 
 Value RowView::value(size_t column) const
@@ -77,6 +67,21 @@ void RowView::decode(std::vector<Value>& out, const std::vector<bool>* wanted) c
         }
         decodeInto(i, out[i]);
     }
+}
+
+bool RowView::columnBytes(const ColumnDef& c, const uint8_t*& data, size_t& size) const
+{
+    if (c.type == ColumnType::Boolean || !present(c.number)) return false;
+    if (c.isFixed()) {
+        size = def_.fixedWidth(c);
+        data = fixedBytes(c, size);
+        return true;
+    }
+    Span s{};
+    if (!variableBytes(c, s)) return false;
+    data = s.data;
+    size = s.size;
+    return true;
 }
 
 void RowView::decodeColumns(std::vector<Value>& out, const std::vector<size_t>& columns) const
@@ -100,7 +105,7 @@ void RowView::decodeInto(size_t column, Value& v) const
         return;
     }
     if (c.isFixed()) {
-        const uint8_t* p = fixedBytes(c, RowCodec::fixedSize(c));
+        const uint8_t* p = fixedBytes(c, def_.fixedWidth(c));
         // The common types go straight into the value, without a temporary.
         switch (c.type) {
         case ColumnType::Byte: v.emplace<int64_t>(p[0]); break;
@@ -137,7 +142,7 @@ void RowView::decodeInto(size_t column, Value& v) const
             break;
         }
         // A fixed type stored in the variable area (seen with replication columns).
-        if (s.size >= RowCodec::fixedSize(c))
+        if (s.size >= def_.fixedWidth(c))
             v = RowCodec::decodeFixed(c, s.data);
         else
             damaged("column '" + c.utf8Name + "' is shorter than its type");

@@ -26,16 +26,21 @@ public:
     RowView(const TableDef& def, const uint8_t* row, size_t size, Pager& pager, RowPlace where)
         : def_(def), row_(row), size_(size), pager_(pager), where_(where)
     {
-        if (size < 2) damaged("the row is cut short");
-        columnCount_ = le16(row);
+        // The one parse of a row's layout (RowCodec.h). Every later read
+        // stays between the column count and the variable-column table.
+        const size_t countSize = def.format->row.columnCountSize;
+        if (size < countSize) damaged("the row is cut short");
+        fixedStart_ = countSize;
+        columnCount_ = countSize == 2 ? le16(row) : row[0];
         size_t maskSize = (columnCount_ + 7) / 8;
-        if (maskSize + 2 > size) damaged("the row's null mask does not fit in the row");
+        if (maskSize + countSize > size) damaged("the row's null mask does not fit in the row");
         nullMaskStart_ = size - maskSize;
         varTableStart_ = nullMaskStart_;
         if (def.variableColumns > 0) {
             if (nullMaskStart_ < 4) damaged("the row's variable-column table does not fit in the row");
             varCount_ = le16(row + nullMaskStart_ - 2);
-            if (size_t(varCount_) * 2 + 6 > nullMaskStart_) damaged("the row's variable-column count is damaged");
+            if (size_t(varCount_) * 2 + 4 + countSize > nullMaskStart_)
+                damaged("the row's variable-column count is damaged");
             hasVarTable_ = true;
             varTableStart_ = nullMaskStart_ - 4 - size_t(varCount_) * 2;
         }
@@ -79,6 +84,9 @@ public:
     // with decodeTextTo (TextCodec.h): at most `size` characters.
     bool textBytes(size_t column, const uint8_t*& data, size_t& size) const;
 
+    // The stored bytes of a column (for long-value references); false when
+    // the column is null or absent from the row.
+    bool columnBytes(const ColumnDef& column, const uint8_t*& data, size_t& size) const;
     // Any column as a Value (null when null). Memo and OLE columns read their
     // long values through the pager.
     Value value(size_t column) const;
@@ -102,7 +110,7 @@ private:
     // The `size` bytes of a fixed column (checked against the row's end).
     const uint8_t* fixedBytes(const ColumnDef& c, size_t size) const
     {
-        size_t start = 2 + size_t(c.fixedOffset);
+        size_t start = fixedStart_ + size_t(c.fixedOffset);
         if (start + size > varTableStart_) pastTheEnd(c);
         return row_ + start;
     }
@@ -130,6 +138,7 @@ private:
     Pager& pager_;
     RowPlace where_;
     unsigned columnCount_ = 0;  // columns the row was written with
+    size_t fixedStart_ = 0;     // first byte of the fixed-length columns
     size_t nullMaskStart_ = 0;
     unsigned varCount_ = 0;
     size_t varTableStart_ = 0;  // first byte of the variable-column table

@@ -10,8 +10,8 @@
 #include "jet/Pager.h"
 #include "jet/PlatformFile.h"
 #include "jet/PropertyMap.h"
-#include "jet/RowCodec.h"
 #include "jet/TableDef.h"
+#include "jet/UsageMap.h"
 
 #include <cstring>
 
@@ -21,33 +21,17 @@ namespace {
 
 constexpr uint32_t kMagic = 0x0659;          // written by Access in several definition blocks
 constexpr uint16_t kGeneralSortOrder = 0x0409;
-constexpr size_t kUsageMapRowSize = 69;      // inline map: type, start page, 64-byte bitmap
 constexpr int32_t kTablesContainer = 0x0F000001;
 constexpr uint32_t kSystemFlags = 0x80000002u;
-
-size_t fixedWidth(const ColumnSpec& c)
-{
-    switch (c.type) {
-    case ColumnType::Boolean: return 0;
-    case ColumnType::Byte: return 1;
-    case ColumnType::Integer: return 2;
-    case ColumnType::Long:
-    case ColumnType::Single: return 4;
-    case ColumnType::Currency:
-    case ColumnType::Double:
-    case ColumnType::DateTime: return 8;
-    case ColumnType::Guid: return 16;
-    case ColumnType::Numeric: return 17;
-    default: return 0;
-    }
-}
+constexpr uint16_t kNoColumn = 0xFFFF;
 
 bool isVariable(ColumnType t)
 {
     return t == ColumnType::Text || t == ColumnType::Binary || t == ColumnType::Memo || t == ColumnType::OLE;
 }
 
-uint16_t storedLength(const ColumnSpec& c)
+// The length a column definition stores: bytes (two per Text character).
+uint16_t storedLength(const Format& f, const ColumnSpec& c)
 {
     switch (c.type) {
     case ColumnType::Text: return uint16_t(c.length * 2);
@@ -55,237 +39,240 @@ uint16_t storedLength(const ColumnSpec& c)
     case ColumnType::Memo:
     case ColumnType::OLE: return 0;
     case ColumnType::Boolean: return 1;
-    default: return uint16_t(fixedWidth(c));
+    default: return uint16_t(f.fixedWidth(c.type, 0));
     }
 }
 
-void appendName(Bytes& out, const std::string& utf8)
+void appendName(const Format& f, Bytes& out, const std::string& utf8)
 {
     std::u16string n = fromUtf8(utf8);
-    uint8_t len[2];
-    put16(len, uint16_t(n.size() * 2));
-    out.insert(out.end(), len, len + 2);
+    size_t at = out.size();
+    out.resize(at + f.tdef.nameLengthSize);
+    put16(&out[at], uint16_t(n.size() * 2));
     for (char16_t ch : n) {
         out.push_back(uint8_t(ch));
         out.push_back(uint8_t(ch >> 8));
     }
 }
 
-template <typename T>
-void appendLe(Bytes& out, T v, size_t n)
+// A zeroed block appended to the definition bytes; returns its offset.
+size_t appendBlock(Bytes& d, size_t size)
 {
-    for (size_t i = 0; i < n; ++i) out.push_back(uint8_t(uint64_t(v) >> (8 * i)));
+    size_t at = d.size();
+    d.resize(at + size, 0);
+    return at;
 }
 
-void initDataPage(uint8_t* page, uint32_t owner)
-{
-    std::memset(page, 0, kPageSize);
-    page[0] = DataPage::kType;
-    page[1] = 0x01;
-    put32(page + DataPage::kOwnerOffset, owner);
-    put16(page + DataPage::kFreeSpaceOffset, uint16_t(kPageSize - DataPage::kSlotsOffset));
-}
+// Where a column of a new table lies in a row.
+struct ColumnPlace {
+    uint16_t number, varIndex, fixedOffset;
+    uint8_t flags, extFlags;
+};
 
-// Appends an empty inline usage map row; returns its row pointer.
-uint32_t addUsageMapRow(uint8_t* page, uint32_t pageNumber, const std::vector<uint32_t>& pages)
+void checkSpec(const TableSpec& spec)
 {
-    unsigned count = DataPage::rowCount(page);
-    size_t lowest = count == 0 ? kPageSize : (le16(page + DataPage::kSlotsOffset + (count - 1) * 2) & DataPage::kOffsetMask);
-    size_t start = lowest - kUsageMapRowSize;
-    uint8_t* row = page + start;
-    std::memset(row, 0, kUsageMapRowSize);
-    row[0] = 0x00;
-    put32(row + 1, 0); // the bitmap starts at page 0
-    for (uint32_t p : pages) {
-        if (p >= (kUsageMapRowSize - 5) * 8) throw JetError("internal error: a new usage map cannot name page " + std::to_string(p));
-        row[5 + p / 8] |= uint8_t(1 << (p % 8));
-    }
-    put16(page + DataPage::kSlotsOffset + count * 2, uint16_t(start));
-    put16(page + DataPage::kRowCountOffset, uint16_t(count + 1));
-    size_t freeSpace = start - (DataPage::kSlotsOffset + (count + 1) * 2);
-    put16(page + DataPage::kFreeSpaceOffset, uint16_t(freeSpace));
-    return DataPage::makeRowPointer(pageNumber, count);
-}
-
-TableSpec systemTable(const std::string& name, std::vector<ColumnSpec> columns, std::vector<IndexSpec> indexes)
-{
-    TableSpec t;
-    t.name = name;
-    t.columns = std::move(columns);
-    t.indexes = std::move(indexes);
-    t.system = true;
-    return t;
-}
-
-ColumnSpec col(const char* name, ColumnType type, uint16_t length = 0)
-{
-    ColumnSpec c;
-    c.name = name;
-    c.type = type;
-    c.length = length;
-    return c;
-}
-
-} // namespace
-
-uint32_t SchemaWriter::createTable(Database& db, const TableSpec& spec)
-{
-    Pager& pager = db.pager();
-    if (!pager.inWrite()) throw JetError("'" + db.path() + "': tables can only be created inside a write");
     if (spec.name.empty() || spec.name.size() > 64) throw JetError("a table name must have 1 to 64 characters");
     if (spec.columns.empty() || spec.columns.size() > 255)
         throw JetError("table '" + spec.name + "' must have 1 to 255 columns");
-    bool bootstrapping = pager.pageCount() <= 2;
-    if (!bootstrapping && db.hasTable(spec.name))
-        throw JetError("'" + db.path() + "' already has a table named '" + spec.name + "'");
-
-    // Pages: definition, usage maps, one root per index.
-    uint32_t tdefPage = pager.allocate();
-    uint32_t mapPage = pager.allocate();
-    std::vector<uint32_t> roots;
-    for (size_t i = 0; i < spec.indexes.size(); ++i) roots.push_back(pager.allocate());
-
-    uint8_t* maps = pager.modify(mapPage);
-    initDataPage(maps, 0);
-    uint32_t usedMap = addUsageMapRow(maps, mapPage, {});
-    uint32_t freeMap = addUsageMapRow(maps, mapPage, {});
-    std::vector<uint32_t> indexMaps;
-    for (uint32_t root : roots) indexMaps.push_back(addUsageMapRow(maps, mapPage, {root}));
-    for (uint32_t root : roots) {
-        uint8_t* p = pager.modify(root);
-        IndexNode empty;
-        empty.leaf = true;
-        empty.owner = tdefPage;
-        empty.encode(p);
-    }
-
-    // Columns.
-    struct Laid {
-        uint16_t number, varIndex, fixedOffset;
-        uint8_t flags, ext;
-    };
-    std::vector<Laid> laid;
-    uint16_t fixedOffset = 0, varIndex = 0, varCount = 0;
     for (size_t i = 0; i < spec.columns.size(); ++i) {
         const ColumnSpec& c = spec.columns[i];
-        if (c.name.empty() || c.name.size() > 64) throw JetError("table '" + spec.name + "': a column name must have 1 to 64 characters");
+        auto fail = [&](const std::string& what) {
+            return JetError("table '" + spec.name + "', column '" + c.name + "': " + what);
+        };
+        if (c.name.empty() || c.name.size() > 64)
+            throw JetError("table '" + spec.name + "': a column name must have 1 to 64 characters");
         for (size_t j = 0; j < i; ++j)
             if (equalsIgnoreCase(spec.columns[j].name, c.name))
                 throw JetError("table '" + spec.name + "' has two columns named '" + c.name + "'");
         if (c.type == ColumnType::Text && (c.length < 1 || c.length > 255))
-            throw JetError("table '" + spec.name + "', column '" + c.name + "': a text column holds 1 to 255 characters");
-        if (c.autoNumber && c.type != ColumnType::Long)
-            throw JetError("table '" + spec.name + "', column '" + c.name + "': only a Long column can be an autonumber");
+            throw fail("a text column holds 1 to 255 characters");
+        if (c.autoNumber && c.type != ColumnType::Long) throw fail("only a Long column can be an autonumber");
         if (c.type == ColumnType::Numeric && (c.precision < 1 || c.precision > 28 || c.scale > c.precision))
-            throw JetError("table '" + spec.name + "', column '" + c.name + "': precision must be 1..28 and scale at most the precision");
-        Laid l{uint16_t(i), 0, 0, 0, 0};
+            throw fail("precision must be 1..28 and scale at most the precision");
+    }
+    for (const IndexSpec& ix : spec.indexes)
+        if (ix.columns.empty() || ix.columns.size() > 10)
+            throw JetError("table '" + spec.name + "', index '" + ix.name + "' must have 1 to 10 columns");
+}
+
+std::vector<ColumnPlace> placeColumns(const Format& f, const TableSpec& spec)
+{
+    std::vector<ColumnPlace> places;
+    uint16_t fixedOffset = 0, varIndex = 0;
+    for (size_t i = 0; i < spec.columns.size(); ++i) {
+        const ColumnSpec& c = spec.columns[i];
+        ColumnPlace l{uint16_t(i), 0, 0, 0, 0};
         if (isVariable(c.type)) {
             l.varIndex = varIndex++;
-            ++varCount;
         } else {
             l.flags |= kColumnFixed;
             l.fixedOffset = fixedOffset;
-            fixedOffset = uint16_t(fixedOffset + fixedWidth(c));
+            fixedOffset = uint16_t(fixedOffset + f.fixedWidth(c.type, 0));
         }
         if (!c.required) l.flags |= kColumnNullable;
         if (c.autoNumber) l.flags |= kColumnAutoLong;
-        if (c.type == ColumnType::Text || c.type == ColumnType::Memo) l.ext |= kColumnExtCompressedUnicode;
-        laid.push_back(l);
+        if (c.type == ColumnType::Text || c.type == ColumnType::Memo) l.extFlags |= kColumnExtCompressedUnicode;
+        places.push_back(l);
     }
-    auto columnNumber = [&](const std::string& name) -> uint16_t {
-        for (size_t i = 0; i < spec.columns.size(); ++i)
-            if (equalsIgnoreCase(spec.columns[i].name, name)) return uint16_t(i);
-        throw JetError("table '" + spec.name + "': an index names column '" + name + "', which the table does not have");
-    };
+    return places;
+}
 
-    // Definition bytes, laid out as TableDef documents them.
-    Bytes d(0x3F, 0);
-    d[0] = 0x02;
-    d[1] = 0x01;
-    put32(&d[0x0C], kMagic);
-    d[0x18] = 0x01;
-    d[0x28] = spec.system ? kSystemTableType : kUserTableType;
-    put16(&d[0x29], uint16_t(spec.columns.size()));
-    put16(&d[0x2B], varCount);
-    put16(&d[0x2D], uint16_t(spec.columns.size()));
-    put32(&d[0x2F], uint32_t(spec.indexes.size()));
-    put32(&d[0x33], uint32_t(spec.indexes.size()));
-    put32(&d[0x37], usedMap);
-    put32(&d[0x3B], freeMap);
-    for (size_t i = 0; i < spec.indexes.size(); ++i) {
-        appendLe(d, 0, 4);
-        appendLe(d, 0, 4); // unique entries
-        appendLe(d, 0, 4);
+uint16_t columnNumber(const TableSpec& spec, const std::string& name)
+{
+    for (size_t i = 0; i < spec.columns.size(); ++i)
+        if (equalsIgnoreCase(spec.columns[i].name, name)) return uint16_t(i);
+    throw JetError("table '" + spec.name + "': an index names column '" + name + "', which the table does not have");
+}
+
+// The pages a new definition refers to: its usage maps and index roots.
+struct DefinitionPages {
+    uint32_t usedMap = 0, freeMap = 0;
+    std::vector<uint32_t> roots, indexMaps;
+};
+
+// New usage maps for a table, on as many map pages as their rows need.
+class MapPages {
+public:
+    explicit MapPages(Pager& pager) : pager_(pager) {}
+    uint32_t add(const std::vector<uint32_t>& pages)
+    {
+        const Format& f = pager_.format();
+        if (page_ == 0 || !DataPage::hasRoomFor(f, pager_.read(page_)->data, UsageMap::kInlineRowSize)) {
+            page_ = pager_.allocate();
+            DataPage::init(f, pager_.modify(page_), 0);
+        }
+        return UsageMap::appendInline(pager_, page_, pages);
     }
+
+private:
+    Pager& pager_;
+    uint32_t page_ = 0;
+};
+
+// Empty index roots and the maps of a table's pages and of each index.
+DefinitionPages newDefinitionPages(Pager& pager, MapPages& maps, uint32_t tdefPage, size_t indexCount)
+{
+    DefinitionPages out;
+    for (size_t i = 0; i < indexCount; ++i) out.roots.push_back(pager.allocate());
+    out.usedMap = maps.add({});
+    out.freeMap = maps.add({});
+    for (uint32_t root : out.roots) out.indexMaps.push_back(maps.add({root}));
+    for (uint32_t root : out.roots) {
+        IndexNode empty;
+        empty.leaf = true;
+        empty.owner = tdefPage;
+        empty.encode(pager.format(), pager.modify(root));
+    }
+    return out;
+}
+
+Bytes definitionHeader(const Format& f, const TableSpec& spec, const DefinitionPages& pages, uint16_t varCount)
+{
+    const Format::TableDefinitionLayout& t = f.tdef;
+    Bytes d(t.headerSize, 0);
+    d[0] = TableDef::kPageType;
+    d[1] = 0x01;
+    put32(&d[t.unknown], kMagic);
+    d[t.autoNumberFlag] = 0x01;
+    d[t.tableType] = spec.system ? kSystemTableType : kUserTableType;
+    put16(&d[t.maxColumns], uint16_t(spec.columns.size()));
+    put16(&d[t.variableColumns], varCount);
+    put16(&d[t.columnCount], uint16_t(spec.columns.size()));
+    put32(&d[t.logicalIndexCount], uint32_t(spec.indexes.size()));
+    put32(&d[t.realIndexCount], uint32_t(spec.indexes.size()));
+    put32(&d[t.usedPagesMap], pages.usedMap);
+    put32(&d[t.freePagesMap], pages.freeMap);
+    for (size_t i = 0; i < spec.indexes.size(); ++i) appendBlock(d, t.realIndexCountBlock); // no entries yet
+    return d;
+}
+
+void appendColumns(const Format& f, Bytes& d, const TableSpec& spec, const std::vector<ColumnPlace>& places)
+{
+    const Format::TableDefinitionLayout::ColumnBlock& b = f.tdef.column;
     for (size_t i = 0; i < spec.columns.size(); ++i) {
         const ColumnSpec& c = spec.columns[i];
-        const Laid& l = laid[i];
-        d.push_back(uint8_t(c.type));
-        appendLe(d, kMagic, 4);
-        appendLe(d, l.number, 2);
-        appendLe(d, l.varIndex, 2);
-        appendLe(d, l.number, 2);
+        const ColumnPlace& l = places[i];
+        size_t at = appendBlock(d, b.size);
+        d[at + b.type] = uint8_t(c.type);
+        put32(&d[at + b.unknown], kMagic);
+        put16(&d[at + b.number], l.number);
+        put16(&d[at + b.varIndex], l.varIndex);
+        put16(&d[at + b.numberAgain], l.number);
         if (c.type == ColumnType::Numeric) {
-            d.push_back(c.precision);
-            d.push_back(c.scale);
+            d[at + b.precision] = c.precision;
+            d[at + b.scale] = c.scale;
         } else {
-            appendLe(d, kGeneralSortOrder, 2);
+            put16(&d[at + b.sortOrder], kGeneralSortOrder);
         }
-        appendLe(d, 0, 2);
-        d.push_back(l.flags);
-        d.push_back(l.ext);
-        appendLe(d, 0, 4);
-        appendLe(d, l.fixedOffset, 2);
-        appendLe(d, storedLength(c), 2);
+        d[at + b.flags] = l.flags;
+        d[at + b.extFlags] = l.extFlags;
+        put16(&d[at + b.fixedOffset], l.fixedOffset);
+        put16(&d[at + b.length], storedLength(f, c));
     }
-    for (const ColumnSpec& c : spec.columns) appendName(d, c.name);
+    for (const ColumnSpec& c : spec.columns) appendName(f, d, c.name);
+}
+
+void appendIndexes(const Format& f, Bytes& d, const TableSpec& spec, const DefinitionPages& pages)
+{
+    const Format::TableDefinitionLayout& t = f.tdef;
     for (size_t i = 0; i < spec.indexes.size(); ++i) {
         const IndexSpec& ix = spec.indexes[i];
-        if (ix.columns.empty() || ix.columns.size() > 10)
-            throw JetError("table '" + spec.name + "', index '" + ix.name + "' must have 1 to 10 columns");
-        appendLe(d, kMagic, 4);
-        for (size_t k = 0; k < 10; ++k) {
-            if (k < ix.columns.size()) {
-                appendLe(d, columnNumber(ix.columns[k].first), 2);
-                d.push_back(ix.columns[k].second ? 0x01 : 0x00);
-            } else {
-                appendLe(d, 0xFFFF, 2);
-                d.push_back(0);
-            }
+        size_t at = appendBlock(d, t.realIndex.size);
+        put32(&d[at], kMagic);
+        for (size_t k = 0; k < t.maxIndexColumns; ++k) {
+            uint8_t* column = &d[at + t.realIndex.columns + k * 3];
+            put16(column, k < ix.columns.size() ? columnNumber(spec, ix.columns[k].first) : kNoColumn);
+            column[2] = k < ix.columns.size() && ix.columns[k].second ? 0x01 : 0x00;
         }
-        appendLe(d, indexMaps[i], 4);
-        appendLe(d, roots[i], 4);
-        appendLe(d, 0, 4);
+        put32(&d[at + t.realIndex.usageMap], pages.indexMaps[i]);
+        put32(&d[at + t.realIndex.root], pages.roots[i]);
         uint8_t flags = 0;
         if (ix.unique || ix.primaryKey) flags |= kIndexUnique;
         if (ix.ignoreNulls) flags |= kIndexIgnoreNulls;
         if (ix.primaryKey || ix.required) flags |= kIndexRequired;
-        d.push_back(flags);
-        appendLe(d, 0, 5);
+        d[at + t.realIndex.flags] = flags;
     }
     for (size_t i = 0; i < spec.indexes.size(); ++i) {
-        appendLe(d, kMagic, 4);
-        appendLe(d, i, 4);                 // logical number
-        appendLe(d, i, 4);                 // its physical index
-        d.push_back(0);                    // related table type
-        appendLe(d, 0xFFFFFFFFu, 4);       // related index
-        appendLe(d, 0, 4);                 // related table page
-        d.push_back(0);
-        d.push_back(0);
-        d.push_back(spec.indexes[i].primaryKey ? 1 : 0);
-        appendLe(d, 0, 4);
+        size_t at = appendBlock(d, t.logicalIndex.size);
+        put32(&d[at], kMagic);
+        put32(&d[at + t.logicalIndex.number], uint32_t(i));
+        put32(&d[at + t.logicalIndex.realIndex], uint32_t(i));
+        put32(&d[at + t.logicalIndex.relatedIndex], 0xFFFFFFFFu);
+        d[at + t.logicalIndex.kind] = spec.indexes[i].primaryKey ? 1 : 0;
     }
-    for (const IndexSpec& ix : spec.indexes) appendName(d, ix.name);
-    appendLe(d, 0xFFFF, 2);
-    if (d.size() > kPageSize)
-        throw JetError("table '" + spec.name + "': its definition does not fit on one page; use fewer or shorter names");
-    put32(&d[0x08], uint32_t(d.size() - 8));
-    put16(&d[0x02], uint16_t(kPageSize - d.size()));
-    uint8_t* tdef = pager.modify(tdefPage);
-    std::memset(tdef, 0, kPageSize);
-    std::memcpy(tdef, d.data(), d.size());
+    for (const IndexSpec& ix : spec.indexes) appendName(f, d, ix.name);
+}
 
-    // Catalog row.
+size_t pageCountFor(const Format& f, size_t length)
+{
+    if (length <= f.pageSize) return 1;
+    size_t perPage = f.pageSize - f.tdef.pageHeaderSize;
+    return 1 + (length - f.pageSize + perPage - 1) / perPage;
+}
+
+// Lays definition bytes over a chain of pages: the first page holds the
+// header, each later one its own page header and the next bytes.
+void writeDefinition(Pager& pager, Bytes d, const std::vector<uint32_t>& pages)
+{
+    const Format& f = pager.format();
+    put32(&d[f.tdef.length], uint32_t(d.size() - f.tdef.pageHeaderSize));
+    size_t done = 0;
+    for (size_t k = 0; k < pages.size(); ++k) {
+        uint8_t* page = pager.modify(pages[k]);
+        std::memset(page, 0, f.pageSize);
+        size_t headerSize = k == 0 ? 0 : f.tdef.pageHeaderSize;
+        size_t n = std::min(d.size() - done, f.pageSize - headerSize);
+        std::memcpy(page + headerSize, d.data() + done, n);
+        done += n;
+        page[0] = TableDef::kPageType;
+        page[1] = 0x01;
+        put16(page + f.tdef.freeSpace, uint16_t(f.pageSize - headerSize - n));
+        put32(page + f.tdef.nextPage, k + 1 < pages.size() ? pages[k + 1] : 0);
+    }
+}
+
+void addCatalogRow(Database& db, const TableSpec& spec, uint32_t tdefPage)
+{
     PropertyMap props;
     for (const ColumnSpec& c : spec.columns) {
         if (!c.defaultValue.empty()) props.setText(c.name, "DefaultValue", fromUtf8(c.defaultValue));
@@ -315,27 +302,43 @@ uint32_t SchemaWriter::createTable(Database& db, const TableSpec& spec)
     if (!spec.system || blob.size() > 0) set("LvProp", blob);
     catalog.insertRow(row);
     db.invalidateCatalog();
-    return tdefPage;
 }
 
-namespace {
+TableSpec systemTable(const std::string& name, std::vector<ColumnSpec> columns, std::vector<IndexSpec> indexes)
+{
+    TableSpec t;
+    t.name = name;
+    t.columns = std::move(columns);
+    t.indexes = std::move(indexes);
+    t.system = true;
+    return t;
+}
+
+ColumnSpec col(const char* name, ColumnType type, uint16_t length = 0)
+{
+    ColumnSpec c;
+    c.name = name;
+    c.type = type;
+    c.length = length;
+    return c;
+}
 
 // Creates the file with its header page and, on page 1, the map of free
 // pages as Access lays it out.
 std::unique_ptr<Database> startFile(const std::string& path, DateTime created, uint16_t codePage, uint32_t sortOrder)
 {
+    const Format& format = Format::jet4();
     auto header = HeaderPage::build(created, codePage, sortOrder);
     {
-        std::unique_ptr<Pager> pager = Pager::create(path, header.data());
+        std::unique_ptr<Pager> pager = Pager::create(path, format, header.data());
     }
     std::unique_ptr<Database> db = Database::open(path, Pager::Access::ReadWrite, true);
     Pager& pager = db->pager();
     WriteTransaction tx(*db);
     uint32_t p1 = pager.allocate();
-    uint8_t* page1 = pager.modify(p1);
-    initDataPage(page1, 0);
-    addUsageMapRow(page1, p1, {});
-    addUsageMapRow(page1, p1, {});
+    DataPage::init(format, pager.modify(p1), 0);
+    UsageMap::appendInline(pager, p1, {});
+    UsageMap::appendInline(pager, p1, {});
     tx.commit();
     return db;
 }
@@ -348,6 +351,34 @@ void removeFile(const std::string& path)
 
 } // namespace
 
+uint32_t SchemaWriter::createTable(Database& db, const TableSpec& spec)
+{
+    Pager& pager = db.pager();
+    const Format& f = pager.format();
+    if (!pager.inWrite()) throw JetError("'" + db.path() + "': tables can only be created inside a write");
+    checkSpec(spec);
+    bool bootstrapping = pager.pageCount() <= 2;
+    if (!bootstrapping && db.hasTable(spec.name))
+        throw JetError("'" + db.path() + "' already has a table named '" + spec.name + "'");
+
+    std::vector<ColumnPlace> places = placeColumns(f, spec);
+    uint16_t varCount = 0;
+    for (const ColumnSpec& c : spec.columns) varCount = uint16_t(varCount + (isVariable(c.type) ? 1 : 0));
+    uint32_t tdefPage = pager.allocate();
+    MapPages maps(pager);
+    DefinitionPages pages = newDefinitionPages(pager, maps, tdefPage, spec.indexes.size());
+    Bytes d = definitionHeader(f, spec, pages, varCount);
+    appendColumns(f, d, spec, places);
+    appendIndexes(f, d, spec, pages);
+    appendBlock(d, 2);
+    put16(&d[d.size() - 2], kNoColumn); // no column has usage maps of its own
+    if (d.size() > f.pageSize)
+        throw JetError("table '" + spec.name + "': its definition does not fit on one page; use fewer or shorter names");
+    writeDefinition(pager, std::move(d), {tdefPage});
+    addCatalogRow(db, spec, tdefPage);
+    return tdefPage;
+}
+
 std::unique_ptr<Database> SchemaWriter::createEmptyDatabase(const std::string& path, const HeaderPage& like)
 {
     try {
@@ -358,48 +389,32 @@ std::unique_ptr<Database> SchemaWriter::createEmptyDatabase(const std::string& p
     }
 }
 
-size_t SchemaWriter::definitionPageCount(const TableDef& source)
-{
-    if (source.length <= kPageSize) return 1;
-    return 1 + (source.length - kPageSize + (kPageSize - 8) - 1) / (kPageSize - 8);
-}
+size_t SchemaWriter::definitionPageCount(const TableDef& source) { return pageCountFor(*source.format, source.length); }
 
 void SchemaWriter::copyDefinition(Database& db, const TableDef& source, const std::vector<uint32_t>& pages,
                                   const std::map<uint32_t, uint32_t>& tablePages)
 {
     Pager& pager = db.pager();
+    const Format& f = pager.format();
     if (!pager.inWrite()) throw JetError("'" + db.path() + "': tables can only be created inside a write");
     if (pages.size() != definitionPageCount(source))
         throw JetError("internal error: table '" + source.name + "' needs " +
                        std::to_string(definitionPageCount(source)) + " definition pages");
-    const uint32_t tdefPage = pages.front();
     Bytes d(source.bytes.begin(), source.bytes.begin() + long(source.length));
     auto put = [&](size_t offset, uint32_t value) {
         if (offset + 4 > d.size()) throw JetError("table '" + source.name + "': its definition is cut short");
         put32(&d[offset], value);
     };
-
-    // Usage maps, as many map pages as their rows need.
-    uint32_t mapPage = 0;
-    auto newMap = [&](const std::vector<uint32_t>& pagesInMap) {
-        if (mapPage == 0 || le16(pager.read(mapPage)->data + DataPage::kFreeSpaceOffset) < kUsageMapRowSize + 2) {
-            mapPage = pager.allocate();
-            initDataPage(pager.modify(mapPage), 0);
-        }
-        return addUsageMapRow(pager.modify(mapPage), mapPage, pagesInMap);
-    };
-    put(kTdefRowCountOffset, 0);
-    put(0x37, newMap({}));
-    put(0x3B, newMap({}));
-    for (const RealIndex& index : source.realIndexes) {
-        uint32_t root = pager.allocate();
-        IndexNode empty;
-        empty.leaf = true;
-        empty.owner = tdefPage;
-        empty.encode(pager.modify(root));
+    MapPages maps(pager);
+    DefinitionPages fresh = newDefinitionPages(pager, maps, pages.front(), source.realIndexes.size());
+    put(f.tdef.rowCount, 0);
+    put(f.tdef.usedPagesMap, fresh.usedMap);
+    put(f.tdef.freePagesMap, fresh.freeMap);
+    for (size_t i = 0; i < source.realIndexes.size(); ++i) {
+        const RealIndex& index = source.realIndexes[i];
         put(index.countOffset, 0);
-        put(index.blockOffset + 34, newMap({root}));
-        put(index.blockOffset + 38, root);
+        put(index.blockOffset + f.tdef.realIndex.usageMap, fresh.indexMaps[i]);
+        put(index.blockOffset + f.tdef.realIndex.root, fresh.roots[i]);
     }
     for (const LogicalIndex& li : source.indexes) {
         if (li.relatedTablePage == 0) continue;
@@ -407,29 +422,14 @@ void SchemaWriter::copyDefinition(Database& db, const TableDef& source, const st
         if (it == tablePages.end())
             throw JetError("table '" + source.name + "': index '" + li.utf8Name + "' relates to definition page " +
                            std::to_string(li.relatedTablePage) + ", which is no table of the file");
-        put(li.blockOffset + 17, it->second);
+        put(li.blockOffset + f.tdef.logicalIndex.relatedTablePage, it->second);
     }
     // Columns with usage maps of their own: 2 column number, 4 + 4 map pointers.
-    for (size_t o = source.columnMapsOffset; o + 2 <= d.size() && le16(&d[o]) != 0xFFFF; o += 10) {
-        put(o + 2, newMap({}));
-        put(o + 6, newMap({}));
+    for (size_t o = source.columnMapsOffset; o + 2 <= d.size() && le16(&d[o]) != kNoColumn; o += f.tdef.columnMapEntrySize) {
+        put(o + 2, maps.add({}));
+        put(o + 6, maps.add({}));
     }
-
-    // The bytes over the page chain: the first page holds the header, each
-    // later one its own 8-byte header and the next bytes.
-    size_t done = 0;
-    for (size_t k = 0; k < pages.size(); ++k) {
-        uint8_t* page = pager.modify(pages[k]);
-        std::memset(page, 0, kPageSize);
-        size_t headerSize = k == 0 ? 0 : 8;
-        size_t n = std::min(d.size() - done, kPageSize - headerSize);
-        std::memcpy(page + headerSize, d.data() + done, n);
-        done += n;
-        page[0] = 0x02;
-        page[1] = 0x01;
-        put16(page + 2, uint16_t(kPageSize - headerSize - n));
-        put32(page + 4, k + 1 < pages.size() ? pages[k + 1] : 0);
-    }
+    writeDefinition(pager, std::move(d), pages);
 }
 
 std::unique_ptr<Database> SchemaWriter::createDatabase(const std::string& path)

@@ -98,36 +98,36 @@ private:
     // Puts row bytes on a data page of this table with room (or a new page)
     // and returns where; `flags` are added to the slot (0x8000 overflow row).
     RowLocator placeRow(const Bytes& row, uint16_t flags);
-    Bytes encodeRow(const std::vector<Value>& values);
-    void releaseLongValues(const std::vector<Value>& oldValues, const uint8_t* row, size_t size);
+    uint32_t newDataPage();
+    // Marks the long values a row's memo and OLE columns use deleted.
+    void releaseLongValues(const uint8_t* row, size_t size, uint32_t pageNumber);
+    // Brings each value to its column's type (ValueCoercion).
     void checkValues(std::vector<Value>& values) const;
     // Throws when a write gives a value to a column of a type the engine does not know.
     void refuseUnknownType(const ColumnDef& c) const;
     // Throws when a row would put a null key column into an index that admits none.
     void refuseNullKeys(const std::vector<Value>& values) const;
-    // Checks and converts one value for a column (as checkValues does each).
-    void checkValue(size_t column, Value& value) const;
     // The update written over the old bytes of fixed-width columns, when
     // that is all it takes; false (and nothing done) when it is not.
     bool updateInPlace(RowLocator at, const std::vector<std::pair<size_t, Value>>& changes);
     void queueIndexChanges(const std::vector<Value>* oldValues, RowLocator oldAt, const std::vector<Value>* newValues,
                            RowLocator newAt);
     void writeCounters();
-    uint32_t newDataPage();
-    // A long-value page with room for a row of `size` bytes.
-    uint32_t longValuePage(size_t size);
 
-    Database& db_;
-    TableDef def_;
-    std::string where_;
     // Per physical index: entries to remove and to add at flush.
     struct PendingIndex {
         PendingEntries removals, additions;
     };
+    // Throws when a unique index would hold `key` twice, counting the
+    // transaction's pending entries and the tree.
+    void refuseDuplicate(const RealIndex& index, PendingIndex& pending, const Bytes& key);
+
+    Database& db_;
+    TableDef def_;
+    std::string where_;
     std::vector<PendingIndex> pending_;
     uint32_t insertPage_ = 0; // data page last written by an insert
-    uint32_t longValuePage_ = 0; // long-value page last written
-    bool countersDirty_ = false;
+    uint32_t longValuePage_ = 0; // long-value page the write used last (LongValue::write)
 };
 
 } // namespace jet

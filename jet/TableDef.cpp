@@ -10,17 +10,12 @@
 
 namespace jet {
 
-namespace {
-constexpr size_t kHeaderSize = 0x3F;
-constexpr size_t kRealIndexCountBlock = 12;
-constexpr size_t kColumnBlock = 25;
-constexpr size_t kRealIndexBlock = 52;
-constexpr size_t kLogicalIndexBlock = 28;
-constexpr size_t kMaxIndexColumns = 10;
-
 class DefinitionReader {
 public:
-    DefinitionReader(const std::vector<uint8_t>& b, const std::string& where) : bytes_(b), where_(where) {}
+    DefinitionReader(const std::vector<uint8_t>& b, const std::string& where, size_t nameLengthSize)
+        : bytes_(b), where_(where), nameLengthSize_(nameLengthSize)
+    {
+    }
     void need(size_t offset, size_t n) const
     {
         if (offset > bytes_.size() || n > bytes_.size() - offset)
@@ -32,8 +27,8 @@ public:
     uint32_t u32(size_t o) const { need(o, 4); return le32(&bytes_[o]); }
     std::u16string name(size_t& o) const
     {
-        uint16_t len = u16(o);
-        o += 2;
+        size_t len = nameLengthSize_ == 2 ? u16(o) : u8(o);
+        o += nameLengthSize_;
         need(o, len);
         std::u16string s = decodeText(&bytes_[o], len);
         o += len;
@@ -43,8 +38,8 @@ public:
 private:
     const std::vector<uint8_t>& bytes_;
     const std::string& where_;
+    size_t nameLengthSize_;
 };
-} // namespace
 
 bool equalsIgnoreCase(const std::string& a, const std::string& b)
 {
@@ -69,118 +64,144 @@ TableDef TableDef::read(Pager& pager, uint32_t firstPage, const std::string& nam
     TableDef t;
     t.name = name;
     t.firstPage = firstPage;
+    t.format = &pager.format();
     std::string where = "'" + pager.path() + "', table '" + name + "' (definition page " +
                         std::to_string(firstPage) + ")";
+    t.readPages(pager, where);
+    DefinitionReader r(t.bytes, where, t.format->tdef.nameLengthSize);
+    const Format::TableDefinitionLayout& layout = t.format->tdef;
+    t.rowCount = r.u32(layout.rowCount);
+    t.autoNumber = r.u32(layout.autoNumber);
+    t.tableType = r.u8(layout.tableType);
+    t.maxColumns = r.u16(layout.maxColumns);
+    t.variableColumns = r.u16(layout.variableColumns);
+    uint16_t columnCount = r.u16(layout.columnCount);
+    uint32_t logicalCount = r.u32(layout.logicalIndexCount);
+    uint32_t realCount = r.u32(layout.realIndexCount);
+    t.usedPagesPointer = r.u32(layout.usedPagesMap);
+    t.freePagesPointer = r.u32(layout.freePagesMap);
+    if (realCount > 256 || logicalCount > 256)
+        throw JetError(where + ": implausible index counts (" + std::to_string(realCount) + " physical, " +
+                       std::to_string(logicalCount) + " logical)");
+
+    size_t o = layout.headerSize;
+    t.realIndexes.resize(realCount);
+    for (uint32_t i = 0; i < realCount; ++i) {
+        t.realIndexes[i].countOffset = o + layout.uniqueEntryCount;
+        t.realIndexes[i].uniqueEntryCount = r.u32(o + layout.uniqueEntryCount);
+        o += layout.realIndexCountBlock;
+    }
+    o = t.readColumns(r, o, columnCount);
+    o = t.readRealIndexes(r, o, where);
+    o = t.readLogicalIndexes(r, o, logicalCount, where);
+    t.columnMapsOffset = o;
+    t.length = std::min<size_t>(t.bytes.size(), size_t(r.u32(layout.length)) + layout.pageHeaderSize);
+    return t;
+}
+
+void TableDef::readPages(Pager& pager, const std::string& where)
+{
+    const Format::TableDefinitionLayout& layout = format->tdef;
     std::set<uint32_t> seen;
     uint32_t page = firstPage;
     while (page != 0) {
         if (!seen.insert(page).second)
             throw JetError(where + ": the definition pages form a cycle at page " + std::to_string(page));
         PageRef p = pager.read(page);
-        if (p->data[0] != 0x02)
+        if (p->data[0] != kPageType)
             throw JetError(where + ": page " + std::to_string(page) + " is not a table definition page (type " +
                            std::to_string(p->data[0]) + ")");
-        if (t.pages.empty())
-            t.bytes.assign(p->data, p->data + kPageSize);
-        else
-            t.bytes.insert(t.bytes.end(), p->data + 8, p->data + kPageSize);
-        t.pages.push_back(page);
-        page = le32(p->data + 4);
+        size_t skip = pages.empty() ? 0 : layout.pageHeaderSize;
+        bytes.insert(bytes.end(), p->data + skip, p->data + format->pageSize);
+        pages.push_back(page);
+        page = le32(p->data + layout.nextPage);
     }
-    DefinitionReader r(t.bytes, where);
-    t.rowCount = r.u32(kTdefRowCountOffset);
-    t.autoNumber = r.u32(kTdefAutoNumberOffset);
-    t.tableType = r.u8(0x28);
-    t.maxColumns = r.u16(0x29);
-    t.variableColumns = r.u16(0x2B);
-    uint16_t columnCount = r.u16(0x2D);
-    uint32_t logicalCount = r.u32(0x2F);
-    uint32_t realCount = r.u32(0x33);
-    t.usedPagesPointer = r.u32(0x37);
-    t.freePagesPointer = r.u32(0x3B);
-    if (realCount > 256 || logicalCount > 256)
-        throw JetError(where + ": implausible index counts (" + std::to_string(realCount) + " physical, " +
-                       std::to_string(logicalCount) + " logical)");
+}
 
-    size_t o = kHeaderSize;
-    t.realIndexes.resize(realCount);
-    for (uint32_t i = 0; i < realCount; ++i) {
-        t.realIndexes[i].countOffset = o + 4;
-        t.realIndexes[i].uniqueEntryCount = r.u32(o + 4);
-        o += kRealIndexCountBlock;
-    }
-    size_t columnsStart = o;
-    r.need(columnsStart, size_t(columnCount) * kColumnBlock);
-    o = columnsStart + size_t(columnCount) * kColumnBlock;
-    std::vector<ColumnDef> cols(columnCount);
-    for (uint16_t i = 0; i < columnCount; ++i) {
+size_t TableDef::readColumns(const DefinitionReader& r, size_t start, uint16_t count)
+{
+    const Format::TableDefinitionLayout::ColumnBlock& block = format->tdef.column;
+    r.need(start, size_t(count) * block.size);
+    std::vector<ColumnDef> cols(count);
+    for (uint16_t i = 0; i < count; ++i) {
         ColumnDef& c = cols[i];
-        size_t b = columnsStart + size_t(i) * kColumnBlock;
+        size_t b = start + size_t(i) * block.size;
         c.definitionOffset = b;
-        c.type = ColumnType(r.u8(b));
-        c.number = r.u16(b + 5);
-        c.varIndex = r.u16(b + 7);
-        c.sortOrder = r.u16(b + 11);
-        c.precision = r.u8(b + 11);
-        c.scale = r.u8(b + 12);
-        c.flags = r.u8(b + 15);
-        c.extFlags = r.u8(b + 16);
-        c.fixedOffset = r.u16(b + 21);
-        c.length = r.u16(b + 23);
+        c.type = ColumnType(r.u8(b + block.type));
+        c.number = r.u16(b + block.number);
+        c.varIndex = r.u16(b + block.varIndex);
+        c.sortOrder = r.u16(b + block.sortOrder);
+        c.precision = r.u8(b + block.precision);
+        c.scale = r.u8(b + block.scale);
+        c.flags = r.u8(b + block.flags);
+        c.extFlags = r.u8(b + block.extFlags);
+        c.fixedOffset = r.u16(b + block.fixedOffset);
+        c.length = r.u16(b + block.length);
         if (c.type == ColumnType::Boolean) c.flags |= kColumnFixed; // booleans live in the null mask
     }
-    for (uint16_t i = 0; i < columnCount; ++i) {
+    size_t o = start + size_t(count) * block.size;
+    for (uint16_t i = 0; i < count; ++i) {
         cols[i].name = r.name(o);
         cols[i].utf8Name = toUtf8(cols[i].name);
     }
     std::stable_sort(cols.begin(), cols.end(),
                      [](const ColumnDef& a, const ColumnDef& b) { return a.number < b.number; });
-    t.columns = std::move(cols);
+    columns = std::move(cols);
+    return o;
+}
 
-    for (uint32_t i = 0; i < realCount; ++i) {
-        RealIndex& ri = t.realIndexes[i];
+size_t TableDef::readRealIndexes(const DefinitionReader& r, size_t o, const std::string& where)
+{
+    const Format::TableDefinitionLayout& layout = format->tdef;
+    const Format::TableDefinitionLayout::RealIndexBlock& block = layout.realIndex;
+    for (uint32_t i = 0; i < realIndexes.size(); ++i) {
+        RealIndex& ri = realIndexes[i];
         ri.number = i;
         ri.blockOffset = o;
-        r.need(o, kRealIndexBlock);
-        size_t c = o + 4;
-        for (size_t k = 0; k < kMaxIndexColumns; ++k, c += 3) {
+        r.need(o, block.size);
+        size_t c = o + block.columns;
+        for (size_t k = 0; k < layout.maxIndexColumns; ++k, c += 3) {
             uint16_t colNum = r.u16(c);
             if (colNum == 0xFFFF) continue;
-            if (!t.columnByNumber(colNum))
+            if (!columnByNumber(colNum))
                 throw JetError(where + ": index " + std::to_string(i) + " names column number " +
                                std::to_string(colNum) + ", which the table does not have");
             ri.columns.push_back(IndexColumn{colNum, (r.u8(c + 2) & 0x01) != 0});
         }
-        ri.usageMapPointer = r.u32(o + 34);
-        ri.rootPage = r.u32(o + 38);
-        ri.flags = r.u8(o + 46);
-        o += kRealIndexBlock;
+        ri.usageMapPointer = r.u32(o + block.usageMap);
+        ri.rootPage = r.u32(o + block.root);
+        ri.flags = r.u8(o + block.flags);
+        o += block.size;
     }
-    t.indexes.resize(logicalCount);
-    for (uint32_t i = 0; i < logicalCount; ++i) {
-        LogicalIndex& li = t.indexes[i];
+    return o;
+}
+
+size_t TableDef::readLogicalIndexes(const DefinitionReader& r, size_t o, uint32_t count, const std::string& where)
+{
+    const Format::TableDefinitionLayout::LogicalIndexBlock& block = format->tdef.logicalIndex;
+    indexes.resize(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        LogicalIndex& li = indexes[i];
         li.blockOffset = o;
-        r.need(o, kLogicalIndexBlock);
-        li.number = r.u32(o + 4);
-        li.realIndex = r.u32(o + 8);
-        li.relatedTableType = r.u8(o + 12);
-        li.relatedIndex = int32_t(r.u32(o + 13));
-        li.relatedTablePage = r.u32(o + 17);
-        li.cascadeUpdates = r.u8(o + 21) != 0;
-        li.cascadeDeletes = r.u8(o + 22) != 0;
-        li.kind = r.u8(o + 23);
-        if (li.realIndex >= realCount)
+        r.need(o, block.size);
+        li.number = r.u32(o + block.number);
+        li.realIndex = r.u32(o + block.realIndex);
+        li.relatedTableType = r.u8(o + block.relatedTableType);
+        li.relatedIndex = int32_t(r.u32(o + block.relatedIndex));
+        li.relatedTablePage = r.u32(o + block.relatedTablePage);
+        li.cascadeUpdates = r.u8(o + block.cascadeUpdates) != 0;
+        li.cascadeDeletes = r.u8(o + block.cascadeDeletes) != 0;
+        li.kind = r.u8(o + block.kind);
+        if (li.realIndex >= realIndexes.size())
             throw JetError(where + ": logical index " + std::to_string(i) + " refers to physical index " +
-                           std::to_string(li.realIndex) + " of " + std::to_string(realCount));
-        o += kLogicalIndexBlock;
+                           std::to_string(li.realIndex) + " of " + std::to_string(realIndexes.size()));
+        o += block.size;
     }
-    for (uint32_t i = 0; i < logicalCount; ++i) {
-        t.indexes[i].name = r.name(o);
-        t.indexes[i].utf8Name = toUtf8(t.indexes[i].name);
+    for (uint32_t i = 0; i < count; ++i) {
+        indexes[i].name = r.name(o);
+        indexes[i].utf8Name = toUtf8(indexes[i].name);
     }
-    t.columnMapsOffset = o;
-    t.length = std::min<size_t>(t.bytes.size(), size_t(r.u32(0x08)) + 8);
-    return t;
+    return o;
 }
 
 const ColumnDef* TableDef::findColumn(const std::string& utf8Name) const
@@ -221,10 +242,11 @@ bool TableDef::indexRequiresValues(const RealIndex& index) const
 
 std::pair<uint32_t, size_t> TableDef::locate(size_t offset) const
 {
-    if (offset < kPageSize) return {pages.at(0), offset};
-    size_t rest = offset - kPageSize;
-    size_t perPage = kPageSize - 8;
-    return {pages.at(1 + rest / perPage), 8 + rest % perPage};
+    const size_t pageSize = format->pageSize;
+    if (offset < pageSize) return {pages.at(0), offset};
+    size_t rest = offset - pageSize;
+    size_t perPage = pageSize - format->tdef.pageHeaderSize;
+    return {pages.at(1 + rest / perPage), format->tdef.pageHeaderSize + rest % perPage};
 }
 
 } // namespace jet

@@ -3,10 +3,12 @@
 #include <string>
 #include <vector>
 
+#include "jet/Format.h"
 #include "jet/Value.h"
 
 namespace jet {
 
+class DefinitionReader;
 class Pager;
 
 // Column flags of the column definition.
@@ -85,6 +87,7 @@ struct LogicalIndex {
 };
 
 // A table definition, read from its chain of definition pages (type 0x02).
+// Offsets are the format's (Format::tdef); in Jet 4:
 //
 // Page header:
 //   0x00  1  page type 0x02
@@ -128,6 +131,9 @@ constexpr uint8_t kUserTableType = 0x4E;
 constexpr uint8_t kSystemTableType = 0x53;
 
 struct TableDef {
+    static constexpr uint8_t kPageType = 0x02;
+
+    const Format* format = &Format::jet4();
     std::string name;             // UTF-8, as in the catalog
     uint32_t firstPage = 0;
     std::vector<uint32_t> pages;  // the definition chain
@@ -157,13 +163,20 @@ struct TableDef {
     // Whether an index admits no null key column: a primary key, or one flagged required.
     bool indexRequiresValues(const RealIndex& index) const;
 
+    // Bytes the column takes in the fixed area of a row.
+    size_t fixedWidth(const ColumnDef& c) const { return format->fixedWidth(c.type, c.length); }
+
     // Where a definition-bytes offset lives: (page, offset in page).
     std::pair<uint32_t, size_t> locate(size_t offset) const;
+
+private:
+    void readPages(Pager& pager, const std::string& where);
+    // Each reads its blocks from `offset` on and returns where the next part starts.
+    size_t readColumns(const DefinitionReader& r, size_t offset, uint16_t count);
+    size_t readRealIndexes(const DefinitionReader& r, size_t offset, const std::string& where);
+    size_t readLogicalIndexes(const DefinitionReader& r, size_t offset, uint32_t count, const std::string& where);
 };
 
-// Offsets of the counters a write changes, in the first definition page.
-constexpr size_t kTdefRowCountOffset = 0x10;
-constexpr size_t kTdefAutoNumberOffset = 0x14;
 
 bool equalsIgnoreCase(const std::string& a, const std::string& b);
 std::string utf8Lower(const std::string& s);

@@ -12,7 +12,6 @@ namespace jet {
 
 namespace {
 constexpr uint8_t kMapPageType = 0x05;
-constexpr size_t kMapPageBitmapOffset = 4;
 } // namespace
 
 UsageMap UsageMap::read(Pager& pager, uint32_t rowPointer, const std::string& where)
@@ -20,10 +19,11 @@ UsageMap UsageMap::read(Pager& pager, uint32_t rowPointer, const std::string& wh
     UsageMap m;
     m.rowPointer_ = rowPointer;
     m.where_ = where;
+    m.pagesPerMapPage_ = pager.format().pagesPerMapPage();
     uint32_t pageNo = DataPage::pointerPage(rowPointer);
     unsigned row = DataPage::pointerRow(rowPointer);
     PageRef page = pager.read(pageNo);
-    DataPage::Slot s = DataPage::slot(page->data, row, pageNo, pager.path());
+    DataPage::Slot s = DataPage::slot(pager.format(), page->data, row, pageNo, pager.path());
     if (s.deleted() || s.size() < 1)
         throw JetError(where + ": its page usage map (page " + std::to_string(pageNo) + ", row " +
                        std::to_string(row) + ") is missing");
@@ -45,7 +45,7 @@ UsageMap UsageMap::read(Pager& pager, uint32_t rowPointer, const std::string& wh
                 if (mpage->data[0] != kMapPageType)
                     throw JetError(where + ": page " + std::to_string(mp) + " should be a usage map page but has type " +
                                    std::to_string(mpage->data[0]));
-                m.mapBits_.emplace_back(mpage->data + kMapPageBitmapOffset, mpage->data + kPageSize);
+                m.mapBits_.emplace_back(mpage->data + pager.format().mapPageBitmap, mpage->data + pager.pageSize());
             } else {
                 m.mapBits_.emplace_back();
             }
@@ -56,6 +56,20 @@ UsageMap UsageMap::read(Pager& pager, uint32_t rowPointer, const std::string& wh
                        std::to_string(m.type_));
     }
     return m;
+}
+
+uint32_t UsageMap::appendInline(Pager& pager, uint32_t pageNumber, const std::vector<uint32_t>& pages)
+{
+    Bytes row(kInlineRowSize, 0);
+    row[0] = 0x00;
+    put32(row.data() + 1, 0); // the bitmap starts at page 0
+    for (uint32_t p : pages) {
+        if (p >= (kInlineRowSize - 5) * 8)
+            throw JetError("internal error: a new usage map cannot name page " + std::to_string(p));
+        row[5 + p / 8] |= uint8_t(1 << (p % 8));
+    }
+    unsigned slot = DataPage::append(pager.format(), pager.modify(pageNumber), row.data(), row.size(), 0);
+    return DataPage::makeRowPointer(pageNumber, slot);
 }
 
 std::vector<uint32_t> UsageMap::pages() const
@@ -71,7 +85,7 @@ std::vector<uint32_t> UsageMap::pages() const
     if (type_ == 0) {
         collect(bitmap_, startPage_);
     } else {
-        for (size_t k = 0; k < mapBits_.size(); ++k) collect(mapBits_[k], uint32_t(k * kPagesPerMapPage));
+        for (size_t k = 0; k < mapBits_.size(); ++k) collect(mapBits_[k], uint32_t(k * pagesPerMapPage_));
     }
     return out;
 }
@@ -79,8 +93,8 @@ std::vector<uint32_t> UsageMap::pages() const
 bool UsageMap::contains(uint32_t page) const
 {
     if (type_ != 0) {
-        size_t k = page / kPagesPerMapPage;
-        uint32_t bit = page % kPagesPerMapPage;
+        size_t k = page / pagesPerMapPage_;
+        uint32_t bit = page % pagesPerMapPage_;
         return k < mapBits_.size() && bit / 8 < mapBits_[k].size() && (mapBits_[k][bit / 8] & (1 << (bit % 8)));
     }
     if (page < startPage_) return false;
@@ -93,7 +107,7 @@ void UsageMap::writeInline(Pager& pager)
 {
     uint32_t pageNo = DataPage::pointerPage(rowPointer_);
     uint8_t* page = pager.modify(pageNo);
-    DataPage::Slot s = DataPage::slot(page, DataPage::pointerRow(rowPointer_), pageNo, pager.path());
+    DataPage::Slot s = DataPage::slot(pager.format(), page, DataPage::pointerRow(rowPointer_), pageNo, pager.path());
     uint8_t* p = page + s.start;
     p[0] = 0;
     put32(p + 1, startPage_);
@@ -149,7 +163,7 @@ void UsageMap::convertToPageBitmap(Pager& pager)
     mapBits_.assign(mapPages_.size(), {});
     uint32_t pageNo = DataPage::pointerPage(rowPointer_);
     uint8_t* page = pager.modify(pageNo);
-    DataPage::Slot s = DataPage::slot(page, DataPage::pointerRow(rowPointer_), pageNo, pager.path());
+    DataPage::Slot s = DataPage::slot(pager.format(), page, DataPage::pointerRow(rowPointer_), pageNo, pager.path());
     std::memset(page + s.start, 0, s.size());
     page[s.start] = 1;
     for (uint32_t p : existing) setBitInMapPages(pager, p, true);
@@ -157,7 +171,7 @@ void UsageMap::convertToPageBitmap(Pager& pager)
 
 void UsageMap::setBitInMapPages(Pager& pager, uint32_t page, bool on)
 {
-    size_t index = page / kPagesPerMapPage;
+    size_t index = page / pagesPerMapPage_;
     if (index >= mapPages_.size()) throw JetError(where_ + ": page " + std::to_string(page) + " is beyond what its usage map can hold");
     if (mapPages_[index] == 0) {
         if (!on) return;
@@ -166,15 +180,15 @@ void UsageMap::setBitInMapPages(Pager& pager, uint32_t page, bool on)
         m[0] = kMapPageType;
         m[1] = 0x01;
         mapPages_[index] = mp;
-        mapBits_[index].assign(kPageSize - kMapPageBitmapOffset, 0);
+        mapBits_[index].assign(pager.pageSize() - pager.format().mapPageBitmap, 0);
         uint32_t pageNo = DataPage::pointerPage(rowPointer_);
         uint8_t* rowPage = pager.modify(pageNo);
-        DataPage::Slot s = DataPage::slot(rowPage, DataPage::pointerRow(rowPointer_), pageNo, pager.path());
+        DataPage::Slot s = DataPage::slot(pager.format(), rowPage, DataPage::pointerRow(rowPointer_), pageNo, pager.path());
         put32(rowPage + s.start + 1 + index * 4, mp);
     }
     uint8_t* m = pager.modify(mapPages_[index]);
-    uint32_t bit = page % kPagesPerMapPage;
-    uint8_t& byte = m[kMapPageBitmapOffset + bit / 8];
+    uint32_t bit = page % pagesPerMapPage_;
+    uint8_t& byte = m[pager.format().mapPageBitmap + bit / 8];
     if (on)
         byte |= uint8_t(1 << (bit % 8));
     else

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "jet/Value.h"
+
 namespace jet {
 
 class Pager;
@@ -20,15 +22,18 @@ class Pager;
 // Page-bitmap (type 1), for maps too large for a row:
 //   0       1     0x01
 //   1       4*n   numbers of map pages (0 = none); map page i covers the pages
-//                 from i * 32736 on
+//                 from i * Format::pagesPerMapPage() on (32736 in Jet 4)
 // Map page (type 0x05):
 //   0x00    1     0x05
 //   0x01    1     0x01
 //   0x02    2     0
-//   0x04    4092  bitmap, lowest bit first
+//   0x04    ...   bitmap to the end of the page, lowest bit first
 class UsageMap {
 public:
-    static constexpr uint32_t kPagesPerMapPage = (4096 - 4) * 8;
+    // Row pointer of the map of the file's free pages (page 1, row 0).
+    static constexpr uint32_t kFreePages = (1u << 8) | 0;
+    // The inline map a new table or index gets: 64 bytes of bitmap from page 0.
+    static constexpr size_t kInlineRowSize = 69;
 
     // Reads the map whose row the pointer names; throws JetError with `where` on damage.
     static UsageMap read(Pager& pager, uint32_t rowPointer, const std::string& where);
@@ -37,6 +42,10 @@ public:
     bool contains(uint32_t page) const;
     bool isPageBitmap() const { return type_ == 1; }
     uint32_t rowPointer() const { return rowPointer_; }
+
+    // Appends a new inline map naming `pages` to a data page of the
+    // pager's write (the caller has checked the room); returns its row pointer.
+    static uint32_t appendInline(Pager& pager, uint32_t pageNumber, const std::vector<uint32_t>& pages);
 
     // Changes, written to the pager's current transaction. An inline map
     // that cannot hold a page moves its window (when the pages in it still
@@ -50,6 +59,7 @@ private:
     void setBitInMapPages(Pager& pager, uint32_t page, bool on);
 
     uint32_t rowPointer_ = 0;
+    uint32_t pagesPerMapPage_ = 0;
     uint8_t type_ = 0;
     size_t rowSize_ = 0;            // bytes of the row
     uint32_t startPage_ = 0;        // inline

@@ -784,7 +784,7 @@ TEST(Write, UniqueEntryCountFollowsDistinctKeysOnEditsInPlace)
         jet::IndexTree tree(db->pager(), t.def(), t.def().realIndexes[0], t.where());
         ASSERT_EQ(tree.depth(), 2);
         std::vector<jet::IndexEntry> all = tree.entries();
-        jet::IndexNode firstLeaf = jet::IndexNode::decode(db->pager().read(tree.pages()[1])->data, tree.pages()[1], "");
+        jet::IndexNode firstLeaf = jet::IndexNode::decode(db->pager().format(), db->pager().read(tree.pages()[1])->data, tree.pages()[1], "");
         ASSERT_TRUE(firstLeaf.leaf);
         const jet::IndexEntry& last = firstLeaf.entries.back();
         boundaryKey = std::get<int64_t>((*t.read({last.page, last.row}))[0]);

@@ -1,0 +1,113 @@
+#include "jet/Format.h"
+
+namespace jet {
+
+namespace {
+
+// Access 2000-2003 files (Jet 4).
+Format makeJet4()
+{
+    Format f{};
+    f.name = "Jet 4";
+    f.version = 1;
+    f.pageSize = 4096;
+
+    f.dataPage = {.freeSpace = 0x02, .owner = 0x04, .rowCount = 0x0C, .slotTable = 0x0E};
+
+    Format::TableDefinitionLayout& t = f.tdef;
+    t.freeSpace = 0x02;
+    t.nextPage = 0x04;
+    t.pageHeaderSize = 8;
+    t.length = 0x08;
+    t.unknown = 0x0C;
+    t.rowCount = 0x10;
+    t.autoNumber = 0x14;
+    t.autoNumberFlag = 0x18;
+    t.tableType = 0x28;
+    t.maxColumns = 0x29;
+    t.variableColumns = 0x2B;
+    t.columnCount = 0x2D;
+    t.logicalIndexCount = 0x2F;
+    t.realIndexCount = 0x33;
+    t.usedPagesMap = 0x37;
+    t.freePagesMap = 0x3B;
+    t.headerSize = 0x3F;
+    t.realIndexCountBlock = 12;
+    t.uniqueEntryCount = 4;
+    t.column = {.size = 25,
+                .type = 0,
+                .unknown = 1,
+                .number = 5,
+                .varIndex = 7,
+                .numberAgain = 9,
+                .sortOrder = 11,
+                .precision = 11,
+                .scale = 12,
+                .sortOrderVersion = 13,
+                .flags = 15,
+                .extFlags = 16,
+                .fixedOffset = 21,
+                .length = 23};
+    t.nameLengthSize = 2;
+    t.realIndex = {.size = 52, .columns = 4, .usageMap = 34, .root = 38, .flags = 46};
+    t.maxIndexColumns = 10;
+    t.logicalIndex = {.size = 28,
+                      .number = 4,
+                      .realIndex = 8,
+                      .relatedTableType = 12,
+                      .relatedIndex = 13,
+                      .relatedTablePage = 17,
+                      .cascadeUpdates = 21,
+                      .cascadeDeletes = 22,
+                      .kind = 23};
+    t.columnMapEntrySize = 10;
+
+    f.row = {.columnCountSize = 2, .varOffsetSize = 2, .varCountSize = 2};
+
+    f.indexPage = {.freeSpace = 0x02,
+                   .owner = 0x04,
+                   .prev = 0x0C,
+                   .next = 0x10,
+                   .tail = 0x14,
+                   .prefixLength = 0x18,
+                   .mask = 0x1B,
+                   .maskSize = 453,
+                   .entries = 0x1E0};
+
+    f.mapPageBitmap = 4;
+    f.maxInlineLongValue = 64;
+    return f;
+}
+
+} // namespace
+
+size_t Format::fixedWidth(ColumnType type, size_t declaredLength) const
+{
+    switch (type) {
+    case ColumnType::Boolean: return 0;
+    case ColumnType::Byte: return 1;
+    case ColumnType::Integer: return 2;
+    case ColumnType::Long:
+    case ColumnType::Single: return 4;
+    case ColumnType::Currency:
+    case ColumnType::Double:
+    case ColumnType::DateTime: return 8;
+    case ColumnType::Guid: return 16;
+    case ColumnType::Numeric: return 17;
+    default: return declaredLength;
+    }
+}
+
+const Format& Format::jet4()
+{
+    static const Format format = makeJet4();
+    return format;
+}
+
+const Format* Format::forVersion(uint32_t version)
+{
+    if (version == jet4().version) return &jet4();
+    return nullptr;
+}
+
+} // namespace jet
