@@ -175,6 +175,28 @@ private slots:
         QCOMPARE(m_grid->currentIndex().row(), 1);
     }
 
+    // A sort that takes the current record to the end of a long listing
+    // scrolls there by whole rows: the top row is not cut.
+    void sortToTheEndKeepsTheTopRowWhole()
+    {
+        std::vector<std::vector<jet::Value>> rows;
+        for (int id = 1; id <= 200; ++id)
+            rows.push_back({integer(id), integer((id * 37) % 200), text(QStringLiteral("n%1").arg(id)), text("1")});
+        MemoryQuery listing(listingFields(), std::move(rows));
+        m_source->setDataSet(&listing);
+        listing.Open();
+        leaveHalfARowOfRoom(m_grid);
+        listing.setRecNo(27);  // user_id 199, the largest
+
+        clickTitle(m_grid, 1);
+        QCOMPARE(listing.RecNo(), 200);
+        const int top = m_grid->rowAt(0);
+        QCOMPARE(m_grid->rowViewportPosition(top), 0);
+        QCOMPARE(m_grid->verticalHeader()->sectionViewportPosition(top), 0);
+        QVERIFY(m_grid->viewport()->rect().contains(m_grid->visualRect(m_grid->currentIndex())));
+        m_source->setDataSet(m_query.get());
+    }
+
     void titleClickHandlerRunsBeforeSorting()
     {
         QStringList sortTexts;
