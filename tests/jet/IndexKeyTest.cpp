@@ -92,8 +92,8 @@ const std::vector<KeyCase>& cases()
          {text(u"\u03F0\u03B1\u1F76 \u03C4\u1F79\u03C4' \u1F10\u03B3\u1F7C "
                u"\u039A\u1F7B\u03F0\u03BB\u03C9\u03C0\u03B1")},
          {kText},
-         "7f 79 15 79 0c 07 79 1e 79 1e 07 79 0e 07 79 15 79 15 79 16 79 23 79 1b 79 0c 01 03 02 02 02 02 02 02 02 02 03 "
-         "01 01 01 80 1b 06 80 00"},
+         "7f 79 15 79 0c 07 79 1e 79 1e 07 79 0e 07 79 15 79 15 79 16 79 23 79 1b 79 0c "
+         "01 03 02 02 02 02 02 02 02 02 03 01 01 01 80 1b 06 80 00"},
         {"CJK with kana (kana section)", kUnicode, "Table", 1, {text(u"漢字仮名交じり文")}, {kText},
          "7f c0 b6 ac ac a0 0d a5 47 9f be 7f 13 7f 43 b6 f6 01 02 02 02 02 02 03 01 01 ff 02 80 ff 80 00"},
         {"control characters ignorable", kUnicode, "Table", 1,
