@@ -1,6 +1,6 @@
 #include "sql/Condition.h"
 
-#include "sql/TextCollation.h"
+#include "jet/TextCollation.h"
 
 namespace sql {
 
@@ -12,7 +12,7 @@ Condition::Operand Condition::bindOperand(const ast::Operand& operand, const Sco
         o.column = scope.resolve(*ref);
     } else {
         o.constant = std::get<ast::Literal>(operand).value;
-        if (const auto* text = std::get_if<std::u16string>(&o.constant)) o.textKey = TextCollation::key(*text);
+        if (const auto* text = std::get_if<std::u16string>(&o.constant)) o.textKey = jet::TextCollation::key(*text);
     }
     return o;
 }
@@ -90,12 +90,12 @@ int Condition::compareValues(const Operand& a, const jet::Value& x, const Operan
     const jet::Bytes* keyB = &b.textKey;
     if (a.isColumn) {
         scratchA_.clear();
-        TextCollation::appendKey(scratchA_, s);
+        jet::TextCollation::appendKey(scratchA_, s);
         keyA = &scratchA_;
     }
     if (b.isColumn) {
         scratchB_.clear();
-        TextCollation::appendKey(scratchB_, t);
+        jet::TextCollation::appendKey(scratchB_, t);
         keyB = &scratchB_;
     }
     return (*keyA > *keyB) - (*keyA < *keyB);
