@@ -1,14 +1,16 @@
 #include "ado/TDataSet.h"
 
 #include "ado/TDataSource.h"
+#include "jet/TextCollation.h"
 
-#include <QChar>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <numeric>
 #include <stdexcept>
+#include <string_view>
+#include <utility>
 
 namespace {
 
@@ -35,23 +37,6 @@ RecordStore::Kind storeKindOf(TFieldType type)
     case ftBlob: return RecordStore::Kind::Bytes;
     default: return RecordStore::Kind::Text;
     }
-}
-
-char16_t foldCase(char16_t c)
-{
-    if (c < 0x80) return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c;
-    return char16_t(QChar::toCaseFolded(char32_t(c)));
-}
-
-int compareTextNoCase(std::u16string_view a, std::u16string_view b)
-{
-    std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        if (a[i] == b[i]) continue;
-        char16_t x = foldCase(a[i]), y = foldCase(b[i]);
-        if (x != y) return x < y ? -1 : 1;
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
 double decimalAsDouble(const jet::Decimal& d)
@@ -84,6 +69,45 @@ int compareBytes(std::basic_string_view<Unit> a, std::basic_string_view<Unit> b)
 {
     return a.compare(b) < 0 ? -1 : (a.compare(b) > 0 ? 1 : 0);
 }
+
+// The collation keys of one text column, by store row (null: no key, and
+// ordered before every key).
+class TextKeys {
+public:
+    void build(const RecordStore& store, int column, const std::vector<int32_t>& rows)
+    {
+        m_arena.clear();
+        m_range.assign(std::size_t(store.rowCount()), {0, 0});
+        m_null.assign(std::size_t(store.rowCount()), true);
+        for (int32_t row : rows) {
+            if (store.isNull(row, column)) continue;
+            const std::size_t begin = m_arena.size();
+            jet::TextCollation::appendKey(m_arena, store.text(row, column));
+            m_range[std::size_t(row)] = {begin, m_arena.size()};
+            m_null[std::size_t(row)] = false;
+        }
+        m_built = true;
+    }
+    bool built() const { return m_built; }
+    int compare(int32_t a, int32_t b) const
+    {
+        const bool aNull = m_null[std::size_t(a)], bNull = m_null[std::size_t(b)];
+        if (aNull || bNull) return aNull == bNull ? 0 : (aNull ? -1 : 1);
+        return compareBytes(key(a), key(b));
+    }
+
+private:
+    std::string_view key(int32_t row) const
+    {
+        const auto [begin, end] = m_range[std::size_t(row)];
+        return {reinterpret_cast<const char*>(m_arena.data()) + begin, end - begin};
+    }
+
+    jet::Bytes m_arena;
+    std::vector<std::pair<std::size_t, std::size_t>> m_range;
+    std::vector<bool> m_null;
+    bool m_built = false;
+};
 
 } // namespace
 
@@ -516,7 +540,7 @@ int TDataSet::compareCells(int a, int b, int column) const
     case RecordStore::Kind::DateTime: return threeWay(store.real(a, column), store.real(b, column));
     case RecordStore::Kind::Decimal: return compareDecimal(store.decimal(a, column), store.decimal(b, column));
     case RecordStore::Kind::Guid: return threeWay(store.guid(a, column).bytes, store.guid(b, column).bytes);
-    case RecordStore::Kind::Text: return compareTextNoCase(store.text(a, column), store.text(b, column));
+    case RecordStore::Kind::Text: return jet::TextCollation::compare(store.text(a, column), store.text(b, column));
     case RecordStore::Kind::Bytes: return compareBytes(store.bytes(a, column), store.bytes(b, column));
     }
     return 0;
@@ -524,9 +548,14 @@ int TDataSet::compareCells(int a, int b, int column) const
 
 void TDataSet::sortByKeys(std::vector<int32_t>& order, const std::vector<SortKey>& keys) const
 {
+    // Text columns are keyed once, not at every comparison.
+    std::vector<TextKeys> textKeys(keys.size());
+    for (std::size_t k = 0; k < keys.size(); ++k)
+        if (m_store.kind(keys[k].field) == RecordStore::Kind::Text) textKeys[k].build(m_store, keys[k].field, order);
     std::stable_sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
-        for (const SortKey& key : keys) {
-            int c = compareCells(a, b, key.field);
+        for (std::size_t k = 0; k < keys.size(); ++k) {
+            const SortKey& key = keys[k];
+            const int c = textKeys[k].built() ? textKeys[k].compare(a, b) : compareCells(a, b, key.field);
             if (c != 0) return key.descending ? c > 0 : c < 0;
         }
         return false;
@@ -536,62 +565,20 @@ void TDataSet::sortByKeys(std::vector<int32_t>& order, const std::vector<SortKey
 void TDataSet::sortByOneKey(std::vector<int32_t>& order, const SortKey& key) const
 {
     // Each row gets a 64-bit key that orders as the column's values do, so most
-    // comparisons are one integer comparison. Numbers and dates map exactly;
-    // text keys hold the first case-folded characters after the prefix all
-    // values share, and equal keys fall back to comparing the rest.
+    // comparisons are one integer comparison.
     const RecordStore& store = m_store;
     const int column = key.field;
     const RecordStore::Kind kind = store.kind(column);
-    const bool text = kind == RecordStore::Kind::Text;
     switch (kind) {
+    case RecordStore::Kind::Text: sortTexts(order, key); return;
     case RecordStore::Kind::Bool:
     case RecordStore::Kind::Int32:
     case RecordStore::Kind::Int64:
     case RecordStore::Kind::Currency:
     case RecordStore::Kind::Double:
-    case RecordStore::Kind::DateTime:
-    case RecordStore::Kind::Text: break;
+    case RecordStore::Kind::DateTime: break;
     default: sortByKeys(order, {key}); return;
     }
-
-    std::size_t sharedPrefix = 0;
-    if (text) {
-        std::u16string_view first;
-        bool haveFirst = false;
-        sharedPrefix = std::numeric_limits<std::size_t>::max();
-        for (int32_t row : order) {
-            if (store.isNull(row, column)) continue;
-            std::u16string_view value = store.text(row, column);
-            if (!haveFirst) {
-                first = value;
-                haveFirst = true;
-                sharedPrefix = value.size();
-                continue;
-            }
-            std::size_t n = std::min({sharedPrefix, value.size()});
-            std::size_t i = 0;
-            while (i < n && foldCase(value[i]) == foldCase(first[i])) ++i;
-            sharedPrefix = i;
-            if (sharedPrefix == 0) break;
-        }
-        if (!haveFirst) sharedPrefix = 0;
-    }
-
-    // Eight characters fit the key when they are all below U+0100 (serial
-    // numbers, names in Latin letters), four otherwise.
-    std::size_t keyChars = 4, bitsPerChar = 16;
-    if (text) {
-        bool narrow = true;
-        for (int32_t row : order) {
-            if (store.isNull(row, column)) continue;
-            std::u16string_view value = store.text(row, column);
-            for (std::size_t at = sharedPrefix; at < std::min(value.size(), sharedPrefix + 8); ++at)
-                if (foldCase(value[at]) > 0xFF) narrow = false;
-            if (!narrow) break;
-        }
-        if (narrow) keyChars = 8, bitsPerChar = 8;
-    }
-    const std::size_t keyEnd = sharedPrefix + keyChars;
 
     struct Entry {
         uint64_t key;
@@ -603,11 +590,7 @@ void TDataSet::sortByOneKey(std::vector<int32_t>& order, const SortKey& key) con
     for (int32_t row : order) {
         Entry e{0, row, store.isNull(row, column)};
         if (!e.null) {
-            if (text) {
-                std::u16string_view value = store.text(row, column);
-                for (std::size_t at = sharedPrefix; at < keyEnd; ++at)
-                    e.key = (e.key << bitsPerChar) | (at < value.size() ? foldCase(value[at]) : 0u);
-            } else if (kind == RecordStore::Kind::Double || kind == RecordStore::Kind::DateTime) {
+            if (kind == RecordStore::Kind::Double || kind == RecordStore::Kind::DateTime) {
                 double v = store.real(row, column);
                 uint64_t bits = 0;
                 std::memcpy(&bits, &v, sizeof bits);
@@ -622,16 +605,83 @@ void TDataSet::sortByOneKey(std::vector<int32_t>& order, const SortKey& key) con
     std::stable_sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
         int c;
         if (a.null || b.null) c = a.null == b.null ? 0 : (a.null ? -1 : 1);
-        else if (a.key != b.key) c = a.key < b.key ? -1 : 1;
-        else if (text) {
-            // Equal keys: the texts agree (case aside) up to keyEnd or both end before it.
-            std::u16string_view x = store.text(a.row, column), y = store.text(b.row, column);
-            if (x.size() <= keyEnd || y.size() <= keyEnd) c = threeWay(x.size(), y.size());
-            else c = compareTextNoCase(x.substr(keyEnd), y.substr(keyEnd));
-        } else c = 0;
+        else c = a.key == b.key ? 0 : (a.key < b.key ? -1 : 1);
         return c != 0 && (descending ? c > 0 : c < 0);
     });
     for (std::size_t i = 0; i < entries.size(); ++i) order[i] = entries[i].row;
+}
+
+void TDataSet::sortTexts(std::vector<int32_t>& order, const SortKey& key) const
+{
+    // Texts in the order of the database (jet::TextCollation), by the first
+    // 12 bytes of their keys, which with the store row make a 16-byte
+    // entry; only texts whose prefixes tie and whose keys go on are keyed
+    // whole. Nulls come first (last when descending); equal texts keep their
+    // fetch order.
+    const RecordStore& store = m_store;
+    const int column = key.field;
+    const bool descending = key.descending;
+    constexpr std::size_t kPrefixBytes = 12;
+    constexpr uint32_t kKeyGoesOn = 0x80000000u; // flag in Entry::row
+    struct Entry {
+        uint64_t high;
+        uint32_t low;
+        uint32_t row; // store row, and kKeyGoesOn
+    };
+    std::vector<int32_t> nulls;
+    std::vector<Entry> entries;
+    entries.reserve(order.size());
+    for (int32_t row : order) {
+        if (store.isNull(row, column)) {
+            nulls.push_back(row);
+            continue;
+        }
+        const jet::TextCollation::Prefix p = jet::TextCollation::prefix(store.text(row, column));
+        entries.push_back({p.high, uint32_t(p.low >> 32), uint32_t(row) | (p.length > kPrefixBytes ? kKeyGoesOn : 0)});
+    }
+    const auto samePrefix = [](const Entry& a, const Entry& b) { return a.high == b.high && a.low == b.low; };
+    std::stable_sort(entries.begin(), entries.end(), [descending](const Entry& a, const Entry& b) {
+        if (a.high != b.high) return descending ? a.high > b.high : a.high < b.high;
+        return descending ? a.low > b.low : a.low < b.low;
+    });
+
+    // Runs of equal prefixes (in fetch order so far) where a key goes on:
+    // ordered by the whole keys.
+    jet::Bytes arena;
+    std::vector<std::size_t> ends;
+    std::vector<uint32_t> ranks;
+    std::vector<Entry> run;
+    for (std::size_t begin = 0; begin < entries.size();) {
+        std::size_t end = begin + 1;
+        bool goesOn = entries[begin].row & kKeyGoesOn;
+        while (end < entries.size() && samePrefix(entries[begin], entries[end]))
+            goesOn |= (entries[end++].row & kKeyGoesOn) != 0;
+        if (end - begin > 1 && goesOn) {
+            arena.clear();
+            ends.clear();
+            for (std::size_t i = begin; i < end; ++i) {
+                jet::TextCollation::appendKey(arena, store.text(int(entries[i].row & ~kKeyGoesOn), column));
+                ends.push_back(arena.size());
+            }
+            const auto keyOf = [&](uint32_t i) {
+                const std::size_t from = i == 0 ? 0 : ends[i - 1];
+                return std::string_view(reinterpret_cast<const char*>(arena.data()) + from, ends[i] - from);
+            };
+            ranks.resize(end - begin);
+            std::iota(ranks.begin(), ranks.end(), 0u);
+            std::stable_sort(ranks.begin(), ranks.end(), [&](uint32_t a, uint32_t b) {
+                return descending ? keyOf(b) < keyOf(a) : keyOf(a) < keyOf(b);
+            });
+            run.assign(entries.begin() + std::ptrdiff_t(begin), entries.begin() + std::ptrdiff_t(end));
+            for (std::size_t i = 0; i < run.size(); ++i) entries[begin + i] = run[ranks[i]];
+        }
+        begin = end;
+    }
+
+    auto at = order.begin();
+    if (!descending) at = std::copy(nulls.begin(), nulls.end(), at);
+    for (const Entry& e : entries) *at++ = int32_t(e.row & ~kKeyGoesOn);
+    if (descending) std::copy(nulls.begin(), nulls.end(), at);
 }
 
 // --- bookmarks ---------------------------------------------------------------

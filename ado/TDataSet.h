@@ -133,9 +133,10 @@ protected:
     void setFetchOrder(const std::vector<uint32_t>& positions);
 
     // Sort keys: field index and direction. Numbers compare numerically, dates
-    // by time, text without regard to letter case, nulls before all values
-    // (after them when descending); equal keys keep their fetch order. An empty
-    // list restores the fetch order. The current record stays current.
+    // by time, text in the database's order (jet::TextCollation, as `order by`
+    // sorts), nulls before all values (after them when descending); equal keys
+    // keep their fetch order. An empty list restores the fetch order. The
+    // current record stays current.
     struct SortKey {
         int field = 0;
         bool descending = false;
@@ -170,6 +171,7 @@ private:
     void appendToStore(const Row& row, uint64_t tag);
     void sortByKeys(std::vector<int32_t>& order, const std::vector<SortKey>& keys) const;
     void sortByOneKey(std::vector<int32_t>& order, const SortKey& key) const;
+    void sortTexts(std::vector<int32_t>& order, const SortKey& key) const;
 
     RecordStore m_store;
     std::vector<int32_t> m_order;             // store rows in current order

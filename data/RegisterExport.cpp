@@ -4,6 +4,7 @@
 #include "ado/TField.h"
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
 
 namespace {
@@ -205,7 +206,7 @@ std::optional<RegisterExport::Listing> RegisterExport::fromDataSet(const TDataSe
     // The lines go straight into the one text the text box shows, each
     // value read once and escaped in place.
     listing.text = headerLine();
-    IdRange range{std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::min()};
+    listing.listed.reserve(std::size_t(count));
     {
         TextSink text(listing.text);
         for (int row = 0; row < count; ++row) {
@@ -218,12 +219,10 @@ std::optional<RegisterExport::Listing> RegisterExport::fromDataSet(const TDataSe
             putFieldText(text, *id, idValue);
             // A pending entry always has an id (the database assigns it); one
             // without would be written but could not be marked, so it is
-            // listed and left out of the range.
+            // listed and left out of the ids.
             if (!jet::isNull(idValue)) {
                 const auto* number = std::get_if<int64_t>(&idValue);
-                const qint64 value = number ? *number : id->textOf(idValue).toLongLong();
-                range.first = std::min(range.first, value);
-                range.last = std::max(range.last, value);
+                listing.listed.push_back(number ? *number : id->textOf(idValue).toLongLong());
             }
             text.room(40);
             text.put(u"</data_id><data_usbkey_serial>");
@@ -247,7 +246,30 @@ std::optional<RegisterExport::Listing> RegisterExport::fromDataSet(const TDataSe
     }
     if (progress && !progress(count, count))
         return std::nullopt;
-    if (range.first <= range.last)
-        listing.listed = range;
+    std::sort(listing.listed.begin(), listing.listed.end());
+    listing.listed.erase(std::unique(listing.listed.begin(), listing.listed.end()), listing.listed.end());
     return listing;
+}
+
+std::vector<qint64> RegisterExport::idsHeldBy(QStringView text, const std::vector<qint64>& listed)
+{
+    static constexpr QStringView open = u"<data_id>";
+    static constexpr QStringView close = u"</data_id>";
+    std::vector<qint64> named;
+    for (qsizetype at = text.indexOf(open); at >= 0; at = text.indexOf(open, at)) {
+        at += open.size();
+        const qsizetype end = text.indexOf(close, at);
+        if (end < 0)
+            break;
+        bool isNumber = false;
+        const qint64 id = text.sliced(at, end - at).trimmed().toLongLong(&isNumber);
+        if (isNumber)
+            named.push_back(id);
+        at = end + close.size();
+    }
+    std::sort(named.begin(), named.end());
+    std::vector<qint64> held;
+    std::set_intersection(listed.begin(), listed.end(), named.begin(), named.end(), std::back_inserter(held));
+    held.erase(std::unique(held.begin(), held.end()), held.end());
+    return held;
 }

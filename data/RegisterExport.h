@@ -4,6 +4,7 @@
 #include <QStringView>
 #include <functional>
 #include <optional>
+#include <vector>
 
 class TDataSet;
 
@@ -12,20 +13,13 @@ class TDataSet;
 //   <record><data_id>…</data_id><data_usbkey_serial>…</data_usbkey_serial><data_username>…</data_username><data_add_date>…</data_add_date></record>
 //   …
 //   </root>
-// and the id range a save must mark, so that only entries that were written
-// out are ever marked.
+// and the ids of the entries it lists, so that a save marks only entries
+// whose records went into the file.
 class RegisterExport {
 public:
-    // Ids of the entries a listing holds (ids only grow, so no entry
-    // recorded later falls into the range).
-    struct IdRange {
-        qint64 first = 0;
-        qint64 last = 0;
-    };
-
     struct Listing {
-        QString text;                  // the lines, separated by line feeds (none after the last)
-        std::optional<IdRange> listed; // nothing when no entry was listed
+        QString text;               // the lines, separated by line feeds (none after the last)
+        std::vector<qint64> listed; // ids of the entries listed, ascending
     };
 
     // Called every few hundred rows with the rows done so far; returns
@@ -55,4 +49,10 @@ public:
     // dataset gives the single line "没有数据" and no range. Nothing when
     // progress asked to stop. The dataset's current record is not moved.
     static std::optional<Listing> fromDataSet(const TDataSet& pending, const Progress& progress = {});
+
+    // Those of the `listed` ids (ascending) whose record `text` still holds:
+    // an id element "<data_id>id</data_id>" names it. The operator may have
+    // edited the text before saving it; an entry whose record is gone from
+    // it is not in the file and must stay pending. Ascending.
+    static std::vector<qint64> idsHeldBy(QStringView text, const std::vector<qint64>& listed);
 };

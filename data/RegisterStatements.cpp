@@ -16,9 +16,17 @@ QString RegisterStatements::pendingEntries()
     return QStringLiteral("select * from all_key where is_del = 1");
 }
 
-QString RegisterStatements::markExported(qint64 firstId, qint64 lastId)
+QString RegisterStatements::markExported(const std::vector<qint64>& ids)
 {
-    return QStringLiteral("update all_key set is_del=2 where is_del=1 and id >= %1 and id <= %2")
-        .arg(firstId)
-        .arg(lastId);
+    const QString statement = QStringLiteral("update all_key set is_del=2 where is_del=1 and ");
+    if (ids.back() - ids.front() + 1 == qint64(ids.size()))
+        return statement + QStringLiteral("id >= %1 and id <= %2").arg(ids.front()).arg(ids.back());
+    QString list;
+    list.reserve(qsizetype(ids.size()) * 8);
+    for (qint64 id : ids) {
+        if (!list.isEmpty())
+            list += QLatin1Char(',');
+        list += QString::number(id);
+    }
+    return statement + QStringLiteral("id in (") + list + QLatin1Char(')');
 }

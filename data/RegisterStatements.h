@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <vector>
 
 // The statements the program issues on the key register (table all_key) and
 // the department tables. The account lookup lives with the sign-in query
@@ -13,9 +14,8 @@ public:
     static QString departmentListing();
     // Entries recorded and not yet exported.
     static QString pendingEntries();
-    // Marks as exported the entries that are still pending among ids
-    // firstId..lastId. New entries always get higher ids than existing ones,
-    // so this range never reaches an entry recorded after the listing it
-    // comes from.
-    static QString markExported(qint64 firstId, qint64 lastId);
+    // Marks as exported those of the entries with these ids (ascending, at
+    // least one) that are still pending, and no other: a run of consecutive
+    // ids as a range, other sets as a list.
+    static QString markExported(const std::vector<qint64>& ids);
 };

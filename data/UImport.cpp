@@ -15,6 +15,9 @@
 #include <QScrollBar>
 #include <QTextDocument>
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 // Shows a wait cursor while a handler works.
@@ -73,7 +76,7 @@ TFrmImport::~TFrmImport() = default;
 void TFrmImport::Button1Click()
 {
     Memo1->clear();
-    m_listed.reset();
+    m_listed.clear();
     if (ADOQuery1->Active()) ADOQuery1->Close();
     ADOQuery1->setSQLText(RegisterStatements::pendingEntries());
     {
@@ -101,7 +104,7 @@ void TFrmImport::Button1Click()
         progress.setLabelText(QStringLiteral("正在显示导出数据……"));
         WaitCursor wait;
         Memo1->setPlainText(listing->text);
-        m_listed = listing->listed;
+        m_listed = std::move(listing->listed);
     }
     progress.reset();
     ADOQuery1->Close();
@@ -116,14 +119,20 @@ void TFrmImport::Button2Click()
         WaitCursor wait;
         // The raw text keeps every character as typed (plain text would
         // turn no-break spaces into spaces).
-        GbkTextFile::write(fullPath, Memo1->document()->toRawText());
-        // Only now, with the file on the disk, are the listed entries marked.
-        if (m_listed) {
+        const QString text = Memo1->document()->toRawText();
+        GbkTextFile::write(fullPath, text);
+        // Only now, with the file on the disk, are the listed entries it
+        // holds marked.
+        const std::vector<qint64> saved = RegisterExport::idsHeldBy(text, m_listed);
+        if (!saved.empty()) {
             if (ADOQuery2->Active()) ADOQuery2->Close();
-            ADOQuery2->setSQLText(RegisterStatements::markExported(m_listed->first, m_listed->last));
+            ADOQuery2->setSQLText(RegisterStatements::markExported(saved));
             ADOQuery2->ExecSQL();
             ADOQuery2->Close();
-            m_listed.reset();
+            std::vector<qint64> left;
+            std::set_difference(m_listed.begin(), m_listed.end(), saved.begin(), saved.end(),
+                                std::back_inserter(left));
+            m_listed = std::move(left);
         }
     }
     QMessageBox box(QMessageBox::NoIcon, DefaultErrorDisplay::applicationTitle(), savedMessage(fullPath),

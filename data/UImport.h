@@ -4,7 +4,7 @@
 
 #include <QDialog>
 #include <memory>
-#include <optional>
+#include <vector>
 
 class QPlainTextEdit;
 class QPushButton;
@@ -15,7 +15,8 @@ class TSaveDialog;
 // The export dialog: builds the XML text of the pending register entries
 // (Button1, "数据导出") into Memo1, where the operator may look at or edit it,
 // and saves it to a GBK file of the operator's choosing (Button2,
-// "保存至文件"), then marks the entries it listed as exported.
+// "保存至文件"), then marks the listed entries that the saved text still
+// holds as exported.
 class TFrmImport : public QDialog {
     Q_OBJECT
 public:
@@ -43,8 +44,9 @@ private:
     std::unique_ptr<TADOQuery> m_pendingQuery;
     std::unique_ptr<TADOQuery> m_markQuery;
     std::unique_ptr<TSaveDialog> m_saveDialog;
-    // Ids of the entries the last build listed; a save marks only these
-    // (those still pending), so an entry never counts as exported without
-    // having been written to a file.
-    std::optional<RegisterExport::IdRange> m_listed;
+    // Ids of the entries the last build listed and no save has marked yet,
+    // ascending. A save marks those whose record the saved text still holds
+    // (and that are still pending), so an entry never counts as exported
+    // without having been written to a file.
+    std::vector<qint64> m_listed;
 };

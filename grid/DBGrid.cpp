@@ -139,6 +139,33 @@ TColumn* TDBGrid::SelectedColumn() const
     return index >= 0 ? m_columns[index] : nullptr;
 }
 
+void TDBGrid::scrollContentsBy(int dx, int dy)
+{
+    QTableView::scrollContentsBy(dx, dy);
+    keepTopRowWhole();
+}
+
+void TDBGrid::updateGeometries()
+{
+    QTableView::updateGeometries();
+    keepTopRowWhole();
+}
+
+// The view scrolls by rows, but at the end of its range it aligns the last
+// row with the bottom edge, which cuts the top row (after a sort that moves
+// the current record to the end, for one). The grid starts with a whole row
+// there too; the rows that fit are all shown, with room to spare below.
+void TDBGrid::keepTopRowWhole()
+{
+    const QScrollBar* bar = verticalScrollBar();
+    if (bar->maximum() <= 0 || bar->value() != bar->maximum())
+        return;
+    const int offset = m_indicator->offset();
+    m_indicator->setOffsetToSectionPosition(bar->value());
+    if (m_indicator->offset() != offset)
+        viewport()->update();
+}
+
 int TDBGrid::firstVisibleColumn() const
 {
     for (int i = 0; i < m_columns.Count(); ++i) {

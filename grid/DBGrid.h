@@ -147,6 +147,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void updateGeometries() override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -172,6 +174,7 @@ private:
     void applyColumnsToView();
     void columnChanged(TColumn* column);
     void syncCurrentCell();
+    void keepTopRowWhole();
     int firstVisibleColumn() const;
 
     void paintCell(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index);

@@ -383,8 +383,8 @@ void TDBGridEx::BuildColumnMenu()
         if (column->Visible() && lastVisible)
             item->setEnabled(false);
     }
-    QAction* separator = m_columnMenu->addAction(QStringLiteral("-"));
-    separator->setSeparator(true);
+    // A separator line; a separator action with a text shows that text.
+    QAction* separator = m_columnMenu->addSeparator();
     separator->setData(0);
     QAction* captions = m_columnMenu->addAction(QStringLiteral("中文字段设置"));
     captions->setData(ColumnMenuCaptionsTag);
@@ -488,14 +488,27 @@ void TDBGridEx::loadColumnVisibility(const QString& fileName, bool mayRecordFirs
         return;
     IniFile file(LayoutFilePath(fileName));
     const QString section = LayoutSectionName();
-    if (!file.SectionExists(section)) {
-        // No layout yet: the current visibility becomes the stored one.
+    QList<bool> shown;
+    if (file.SectionExists(section)) {
+        for (const auto& column : Columns())
+            shown << !trimBlanks(file.ReadString(section, column->FieldName(), QString())).isEmpty();
+    } else {
+        // No layout yet: the current visibility becomes the stored one (and
+        // is read back from there, unless every column is hidden).
         if (mayRecordFirst)
             SaveColumnVisibility(kLayoutFileName);
-        return;
+        for (const auto& column : Columns())
+            shown << column->Visible();
     }
-    for (const auto& column : Columns())
-        column->setVisible(!trimBlanks(file.ReadString(section, column->FieldName(), QString())).isEmpty());
+    // A grid without a visible column has no title row either, and so no
+    // way to its column menu: a layout that would hide every column (one of
+    // another version of the database, which names none of these fields, or
+    // one with only empty values) shows them all, and the file is left as it
+    // is.
+    if (!shown.contains(true))
+        shown.fill(true);
+    for (int i = 0; i < Columns().Count(); ++i)
+        Columns()[i]->setVisible(shown[i]);
 }
 
 void TDBGridEx::LoadColumnCaptions()

@@ -72,6 +72,14 @@ public:
     QStringList& SWriteAbleField() { return m_sWriteAbleField; }
     const QStringList& SWriteAbleField() const { return m_sWriteAbleField; }
     void setSWriteAbleField(const QStringList& lines);
+    // The colour and document settings below are published and kept with the
+    // window's settings, but nothing in the grid reads them:
+    // - text cells are always black on white (white on the selection blue
+    //   when selected), whatever SDefaultColor holds;
+    // - check cells draw value 1's image with the font colour set to a fixed
+    //   blue and the other values in the canvas's colour, not in
+    //   SColor_Of_Value1..SColor_Of_Value3;
+    // - SDoc_Name_Field, SAllowInputDocFile and SConfirmBy have no behaviour.
     TColor SDefaultColor() const { return m_sDefaultColor; }
     void setSDefaultColor(TColor value) { m_sDefaultColor = value; }
     TColor SColor_Of_Value2() const { return m_sColorOfValue2; }

@@ -72,3 +72,15 @@ QString GbkText::decode(const QByteArray& bytes)
     }
     return decoder.decode(bytes);
 }
+
+std::optional<QString> GbkText::decodeExactly(const QByteArray& bytes)
+{
+    // The converters do not flag every byte sequence that GBK lacks (some
+    // become a character that encodes to other bytes, a lead byte at the end
+    // is dropped), so the bytes are judged by the round trip itself.
+    QString text = decode(bytes);
+    const std::optional<QByteArray> back = encode(text);
+    if (!back || *back != bytes)
+        return std::nullopt;
+    return text;
+}

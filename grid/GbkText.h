@@ -13,4 +13,8 @@ public:
     static std::optional<QByteArray> encode(const QString& text);
     // Undecodable bytes become U+FFFD.
     static QString decode(const QByteArray& bytes);
+    // The text, or nothing when the bytes are not GBK text that encodes back
+    // to the same bytes (a file saved in another encoding), so that writing
+    // the text back would change what the file holds.
+    static std::optional<QString> decodeExactly(const QByteArray& bytes);
 };

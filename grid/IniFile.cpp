@@ -2,6 +2,7 @@
 
 #include "grid/EIniFileException.h"
 #include "grid/GbkText.h"
+#include "jet/PlatformFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,6 +10,7 @@
 #include <QSaveFile>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // Debian's SimpleIni keeps the template definitions behind SI_IMPLEMENTATION;
@@ -113,22 +115,53 @@ bool rewriteKeepsEverything(const QString& text, const IniDocument& document)
     return written == read;
 }
 
-// False when the file exists but cannot be read, or, for a change, when
-// writing it back would lose part of it (see rewriteKeepsEverything); a
-// missing file is an empty document.
-bool load(const QString& path, IniDocument& document, bool forChange = false)
+// What loading a file found.
+enum class Loaded {
+    Fine,        // read (a missing file is an empty document)
+    Unreadable,  // exists but cannot be read, or a change would lose part of it (see rewriteKeepsEverything)
+    NotGbk,      // for a change: holds bytes that the rewrite would not give back
+};
+
+Loaded load(const QString& path, IniDocument& document, bool forChange = false)
 {
     prepare(document);
     QFile file(path);
     if (!file.exists())
-        return true;
+        return Loaded::Fine;
     if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QString text = GbkText::decode(file.readAll());
+        return Loaded::Unreadable;
+    const QByteArray bytes = file.readAll();
+    QString text;
+    if (forChange) {
+        std::optional<QString> exact = GbkText::decodeExactly(bytes);
+        if (!exact)
+            return Loaded::NotGbk;
+        text = std::move(*exact);
+    } else {
+        text = GbkText::decode(bytes);
+    }
     const QByteArray utf8 = text.toUtf8();
     if (document.LoadData(utf8.constData(), std::size_t(utf8.size())) < 0)
-        return false;
-    return !forChange || rewriteKeepsEverything(text, document);
+        return Loaded::Unreadable;
+    return !forChange || rewriteKeepsEverything(text, document) ? Loaded::Fine : Loaded::Unreadable;
+}
+
+// Rewrites an existing file over its own bytes, for a folder that refuses
+// the new file a replacement needs (a program folder the operator may not
+// write to) while the file itself may be written. Not atomic: the data is
+// synced before this returns, but a crash while it writes can leave the file
+// part old, part new.
+void writeInPlace(const QString& path, const QByteArray& bytes)
+{
+    try {
+        const std::unique_ptr<jet::PlatformFile> file =
+            jet::PlatformFile::open(path.toStdString(), jet::PlatformFile::Mode::ReadWrite);
+        file->writeAt(0, bytes.constData(), std::size_t(bytes.size()));
+        file->truncate(uint64_t(bytes.size()));
+        file->sync();
+    } catch (const std::exception&) {
+        refuseWrite(path);
+    }
 }
 
 void save(const QString& path, const IniDocument& document)
@@ -152,8 +185,14 @@ void save(const QString& path, const IniDocument& document)
     if (info.exists() && (!info.isWritable() || !(info.permissions() & anyWrite)))
         refuseWrite(path);
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        refuseWrite(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        // No new file in the folder; an existing, writable file is then
+        // rewritten over its own bytes.
+        if (!info.exists())
+            refuseWrite(path);
+        writeInPlace(path, *bytes);
+        return;
+    }
     if (file.write(*bytes) != bytes->size() || !file.commit())
         refuseWrite(path);
 }
@@ -163,8 +202,16 @@ void save(const QString& path, const IniDocument& document)
 // lose lines of.
 void loadForWrite(const QString& path, IniDocument& document)
 {
-    if (!load(path, document, true))
+    switch (load(path, document, true)) {
+    case Loaded::Fine:
+        return;
+    case Loaded::Unreadable:
         refuseWrite(path);
+    case Loaded::NotGbk:
+        throw EIniFileException(QStringLiteral("Unable to write to %1: the file holds text that is not GBK and is "
+                                               "kept as it is")
+                                    .arg(QDir::toNativeSeparators(path)));
+    }
 }
 
 } // namespace
@@ -174,7 +221,7 @@ IniFile::IniFile(QString path) : m_path(std::move(path)) {}
 QString IniFile::ReadString(const QString& section, const QString& key, const QString& defaultValue) const
 {
     IniDocument document;
-    if (!load(m_path, document))
+    if (load(m_path, document) != Loaded::Fine)
         return defaultValue;
     const char* value = document.GetValue(section.toUtf8().constData(), key.toUtf8().constData(), nullptr);
     return value ? QString::fromUtf8(value) : defaultValue;
@@ -189,7 +236,7 @@ int IniFile::ReadInteger(const QString& section, const QString& key, int default
 bool IniFile::SectionExists(const QString& section) const
 {
     IniDocument document;
-    if (!load(m_path, document))
+    if (load(m_path, document) != Loaded::Fine)
         return false;
     return document.GetSectionSize(section.toUtf8().constData()) > 0;
 }
@@ -211,7 +258,7 @@ void IniFile::WriteInteger(const QString& section, const QString& key, int value
 void IniFile::DeleteKey(const QString& section, const QString& key)
 {
     IniDocument document;
-    if (!load(m_path, document, true))
+    if (load(m_path, document, true) != Loaded::Fine)
         return;
     if (!document.Delete(section.toUtf8().constData(), key.toUtf8().constData(), true))
         return;

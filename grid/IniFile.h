@@ -7,7 +7,9 @@
 // removed, and a section counts only while it holds a key. Nothing is cached:
 // every call reads the file afresh and every write or deletion rewrites it
 // at once, through a new file that then replaces the old one, so a crash
-// never leaves a half-written file behind.
+// never leaves a half-written file behind. Where the folder refuses new files
+// (a program folder the operator may not write to) but the file itself may
+// be written, it is rewritten in place and synced instead.
 class IniFile {
 public:
     explicit IniFile(QString path);
@@ -24,7 +26,9 @@ public:
     // cannot be written, and leave it as it is when rewriting it would lose
     // part of it: lines that are not a section, an entry or a comment (or
     // anything after a NUL byte), a key or a section given twice, comments
-    // that no entry follows.
+    // that no entry follows; bytes that are not GBK text (a file saved in
+    // another encoding) give "Unable to write to <path>: the file holds text
+    // that is not GBK and is kept as it is".
     void WriteString(const QString& section, const QString& key, const QString& value);
     void WriteInteger(const QString& section, const QString& key, int value);
     // A key that is not there, or a file that cannot be written (as above), is ignored.

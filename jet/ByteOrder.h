@@ -33,6 +33,7 @@ inline uint32_t be32(const uint8_t* p)
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
 }
 
+inline uint64_t be64(const uint8_t* p) { return (uint64_t(be32(p)) << 32) | be32(p + 4); }
 inline void put16(uint8_t* p, uint16_t v)
 {
     p[0] = uint8_t(v);

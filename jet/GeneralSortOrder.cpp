@@ -1,6 +1,7 @@
 #include "jet/GeneralSortOrder.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <iterator>
 
@@ -37,7 +38,7 @@ constexpr SortRange kRanges[] = {
 
 // The byte strings of two-byte weights run with the low byte from 0x02 to 0xFF
 // and then carry into the high byte; one-byte weights simply count.
-uint32_t advanceWeight(uint32_t weight, uint32_t n)
+constexpr uint32_t advanceWeight(uint32_t weight, uint32_t n)
 {
     if (n == 0 || weight <= 0xFF) return weight + n;
     uint32_t ordinal = (weight >> 8) * 254 + ((weight & 0xFF) - 2) + n;
@@ -51,7 +52,7 @@ struct CharWeight {
     uint16_t diacritic = 0;
 };
 
-CharWeight lookup(char16_t c)
+constexpr CharWeight searchRanges(char16_t c)
 {
     // Surrogate halves are not in the table: their weights follow fixed
     // offsets, and each carries the diacritic weight 0x3F.
@@ -67,6 +68,40 @@ CharWeight lookup(char16_t c)
     const SortRange& r = *std::prev(it);
     if (c > r.last) return {};
     return {true, r.kind, advanceWeight(r.weight, uint32_t(c - r.first) * r.step), r.diacritic};
+}
+
+// Latin-1 (serial numbers, names in Latin letters) straight from tables;
+// the rest through the ranges.
+constexpr size_t kDirect = 0x100;
+
+constexpr std::array<CharWeight, kDirect> kDirectWeights = [] {
+    std::array<CharWeight, kDirect> table{};
+    for (size_t c = 0; c < kDirect; ++c) table[c] = searchRanges(char16_t(c));
+    return table;
+}();
+
+// The one-byte primary weight of the plain characters among them (letters,
+// digits, most punctuation), 0 for the others (weight bytes are never 0).
+constexpr std::array<uint8_t, kDirect> kPlainWeights = [] {
+    std::array<uint8_t, kDirect> table{};
+    for (size_t c = 0; c < kDirect; ++c) {
+        const CharWeight& w = kDirectWeights[c];
+        if (w.weighted && w.kind == Sp && w.weight <= 0xFF) table[c] = uint8_t(w.weight);
+    }
+    return table;
+}();
+
+CharWeight lookup(char16_t c)
+{
+    return c < kDirect ? kDirectWeights[c] : searchRanges(c);
+}
+
+// Writes a weight's bytes (one to four) at `at`; returns the end.
+uint8_t* putWeight(uint8_t* at, uint32_t w)
+{
+    int shift = w > 0xFFFFFF ? 24 : w > 0xFFFF ? 16 : w > 0xFF ? 8 : 0;
+    for (; shift >= 0; shift -= 8) *at++ = uint8_t(w >> shift);
+    return at;
 }
 
 void appendWeight(Bytes& out, uint32_t w)
@@ -85,6 +120,17 @@ constexpr uint8_t kKanaEnd[] = {0xFF, 0x02, 0x80, 0xFF, 0x80};
 // The sections after the primary weights, built while the text is scanned.
 class TrailingSections {
 public:
+    // Ready for the next value; the buffers keep their room.
+    void clear()
+    {
+        diacritics_.clear();
+        diacriticsStarted_ = false;
+        diacriticChars_ = 0;
+        leadingModifiers_ = 0;
+        ignorables_.clear();
+        kanaFlags_.clear();
+    }
+
     // A diacritic weight for the character with primary position `pos`.
     void diacritic(size_t pos, uint16_t weight)
     {
@@ -123,13 +169,20 @@ public:
 
     void kana(bool small) { kanaFlags_.push_back(small ? kSmallKana : kNormalKana); }
 
-    void appendTo(Bytes& out)
+    // At most the bytes writeTo writes.
+    size_t room() const
+    {
+        return diacritics_.size() + kanaFlags_.size() + std::size(kKanaEnd) + ignorables_.size() + 4;
+    }
+
+    // Writes the sections at `at` (room() bytes there); returns the end.
+    uint8_t* writeTo(uint8_t* at)
     {
         while (!diacritics_.empty() && diacritics_.back() <= kNoDiacritic) diacritics_.pop_back();
-        out.insert(out.end(), diacritics_.begin(), diacritics_.end());
-        if (kanaFlags_.empty() && ignorables_.empty()) return;
-        out.push_back(kEndPrimary);
-        out.push_back(kEndPrimary);
+        at = std::copy(diacritics_.begin(), diacritics_.end(), at);
+        if (kanaFlags_.empty() && ignorables_.empty()) return at;
+        *at++ = kEndPrimary;
+        *at++ = kEndPrimary;
         if (!kanaFlags_.empty()) {
             // Trailing "normal" flags are implied; pack the rest three to a byte.
             while (!kanaFlags_.empty() && kanaFlags_.back() == kNormalKana) kanaFlags_.pop_back();
@@ -137,15 +190,16 @@ public:
                 uint8_t b = 0x80;
                 for (size_t k = 0; k < 3 && i + k < kanaFlags_.size(); ++k)
                     b |= uint8_t(kanaFlags_[i + k] << (2 * (2 - k)));
-                out.push_back(b);
+                *at++ = b;
             }
-            out.insert(out.end(), std::begin(kKanaEnd), std::end(kKanaEnd));
-            if (!ignorables_.empty()) out.push_back(0xFF);
+            at = std::copy(std::begin(kKanaEnd), std::end(kKanaEnd), at);
+            if (!ignorables_.empty()) *at++ = 0xFF;
         }
         if (!ignorables_.empty()) {
-            out.push_back(kEndPrimary);
-            out.insert(out.end(), ignorables_.begin(), ignorables_.end());
+            *at++ = kEndPrimary;
+            at = std::copy(ignorables_.begin(), ignorables_.end(), at);
         }
+        return at;
     }
 
 private:
@@ -173,39 +227,64 @@ void appendGeneralText(Bytes& out, std::u16string_view text)
     if (text.size() > kMaxIndexedTextUnits) text = text.substr(0, kMaxIndexedTextUnits);
     while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
 
-    TrailingSections trailing;
+    // The primary weights (four bytes at most per character) go straight
+    // into the room made for them. The sections after them are built aside,
+    // in buffers of the thread that are taken only when a character needs
+    // them, so that a million values are encoded without allocating.
+    const size_t start = out.size();
+    out.resize(start + 4 * text.size() + 2);
+    uint8_t* at = out.data() + start;
+    thread_local TrailingSections sections;
+    TrailingSections* trailing = nullptr;
     size_t pos = 0;   // characters with a primary weight so far
     for (char16_t c : text) {
+        if (c < kDirect && kPlainWeights[c]) {
+            *at++ = kPlainWeights[c];
+            ++pos;
+            continue;
+        }
         const CharWeight w = lookup(c);
         if (!w.weighted) continue;
+        if (w.kind == Sp) {
+            at = putWeight(at, w.weight);
+            ++pos;
+            continue;
+        }
+        if (!trailing) {
+            trailing = &sections;
+            trailing->clear();
+        }
         switch (w.kind) {
         case Sp:
-            appendWeight(out, w.weight);
-            ++pos;
             break;
         case Ac:
-            appendWeight(out, w.weight);
-            trailing.diacritic(pos, w.diacritic);
+            at = putWeight(at, w.weight);
+            trailing->diacritic(pos, w.diacritic);
             ++pos;
             break;
         case Kn:
         case Ks:
-            appendWeight(out, w.weight);
-            if (w.diacritic) trailing.diacritic(pos, w.diacritic);
-            trailing.kana(w.kind == Ks);
+            at = putWeight(at, w.weight);
+            if (w.diacritic) trailing->diacritic(pos, w.diacritic);
+            trailing->kana(w.kind == Ks);
             ++pos;
             break;
         case Md:
-            trailing.modifier(pos, uint8_t(w.weight));
+            trailing->modifier(pos, uint8_t(w.weight));
             break;
         case Ct:
-            trailing.ignorable(pos, uint8_t(w.weight));
+            trailing->ignorable(pos, uint8_t(w.weight));
             break;
         }
     }
-    out.push_back(kEndPrimary);
-    trailing.appendTo(out);
-    out.push_back(kEndValue);
+    *at++ = kEndPrimary;
+    if (trailing) {
+        const size_t used = size_t(at - out.data());
+        out.resize(used + trailing->room() + 1);
+        at = trailing->writeTo(out.data() + used);
+    }
+    *at++ = kEndValue;
+    out.resize(size_t(at - out.data()));
 }
 
 Bytes encodeGeneralText(const std::u16string& text)

@@ -29,16 +29,17 @@ using Operand = std::variant<ColumnRef, Literal>;
 enum class CompareOp { Equal, NotEqual, Less, Greater, LessEqual, GreaterEqual };
 
 struct Expr {
-    enum class Kind { And, Or, Not, Compare, IsNull };
+    enum class Kind { And, Or, Not, Compare, IsNull, In };
     Kind kind = Kind::Compare;
     // And, Or: both; Not: first only.
     std::unique_ptr<Expr> first;
     std::unique_ptr<Expr> second;
-    // Compare: left op right; IsNull: left is [not] null.
+    // Compare: left op right; IsNull: left is [not] null; In: left [not] in (list).
     CompareOp op = CompareOp::Equal;
     bool negated = false;
     Operand left;
     Operand right;
+    std::vector<Literal> list;
     size_t offset = 0;
     size_t end = 0;
 };

@@ -1,6 +1,8 @@
 #include "sql/Condition.h"
 
-#include "sql/TextCollation.h"
+#include "jet/TextCollation.h"
+
+#include <algorithm>
 
 namespace sql {
 
@@ -12,7 +14,7 @@ Condition::Operand Condition::bindOperand(const ast::Operand& operand, const Sco
         o.column = scope.resolve(*ref);
     } else {
         o.constant = std::get<ast::Literal>(operand).value;
-        if (const auto* text = std::get_if<std::u16string>(&o.constant)) o.textKey = TextCollation::key(*text);
+        if (const auto* text = std::get_if<std::u16string>(&o.constant)) o.textKey = jet::TextCollation::key(*text);
     }
     return o;
 }
@@ -43,6 +45,11 @@ std::unique_ptr<Condition> Condition::bind(const ast::Expr& expr, const Scope& s
         c->negated_ = expr.negated;
         c->left_ = bindOperand(expr.left, scope);
         break;
+    case ast::Expr::Kind::In:
+        c->negated_ = expr.negated;
+        c->left_ = bindOperand(expr.left, scope);
+        c->bindList(expr, text, mismatchMessage);
+        break;
     case ast::Expr::Kind::Compare: {
         c->op_ = expr.op;
         c->left_ = bindOperand(expr.left, scope);
@@ -64,6 +71,62 @@ std::unique_ptr<Condition> Condition::bind(const ast::Expr& expr, const Scope& s
     }
     }
     return c;
+}
+
+void Condition::bindList(const ast::Expr& expr, const StatementText& text, const std::string& mismatchMessage)
+{
+    std::optional<ValueClass> left =
+        left_.isColumn ? ValueOrder::classOf(left_.column.def->type) : ValueOrder::classOf(left_.constant);
+    const std::string quoted = text.excerpt(expr.offset, expr.end);
+    std::vector<const jet::Value*> values;
+    for (const ast::Literal& literal : expr.list) {
+        const std::optional<ValueClass> c = ValueOrder::classOf(literal.value);
+        if (!c) {
+            listHasNull_ = true;
+            continue;
+        }
+        if (left && *left != *c)
+            throw text.error(mismatchMessage + " '" + quoted + "' (" + ValueOrder::className(*left) + " compared with " +
+                                 ValueOrder::className(*c) + ").",
+                             literal.offset);
+        left = c;
+        values.push_back(&literal.value);
+    }
+    class_ = left ? *left : ValueClass::Number;
+    if (!ValueOrder::isComparable(class_))
+        throw text.error("Cannot compare binary or OLE Object fields in '" + quoted + "'.", expr.offset);
+
+    const bool wholeNumbers = class_ == ValueClass::Number && std::all_of(values.begin(), values.end(), [](auto* v) {
+                                  return ValueOrder::number(*v).exact;
+                              });
+    if (wholeNumbers) {
+        for (const jet::Value* v : values) listIntegers_.push_back(ValueOrder::number(*v).integer);
+        std::sort(listIntegers_.begin(), listIntegers_.end());
+    } else if (class_ == ValueClass::Text) {
+        for (const jet::Value* v : values) listKeys_.push_back(jet::TextCollation::key(std::get<std::u16string>(*v)));
+        std::sort(listKeys_.begin(), listKeys_.end());
+    } else {
+        for (const jet::Value* v : values) listValues_.push_back(*v);
+        std::sort(listValues_.begin(), listValues_.end(), [this](const jet::Value& a, const jet::Value& b) {
+            return ValueOrder::compare(a, b, class_) < 0;
+        });
+    }
+}
+
+bool Condition::inList(const jet::Value& x) const
+{
+    if (!listIntegers_.empty()) {
+        const ValueOrder::Number n = ValueOrder::number(x);
+        return n.exact && std::binary_search(listIntegers_.begin(), listIntegers_.end(), n.integer);
+    }
+    if (!listKeys_.empty()) {
+        scratchA_.clear();
+        jet::TextCollation::appendKey(scratchA_, std::get<std::u16string>(x));
+        return std::binary_search(listKeys_.begin(), listKeys_.end(), scratchA_);
+    }
+    return std::binary_search(listValues_.begin(), listValues_.end(), x, [this](const jet::Value& a, const jet::Value& b) {
+        return ValueOrder::compare(a, b, class_) < 0;
+    });
 }
 
 bool Condition::compares(int order) const
@@ -90,12 +153,12 @@ int Condition::compareValues(const Operand& a, const jet::Value& x, const Operan
     const jet::Bytes* keyB = &b.textKey;
     if (a.isColumn) {
         scratchA_.clear();
-        TextCollation::appendKey(scratchA_, s);
+        jet::TextCollation::appendKey(scratchA_, s);
         keyA = &scratchA_;
     }
     if (b.isColumn) {
         scratchB_.clear();
-        TextCollation::appendKey(scratchB_, t);
+        jet::TextCollation::appendKey(scratchB_, t);
         keyB = &scratchB_;
     }
     return (*keyA > *keyB) - (*keyA < *keyB);
@@ -126,6 +189,13 @@ Condition::Truth Condition::evaluate(const SourceRows& rows) const
         bool isNull = jet::isNull(left_.value(rows));
         return isNull != negated_ ? Truth::True : Truth::False;
     }
+    case ast::Expr::Kind::In: {
+        const jet::Value& x = left_.value(rows);
+        if (jet::isNull(x)) return Truth::Unknown;
+        if (inList(x)) return negated_ ? Truth::False : Truth::True;
+        if (listHasNull_) return Truth::Unknown;
+        return negated_ ? Truth::True : Truth::False;
+    }
     case ast::Expr::Kind::Compare: {
         const jet::Value& x = left_.value(rows);
         const jet::Value& y = right_.value(rows);
@@ -140,7 +210,7 @@ void Condition::markColumns(std::vector<std::vector<bool>>& wanted) const
 {
     if (first_) first_->markColumns(wanted);
     if (second_) second_->markColumns(wanted);
-    if (kind_ == ast::Expr::Kind::Compare || kind_ == ast::Expr::Kind::IsNull) {
+    if (kind_ == ast::Expr::Kind::Compare || kind_ == ast::Expr::Kind::IsNull || kind_ == ast::Expr::Kind::In) {
         if (left_.isColumn) wanted[left_.column.source][left_.column.index] = true;
         if (kind_ == ast::Expr::Kind::Compare && right_.isColumn)
             wanted[right_.column.source][right_.column.index] = true;

@@ -56,6 +56,8 @@ private:
 
     Condition() = default;
     static Operand bindOperand(const ast::Operand& operand, const Scope& scope);
+    void bindList(const ast::Expr& expr, const StatementText& text, const std::string& mismatchMessage);
+    bool inList(const jet::Value& x) const;
     bool compares(int order) const;
     int compareValues(const Operand& a, const jet::Value& x, const Operand& b, const jet::Value& y) const;
 
@@ -67,6 +69,13 @@ private:
     Operand left_;
     Operand right_;
     ValueClass class_ = ValueClass::Number;
+    // In: the list's values, sorted for a binary search: whole numbers as
+    // integers, texts as their collation keys, others as they are; and
+    // whether the list names null.
+    std::vector<int64_t> listIntegers_;
+    std::vector<jet::Bytes> listKeys_;
+    std::vector<jet::Value> listValues_;
+    bool listHasNull_ = false;
     mutable jet::Bytes scratchA_; // key buffers reused between rows
     mutable jet::Bytes scratchB_;
 };

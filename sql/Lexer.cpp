@@ -44,10 +44,10 @@ bool Token::isKeyword(std::string_view word) const
 
 bool Lexer::isReservedWord(std::string_view name)
 {
-    static constexpr std::array<std::string_view, 27> kWords = {
+    static constexpr std::array<std::string_view, 28> kWords = {
         "select", "from",  "where", "order", "by",     "and",   "or",  "not",    "is",
         "null",   "left",  "right", "inner", "outer",  "join",  "on",  "as",     "update",
-        "set",    "delete", "insert", "into", "values", "asc",  "desc", "true",  "false"};
+        "set",    "delete", "insert", "into", "values", "asc",  "desc", "true",  "false", "in"};
     for (std::string_view w : kWords)
         if (equalsLower(name, w)) return true;
     return false;

@@ -386,6 +386,20 @@ ast::ExprPtr Parser::parsePredicate()
         e->end = next().end;
         return e;
     }
+    if (peek().isKeyword("in") || (peek().isKeyword("not") && peek(1).isKeyword("in"))) {
+        // A list of literals; however long, it counts as one comparison.
+        e->kind = ast::Expr::Kind::In;
+        e->negated = acceptKeyword("not");
+        next();
+        if (!acceptSymbol("(")) throw expressionError("Syntax error (missing operator)");
+        do {
+            if (!atLiteral()) throw expressionError("Syntax error (missing operator)");
+            e->list.push_back(parseLiteral("Syntax error (missing operator)"));
+        } while (acceptSymbol(","));
+        if (!peek().isSymbol(")")) throw expressionError("Missing ), ], or Item");
+        e->end = next().end;
+        return e;
+    }
     static const std::pair<std::string_view, ast::CompareOp> kOperators[] = {
         {"=", ast::CompareOp::Equal},         {"<>", ast::CompareOp::NotEqual},
         {"<", ast::CompareOp::Less},          {">", ast::CompareOp::Greater},

@@ -6,7 +6,7 @@
 #include <numeric>
 
 #include "sql/Session.h"
-#include "sql/TextCollation.h"
+#include "jet/TextCollation.h"
 
 namespace sql {
 
@@ -85,7 +85,7 @@ void SortKeys::add(const std::vector<const jet::Value*>& values)
             }
             case ValueClass::Text:
                 state = Bytes;
-                TextCollation::appendKey(c.arena, std::get<std::u16string>(v));
+                jet::TextCollation::appendKey(c.arena, std::get<std::u16string>(v));
                 break;
             case ValueClass::Guid: {
                 state = Bytes;

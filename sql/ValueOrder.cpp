@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "sql/TextCollation.h"
+#include "jet/TextCollation.h"
 
 namespace sql {
 
@@ -123,7 +123,7 @@ int ValueOrder::compare(const jet::Value& a, const jet::Value& b, ValueClass c)
         double x = timeline(std::get<jet::DateTime>(a)), y = timeline(std::get<jet::DateTime>(b));
         return (x > y) - (x < y);
     }
-    case ValueClass::Text: return TextCollation::compare(std::get<std::u16string>(a), std::get<std::u16string>(b));
+    case ValueClass::Text: return jet::TextCollation::compare(std::get<std::u16string>(a), std::get<std::u16string>(b));
     case ValueClass::Guid: {
         const auto& x = std::get<jet::Guid>(a).bytes;
         const auto& y = std::get<jet::Guid>(b).bytes;
@@ -160,7 +160,7 @@ std::string ValueOrder::equalityKey(const jet::Value& value, ValueClass c)
         break;
     }
     case ValueClass::Text: {
-        jet::Bytes k = TextCollation::key(std::get<std::u16string>(value));
+        jet::Bytes k = jet::TextCollation::key(std::get<std::u16string>(value));
         appendRaw(k.data(), k.size());
         break;
     }

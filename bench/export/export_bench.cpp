@@ -14,6 +14,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <numeric>
+#include <vector>
+
 namespace {
 
 constexpr int kEntries = 100000;
@@ -111,7 +114,9 @@ void BM_MarkExported(benchmark::State& state)
         connect(connection, copy);
         TADOQuery mark;
         mark.setConnection(&connection);
-        mark.setSQLText(RegisterStatements::markExported(1, kEntries));
+        std::vector<qint64> ids(kEntries);
+        std::iota(ids.begin(), ids.end(), qint64(1));
+        mark.setSQLText(RegisterStatements::markExported(ids));
         state.ResumeTiming();
         benchmark::DoNotOptimize(mark.ExecSQL());
     }

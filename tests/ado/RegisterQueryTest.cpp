@@ -155,6 +155,45 @@ TEST_F(Register, SortTiesAndClearedSortKeepTheStatementsOrder)
     EXPECT_EQ(ids(), expected);
 }
 
+// A title click re-sorts the rows in the dataset; `order by` sorts them in
+// the engine. Both must give Jet's text order, the same one.
+TEST_F(Register, SortAndOrderByShareJetsTextOrder)
+{
+    const char16_t* const serials[] = {u"B", u"ab", u"a-c", u"ä", u"ac", u"b", u"résumé", u"resume", u"Resume",
+                                       u"USBK-1", u"usbk-1  ", u"usbk1", u"abcdefghijklmnopqrst-2",
+                                       u"abcdefghijklmnopqrst1", u"ABCDEFGHIJKLMNOPQRST-1", u"锁", u"漢字", u"a'b"};
+    const int firstId = 201;
+    for (const char16_t* serial : serials) {
+        QString literal = QString::fromStdU16String(serial);
+        literal.replace(u'\'', QStringLiteral("''"));
+        TADOQuery insert;
+        insert.setConnection(&conn);
+        insert.setSQLText(QStringLiteral("insert into all_key (USBKEY_SERIAL, username, add_date) values ('%1', "
+                                         "'order', #2025-01-01#)")
+                              .arg(literal));
+        ASSERT_EQ(insert.ExecSQL(), 1);
+    }
+    const QString rows = QStringLiteral("select * from all_key where username = 'order'");
+    for (const char* direction : {" ASC", " DESC"}) {
+        SCOPED_TRACE(direction);
+        open(rows + QStringLiteral(" order by USBKEY_SERIAL") + QLatin1String(direction));
+        const std::vector<int> byEngine = ids();
+        open(rows);
+        query.setSort(QStringLiteral("USBKEY_SERIAL") + QLatin1String(direction) + QLatin1Char(' '));
+        EXPECT_EQ(ids(), byEngine);
+    }
+
+    // The six texts operators compared: letters first, accents next, the
+    // hyphen last; B and b are equal and keep the order they came in.
+    query.setSort(QStringLiteral("USBKEY_SERIAL ASC "));
+    std::vector<std::string> six;
+    for (int i = 0; i < query.RecordCount(); ++i) {
+        const int id = int(std::get<int64_t>(query.FieldByName("id")->ValueAt(i)));
+        if (id < firstId + 6) six.push_back(query.FieldByName("USBKEY_SERIAL")->AsStringAt(i).toStdString());
+    }
+    EXPECT_EQ(six, (std::vector<std::string>{"ä", "ab", "ac", "a-c", "B", "b"}));
+}
+
 // A dataset takes rows undecoded and in table order, with their order after;
 // a plain sink gets decoded rows in result order. Both must see the same result.
 TEST_F(Register, DataSetAndPlainSinkSeeTheSameResult)

@@ -26,11 +26,11 @@ int main(int argc, char** argv)
         pending.Open();
         auto listing = RegisterExport::fromDataSet(pending);
         pending.Close();
-        if (!listing || !listing->listed) return 0;
+        if (!listing || listing->listed.empty()) return 0;
         GbkTextFile::write(QString::fromLocal8Bit(argv[2]), listing->text);
         TADOQuery mark;
         mark.setConnection(&connection);
-        mark.setSQLText(RegisterStatements::markExported(listing->listed->first, listing->listed->last));
+        mark.setSQLText(RegisterStatements::markExported(listing->listed));
         mark.ExecSQL();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());

@@ -65,6 +65,33 @@ class ExportTest : public QObject {
 
     QStringList memoLines() const { return m_dialog->Memo1->toPlainText().split(u'\n'); }
 
+    // Edits of the built text, made with the keyboard as an operator makes them.
+    enum Edit { RecordLineDeleted, TextReplaced, IdChanged };
+    void editMemo(Edit edit)
+    {
+        QPlainTextEdit* memo = m_dialog->Memo1;
+        memo->setFocus();
+        QTest::keyClick(memo, Qt::Key_Home, Qt::ControlModifier);
+        switch (edit) {
+        case RecordLineDeleted:  // the second record line, id 4
+            QTest::keyClick(memo, Qt::Key_Down);
+            QTest::keyClick(memo, Qt::Key_Down);
+            QTest::keyClick(memo, Qt::Key_Down, Qt::ShiftModifier);
+            QTest::keyClick(memo, Qt::Key_Delete);
+            break;
+        case TextReplaced:
+            QTest::keyClick(memo, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClicks(memo, "nothing of the register");
+            break;
+        case IdChanged:  // <record><data_id>5 becomes 2, an entry exported before
+            for (int i = 0; i < 3; ++i) QTest::keyClick(memo, Qt::Key_Down);
+            for (int i = 0; i < int(qstrlen("<record><data_id>")); ++i) QTest::keyClick(memo, Qt::Key_Right);
+            QTest::keyClick(memo, Qt::Key_Delete);
+            QTest::keyClicks(memo, "2");
+            break;
+        }
+    }
+
     // Clicks "保存至文件" to `path`; the success box (if any) is answered and returned.
     QList<SeenBox> save(const QString& path, bool expectBox = true)
     {
@@ -296,6 +323,51 @@ private slots:
         const QMap<int, int> after = RegisterFolder::exportStates(m_folder->database());
         for (auto it = states.begin(); it != states.end(); ++it)
             QCOMPARE(after.value(it.key()), it.value());
+    }
+
+    // The text box is editable: a save marks the listed entries whose record
+    // the saved text still holds, and no other.
+    void saveMarksOnlyTheRecordsTheSavedTextHolds_data()
+    {
+        QTest::addColumn<int>("edit");
+        QTest::addColumn<ExportStates>("states"); // is_del by id after the save; 3, 4 and 5 were pending
+        QTest::newRow("a record line deleted") << int(RecordLineDeleted) << ExportStates{{3, 2}, {4, 1}, {5, 2}};
+        QTest::newRow("the whole text replaced") << int(TextReplaced) << ExportStates{{3, 1}, {4, 1}, {5, 1}};
+        QTest::newRow("an id changed to an entry not listed")
+            << int(IdChanged) << ExportStates{{2, 2}, {3, 2}, {4, 2}, {5, 1}};
+    }
+    void saveMarksOnlyTheRecordsTheSavedTextHolds()
+    {
+        QFETCH(int, edit);
+        QFETCH(ExportStates, states);
+        openRegister(5, 3);
+        QTest::mouseClick(m_dialog->Button1, Qt::LeftButton);
+        QCOMPARE(memoLines().size(), 5);
+        editMemo(Edit(edit));
+
+        const QString target = m_folder->filePath(QStringLiteral("edited.xml"));
+        QCOMPARE(save(target).size(), 1);
+        QCOMPARE(QString::fromLatin1(readFile(target)), m_dialog->Memo1->toPlainText().replace(u'\n', "\r\n") + "\r\n");
+        const ExportStates after = RegisterFolder::exportStates(m_folder->database());
+        for (auto it = states.begin(); it != states.end(); ++it)
+            QCOMPARE(after.value(it.key()), it.value());
+    }
+
+    // A line deleted by mistake and brought back: the next save marks it.
+    void restoredRecordIsMarkedByTheNextSave()
+    {
+        openRegister(5, 3);
+        QTest::mouseClick(m_dialog->Button1, Qt::LeftButton);
+        editMemo(RecordLineDeleted);
+        save(m_folder->filePath(QStringLiteral("first.xml")));
+        QCOMPARE(RegisterFolder::exportStates(m_folder->database()).value(4), 1);
+
+        QTest::keyClick(m_dialog->Memo1, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(memoLines().size(), 5);
+        save(m_folder->filePath(QStringLiteral("second.xml")));
+        QCOMPARE(RegisterFolder::exportStates(m_folder->database()), (ExportStates{{1, 2}, {2, 2}, {3, 2}, {4, 2}, {5, 2}}));
+        QTest::mouseClick(m_dialog->Button1, Qt::LeftButton);
+        QCOMPARE(m_dialog->Memo1->toPlainText(), QStringLiteral("没有数据"));
     }
 
     void unwritableTargetShowsTheErrorAndMarksNothing()

@@ -192,6 +192,7 @@ private slots:
         QCOMPARE(items[1]->text(), QStringLiteral("USBKEY_SERIAL↓"));
         QVERIFY(items[0]->isChecked() && items[1]->isChecked() && !items[2]->isChecked());
         QVERIFY(items[3]->isSeparator());
+        QCOMPARE(items[3]->text(), QString());  // a separator with a text shows it beside the line
         QCOMPARE(items[4]->text(), QStringLiteral("中文字段设置"));
         QCOMPARE(items[4]->data().toInt(), 1);
         QCOMPARE(items[0]->data().toInt(), 0);
@@ -232,15 +233,43 @@ private slots:
         QCOMPARE(visibility(), (QList<bool>{false, false, true}));
     }
 
-    void everyColumnHiddenStopsAfterOneSaveAndReload()
+    void everyColumnHiddenStopsAfterOneSaveAndReloadShowingThemAll()
     {
         applyLayout();
         for (const auto& column : m_grid->Columns())
             column->setVisible(false);
         m_grid->SaveColumnVisibility(QStringLiteral("ColumnINFO.ini"));  // must return
         QVERIFY(!layout().SectionExists(kBase));
+        QCOMPARE(visibility(), (QList<bool>{true, true, true}));
         m_grid->LoadColumnVisibility(QStringLiteral("ColumnINFO.ini"));
-        QCOMPARE(visibility(), (QList<bool>{false, false, false}));
+        QCOMPARE(visibility(), (QList<bool>{true, true, true}));
+    }
+
+    // A layout that would hide every column: the grid keeps its title row
+    // and column menu, and the file stays as it was.
+    void layoutHidingEveryColumnShowsThemAllAndKeepsTheFile_data()
+    {
+        QTest::addColumn<QByteArray>("visibility");
+        QTest::newRow("another version's fields") << QByteArray("serial_no=serial_no\r\nuser_name=user_name\r\n");
+        QTest::newRow("only empty values") << QByteArray("id=\r\nUSBKEY_SERIAL= \r\nusername=\r\n");
+    }
+
+    void layoutHidingEveryColumnShowsThemAllAndKeepsTheFile()
+    {
+        QFETCH(QByteArray, visibility);
+        const QByteArray before = "[" + kBase.toLatin1() + "]\r\n" + visibility + "[" + kBase.toLatin1() +
+                                  "W]\r\nid=50\r\nUSBKEY_SERIAL=90\r\nusername=70\r\n";
+        writeBytes(layoutPath(), before);
+        reopen();
+        QCOMPARE(this->visibility(), (QList<bool>{true, true, true}));
+        QVERIFY(m_grid->horizontalHeader()->isVisible());
+        QMenu* menu = openColumnMenu();
+        QVERIFY(menu);
+        QCOMPARE(menu, m_grid->ColumnMenu());
+        closePopups();
+        reopen();  // and on every start
+        QCOMPARE(this->visibility(), (QList<bool>{true, true, true}));
+        QCOMPARE(readBytes(layoutPath()), before);
     }
 
     void widthsComeFromTheFileWith60ForBadOrMissingEntries()

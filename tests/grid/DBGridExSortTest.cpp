@@ -175,6 +175,47 @@ private slots:
         QCOMPARE(m_grid->currentIndex().row(), 1);
     }
 
+    // A title click sorts text as `order by` does (Jet's order): letters
+    // first, accents next, the hyphen last, letter case ignored.
+    void titleClickSortsTextInTheDatabasesOrder()
+    {
+        std::vector<std::vector<jet::Value>> rows;
+        const QStringList names{"ab", "B", "a-c", "ä", "ac", "b"};
+        for (int i = 0; i < names.size(); ++i)
+            rows.push_back({integer(i + 1), integer(i), text(names[i]), text("1")});
+        MemoryQuery listing(listingFields(), std::move(rows));
+        m_source->setDataSet(&listing);
+        listing.Open();
+        clickTitle(m_grid, 2);
+        QStringList shown;
+        for (int row = 0; row < m_grid->model()->rowCount(); ++row)
+            shown << m_grid->model()->index(row, 2).data().toString();
+        QCOMPARE(shown, (QStringList{"ä", "ab", "ac", "a-c", "B", "b"}));
+        m_source->setDataSet(m_query.get());
+    }
+
+    // A sort that takes the current record to the end of a long listing
+    // scrolls there by whole rows: the top row is not cut.
+    void sortToTheEndKeepsTheTopRowWhole()
+    {
+        std::vector<std::vector<jet::Value>> rows;
+        for (int id = 1; id <= 200; ++id)
+            rows.push_back({integer(id), integer((id * 37) % 200), text(QStringLiteral("n%1").arg(id)), text("1")});
+        MemoryQuery listing(listingFields(), std::move(rows));
+        m_source->setDataSet(&listing);
+        listing.Open();
+        leaveHalfARowOfRoom(m_grid);
+        listing.setRecNo(27);  // user_id 199, the largest
+
+        clickTitle(m_grid, 1);
+        QCOMPARE(listing.RecNo(), 200);
+        const int top = m_grid->rowAt(0);
+        QCOMPARE(m_grid->rowViewportPosition(top), 0);
+        QCOMPARE(m_grid->verticalHeader()->sectionViewportPosition(top), 0);
+        QVERIFY(m_grid->viewport()->rect().contains(m_grid->visualRect(m_grid->currentIndex())));
+        m_source->setDataSet(m_query.get());
+    }
+
     void titleClickHandlerRunsBeforeSorting()
     {
         QStringList sortTexts;

@@ -23,6 +23,14 @@ std::unique_ptr<MemoryDataSet> registerListing(int rows)
         std::move(values));
 }
 
+// The top row of the cells and of the indicator begins at the top edge.
+bool topRowIsWhole(TDBGrid* grid)
+{
+    const int top = grid->rowAt(0);
+    return top >= 0 && grid->rowViewportPosition(top) == 0 &&
+           grid->verticalHeader()->sectionViewportPosition(top) == 0;
+}
+
 } // namespace
 
 // The base grid: columns from the fields, the current cell in step with the
@@ -193,6 +201,27 @@ private slots:
         m_data->Close();
         m_data->Open();
         QCOMPARE(m_grid->model()->rowCount(), 49);
+    }
+
+    // Scrolled by whole rows at the end of the listing too, as far as the
+    // last row, which is whole.
+    void topRowStaysWholeAtTheEnd()
+    {
+        leaveHalfARowOfRoom(m_grid);
+        QTest::keyClick(m_grid, Qt::Key_End, Qt::ControlModifier);
+        QCOMPARE(m_data->RecNo(), 50);
+        QVERIFY(topRowIsWhole(m_grid));
+        QVERIFY(m_grid->viewport()->rect().contains(m_grid->visualRect(m_grid->currentIndex())));
+
+        QTest::keyClick(m_grid, Qt::Key_Home, Qt::ControlModifier);
+        QScrollBar* bar = m_grid->verticalScrollBar();
+        bar->setValue(bar->maximum());
+        QVERIFY(topRowIsWhole(m_grid));
+        QCOMPARE(m_grid->rowAt(0), bar->maximum());
+
+        m_grid->resize(m_grid->width(), m_grid->height() + m_grid->rowHeight(0) / 3);
+        QTest::qWait(0);
+        QVERIFY(topRowIsWhole(m_grid));
     }
 
     void ctrlDeleteAsksAndDeletesOnOk()

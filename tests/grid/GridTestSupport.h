@@ -128,3 +128,12 @@ inline bool showFocused(TDBGrid* grid)
     grid->setFocus();
     return grid->hasFocus();
 }
+
+// Gives the grid a height at which its cells hold a whole number of rows and
+// half a row more, so that a row at the top or bottom edge can be cut.
+inline void leaveHalfARowOfRoom(TDBGrid* grid)
+{
+    const int rowHeight = grid->rowHeight(0);
+    for (int grown = 0; grid->viewport()->height() % rowHeight != rowHeight / 2 && grown < 2 * rowHeight; ++grown)
+        grid->resize(grid->width(), grid->height() + 1);
+}

@@ -10,6 +10,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifdef Q_OS_LINUX
+#include <sys/fsuid.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 QByteArray readBytes(const QString& path)
@@ -29,6 +35,52 @@ QByteArray gbk(const QString& text)
 {
     return GbkText::encode(text).value_or(QByteArray());
 }
+
+#ifdef Q_OS_LINUX
+// While it lives, `folder` refuses new files to this thread, as a program
+// folder does to an operator: its write permission is taken away, and root,
+// whom permissions do not stop, works with the file access of "nobody".
+class FolderRefusingNewFiles {
+public:
+    explicit FolderRefusingNewFiles(QString folder) : m_folder(std::move(folder))
+    {
+        QFile::setPermissions(m_folder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup |
+                                            QFile::ReadOther | QFile::ExeOther);
+        if (geteuid() == 0) {
+            setfsgid(65534);
+            setfsuid(65534);
+        }
+    }
+    ~FolderRefusingNewFiles()
+    {
+        if (geteuid() == 0) {
+            setfsuid(0);
+            setfsgid(0);
+        }
+        QFile::setPermissions(m_folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    FolderRefusingNewFiles(const FolderRefusingNewFiles&) = delete;
+    FolderRefusingNewFiles& operator=(const FolderRefusingNewFiles&) = delete;
+
+    bool refuses() const
+    {
+        QFile probe(m_folder + QStringLiteral("/probe"));
+        if (!probe.open(QIODevice::WriteOnly))
+            return true;
+        probe.remove();
+        return false;
+    }
+
+private:
+    QString m_folder;
+};
+
+ino_t inodeOf(const QString& path)
+{
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
+}
+#endif
 
 } // namespace
 
@@ -167,6 +219,79 @@ private slots:
         file.DeleteKey(QStringLiteral("Grid"), QStringLiteral("id"));  // never reports
         QCOMPARE(readBytes(path), before);
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    }
+
+    // A layout file under a program folder: the folder takes no new file, the
+    // file itself may be written (made so for everyone, as an installer does).
+    void fileInAFolderThatRefusesNewFilesIsWrittenInPlace()
+    {
+#ifdef Q_OS_LINUX
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("program"));
+        QVERIFY(QDir().mkpath(folder));
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther |
+                                              QFile::ExeOther);
+        const QString path = folder + QStringLiteral("/ColumnINFO.ini");
+        writeBytes(path, "[Grid]\r\nid=id\r\n");
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther | QFile::WriteOther);
+        const ino_t inode = inodeOf(path);
+        {
+            FolderRefusingNewFiles guard(folder);
+            if (!guard.refuses())
+                QSKIP("this system cannot make a folder refuse new files");
+            IniFile file(path);
+            file.WriteString(QStringLiteral("GridC"), QStringLiteral("id"), QStringLiteral("编号"));
+            file.DeleteKey(QStringLiteral("Grid"), QStringLiteral("id"));
+            QCOMPARE(file.ReadString(QStringLiteral("GridC"), QStringLiteral("id"), QString()), QStringLiteral("编号"));
+            QVERIFY(!file.SectionExists(QStringLiteral("Grid")));
+            // A file that is not there cannot be made in such a folder.
+            try {
+                IniFile(folder + QStringLiteral("/Other.ini")).WriteInteger(QStringLiteral("W"), QStringLiteral("id"), 1);
+                QFAIL("a new file was made in a folder that refuses new files");
+            } catch (const EIniFileException& error) {
+                QCOMPARE(error.message(),
+                         QStringLiteral("Unable to write to ") + QDir::toNativeSeparators(folder + "/Other.ini"));
+            }
+        }
+        const QByteArray after = readBytes(path);
+        QVERIFY(after.contains("[GridC]") && after.contains("id=" + gbk(QStringLiteral("编号"))));
+        QVERIFY(!after.contains("[Grid]"));
+        QCOMPARE(inodeOf(path), inode);
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("ColumnINFO.ini")});
+#else
+        QSKIP("folder permissions are tested on Linux");
+#endif
+    }
+
+    // A file saved by another editor: a change would rewrite bytes the
+    // operator never typed, so it is refused and says why.
+    void fileThatIsNotGbkIsKeptAndSaysSo_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("UTF-8") << QStringLiteral("操作员").toUtf8();
+        QTest::newRow("a byte GBK lacks") << QByteArray("\xFF\xFE");
+        QTest::newRow("a lead byte without its second") << QByteArray("\xC3");
+    }
+
+    void fileThatIsNotGbkIsKeptAndSaysSo()
+    {
+        QFETCH(QByteArray, text);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("ColumnINFO.ini"));
+        const QByteArray before = "[GridC]\r\nname=" + text + "\r\n[GridW]\r\nid=10\r\n";
+        writeBytes(path, before);
+        IniFile file(path);
+        try {
+            file.WriteInteger(QStringLiteral("GridW"), QStringLiteral("id"), 20);
+            QFAIL("a file that is not GBK was rewritten");
+        } catch (const EIniFileException& error) {
+            QCOMPARE(error.message(), QStringLiteral("Unable to write to %1: the file holds text that is not GBK and "
+                                                     "is kept as it is")
+                                          .arg(QDir::toNativeSeparators(path)));
+        }
+        file.DeleteKey(QStringLiteral("GridW"), QStringLiteral("id"));
+        QCOMPARE(readBytes(path), before);
+        QCOMPARE(file.ReadInteger(QStringLiteral("GridW"), QStringLiteral("id"), 60), 10);
     }
 
     void writeIntoAMissingFolderIsRefused()

@@ -132,8 +132,8 @@ private slots:
             << Place::File << "\xEF\xBB\xBF[FrmMainDBGridEx1C]\r\nusername=" + QStringLiteral("操作员").toUtf8() + "\r\n"
             << true << QStringList();
         QTest::newRow("a directory in its place") << Place::Directory << QByteArray() << true << QStringList();
-        QTest::newRow("a file in a folder that refuses new files")
-            << Place::FileInUnwritableFolder << kVisibility + kCaption << true << QStringList();
+        QTest::newRow("a file in a folder that refuses new files (rewritten in place)")
+            << Place::FileInUnwritableFolder << kVisibility + kCaption << false << visibilityAndCaption;
     }
 
     void hostileLayoutFiles()

@@ -67,6 +67,16 @@ TEST_F(QueryTest, WhereFollowsJetsComparisonAndLogic)
         {"not data = null", {}},
         {"data is null", {}},
         {"data is not null", {"0", "1", "2", "3"}},
+        // A list of literals: equal to any of them, texts as = compares them.
+        {"id in (3, 0, 7)", {"0", "3"}},
+        {"id in (1)", {"1"}},
+        {"id in (2.0, 1.5)", {"2"}},
+        {"id not in (0, 3)", {"1", "2"}},
+        {"data in ('BAZ11', 'baz13  ', 'other')", {"1", "3"}},
+        {"not data in ('baz0')", {"1", "2", "3"}},
+        {"id in (0, null)", {"0"}},         // unknown for the others
+        {"id not in (0, null)", {}},        // never true: any row might equal null
+        {"id in (1, 2) and data in ('baz11-2')", {"2"}},
     };
     for (const Case& c : cases) {
         Result r = query(*db, std::string("select id from Table1 where ") + c.where);

@@ -1,9 +1,8 @@
 // Jet's value semantics as the SQL layer implements them: date literals,
-// conversion of literals into column types, text collation and ordering.
+// conversion of literals into column types and ordering.
 #include "jet/TableDef.h"
 #include "sql/DateLiteral.h"
 #include "sql/SortKeys.h"
-#include "sql/TextCollation.h"
 #include "sql/ValueConversion.h"
 #include "sql/ValueOrder.h"
 
@@ -146,23 +145,6 @@ TEST(ValueConversion, StoresLiteralsAsTheColumnsTypeOrSaysWhyNot)
             EXPECT_NE(r.error.find("'t.c'"), std::string::npos) << r.error;
         }
     }
-}
-
-TEST(TextCollation, IgnoresCaseAndTrailingSpacesButNotAccentsOrLaterCharacters)
-{
-    using sql::TextCollation;
-    EXPECT_EQ(TextCollation::compare(u"ADMIN", u"admin"), 0);
-    EXPECT_EQ(TextCollation::compare(u"admin  ", u"Admin"), 0);
-    EXPECT_NE(TextCollation::compare(u" admin", u"admin"), 0);
-    EXPECT_NE(TextCollation::compare(u"resume", u"résumé"), 0);
-    EXPECT_LT(TextCollation::compare(u"a", u"B"), 0);
-    EXPECT_LT(TextCollation::compare(u"e", u"é"), 0);
-    EXPECT_LT(TextCollation::compare(u"é", u"f"), 0);
-    EXPECT_LT(TextCollation::compare(u"ab", u"abc"), 0);
-    // Memos: a difference after the first 255 characters still counts.
-    std::u16string long1(300, u'x'), long2(300, u'x');
-    long2[280] = u'y';
-    EXPECT_LT(TextCollation::compare(long1, long2), 0);
 }
 
 TEST(ValueOrder, ComparesAcrossNumberRepresentationsAndKeysEqualValuesAlike)
