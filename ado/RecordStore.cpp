@@ -255,7 +255,7 @@ int RecordStore::appendRow(const jet::RowView& row, uint64_t tag)
                 const uint8_t* bytes;
                 std::size_t size;
                 if (row.textBytes(c, bytes, size)) {
-                    column.texts.pushWith(size, [&](char16_t* out) { return jet::decodeTextTo(bytes, size, out); });
+                    column.texts.pushWith(size, [&](char16_t* out) { return row.textCoding().decodeTo(bytes, size, out); });
                     column.nulls.push(false);
                 } else {
                     column.nulls.push(true);

@@ -63,7 +63,7 @@ void Compactor::compact(const std::string& from, const std::string& to, const Pr
     if (tables.empty() || tables.front().definitionPage() != kCatalogPage)
         throw JetError("'" + from + "': the catalog does not list its own table (MSysObjects)");
 
-    std::unique_ptr<Database> target = SchemaWriter::createEmptyDatabase(to, source->header());
+    std::unique_ptr<Database> target = SchemaWriter::createEmptyDatabase(to, source->pager().format(), source->header());
     try {
         WriteTransaction tx(*target);
         Pager& pager = target->pager();

@@ -26,6 +26,14 @@ std::unique_ptr<Database> Database::open(const std::string& path, Pager::Access 
     std::unique_ptr<Database> db(new Database(Pager::open(path, access)));
     PageRef page0 = db->pager_->read(0);
     db->header_ = HeaderPage::parse(page0->data, path);
+    if (db->pager_->format().textStorage == Format::TextStorage::CodePage) {
+        const TextCoding* coding = TextCoding::forCodePage(db->header_.codePage);
+        if (!coding)
+            throw UnsupportedFormatError("'" + path + "' keeps its texts in code page " +
+                                         std::to_string(db->header_.codePage) +
+                                         ", which this program does not read (it reads 1252 and 936)");
+        db->pager_->setTextCoding(*coding);
+    }
     if (!creating && db->pager_->pageCount() <= kCatalogPage)
         throw JetError("'" + path + "' is cut short: it has no catalog page");
     return db;
@@ -140,8 +148,8 @@ const PropertyMap& Database::properties(const std::string& tableName)
     auto it = properties_.find(key);
     if (it != properties_.end()) return it->second;
     const CatalogEntry* e = catalogEntry(tableName);
-    PropertyMap map;
-    if (e) map = PropertyMap::parse(e->properties, "'" + path() + "', table '" + e->name + "'");
+    PropertyMap map(pager_->textCoding());
+    if (e) map = PropertyMap::parse(e->properties, "'" + path() + "', table '" + e->name + "'", pager_->textCoding());
     return properties_[key] = std::move(map);
 }
 

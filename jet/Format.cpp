@@ -12,6 +12,16 @@ Format makeJet4()
     f.version = 1;
     f.pageSize = 4096;
 
+    f.header = {.maskLength = 128,
+                .sortOrder = 0x6E,
+                .sortOrderSize = 4,
+                .codePage = 0x3C,
+                .databaseKey = 0x3E,
+                .password = 0x42,
+                .passwordLength = 40,
+                .creationDate = 0x72};
+    f.textStorage = Format::TextStorage::Unicode;
+    f.textKeys = TextKeyOrder::General;
     f.dataPage = {.freeSpace = 0x02, .owner = 0x04, .rowCount = 0x0C, .slotTable = 0x0E};
 
     Format::TableDefinitionLayout& t = f.tdef;
@@ -47,7 +57,9 @@ Format makeJet4()
                 .flags = 15,
                 .extFlags = 16,
                 .fixedOffset = 21,
-                .length = 23};
+                .length = 23,
+                .codePage = kAbsent,
+                .one = kAbsent};
     t.nameLengthSize = 2;
     t.realIndex = {.size = 52, .columns = 4, .usageMap = 34, .root = 38, .flags = 46};
     t.maxIndexColumns = 10;
@@ -70,10 +82,98 @@ Format makeJet4()
                    .next = 0x10,
                    .tail = 0x14,
                    .prefixLength = 0x18,
+                   .prefixLengthSize = 2,
                    .mask = 0x1B,
                    .maskSize = 453,
                    .entries = 0x1E0};
 
+    f.mapPageBitmap = 4;
+    f.maxInlineLongValue = 64;
+    return f;
+}
+
+// Access 97 files (Jet 3): 2048-byte pages, texts in the file's code page,
+// one-byte row offsets with a jump table (RowView), shorter blocks.
+Format makeJet3()
+{
+    Format f{};
+    f.name = "Jet 3";
+    f.version = 0;
+    f.pageSize = 2048;
+    f.header = {.maskLength = 126,
+                .sortOrder = 0x3A,
+                .sortOrderSize = 2,
+                .codePage = 0x3C,
+                .databaseKey = 0x3E,
+                .password = 0x42,
+                .passwordLength = 20,
+                .creationDate = kAbsent};
+    f.textStorage = Format::TextStorage::CodePage;
+    f.textKeys = TextKeyOrder::General97;
+    f.dataPage = {.freeSpace = 0x02, .owner = 0x04, .rowCount = 0x08, .slotTable = 0x0A};
+
+    Format::TableDefinitionLayout& t = f.tdef;
+    t.freeSpace = kAbsent; // Jet 3 keeps the letters "VC" there
+    t.nextPage = 0x04;
+    t.pageHeaderSize = 8;
+    t.length = 0x08;
+    t.unknown = kAbsent;
+    t.rowCount = 0x0C;
+    t.autoNumber = 0x10;
+    t.autoNumberFlag = kAbsent;
+    t.tableType = 0x14;
+    t.maxColumns = 0x15;
+    t.variableColumns = 0x17;
+    t.columnCount = 0x19;
+    t.logicalIndexCount = 0x1B;
+    t.realIndexCount = 0x1F;
+    t.usedPagesMap = 0x23;
+    t.freePagesMap = 0x27;
+    t.headerSize = 0x2B;
+    t.realIndexCountBlock = 8;
+    t.uniqueEntryCount = 4;
+    // Bytes 5..6 are zero and 7..8 hold 1 in the files Access 97 wrote.
+    t.column = {.size = 18,
+                .type = 0,
+                .unknown = kAbsent,
+                .number = 1,
+                .varIndex = 3,
+                .numberAgain = kAbsent,
+                .sortOrder = 9,
+                .precision = 11,
+                .scale = 12,
+                .sortOrderVersion = kAbsent,
+                .flags = 13,
+                .extFlags = kAbsent,
+                .fixedOffset = 14,
+                .length = 16,
+                .codePage = 11,
+                .one = 7};
+    t.nameLengthSize = 1;
+    t.realIndex = {.size = 39, .columns = 0, .usageMap = 30, .root = 34, .flags = 38};
+    t.maxIndexColumns = 10;
+    t.logicalIndex = {.size = 20,
+                      .number = 0,
+                      .realIndex = 4,
+                      .relatedTableType = 8,
+                      .relatedIndex = 9,
+                      .relatedTablePage = 13,
+                      .cascadeUpdates = 17,
+                      .cascadeDeletes = 18,
+                      .kind = 19};
+    t.columnMapEntrySize = 10;
+
+    f.row = {.columnCountSize = 1, .varOffsetSize = 1, .varCountSize = 1};
+    f.indexPage = {.freeSpace = 0x02,
+                   .owner = 0x04,
+                   .prev = 0x08,
+                   .next = 0x0C,
+                   .tail = 0x10,
+                   .prefixLength = 0x14,
+                   .prefixLengthSize = 1,
+                   .mask = 0x16,
+                   .maskSize = 0xF8 - 0x16,
+                   .entries = 0xF8};
     f.mapPageBitmap = 4;
     f.maxInlineLongValue = 64;
     return f;
@@ -104,9 +204,16 @@ const Format& Format::jet4()
     return format;
 }
 
+const Format& Format::jet3()
+{
+    static const Format format = makeJet3();
+    return format;
+}
+
 const Format* Format::forVersion(uint32_t version)
 {
     if (version == jet4().version) return &jet4();
+    if (version == jet3().version) return &jet3();
     return nullptr;
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstddef>
 
+#include "jet/IndexKey.h"
 #include "jet/Value.h"
 
 namespace jet {
@@ -15,6 +17,23 @@ struct Format {
     const char* name;  // for messages: "Jet 4"
     uint32_t version;  // the version field of the header page
     size_t pageSize;
+
+    // The header page (HeaderPage.h): its RC4-masked area starts at 0x18.
+    struct HeaderLayout {
+        size_t maskLength;
+        size_t sortOrder;
+        size_t sortOrderSize;
+        size_t codePage;
+        size_t databaseKey;
+        size_t password;
+        size_t passwordLength;
+        size_t creationDate;  // kAbsent where the version keeps none
+    } header;
+
+    // How texts are stored: UTF-16 (compressible) or the file's code page.
+    enum class TextStorage { Unicode, CodePage } textStorage;
+    // The sort order of text index keys (IndexKey.h).
+    TextKeyOrder textKeys;
 
     // Data pages (DataPage.h).
     struct DataPageLayout {
@@ -62,6 +81,8 @@ struct Format {
             size_t extFlags;
             size_t fixedOffset;
             size_t length;
+            size_t codePage;  // Text, Memo (Jet 3), in place of the precision
+            size_t one;       // two bytes holding 1 (Jet 3)
         } column;
         size_t nameLengthSize;  // each name: its byte length, then the name
 
@@ -104,6 +125,7 @@ struct Format {
         size_t next;
         size_t tail;
         size_t prefixLength;
+        size_t prefixLengthSize;  // 2 in Jet 4, 1 in Jet 3 (the next byte is something else)
         size_t mask;
         size_t maskSize;
         size_t entries;
@@ -128,10 +150,14 @@ struct Format {
     // Pages one usage map page stands for.
     uint32_t pagesPerMapPage() const { return uint32_t((pageSize - mapPageBitmap) * 8); }
 
+    static const Format& jet3();
     static const Format& jet4();
     // The description of a header's version field, or nullptr when none.
     static const Format* forVersion(uint32_t version);
 };
+
+// An offset a version does not have.
+constexpr size_t kAbsent = SIZE_MAX;
 
 // The largest page of any version: the size of page buffers.
 constexpr size_t kMaxPageSize = 4096;

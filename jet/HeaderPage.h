@@ -8,7 +8,8 @@
 
 namespace jet {
 
-// Page 0 of a Jet 4 file, the database definition page.
+// Page 0, the database definition page. Offsets of the masked area are the
+// format's (Format::header); in Jet 4:
 //
 //   offset  size  meaning
 //   0x00    1     page type, 0x00
@@ -22,6 +23,8 @@ namespace jet {
 //   0x6E    4       text sort order (0x0409 = General; version in the high half)
 //   0x72    8       creation date, a Date/Time double
 //   0x98    ...   not masked; the engine version string "4.0" at 0x9C
+// Jet 3 masks 126 bytes, keeps a two-byte sort order at 0x3A, a 20-byte
+// password without the date mask, and no creation date.
 struct HeaderPage {
     // Where every version keeps its version field (the rest depends on it).
     static constexpr size_t kVersionOffset = 0x14;
@@ -33,13 +36,14 @@ struct HeaderPage {
     DateTime creationDate{};
     bool hasPassword = false;
 
-    // Parses an unmasked copy of page 0; throws UnsupportedFormatError for Jet 3,
+    // Parses a copy of page 0 as stored; throws UnsupportedFormatError for
     // ACE, encrypted files and files with a database password.
     static HeaderPage parse(const uint8_t* rawPage, const std::string& fileName);
     // Applies (or removes: the mask is its own inverse) the RC4 mask in place.
-    static void toggleMask(uint8_t* page);
+    static void toggleMask(const Format& format, uint8_t* page);
     // Builds page 0 of a new, unencrypted Jet 4 file, masked as stored.
-    static std::array<uint8_t, kMaxPageSize> build(DateTime created, uint16_t codePage, uint32_t sortOrder);
+    static std::array<uint8_t, kMaxPageSize> build(const Format& format, DateTime created, uint16_t codePage,
+                                                   uint32_t sortOrder);
 };
 
 } // namespace jet

@@ -6,6 +6,7 @@
 #include <string>
 #include <variant>
 
+#include "jet/General97SortOrder.h"
 #include "jet/JetError.h"
 
 namespace jet {
@@ -171,6 +172,11 @@ void appendValue(Bytes& out, const Value& value, const IndexKeyColumn& column)
     }
     case ColumnType::Text:
     case ColumnType::Memo:
+        if (column.textOrder == TextKeyOrder::General97) {
+            appendGeneral97Text(out, expect<std::u16string>(value, type));
+            if (!column.ascending) invert(out, start);
+            return;
+        }
         appendGeneralText(out, expect<std::u16string>(value, type));
         if (!column.ascending) {
             invert(out, start);

@@ -32,15 +32,21 @@ namespace jet {
 //   Binary          8-byte segments each followed by 0x09 when more data follows;
 //                   the last segment zero-padded to 8 bytes and followed by its
 //                   length (1..8). Empty binary: no bytes after the flag.
-//   Text, Memo      the General sort order (GeneralSortOrder.h).
+//   Text, Memo      the General sort order (GeneralSortOrder.h), or Access 97's.
 //
 // Descending columns invert the value bytes, with two exceptions that Jet
 // keeps: Numeric (see appendIndexKey) and the 0x09 segment markers of Binary
 // and Guid, which stay as they are. A descending Text value is the inverted
 // ascending encoding followed by one more 0x00.
+// The sort order text keys are written in: Jet 4's General, or Access 97's
+// (General97SortOrder.h), whose descending keys are the inverted ascending
+// ones without the extra 0x00.
+enum class TextKeyOrder { General, General97 };
+
 struct IndexKeyColumn {
     ColumnType type;
     bool ascending = true;
+    TextKeyOrder textOrder = TextKeyOrder::General;
 };
 
 // Appends one column's part of an index entry (flag byte and value bytes).

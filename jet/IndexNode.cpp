@@ -18,6 +18,8 @@ size_t commonPrefix(const Bytes& a, const Bytes& b)
 }
 } // namespace
 
+size_t IndexNode::sharedPrefix(const Bytes& a, const Bytes& b) { return std::min<size_t>(commonPrefix(a, b), 0xFF); }
+
 int IndexEntry::compare(const IndexEntry& o) const
 {
     size_t n = std::min(key.size(), o.key.size());
@@ -42,7 +44,7 @@ IndexNode IndexNode::decode(const Format& f, const uint8_t* p, uint32_t pageNumb
     n.prev = le32(p + layout.prev);
     n.next = le32(p + layout.next);
     n.tail = n.leaf ? 0 : le32(p + layout.tail);
-    size_t prefix = le16(p + layout.prefixLength);
+    size_t prefix = layout.prefixLengthSize == 2 ? le16(p + layout.prefixLength) : p[layout.prefixLength];
     size_t pointerSize = n.leaf ? 4 : 8;
     size_t start = 0;
     Bytes first;
@@ -79,7 +81,7 @@ IndexNode IndexNode::decode(const Format& f, const uint8_t* p, uint32_t pageNumb
 size_t IndexNode::encodedSize() const
 {
     if (entries.empty()) return 0;
-    size_t prefix = commonPrefix(entries.front().key, entries.back().key);
+    size_t prefix = sharedPrefix(entries.front().key, entries.back().key);
     size_t pointerSize = leaf ? 4 : 8;
     size_t total = 0;
     for (const IndexEntry& e : entries) total += e.key.size() + pointerSize;
@@ -96,8 +98,9 @@ void IndexNode::encode(const Format& f, uint8_t* p) const
     put32(p + layout.prev, prev);
     put32(p + layout.next, next);
     put32(p + layout.tail, leaf ? 0 : tail);
-    size_t prefix = entries.empty() ? 0 : commonPrefix(entries.front().key, entries.back().key);
-    put16(p + layout.prefixLength, uint16_t(prefix));
+    size_t prefix = entries.empty() ? 0 : sharedPrefix(entries.front().key, entries.back().key);
+    if (layout.prefixLengthSize == 2) put16(p + layout.prefixLength, uint16_t(prefix));
+    else p[layout.prefixLength] = uint8_t(prefix);
     size_t pos = 0;
     bool firstEntry = true;
     for (const IndexEntry& e : entries) {

@@ -57,6 +57,10 @@ struct IndexNode {
 
     // Throws JetError with `where` when the page is not an index page or its entries are damaged.
     static IndexNode decode(const Format& format, const uint8_t* page, uint32_t pageNumber, const std::string& where);
+    // The prefix a page's entries share, from its first and last key: at
+    // most 255 bytes, what Jet 3's one-byte field holds (a shorter prefix
+    // than possible is always valid).
+    static size_t sharedPrefix(const Bytes& first, const Bytes& last);
     // Bytes the entries take on a page (prefix compression applied).
     size_t encodedSize() const;
     bool fits(const Format& format) const { return encodedSize() <= format.indexCapacity(); }

@@ -12,13 +12,6 @@ namespace jet {
 
 namespace {
 
-size_t commonPrefix(const Bytes& a, const Bytes& b)
-{
-    size_t n = std::min(a.size(), b.size());
-    size_t i = 0;
-    while (i < n && a[i] == b[i]) ++i;
-    return i;
-}
 
 bool entryLess(const IndexEntry& a, const IndexEntry& b) { return a.compare(b) < 0; }
 
@@ -35,7 +28,7 @@ std::vector<size_t> packBounds(const std::vector<IndexEntry>& entries, bool leaf
         if (len > capacity) throw JetError("an index key of " + std::to_string(e.key.size()) + " bytes is too long");
         size_t count = i - starts.back(); // entries in the current group
         if (count > 0) {
-            size_t prefix = commonPrefix(entries[starts.back()].key, e.key);
+            size_t prefix = IndexNode::sharedPrefix(entries[starts.back()].key, e.key);
             if (sum + len - prefix * count > capacity) {
                 starts.push_back(i);
                 sum = 0;
@@ -493,7 +486,7 @@ std::optional<IndexEntry> indexEntryForRow(const TableDef& def, const RealIndex&
                            ", which the table does not have");
         values.push_back(at < row.size() ? row[at] : Value{});
         if (!isNull(values.back())) allNull = false;
-        columns.push_back(IndexKeyColumn{def.columns[at].type, ic.ascending});
+        columns.push_back(IndexKeyColumn{def.columns[at].type, ic.ascending, def.format->textKeys});
     }
     if (allNull && index.ignoresNulls()) return std::nullopt;
     IndexEntry e;

@@ -8,6 +8,7 @@
 
 #include "jet/Format.h"
 #include "jet/PlatformFile.h"
+#include "jet/TextCoding.h"
 
 namespace jet {
 
@@ -38,6 +39,9 @@ public:
 
     const std::string& path() const { return path_; }
     const Format& format() const { return *format_; }
+    // How the file stores texts (the database sets it from the header).
+    const TextCoding& textCoding() const { return *textCoding_; }
+    void setTextCoding(const TextCoding& coding) { textCoding_ = &coding; }
     size_t pageSize() const { return format_->pageSize; }
     bool writable() const { return file_->writable(); }
     uint32_t pageCount() const { return pageCount_; }
@@ -83,6 +87,7 @@ private:
 
     std::string path_;
     const Format* format_ = &Format::jet4();
+    const TextCoding* textCoding_ = &TextCoding::unicode();
     std::unique_ptr<PlatformFile> file_;
     uint32_t pageCount_ = 0;
 

@@ -10,24 +10,34 @@
 namespace jet {
 
 namespace {
-constexpr char kMagic[4] = {'M', 'R', '2', '\0'};
+constexpr char kUnicodeMagic[4] = {'M', 'R', '2', '\0'};
+constexpr char kCodePageMagic[4] = {'K', 'K', 'D', '\0'};
 constexpr uint16_t kNamesBlock = 0x80;
 constexpr uint16_t kObjectBlock = 0x00;
 constexpr uint16_t kColumnBlock = 0x01;
 
-std::u16string utf16At(const uint8_t* p, size_t bytes)
+const char* magicOf(const TextCoding& coding) { return coding.isUnicode() ? kUnicodeMagic : kCodePageMagic; }
+
+// Names and texts of a blob are plain UTF-16LE (never compressed) or code-page bytes.
+Bytes textBytes(const TextCoding& coding, const std::u16string& s)
 {
-    std::u16string s(bytes / 2, u'\0');
-    for (size_t i = 0; i < s.size(); ++i) s[i] = char16_t(le16(p + 2 * i));
-    return s;
+    Bytes out;
+    if (coding.isUnicode()) {
+        for (char16_t c : s) {
+            out.push_back(uint8_t(c));
+            out.push_back(uint8_t(c >> 8));
+        }
+    } else if (!coding.encode(s, false, out)) {
+        throw JetError("a property holds characters that code page " + std::to_string(coding.codePage()) +
+                       " of the file cannot hold");
+    }
+    return out;
 }
 
-void appendUtf16(Bytes& out, const std::u16string& s)
+void appendText(const TextCoding& coding, Bytes& out, const std::u16string& s)
 {
-    for (char16_t c : s) {
-        out.push_back(uint8_t(c));
-        out.push_back(uint8_t(c >> 8));
-    }
+    Bytes b = textBytes(coding, s);
+    out.insert(out.end(), b.begin(), b.end());
 }
 
 void append16(Bytes& out, uint16_t v)
@@ -43,14 +53,29 @@ void append32(Bytes& out, uint32_t v)
 }
 } // namespace
 
-std::u16string Property::text() const { return utf16At(value.data(), value.size()); }
-
-PropertyMap PropertyMap::parse(const Bytes& blob, const std::string& where)
+std::u16string Property::text() const
 {
-    PropertyMap map;
+    if (coding->isUnicode()) {
+        // Plain UTF-16LE: the compressed form's marker never appears here.
+        std::u16string s(value.size() / 2, u'\0');
+        for (size_t i = 0; i < s.size(); ++i) s[i] = char16_t(le16(value.data() + 2 * i));
+        return s;
+    }
+    return coding->decode(value.data(), value.size());
+}
+
+PropertyMap PropertyMap::parse(const Bytes& blob, const std::string& where, const TextCoding& coding)
+{
+    PropertyMap map(coding);
     if (blob.empty()) return map;
     auto fail = [&](const std::string& what) { return JetError(where + ": its properties are damaged (" + what + ")"); };
-    if (blob.size() < 4 || std::memcmp(blob.data(), kMagic, 4) != 0) throw fail("unknown format");
+    if (blob.size() < 4 || std::memcmp(blob.data(), magicOf(coding), 4) != 0) throw fail("unknown format");
+    auto textAt = [&](const uint8_t* p, size_t n) {
+        Property raw;
+        raw.coding = &coding;
+        raw.value.assign(p, p + n);
+        return raw.text();
+    };
     std::vector<std::u16string> names;
     size_t pos = 4;
     while (pos + 6 <= blob.size()) {
@@ -63,7 +88,7 @@ PropertyMap PropertyMap::parse(const Bytes& blob, const std::string& where)
             while (p + 2 <= end) {
                 size_t n = le16(&blob[p]);
                 if (p + 2 + n > end) throw fail("a name runs past its block");
-                names.push_back(utf16At(&blob[p + 2], n));
+                names.push_back(textAt(&blob[p + 2], n));
                 p += 2 + n;
             }
         } else if (kind == kObjectBlock || kind == kColumnBlock) {
@@ -72,7 +97,7 @@ PropertyMap PropertyMap::parse(const Bytes& blob, const std::string& where)
             size_t n = le16(&blob[p + 4]);
             if (nameLen < 4 || p + nameLen > end || 6 + n > nameLen + 2) throw fail("an object name is damaged");
             Object obj;
-            obj.name = utf16At(&blob[p + 6], n);
+            obj.name = textAt(&blob[p + 6], n);
             p += nameLen;
             while (p + 8 <= end) {
                 size_t plen = le16(&blob[p]);
@@ -84,6 +109,7 @@ PropertyMap PropertyMap::parse(const Bytes& blob, const std::string& where)
                 if (nameIndex >= names.size()) throw fail("a property names an unknown name");
                 Property prop;
                 prop.type = ColumnType(type);
+                prop.coding = &coding;
                 prop.value.assign(&blob[p + 8], &blob[p + 8] + vlen);
                 obj.properties.emplace_back(names[nameIndex], std::move(prop));
                 p += plen;
@@ -128,7 +154,8 @@ void PropertyMap::setText(const std::string& column, const std::string& name, co
 {
     Property p;
     p.type = ColumnType::Text;
-    appendUtf16(p.value, text);
+    p.coding = coding_;
+    p.value = textBytes(*coding_, text);
     set(column, name, p);
 }
 
@@ -152,9 +179,10 @@ Bytes PropertyMap::encode() const
         Bytes b;
         append32(b, 0); // length, filled below
         append16(b, obj->name.empty() ? kObjectBlock : kColumnBlock);
-        append32(b, uint32_t(6 + obj->name.size() * 2));
-        append16(b, uint16_t(obj->name.size() * 2));
-        appendUtf16(b, obj->name);
+        Bytes objectName = textBytes(*coding_, obj->name);
+        append32(b, uint32_t(6 + objectName.size()));
+        append16(b, uint16_t(objectName.size()));
+        b.insert(b.end(), objectName.begin(), objectName.end());
         for (const auto& [n, prop] : obj->properties) {
             append16(b, uint16_t(8 + prop.value.size()));
             b.push_back(0);
@@ -166,13 +194,14 @@ Bytes PropertyMap::encode() const
         put32(b.data(), uint32_t(b.size()));
         blocks.push_back(std::move(b));
     }
-    Bytes out(kMagic, kMagic + 4);
+    Bytes out(magicOf(*coding_), magicOf(*coding_) + 4);
     Bytes nameBlock;
     append32(nameBlock, 0);
     append16(nameBlock, kNamesBlock);
     for (const std::u16string& n : names) {
-        append16(nameBlock, uint16_t(n.size() * 2));
-        appendUtf16(nameBlock, n);
+        Bytes name = textBytes(*coding_, n);
+        append16(nameBlock, uint16_t(name.size()));
+        nameBlock.insert(nameBlock.end(), name.begin(), name.end());
     }
     put32(nameBlock.data(), uint32_t(nameBlock.size()));
     out.insert(out.end(), nameBlock.begin(), nameBlock.end());

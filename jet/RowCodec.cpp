@@ -13,7 +13,7 @@
 
 namespace jet {
 
-Value RowCodec::decodeFixed(const ColumnDef& c, const uint8_t* p)
+Value RowCodec::decodeFixed(const TableDef& def, const ColumnDef& c, const uint8_t* p)
 {
     switch (c.type) {
     case ColumnType::Byte: return int64_t(p[0]);
@@ -37,7 +37,7 @@ Value RowCodec::decodeFixed(const ColumnDef& c, const uint8_t* p)
         d.low = (uint64_t(le32(p + 9)) << 32) | le32(p + 13);
         return d;
     }
-    case ColumnType::Text: return decodeText(p, c.length);
+    case ColumnType::Text: return def.text->decode(p, c.length);
     default: return Bytes(p, p + c.length);
     }
 }
@@ -48,7 +48,17 @@ void RowCodec::decode(const TableDef& def, const uint8_t* row, size_t size, Page
     RowView(def, row, size, pager, where).decode(out, wanted);
 }
 
-void RowCodec::encodeFixed(const ColumnDef& c, const Value& v, uint8_t* p)
+Bytes RowCodec::encodeText(const TableDef& def, const ColumnDef& c, const Value& v, bool allowCompression,
+                           const std::string& where)
+{
+    Bytes bytes;
+    if (!def.text->encode(std::get<std::u16string>(v), allowCompression, bytes))
+        throw JetError(where + ": column '" + c.utf8Name + "': the text has characters that code page " +
+                       std::to_string(def.text->codePage()) + " of the file cannot hold");
+    return bytes;
+}
+
+void RowCodec::encodeFixed(const TableDef& def, const ColumnDef& c, const Value& v, uint8_t* p)
 {
     switch (c.type) {
     case ColumnType::Byte: p[0] = uint8_t(std::get<int64_t>(v)); break;
@@ -69,7 +79,7 @@ void RowCodec::encodeFixed(const ColumnDef& c, const Value& v, uint8_t* p)
         break;
     }
     case ColumnType::Text: {
-        Bytes t = encodeText(std::get<std::u16string>(v), false);
+        Bytes t = encodeText(def, c, v, false, "'" + def.name + "'");
         if (!t.empty()) std::memcpy(p, t.data(), std::min<size_t>(t.size(), c.length));
         break;
     }
@@ -80,14 +90,14 @@ void RowCodec::encodeFixed(const ColumnDef& c, const Value& v, uint8_t* p)
     }
 }
 
-Bytes RowCodec::encodeVariable(const ColumnDef& c, const Value& v, Pager& pager, uint32_t& longValuePage,
-                               const std::string& where)
+Bytes RowCodec::encodeVariable(const TableDef& def, const ColumnDef& c, const Value& v, Pager& pager,
+                               uint32_t& longValuePage, const std::string& where)
 {
     switch (c.type) {
-    case ColumnType::Text: return encodeText(std::get<std::u16string>(v), c.isCompressedUnicode());
+    case ColumnType::Text: return encodeText(def, c, v, c.isCompressedUnicode(), where);
     case ColumnType::Binary: return std::get<Bytes>(v);
     case ColumnType::Memo:
-        return LongValue::write(pager, encodeText(std::get<std::u16string>(v), c.isCompressedUnicode()), longValuePage,
+        return LongValue::write(pager, encodeText(def, c, v, c.isCompressedUnicode(), where), longValuePage,
                                 where + ", column '" + c.utf8Name + "'");
     case ColumnType::OLE:
         return LongValue::write(pager, std::get<Bytes>(v), longValuePage, where + ", column '" + c.utf8Name + "'");
@@ -97,7 +107,7 @@ Bytes RowCodec::encodeVariable(const ColumnDef& c, const Value& v, Pager& pager,
         // A fixed-width type kept in the variable area (Access 2000's
         // MSysAccessObjects has its Long ID there).
         Bytes data(pager.format().fixedWidth(c.type, c.length), 0);
-        encodeFixed(c, v, data.data());
+        encodeFixed(def, c, v, data.data());
         return data;
     }
 }
@@ -123,6 +133,41 @@ void RowCodec::appendVariableTable(Bytes& row, const std::vector<std::pair<size_
     row.insert(row.end(), word, word + 2);
 }
 
+void RowCodec::appendNarrowVariableTable(Bytes& row, const std::vector<std::pair<size_t, size_t>>& slots,
+                                         size_t maskSize, const std::string& where)
+{
+    const size_t endOfData = row.size();
+    const size_t count = slots.size();
+    if (count > 0xFF) throw JetError(where + ": too many variable-length columns for this file's format");
+    // Entries 0..count-1 and the end of the data as entry `count`; a null
+    // column's slot starts where the next data starts.
+    std::vector<size_t> entries(count + 1, endOfData);
+    size_t nextStart = endOfData;
+    for (size_t k = count; k-- > 0;) {
+        if (slots[k].second) nextStart = slots[k].first;
+        entries[k] = nextStart;
+    }
+    // One jump per 256-byte block the data reaches: the first entry in it.
+    const size_t blocks = endOfData / 256;
+    std::vector<uint8_t> jumps;
+    for (size_t b = 1; b <= blocks; ++b) {
+        size_t first = 0;
+        while (entries[first] < 256 * b) ++first;
+        jumps.push_back(uint8_t(first));
+    }
+    // Readers size the jump table by the whole row: add the unused entry
+    // when the row reaches one block further than the data.
+    size_t size = endOfData + (count + 1) + blocks + 1 + maskSize;
+    bool unused = (size - 1) / 256 > blocks;
+    if (unused) ++size;
+    if ((size - 1) / 256 != blocks + (unused ? 1 : 0))
+        throw JetError(where + ": the row's offsets cannot be laid out in this file's format");
+    for (size_t k = count + 1; k-- > 0;) row.push_back(uint8_t(entries[k] & 0xFF));
+    if (unused) row.push_back(0xFF);
+    for (size_t j = jumps.size(); j-- > 0;) row.push_back(jumps[j]);
+    row.push_back(uint8_t(count));
+}
+
 Bytes RowCodec::encode(const TableDef& def, const std::vector<Value>& values, Pager& pager, uint32_t& longValuePage,
                        const std::string& where)
 {
@@ -135,8 +180,11 @@ Bytes RowCodec::encode(const TableDef& def, const std::vector<Value>& values, Pa
         if (c.isFixed()) fixedSize = std::max(fixedSize, size_t(c.fixedOffset) + def.fixedWidth(c));
         else varSlots = std::max(varSlots, unsigned(c.varIndex) + 1);
     }
+    if (f.row.columnCountSize == 1 && columnCount > 0xFF)
+        throw JetError(where + ": a row of " + std::to_string(columnCount) + " columns does not fit this file's format");
     Bytes row(f.row.columnCountSize + fixedSize, 0);
-    put16(row.data(), columnCount);
+    if (f.row.columnCountSize == 2) put16(row.data(), columnCount);
+    else row[0] = uint8_t(columnCount);
     std::vector<uint8_t> mask((columnCount + 7) / 8, 0);
     auto setPresent = [&](const ColumnDef& c) { mask[c.number / 8] |= uint8_t(1 << (c.number % 8)); };
 
@@ -149,7 +197,7 @@ Bytes RowCodec::encode(const TableDef& def, const std::vector<Value>& values, Pa
         } else if (!isNull(v)) {
             if (c.isFixed()) {
                 setPresent(c);
-                encodeFixed(c, v, row.data() + f.row.columnCountSize + c.fixedOffset);
+                encodeFixed(def, c, v, row.data() + f.row.columnCountSize + c.fixedOffset);
             } else {
                 varOrder.push_back(i);
             }
@@ -161,13 +209,16 @@ Bytes RowCodec::encode(const TableDef& def, const std::vector<Value>& values, Pa
     std::vector<std::pair<size_t, size_t>> slots(varSlots, {0, 0});
     for (size_t i : varOrder) {
         const ColumnDef& c = def.columns[i];
-        Bytes data = encodeVariable(c, values[i], pager, longValuePage, where);
+        Bytes data = encodeVariable(def, c, values[i], pager, longValuePage, where);
         setPresent(c);
         size_t start = row.size();
         row.insert(row.end(), data.begin(), data.end());
         slots[c.varIndex] = {start, row.size()};
     }
-    if (varSlots > 0 || def.variableColumns > 0) appendVariableTable(row, slots);
+    if (varSlots > 0 || def.variableColumns > 0) {
+        if (f.row.varOffsetSize == 1) appendNarrowVariableTable(row, slots, mask.size(), where);
+        else appendVariableTable(row, slots);
+    }
     row.insert(row.end(), mask.begin(), mask.end());
     if (row.size() > f.maxRowSize())
         throw JetError(where + ": the row takes " + std::to_string(row.size()) + " bytes, more than a page holds (" +

@@ -113,7 +113,7 @@ void RowView::decodeInto(size_t column, Value& v) const
         case ColumnType::Long: v.emplace<int64_t>(int32_t(le32(p))); break;
         case ColumnType::Double: v.emplace<double>(leDouble(p)); break;
         case ColumnType::DateTime: v.emplace<DateTime>(DateTime{leDouble(p)}); break;
-        default: v = RowCodec::decodeFixed(c, p);
+        default: v = RowCodec::decodeFixed(def_, c, p);
         }
         return;
     }
@@ -126,12 +126,12 @@ void RowView::decodeInto(size_t column, Value& v) const
     case ColumnType::Text: {
         auto* text = std::get_if<std::u16string>(&v);
         if (!text) text = &v.emplace<std::u16string>();
-        decodeTextInto(s.data, s.size, *text);
+        def_.text->decodeInto(s.data, s.size, *text);
         break;
     }
     case ColumnType::Memo: {
         Bytes b = LongValue::read(pager_, s.data, s.size, where_.str() + ", column '" + c.utf8Name + "'");
-        v = decodeText(b.data(), b.size());
+        v = def_.text->decode(b.data(), b.size());
         break;
     }
     case ColumnType::OLE: v = LongValue::read(pager_, s.data, s.size, where_.str() + ", column '" + c.utf8Name + "'"); break;
@@ -143,7 +143,7 @@ void RowView::decodeInto(size_t column, Value& v) const
         }
         // A fixed type stored in the variable area (seen with replication columns).
         if (s.size >= def_.fixedWidth(c))
-            v = RowCodec::decodeFixed(c, s.data);
+            v = RowCodec::decodeFixed(def_, c, s.data);
         else
             damaged("column '" + c.utf8Name + "' is shorter than its type");
     }

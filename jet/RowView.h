@@ -28,7 +28,8 @@ public:
     {
         // The one parse of a row's layout (RowCodec.h). Every later read
         // stays between the column count and the variable-column table.
-        const size_t countSize = def.format->row.columnCountSize;
+        const Format::RowLayout& layout = def.format->row;
+        const size_t countSize = layout.columnCountSize;
         if (size < countSize) damaged("the row is cut short");
         fixedStart_ = countSize;
         columnCount_ = countSize == 2 ? le16(row) : row[0];
@@ -37,16 +38,15 @@ public:
         nullMaskStart_ = size - maskSize;
         varTableStart_ = nullMaskStart_;
         if (def.variableColumns > 0) {
-            if (nullMaskStart_ < 4) damaged("the row's variable-column table does not fit in the row");
-            varCount_ = le16(row + nullMaskStart_ - 2);
-            if (size_t(varCount_) * 2 + 4 + countSize > nullMaskStart_)
-                damaged("the row's variable-column count is damaged");
+            if (layout.varOffsetSize == 1) parseNarrowVarTable(countSize);
+            else parseWideVarTable(countSize);
             hasVarTable_ = true;
-            varTableStart_ = nullMaskStart_ - 4 - size_t(varCount_) * 2;
         }
     }
 
     size_t columnCount() const { return def_.columns.size(); }
+    // How the row's texts are stored (decode textBytes with it).
+    const TextCoding& textCoding() const { return *def_.text; }
     ColumnType type(size_t column) const { return def_.columns[column].type; }
 
     // Null, or absent from a row written before the column was added.
@@ -81,7 +81,7 @@ public:
         return otherReal(c);
     }
     // The stored bytes of a Text column; false when it is null. Decode them
-    // with decodeTextTo (TextCodec.h): at most `size` characters.
+    // with textCoding().decodeTo: at most `size` characters.
     bool textBytes(size_t column, const uint8_t*& data, size_t& size) const;
 
     // The stored bytes of a column (for long-value references); false when
@@ -118,12 +118,44 @@ private:
     bool variableBytes(const ColumnDef& c, Span& span) const
     {
         if (!hasVarTable_ || c.varIndex >= varCount_) return false;
-        size_t entry = nullMaskStart_ - 4 - size_t(c.varIndex) * 2;
-        size_t start = le16(row_ + entry);
-        size_t end = le16(row_ + entry - 2); // the next slot, or the end of the variable data
+        size_t start = varEntry(c.varIndex);
+        size_t end = varEntry(c.varIndex + 1u); // the next slot, or the end of the variable data
         if (start > end || end > varTableStart_) damagedOffsets(c, start, end);
         span = {row_ + start, end - start};
         return true;
+    }
+    // Entry i of the variable-column table (entry varCount_ is the end of the data).
+    size_t varEntry(size_t i) const
+    {
+        if (!narrow_) return le16(row_ + nullMaskStart_ - 4 - i * 2);
+        // Jet 3: one byte each, plus 256 for every jump at or before the entry.
+        size_t high = 0;
+        for (size_t j = 0; j < jumpCount_; ++j) high += row_[jumpStart_ - j] <= i ? 256 : 0;
+        return row_[firstEntry_ - i] + high;
+    }
+    void parseWideVarTable(size_t countSize)
+    {
+        if (nullMaskStart_ < 4) damaged("the row's variable-column table does not fit in the row");
+        varCount_ = le16(row_ + nullMaskStart_ - 2);
+        if (size_t(varCount_) * 2 + 4 + countSize > nullMaskStart_)
+            damaged("the row's variable-column count is damaged");
+        varTableStart_ = nullMaskStart_ - 4 - size_t(varCount_) * 2;
+    }
+    // Jet 3, from the end: null mask, the count, the jump table (one entry
+    // per 256 bytes of row, possibly one unused 0xFF), then the one-byte
+    // offsets, entry 0 first, ending with the end of the data.
+    void parseNarrowVarTable(size_t countSize)
+    {
+        if (nullMaskStart_ < countSize + 2) damaged("the row's variable-column table does not fit in the row");
+        narrow_ = true;
+        varCount_ = row_[nullMaskStart_ - 1];
+        size_t jumps = (size_ - 1) / 256;
+        if (jumps + varCount_ + 2 + countSize > nullMaskStart_) damaged("the row's variable-column count is damaged");
+        firstEntry_ = nullMaskStart_ - 2 - jumps;
+        varTableStart_ = firstEntry_ - varCount_;
+        if (varTableStart_ / 256 < jumps) --jumps; // the unused last entry
+        jumpStart_ = nullMaskStart_ - 2;
+        jumpCount_ = jumps;
     }
     [[noreturn]] void damagedOffsets(const ColumnDef& c, size_t start, size_t end) const;
     int64_t otherInteger(const ColumnDef& c) const;
@@ -143,6 +175,10 @@ private:
     unsigned varCount_ = 0;
     size_t varTableStart_ = 0;  // first byte of the variable-column table
     bool hasVarTable_ = false;
+    bool narrow_ = false;       // Jet 3 one-byte offsets
+    size_t firstEntry_ = 0;     // Jet 3: the byte of entry 0
+    size_t jumpStart_ = 0;      // Jet 3: the first jump, nearest the count
+    size_t jumpCount_ = 0;
 };
 
 } // namespace jet

@@ -33,8 +33,9 @@ bool isVariable(ColumnType t)
 // The length a column definition stores: bytes (two per Text character).
 uint16_t storedLength(const Format& f, const ColumnSpec& c)
 {
+    const bool unicode = f.textStorage == Format::TextStorage::Unicode;
     switch (c.type) {
-    case ColumnType::Text: return uint16_t(c.length * 2);
+    case ColumnType::Text: return uint16_t(unicode ? c.length * 2 : c.length);
     case ColumnType::Binary: return c.length;
     case ColumnType::Memo:
     case ColumnType::OLE: return 0;
@@ -43,16 +44,27 @@ uint16_t storedLength(const Format& f, const ColumnSpec& c)
     }
 }
 
-void appendName(const Format& f, Bytes& out, const std::string& utf8)
+void appendName(const Format& f, const TextCoding& coding, Bytes& out, const std::string& utf8)
 {
-    std::u16string n = fromUtf8(utf8);
-    size_t at = out.size();
-    out.resize(at + f.tdef.nameLengthSize);
-    put16(&out[at], uint16_t(n.size() * 2));
-    for (char16_t ch : n) {
-        out.push_back(uint8_t(ch));
-        out.push_back(uint8_t(ch >> 8));
+    Bytes name;
+    if (coding.isUnicode()) {
+        for (char16_t ch : fromUtf8(utf8)) {
+            name.push_back(uint8_t(ch));
+            name.push_back(uint8_t(ch >> 8));
+        }
+    } else if (!coding.encode(fromUtf8(utf8), false, name)) {
+        throw JetError("the name '" + utf8 + "' has characters that code page " + std::to_string(coding.codePage()) +
+                       " of the file cannot hold");
     }
+    size_t at = out.size();
+    if (f.tdef.nameLengthSize == 2) {
+        out.resize(at + 2);
+        put16(&out[at], uint16_t(name.size()));
+    } else {
+        if (name.size() > 0xFF) throw JetError("the name '" + utf8 + "' is too long");
+        out.push_back(uint8_t(name.size()));
+    }
+    out.insert(out.end(), name.begin(), name.end());
 }
 
 // A zeroed block appended to the definition bytes; returns its offset.
@@ -111,7 +123,8 @@ std::vector<ColumnPlace> placeColumns(const Format& f, const TableSpec& spec)
         }
         if (!c.required) l.flags |= kColumnNullable;
         if (c.autoNumber) l.flags |= kColumnAutoLong;
-        if (c.type == ColumnType::Text || c.type == ColumnType::Memo) l.extFlags |= kColumnExtCompressedUnicode;
+        if ((c.type == ColumnType::Text || c.type == ColumnType::Memo) && f.tdef.column.extFlags != kAbsent)
+            l.extFlags |= kColumnExtCompressedUnicode;
         places.push_back(l);
     }
     return places;
@@ -172,8 +185,8 @@ Bytes definitionHeader(const Format& f, const TableSpec& spec, const DefinitionP
     Bytes d(t.headerSize, 0);
     d[0] = TableDef::kPageType;
     d[1] = 0x01;
-    put32(&d[t.unknown], kMagic);
-    d[t.autoNumberFlag] = 0x01;
+    if (t.unknown != kAbsent) put32(&d[t.unknown], kMagic);
+    if (t.autoNumberFlag != kAbsent) d[t.autoNumberFlag] = 0x01;
     d[t.tableType] = spec.system ? kSystemTableType : kUserTableType;
     put16(&d[t.maxColumns], uint16_t(spec.columns.size()));
     put16(&d[t.variableColumns], varCount);
@@ -186,7 +199,8 @@ Bytes definitionHeader(const Format& f, const TableSpec& spec, const DefinitionP
     return d;
 }
 
-void appendColumns(const Format& f, Bytes& d, const TableSpec& spec, const std::vector<ColumnPlace>& places)
+void appendColumns(const Format& f, const TextCoding& coding, Bytes& d, const TableSpec& spec,
+                   const std::vector<ColumnPlace>& places)
 {
     const Format::TableDefinitionLayout::ColumnBlock& b = f.tdef.column;
     for (size_t i = 0; i < spec.columns.size(); ++i) {
@@ -194,31 +208,34 @@ void appendColumns(const Format& f, Bytes& d, const TableSpec& spec, const std::
         const ColumnPlace& l = places[i];
         size_t at = appendBlock(d, b.size);
         d[at + b.type] = uint8_t(c.type);
-        put32(&d[at + b.unknown], kMagic);
+        if (b.unknown != kAbsent) put32(&d[at + b.unknown], kMagic);
         put16(&d[at + b.number], l.number);
         put16(&d[at + b.varIndex], l.varIndex);
-        put16(&d[at + b.numberAgain], l.number);
+        if (b.numberAgain != kAbsent) put16(&d[at + b.numberAgain], l.number);
+        if (b.one != kAbsent) put16(&d[at + b.one], 1);
         if (c.type == ColumnType::Numeric) {
             d[at + b.precision] = c.precision;
             d[at + b.scale] = c.scale;
         } else {
             put16(&d[at + b.sortOrder], kGeneralSortOrder);
+            if (b.codePage != kAbsent) put16(&d[at + b.codePage], coding.codePage());
         }
         d[at + b.flags] = l.flags;
-        d[at + b.extFlags] = l.extFlags;
+        if (b.extFlags != kAbsent) d[at + b.extFlags] = l.extFlags;
         put16(&d[at + b.fixedOffset], l.fixedOffset);
         put16(&d[at + b.length], storedLength(f, c));
     }
-    for (const ColumnSpec& c : spec.columns) appendName(f, d, c.name);
+    for (const ColumnSpec& c : spec.columns) appendName(f, coding, d, c.name);
 }
 
-void appendIndexes(const Format& f, Bytes& d, const TableSpec& spec, const DefinitionPages& pages)
+void appendIndexes(const Format& f, const TextCoding& coding, Bytes& d, const TableSpec& spec,
+                   const DefinitionPages& pages)
 {
     const Format::TableDefinitionLayout& t = f.tdef;
     for (size_t i = 0; i < spec.indexes.size(); ++i) {
         const IndexSpec& ix = spec.indexes[i];
         size_t at = appendBlock(d, t.realIndex.size);
-        put32(&d[at], kMagic);
+        if (t.realIndex.columns >= 4) put32(&d[at], kMagic); // Jet 4's leading unknown
         for (size_t k = 0; k < t.maxIndexColumns; ++k) {
             uint8_t* column = &d[at + t.realIndex.columns + k * 3];
             put16(column, k < ix.columns.size() ? columnNumber(spec, ix.columns[k].first) : kNoColumn);
@@ -234,13 +251,13 @@ void appendIndexes(const Format& f, Bytes& d, const TableSpec& spec, const Defin
     }
     for (size_t i = 0; i < spec.indexes.size(); ++i) {
         size_t at = appendBlock(d, t.logicalIndex.size);
-        put32(&d[at], kMagic);
+        if (t.logicalIndex.number >= 4) put32(&d[at], kMagic); // Jet 4's leading unknown
         put32(&d[at + t.logicalIndex.number], uint32_t(i));
         put32(&d[at + t.logicalIndex.realIndex], uint32_t(i));
         put32(&d[at + t.logicalIndex.relatedIndex], 0xFFFFFFFFu);
         d[at + t.logicalIndex.kind] = spec.indexes[i].primaryKey ? 1 : 0;
     }
-    for (const IndexSpec& ix : spec.indexes) appendName(f, d, ix.name);
+    for (const IndexSpec& ix : spec.indexes) appendName(f, coding, d, ix.name);
 }
 
 size_t pageCountFor(const Format& f, size_t length)
@@ -266,14 +283,19 @@ void writeDefinition(Pager& pager, Bytes d, const std::vector<uint32_t>& pages)
         done += n;
         page[0] = TableDef::kPageType;
         page[1] = 0x01;
-        put16(page + f.tdef.freeSpace, uint16_t(f.pageSize - headerSize - n));
+        if (f.tdef.freeSpace != kAbsent) {
+            put16(page + f.tdef.freeSpace, uint16_t(f.pageSize - headerSize - n));
+        } else {
+            page[2] = 'V'; // what Jet 3 keeps in place of the free space
+            page[3] = 'C';
+        }
         put32(page + f.tdef.nextPage, k + 1 < pages.size() ? pages[k + 1] : 0);
     }
 }
 
 void addCatalogRow(Database& db, const TableSpec& spec, uint32_t tdefPage)
 {
-    PropertyMap props;
+    PropertyMap props(db.pager().textCoding());
     for (const ColumnSpec& c : spec.columns) {
         if (!c.defaultValue.empty()) props.setText(c.name, "DefaultValue", fromUtf8(c.defaultValue));
         if (c.required) {
@@ -325,10 +347,10 @@ ColumnSpec col(const char* name, ColumnType type, uint16_t length = 0)
 
 // Creates the file with its header page and, on page 1, the map of free
 // pages as Access lays it out.
-std::unique_ptr<Database> startFile(const std::string& path, DateTime created, uint16_t codePage, uint32_t sortOrder)
+std::unique_ptr<Database> startFile(const std::string& path, const Format& format, DateTime created,
+                                    uint16_t codePage, uint32_t sortOrder)
 {
-    const Format& format = Format::jet4();
-    auto header = HeaderPage::build(created, codePage, sortOrder);
+    auto header = HeaderPage::build(format, created, codePage, sortOrder);
     {
         std::unique_ptr<Pager> pager = Pager::create(path, format, header.data());
     }
@@ -368,8 +390,8 @@ uint32_t SchemaWriter::createTable(Database& db, const TableSpec& spec)
     MapPages maps(pager);
     DefinitionPages pages = newDefinitionPages(pager, maps, tdefPage, spec.indexes.size());
     Bytes d = definitionHeader(f, spec, pages, varCount);
-    appendColumns(f, d, spec, places);
-    appendIndexes(f, d, spec, pages);
+    appendColumns(f, pager.textCoding(), d, spec, places);
+    appendIndexes(f, pager.textCoding(), d, spec, pages);
     appendBlock(d, 2);
     put16(&d[d.size() - 2], kNoColumn); // no column has usage maps of its own
     if (d.size() > f.pageSize)
@@ -379,10 +401,11 @@ uint32_t SchemaWriter::createTable(Database& db, const TableSpec& spec)
     return tdefPage;
 }
 
-std::unique_ptr<Database> SchemaWriter::createEmptyDatabase(const std::string& path, const HeaderPage& like)
+std::unique_ptr<Database> SchemaWriter::createEmptyDatabase(const std::string& path, const Format& format,
+                                                           const HeaderPage& like)
 {
     try {
-        return startFile(path, like.creationDate, like.codePage, like.sortOrder);
+        return startFile(path, format, like.creationDate, like.codePage, like.sortOrder);
     } catch (...) {
         removeFile(path);
         throw;
@@ -432,20 +455,22 @@ void SchemaWriter::copyDefinition(Database& db, const TableDef& source, const st
     writeDefinition(pager, std::move(d), pages);
 }
 
-std::unique_ptr<Database> SchemaWriter::createDatabase(const std::string& path)
+std::unique_ptr<Database> SchemaWriter::createDatabase(const std::string& path, const Format& format, uint16_t codePage)
 {
     try {
-        std::unique_ptr<Database> db = startFile(path, currentDateTime(), 0x04E4, 0x0409);
+        std::unique_ptr<Database> db = startFile(path, format, currentDateTime(), codePage, 0x0409);
         WriteTransaction tx(*db);
+        // Binary system columns hold 510 bytes in Jet 4, 255 in Jet 3.
+        const uint16_t binary = format.textStorage == Format::TextStorage::Unicode ? 510 : 255;
 
         ColumnSpec id = col("Id", ColumnType::Long);
         TableSpec objects = systemTable(
             "MSysObjects",
             {id, col("ParentId", ColumnType::Long), col("Name", ColumnType::Text, 255), col("Type", ColumnType::Integer),
              col("DateCreate", ColumnType::DateTime), col("DateUpdate", ColumnType::DateTime),
-             col("Owner", ColumnType::Binary, 510), col("Flags", ColumnType::Long), col("Database", ColumnType::Memo),
+             col("Owner", ColumnType::Binary, binary), col("Flags", ColumnType::Long), col("Database", ColumnType::Memo),
              col("Connect", ColumnType::Memo), col("ForeignName", ColumnType::Text, 255),
-             col("RmtInfoShort", ColumnType::Binary, 510), col("RmtInfoLong", ColumnType::OLE),
+             col("RmtInfoShort", ColumnType::Binary, binary), col("RmtInfoLong", ColumnType::OLE),
              col("Lv", ColumnType::OLE), col("LvProp", ColumnType::OLE), col("LvModule", ColumnType::OLE),
              col("LvExtra", ColumnType::OLE)},
             {IndexSpec{"Id", {{"Id", true}}, true, true, false},
@@ -477,14 +502,15 @@ std::unique_ptr<Database> SchemaWriter::createDatabase(const std::string& path)
         addObject(0x10000000, 0x0F000002, "MSysDb", 2);
 
         createTable(*db, systemTable("MSysACEs",
-                                     {col("ObjectId", ColumnType::Long), col("SID", ColumnType::Binary, 510),
+                                     {col("ObjectId", ColumnType::Long), col("SID", ColumnType::Binary, binary),
                                       col("ACM", ColumnType::Long), col("FInheritable", ColumnType::Boolean)},
                                      {IndexSpec{"ObjectId", {{"ObjectId", true}}, false, false, false}}));
-        createTable(*db, systemTable("MSysQueries",
-                                     {col("ObjectId", ColumnType::Long), col("Attribute", ColumnType::Byte),
-                                      col("Order", ColumnType::Binary, 510), col("Name1", ColumnType::Text, 255),
-                                      col("Name2", ColumnType::Text, 255), col("Expression", ColumnType::Memo),
-                                      col("Flag", ColumnType::Integer), col("LvExtra", ColumnType::Long)},
+        std::vector<ColumnSpec> queryColumns{col("ObjectId", ColumnType::Long), col("Attribute", ColumnType::Byte),
+                                             col("Order", ColumnType::Binary, binary), col("Name1", ColumnType::Text, 255),
+                                             col("Name2", ColumnType::Text, 255), col("Expression", ColumnType::Memo),
+                                             col("Flag", ColumnType::Integer)};
+        if (format.textStorage == Format::TextStorage::Unicode) queryColumns.push_back(col("LvExtra", ColumnType::Long));
+        createTable(*db, systemTable("MSysQueries", queryColumns,
                                      {IndexSpec{"ObjectIdAttribute",
                                                 {{"ObjectId", true}, {"Attribute", true}, {"Order", true}},
                                                 true, true, false}}));

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "jet/Format.h"
 #include "jet/Value.h"
 
 namespace jet {
@@ -53,7 +54,10 @@ public:
     // Creates a new, empty database file with the system tables Jet keeps
     // in every file (MSysObjects, MSysACEs, MSysQueries, MSysRelationships).
     // Fails if the file exists.
-    static std::unique_ptr<Database> createDatabase(const std::string& path);
+    // Jet 4 files store texts in UTF-16 (the code page only goes into the
+    // header); Jet 3 files in the code page (1252 or 936).
+    static std::unique_ptr<Database> createDatabase(const std::string& path, const Format& format = Format::jet4(),
+                                                    uint16_t codePage = 1252);
     // Adds a table; needs a write transaction. Returns its definition page.
     static uint32_t createTable(Database& db, const TableSpec& spec);
 
@@ -61,7 +65,8 @@ public:
     //
     // A new file with a header page and the map of free pages only; the
     // first table written into it must be MSysObjects, on page 2.
-    static std::unique_ptr<Database> createEmptyDatabase(const std::string& path, const HeaderPage& like);
+    static std::unique_ptr<Database> createEmptyDatabase(const std::string& path, const Format& format,
+                                                         const HeaderPage& like);
     // How many definition pages a table's definition takes.
     static size_t definitionPageCount(const TableDef& source);
     // Writes another file's table definition onto the given (allocated)

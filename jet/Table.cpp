@@ -187,7 +187,7 @@ void Table::refuseUnknownType(const ColumnDef& c) const
 
 void Table::checkValues(std::vector<Value>& values) const
 {
-    for (size_t i = 0; i < def_.columns.size(); ++i) ValueCoercion::coerce(def_.columns[i], values[i], where());
+    for (size_t i = 0; i < def_.columns.size(); ++i) ValueCoercion::coerce(def_.columns[i], values[i], where(), *def_.text);
 }
 
 void Table::queueIndexChanges(const std::vector<Value>* oldValues, RowLocator oldAt, const std::vector<Value>* newValues,
@@ -376,7 +376,7 @@ bool Table::updateInPlace(RowLocator at, const std::vector<std::pair<size_t, Val
             for (const IndexColumn& ic : index.columns)
                 if (ic.columnNumber == c.number) return false;
         Value v = value;
-        ValueCoercion::coerce(c, v, where());
+        ValueCoercion::coerce(c, v, where(), *def_.text);
         checked.emplace_back(col, std::move(v));
     }
     auto rb = rowBytes(at);
@@ -391,7 +391,7 @@ bool Table::updateInPlace(RowLocator at, const std::vector<std::pair<size_t, Val
     uint8_t* page = db_.pager().modify(rb->pageNumber);
     for (const auto& [col, v] : checked) {
         const ColumnDef& c = def_.columns[col];
-        RowCodec::encodeFixed(c, v, page + rowOffset + def_.format->row.columnCountSize + c.fixedOffset);
+        RowCodec::encodeFixed(def_, c, v, page + rowOffset + def_.format->row.columnCountSize + c.fixedOffset);
     }
     return true;
 }

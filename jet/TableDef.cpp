@@ -12,8 +12,9 @@ namespace jet {
 
 class DefinitionReader {
 public:
-    DefinitionReader(const std::vector<uint8_t>& b, const std::string& where, size_t nameLengthSize)
-        : bytes_(b), where_(where), nameLengthSize_(nameLengthSize)
+    DefinitionReader(const std::vector<uint8_t>& b, const std::string& where, size_t nameLengthSize,
+                     const TextCoding& text)
+        : bytes_(b), where_(where), nameLengthSize_(nameLengthSize), text_(text)
     {
     }
     void need(size_t offset, size_t n) const
@@ -30,7 +31,7 @@ public:
         size_t len = nameLengthSize_ == 2 ? u16(o) : u8(o);
         o += nameLengthSize_;
         need(o, len);
-        std::u16string s = decodeText(&bytes_[o], len);
+        std::u16string s = text_.decode(&bytes_[o], len);
         o += len;
         return s;
     }
@@ -39,6 +40,7 @@ private:
     const std::vector<uint8_t>& bytes_;
     const std::string& where_;
     size_t nameLengthSize_;
+    const TextCoding& text_;
 };
 
 bool equalsIgnoreCase(const std::string& a, const std::string& b)
@@ -65,10 +67,11 @@ TableDef TableDef::read(Pager& pager, uint32_t firstPage, const std::string& nam
     t.name = name;
     t.firstPage = firstPage;
     t.format = &pager.format();
+    t.text = &pager.textCoding();
     std::string where = "'" + pager.path() + "', table '" + name + "' (definition page " +
                         std::to_string(firstPage) + ")";
     t.readPages(pager, where);
-    DefinitionReader r(t.bytes, where, t.format->tdef.nameLengthSize);
+    DefinitionReader r(t.bytes, where, t.format->tdef.nameLengthSize, *t.text);
     const Format::TableDefinitionLayout& layout = t.format->tdef;
     t.rowCount = r.u32(layout.rowCount);
     t.autoNumber = r.u32(layout.autoNumber);

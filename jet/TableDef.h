@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "jet/Format.h"
+#include "jet/TextCoding.h"
 #include "jet/Value.h"
 
 namespace jet {
@@ -134,6 +135,7 @@ struct TableDef {
     static constexpr uint8_t kPageType = 0x02;
 
     const Format* format = &Format::jet4();
+    const TextCoding* text = &TextCoding::unicode(); // how names and text values are stored
     std::string name;             // UTF-8, as in the catalog
     uint32_t firstPage = 0;
     std::vector<uint32_t> pages;  // the definition chain

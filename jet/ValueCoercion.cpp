@@ -65,7 +65,7 @@ unsigned divideByTen(Magnitude& m)
 
 } // namespace
 
-void ValueCoercion::coerce(const ColumnDef& c, Value& v, const std::string& where)
+void ValueCoercion::coerce(const ColumnDef& c, Value& v, const std::string& where, const TextCoding& text)
 {
     if (!isKnownColumnType(c.type)) {
         // Only the bytes read from a row come this way (Table refuses new values).
@@ -104,9 +104,7 @@ void ValueCoercion::coerce(const ColumnDef& c, Value& v, const std::string& wher
     case ColumnType::Memo: {
         auto s = std::get_if<std::u16string>(&v);
         if (!s) throw wrongType(c, v, where);
-        if (c.type == ColumnType::Text && s->size() * 2 > c.length)
-            throw JetError(where + ": the text for column '" + c.utf8Name + "' has " + std::to_string(s->size()) +
-                           " characters, more than the column's " + std::to_string(c.length / 2));
+        checkTextLength(c, *s, where, text);
         break;
     }
     case ColumnType::Binary:
@@ -122,6 +120,25 @@ void ValueCoercion::coerce(const ColumnDef& c, Value& v, const std::string& wher
         break;
     case ColumnType::Numeric: toDecimal(c, v, where); break;
     }
+}
+
+void ValueCoercion::checkTextLength(const ColumnDef& c, const std::u16string& s, const std::string& where,
+                                    const TextCoding& coding)
+{
+    if (coding.isUnicode()) {
+        if (c.type == ColumnType::Text && s.size() * 2 > c.length)
+            throw JetError(where + ": the text for column '" + c.utf8Name + "' has " + std::to_string(s.size()) +
+                           " characters, more than the column's " + std::to_string(c.length / 2));
+        return;
+    }
+    // A code page: a column holds as many bytes as its length.
+    Bytes bytes;
+    if (!coding.encode(s, false, bytes))
+        throw JetError(where + ": the text for column '" + c.utf8Name + "' has characters that code page " +
+                       std::to_string(coding.codePage()) + " of the file cannot hold");
+    if (c.type == ColumnType::Text && bytes.size() > c.length)
+        throw JetError(where + ": the text for column '" + c.utf8Name + "' takes " + std::to_string(bytes.size()) +
+                       " bytes, more than the column's " + std::to_string(c.length));
 }
 
 void ValueCoercion::toWholeNumber(const ColumnDef& c, Value& v, const std::string& where)

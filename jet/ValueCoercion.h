@@ -2,6 +2,7 @@
 #include <string>
 
 #include "jet/TableDef.h"
+#include "jet/TextCoding.h"
 #include "jet/Value.h"
 
 namespace jet {
@@ -14,11 +15,15 @@ namespace jet {
 class ValueCoercion {
 public:
     // Null stays null (a Boolean becomes false); a required column refuses it.
-    static void coerce(const ColumnDef& column, Value& value, const std::string& where);
+    // Texts are measured as `text` stores them.
+    static void coerce(const ColumnDef& column, Value& value, const std::string& where,
+                       const TextCoding& text = TextCoding::unicode());
 
 private:
     static void toWholeNumber(const ColumnDef& column, Value& value, const std::string& where);
     static void toDecimal(const ColumnDef& column, Value& value, const std::string& where);
+    static void checkTextLength(const ColumnDef& column, const std::u16string& text, const std::string& where,
+                                const TextCoding& coding);
 };
 
 } // namespace jet

@@ -109,12 +109,16 @@ std::optional<std::vector<jet::RowLocator>> WriteExecutor::indexCandidates(jet::
         KeyValue key = keyValueFor(literal->value, *column.def);
         if (key.kind == KeyValue::NoRowMatches) return std::vector<jet::RowLocator>{};
         if (key.kind != KeyValue::Lookup) continue;
+        // Keys in Access 97's sort order ignore characters that "=" does
+        // not: such texts are found by a scan.
+        if (jet::isTextType(column.def->type) && def.format->textKeys != jet::TextKeyOrder::General) continue;
         for (const jet::RealIndex& index : def.realIndexes) {
             if (index.columns.empty() || index.columns[0].columnNumber != column.def->number) continue;
             if (best && (best->isUnique() || !index.isUnique())) continue;
             best = &index;
             bestPrefix.clear();
-            jet::appendIndexKey(bestPrefix, key.value, jet::IndexKeyColumn{column.def->type, index.columns[0].ascending});
+            jet::appendIndexKey(bestPrefix, key.value,
+                                jet::IndexKeyColumn{column.def->type, index.columns[0].ascending, def.format->textKeys});
         }
     }
     if (!best) return std::nullopt;
