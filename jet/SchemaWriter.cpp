@@ -81,7 +81,7 @@ struct ColumnPlace {
     uint8_t flags, extFlags;
 };
 
-void checkSpec(const TableSpec& spec)
+void checkSpec(const Format& f, const TableSpec& spec)
 {
     if (spec.name.empty() || spec.name.size() > 64) throw JetError("a table name must have 1 to 64 characters");
     if (spec.columns.empty() || spec.columns.size() > 255)
@@ -101,6 +101,8 @@ void checkSpec(const TableSpec& spec)
         if (c.autoNumber && c.type != ColumnType::Long) throw fail("only a Long column can be an autonumber");
         if (c.type == ColumnType::Numeric && (c.precision < 1 || c.precision > 28 || c.scale > c.precision))
             throw fail("precision must be 1..28 and scale at most the precision");
+        if (c.type == ColumnType::Numeric && f.textStorage == Format::TextStorage::CodePage)
+            throw fail("Access 97 files have no decimal columns");
     }
     for (const IndexSpec& ix : spec.indexes)
         if (ix.columns.empty() || ix.columns.size() > 10)
@@ -378,7 +380,7 @@ uint32_t SchemaWriter::createTable(Database& db, const TableSpec& spec)
     Pager& pager = db.pager();
     const Format& f = pager.format();
     if (!pager.inWrite()) throw JetError("'" + db.path() + "': tables can only be created inside a write");
-    checkSpec(spec);
+    checkSpec(f, spec);
     bool bootstrapping = pager.pageCount() <= 2;
     if (!bootstrapping && db.hasTable(spec.name))
         throw JetError("'" + db.path() + "' already has a table named '" + spec.name + "'");

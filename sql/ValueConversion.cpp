@@ -148,7 +148,7 @@ bool ValueConversion::decimalFromDigits(const std::string& digits, int scale, bo
 }
 
 ValueConversion::Result ValueConversion::toColumn(const jet::Value& value, const jet::ColumnDef& column,
-                                                  const std::string& tableName)
+                                                  const std::string& tableName, const jet::TextCoding& text)
 {
     const std::string label = columnLabel(column, tableName);
     const jet::ColumnType type = column.type;
@@ -215,10 +215,17 @@ ValueConversion::Result ValueConversion::toColumn(const jet::Value& value, const
     case jet::ColumnType::Text:
     case jet::ColumnType::Memo: {
         const auto& s = std::get<std::u16string>(value);
-        if (type == jet::ColumnType::Text && s.size() > size_t(column.length / 2))
+        jet::Bytes stored;
+        if (!text.isUnicode() && !text.encode(s, false, stored))
+            return {{}, "The field " + label + " cannot hold characters that code page " +
+                            std::to_string(text.codePage()) + " of the database lacks."};
+        const size_t used = text.isUnicode() ? s.size() * 2 : stored.size();
+        if (type == jet::ColumnType::Text && used > column.length) {
+            const size_t unit = text.isUnicode() ? 2 : 1;
             return {{}, "The field " + label + " is too small to accept the amount of data you attempted to add (" +
-                            std::to_string(s.size()) + " characters, at most " + std::to_string(column.length / 2) +
+                            std::to_string(used / unit) + " characters, at most " + std::to_string(column.length / unit) +
                             ")."};
+        }
         return {value, {}};
     }
     case jet::ColumnType::Binary: {

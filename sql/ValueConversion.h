@@ -2,6 +2,7 @@
 #include <string>
 
 #include "jet/TableDef.h"
+#include "jet/TextCoding.h"
 #include "jet/Value.h"
 
 namespace sql {
@@ -17,7 +18,10 @@ public:
         jet::Value value;
         std::string error; // empty on success; a message naming the column
     };
-    static Result toColumn(const jet::Value& value, const jet::ColumnDef& column, const std::string& tableName);
+    // `text`: how the table's file stores texts (a Text column's length is
+    // bytes: two per character in UTF-16, one or two in a code page).
+    static Result toColumn(const jet::Value& value, const jet::ColumnDef& column, const std::string& tableName,
+                           const jet::TextCoding& text = jet::TextCoding::unicode());
 
     // Decimal digits (no sign, no point) with `scale` of them after the
     // point, as an exact Jet decimal; false when more than 28 digits.

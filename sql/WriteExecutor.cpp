@@ -192,7 +192,7 @@ int64_t WriteExecutor::update(const ast::Update& statement)
         for (const auto& earlier : changes)
             if (earlier.first == c.index)
                 throw text_.error("Duplicate output destination '" + c.def->utf8Name + "'.", a.column.offset);
-        ValueConversion::Result v = ValueConversion::toColumn(a.value.value, *c.def, table->name());
+        ValueConversion::Result v = ValueConversion::toColumn(a.value.value, *c.def, table->name(), *table->def().text);
         if (!v.error.empty()) throw text_.error(v.error, a.value.offset);
         changes.emplace_back(c.index, std::move(v.value));
     }
@@ -255,7 +255,7 @@ int64_t WriteExecutor::insert(const ast::Insert& statement)
         const jet::ColumnDef& def = columns[targets[k]];
         const ast::Literal& literal = statement.values[k];
         if (jet::isNull(literal.value) && def.isAutoNumber()) continue;
-        ValueConversion::Result v = ValueConversion::toColumn(literal.value, def, table.name());
+        ValueConversion::Result v = ValueConversion::toColumn(literal.value, def, table.name(), *table.def().text);
         if (!v.error.empty()) throw text_.error(v.error, literal.offset);
         row[targets[k]] = std::move(v.value);
     }
@@ -285,7 +285,7 @@ void WriteExecutor::updateRow(const std::string& table, jet::RowLocator row,
         const jet::ColumnDef* def = t->def().findColumn(name);
         if (!def) throw SqlError("Unknown field name '" + StatementText::name(name) + "' in table '" + t->name() + "'.");
         if (def->isAutoNumber()) throw SqlError("Cannot update '" + def->utf8Name + "'; field not updateable.");
-        ValueConversion::Result v = ValueConversion::toColumn(value, *def, t->name());
+        ValueConversion::Result v = ValueConversion::toColumn(value, *def, t->name(), *t->def().text);
         if (!v.error.empty()) throw SqlError(v.error);
         converted.emplace_back(size_t(def - t->def().columns.data()), std::move(v.value));
     }

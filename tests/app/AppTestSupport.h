@@ -28,14 +28,16 @@ public:
     QString database() const { return m_dir.filePath(QStringLiteral("db/vask.mdb")); }
 
     // Creates db/vask.mdb with `entries` rows in all_key, the last `pending`
-    // not exported; false (and the tool's message in error) when it fails.
-    bool makeRegister(int entries, int pending, QString* error = nullptr)
+    // not exported (`options` for `jetdb demo`, e.g. --jet3); false (and the
+    // tool's message in error) when it fails.
+    bool makeRegister(int entries, int pending, QString* error = nullptr, const QStringList& options = {})
     {
         QDir().mkpath(QFileInfo(database()).absolutePath());
         QProcess jetdb;
-        jetdb.start(QStringLiteral(JETDB_PATH), {QStringLiteral("demo"), database(), QStringLiteral("--entries"),
-                                                 QString::number(entries), QStringLiteral("--pending"),
-                                                 QString::number(pending)});
+        jetdb.start(QStringLiteral(JETDB_PATH), QStringList{QStringLiteral("demo"), database(), QStringLiteral("--entries"),
+                                                            QString::number(entries), QStringLiteral("--pending"),
+                                                            QString::number(pending)} +
+                                                    options);
         const bool ok = jetdb.waitForFinished(120000) && jetdb.exitCode() == 0;
         if (!ok && error) *error = QString::fromUtf8(jetdb.readAllStandardError());
         return ok;

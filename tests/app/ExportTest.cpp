@@ -41,11 +41,11 @@ class ExportTest : public QObject {
     std::unique_ptr<TFrmImport> m_dialog;
     QString m_chosen; // what the save dialog answers; empty = cancel
 
-    void openRegister(int entries, int pending)
+    void openRegister(int entries, int pending, const QStringList& demoOptions = {})
     {
         m_folder = std::make_unique<RegisterFolder>();
         QString error;
-        QVERIFY2(m_folder->makeRegister(entries, pending, &error), qPrintable(error));
+        QVERIFY2(m_folder->makeRegister(entries, pending, &error, demoOptions), qPrintable(error));
         m_dm = std::make_unique<TDM>(m_folder->path());
         QVERIFY2(m_dm->DataModuleCreate(), qPrintable(m_dm->ConnectionError()));
         m_dialog = std::make_unique<TFrmImport>(m_dm->ADOConn, nullptr);
@@ -235,9 +235,16 @@ private slots:
     }
 
     // The whole round: build, save (file byte for byte), marked, build again.
+    void twoPendingEntriesAreSavedAndMarked_data()
+    {
+        QTest::addColumn<QStringList>("demoOptions");
+        QTest::newRow("Access 2000 register") << QStringList{};
+        QTest::newRow("Access 97 register") << QStringList{QStringLiteral("--jet3")};
+    }
     void twoPendingEntriesAreSavedAndMarked()
     {
-        openRegister(5, 2);
+        QFETCH(QStringList, demoOptions);
+        openRegister(5, 2, demoOptions);
         QTest::mouseClick(m_dialog->Button1, Qt::LeftButton);
         QCOMPARE(memoLines().size(), 4);
 

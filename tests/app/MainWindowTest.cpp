@@ -27,11 +27,11 @@ class MainWindowTest : public QObject {
     std::unique_ptr<TDM> m_dm;
     std::unique_ptr<TFrmMain> m_main;
 
-    void openMain(int entries, int pending = 0)
+    void openMain(int entries, int pending = 0, const QStringList& demoOptions = {})
     {
         m_folder = std::make_unique<RegisterFolder>();
         QString error;
-        QVERIFY2(m_folder->makeRegister(entries, pending, &error), qPrintable(error));
+        QVERIFY2(m_folder->makeRegister(entries, pending, &error, demoOptions), qPrintable(error));
         m_dm = std::make_unique<TDM>(m_folder->path());
         QVERIFY2(m_dm->DataModuleCreate(), qPrintable(m_dm->ConnectionError()));
         m_main = std::make_unique<TFrmMain>(m_dm.get(), [](TDM*) { return true; });
@@ -85,13 +85,16 @@ private slots:
     void showsTheRegisterNewestFirstWithItsCount_data()
     {
         QTest::addColumn<int>("entries");
-        QTest::newRow("200 entries") << 200;
-        QTest::newRow("empty register") << 0;
+        QTest::addColumn<QStringList>("demoOptions");
+        QTest::newRow("200 entries") << 200 << QStringList{};
+        QTest::newRow("empty register") << 0 << QStringList{};
+        QTest::newRow("Access 97 register") << 200 << QStringList{QStringLiteral("--jet3")};
     }
     void showsTheRegisterNewestFirstWithItsCount()
     {
         QFETCH(int, entries);
-        openMain(entries);
+        QFETCH(QStringList, demoOptions);
+        openMain(entries, 0, demoOptions);
         QCOMPARE(m_main->windowTitle(), QStringLiteral("新型加密锁管理"));
         QCOMPARE(m_main->StatusPanelText(0), QStringLiteral("数量"));
         QCOMPARE(m_main->StatusPanelText(1), QString::number(entries));
@@ -150,14 +153,17 @@ private slots:
     {
         QTest::addColumn<QMessageBox::StandardButton>("answer");
         QTest::addColumn<bool>("deleted");
-        QTest::newRow("OK") << QMessageBox::Ok << true;
-        QTest::newRow("Cancel") << QMessageBox::Cancel << false;
+        QTest::addColumn<QStringList>("demoOptions");
+        QTest::newRow("OK") << QMessageBox::Ok << true << QStringList{};
+        QTest::newRow("Cancel") << QMessageBox::Cancel << false << QStringList{};
+        QTest::newRow("OK, Access 97 register") << QMessageBox::Ok << true << QStringList{QStringLiteral("--jet3")};
     }
     void ctrlDeleteAsksThenDeletes()
     {
         QFETCH(QMessageBox::StandardButton, answer);
         QFETCH(bool, deleted);
-        openMain(10);
+        QFETCH(QStringList, demoOptions);
+        openMain(10, 0, demoOptions);
         m_main->DBGridEx1->setFocus();
         QCOMPARE(m_main->ADOQuery1->RecNo(), 1); // id 10
 

@@ -149,3 +149,41 @@ TEST(RegisterStatements, MarkingTurnsExactlyThePendingEntriesIntoExported)
 }
 
 } // namespace
+
+// An Access 97 register (texts in code page 936, no decimal columns) gives
+// every statement of the program the same rows as an Access 2000 one.
+TEST(RegisterStatements, AnAccess97RegisterAnswersAsAnAccess2000One)
+{
+    std::string jet4File = demoDatabase("format-jet4");
+    std::string jet3File = demoDatabase("format-jet3", "--jet3");
+    auto jet4 = jet::Database::open(jet4File, jet::Pager::Access::ReadWrite);
+    auto jet3 = jet::Database::open(jet3File, jet::Pager::Access::ReadWrite);
+    EXPECT_EQ(&jet3->pager().format(), &jet::Format::jet3());
+    EXPECT_EQ(jet3->pager().textCoding().codePage(), 936);
+    auto texts = [](const Result& r) {
+        std::vector<Lines> out;
+        for (size_t c = 0; c < r.cols.size(); ++c) out.push_back(r.column(c));
+        return out;
+    };
+    for (const std::string& statement :
+         {std::string(kListing), std::string(kDepartments), std::string(kPending), accountLookup("admin", "admin"),
+          accountLookup("operator", "wrong")}) {
+        SCOPED_TRACE(statement);
+        EXPECT_EQ(texts(query(*jet3, statement)), texts(query(*jet4, statement)));
+    }
+    sql::Session(*jet3).execute("delete from all_key where id = 7");
+    EXPECT_EQ(sql::Session(*jet3).execute(kMarkExported), 20);
+    sql::Session(*jet4).execute("delete from all_key where id = 7");
+    sql::Session(*jet4).execute(kMarkExported);
+    EXPECT_EQ(texts(query(*jet3, kListing)), texts(query(*jet4, kListing)));
+    jet3.reset();
+    int rc = 0;
+    EXPECT_EQ(runJetdb("check \"" + jet3File + "\"", &rc), "");
+    EXPECT_EQ(rc, 0);
+    if (haveMdbTools()) {
+        std::vector<std::string> provinces = mdbJsonRows(jet3File, "SME_PROVINCE_LIST");
+        ASSERT_EQ(provinces.size(), 4u);
+        EXPECT_NE(provinces[0].find("北京市"), std::string::npos) << provinces[0];
+        EXPECT_EQ(mdbJsonRows(jet3File, "all_key").size(), 199u);
+    }
+}

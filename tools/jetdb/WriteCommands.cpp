@@ -52,7 +52,8 @@ jet::Decimal decimal(int64_t v)
     return d;
 }
 
-std::vector<TableSpec> registerSchema()
+// Access 97 has no decimal columns: its register keeps those numbers as Double.
+std::vector<TableSpec> registerSchema(const jet::Format& format)
 {
     TableSpec allKey;
     allKey.name = "all_key";
@@ -79,8 +80,9 @@ std::vector<TableSpec> registerSchema()
 
     TableSpec dept;
     dept.name = "SME_KEY_DEPT";
-    dept.columns = {numeric("ID", 16, 0),
-                    numeric("DEPT_ID", 16, 0),
+    const bool decimals = &format != &jet::Format::jet3();
+    dept.columns = {decimals ? numeric("ID", 16, 0) : column("ID", ColumnType::Double),
+                    decimals ? numeric("DEPT_ID", 16, 0) : column("DEPT_ID", ColumnType::Double),
                     column("KEY_SERIAL", ColumnType::Text, 3),
                     column("KEY_INVO", ColumnType::Long),
                     column("KEY_LIMITDATE", ColumnType::DateTime),
@@ -104,6 +106,7 @@ int demo(const std::vector<std::string>& a)
     if (a.empty()) throw UsageError("missing arguments");
     std::string path;
     long long entries = 200, pending = 20;
+    bool jet3 = false;
     for (size_t i = 0; i < a.size(); ++i) {
         auto number = [&](const char* flag) {
             if (i + 1 >= a.size()) throw UsageError(std::string(flag) + " needs a number");
@@ -115,7 +118,8 @@ int demo(const std::vector<std::string>& a)
                 throw UsageError(std::string(flag) + " needs a number, not '" + a[i] + "'");
             }
         };
-        if (a[i] == "--entries") entries = number("--entries");
+        if (a[i] == "--jet3") jet3 = true;
+        else if (a[i] == "--entries") entries = number("--entries");
         else if (a[i] == "--pending") pending = number("--pending");
         else if (path.empty()) path = a[i];
         else throw UsageError("unexpected argument '" + a[i] + "'");
@@ -124,11 +128,13 @@ int demo(const std::vector<std::string>& a)
     if (pending > entries) pending = entries;
     if (jet::PlatformFile::exists(path)) throw jet::JetError("'" + path + "' already exists; it is never overwritten");
 
-    auto db = jet::SchemaWriter::createDatabase(path);
+    // An Access 97 register keeps its texts in the Simplified Chinese code page.
+    const jet::Format& format = jet3 ? jet::Format::jet3() : jet::Format::jet4();
+    auto db = jet::SchemaWriter::createDatabase(path, format, jet3 ? 936 : 1252);
     try {
         {
             jet::WriteTransaction tx(*db);
-            for (const TableSpec& t : registerSchema()) jet::SchemaWriter::createTable(*db, t);
+            for (const TableSpec& t : registerSchema(format)) jet::SchemaWriter::createTable(*db, t);
             tx.commit();
         }
         db->reload();
@@ -154,8 +160,9 @@ int demo(const std::vector<std::string>& a)
                      {3, 103, "B01", "王芳", "44", "广东省政务服务中心"},
                      {4, 104, "B02", "刘洋", "99", "未登记省份的分支机构"}};
         jet::DateTime limit = jet::fromCivil(jet::CivilTime{2027, 12, 31});
+        auto number = [&](int v) { return jet3 ? Value{double(v)} : Value{decimal(v)}; };
         for (const Dept& d : depts)
-            dept.insertRow({Value{decimal(d.id)}, Value{decimal(d.deptId)}, text(d.serial), Value{int64_t(d.id % 3)},
+            dept.insertRow({number(d.id), number(d.deptId), text(d.serial), Value{int64_t(d.id % 3)},
                             Value{limit}, text(d.name), text(d.province), text(d.organisation), Value{int64_t(1)}});
 
         jet::Table& keys = db->table("all_key");
@@ -322,8 +329,23 @@ std::vector<TableSpec> parseSchema(std::istream& in, const std::string& source)
     return tables;
 }
 
-int create(const std::vector<std::string>& a)
+int create(const std::vector<std::string>& args)
 {
+    // Options first: --jet3 makes an Access 97 file, --code-page its code page (1252 or 936).
+    std::vector<std::string> a = args;
+    bool jet3 = false;
+    uint16_t codePage = 1252;
+    while (!a.empty() && a[0].rfind("--", 0) == 0) {
+        if (a[0] == "--jet3") {
+            jet3 = true;
+            a.erase(a.begin());
+        } else if (a[0] == "--code-page" && a.size() > 1 && (a[1] == "1252" || a[1] == "936")) {
+            codePage = uint16_t(std::stoi(a[1]));
+            a.erase(a.begin(), a.begin() + 2);
+        } else {
+            throw UsageError("unknown option '" + a[0] + "'");
+        }
+    }
     if (a.empty()) throw UsageError("missing FILE");
     if (a.size() > 2) throw UsageError("too many arguments");
     std::vector<TableSpec> tables;
@@ -333,7 +355,7 @@ int create(const std::vector<std::string>& a)
         tables = parseSchema(in, a[1]);
     }
     if (jet::PlatformFile::exists(a[0])) throw jet::JetError("'" + a[0] + "' already exists; it is never overwritten");
-    auto db = jet::SchemaWriter::createDatabase(a[0]);
+    auto db = jet::SchemaWriter::createDatabase(a[0], jet3 ? jet::Format::jet3() : jet::Format::jet4(), codePage);
     try {
         jet::WriteTransaction tx(*db);
         for (const TableSpec& t : tables) jet::SchemaWriter::createTable(*db, t);
@@ -361,9 +383,14 @@ int compact(const std::vector<std::string>& a)
     return 0;
 }
 
-CommandRegistration r1({"create", "create FILE [SCHEMA]", "create a new Access 2000 database, with the tables a schema file describes", create});
-CommandRegistration r2({"demo", "demo FILE [--entries N] [--pending M]",
-                        "create the register database with N entries (200), the last M (20) not yet exported", demo});
+CommandRegistration r1({"create", "create [--jet3 [--code-page 1252|936]] FILE [SCHEMA]",
+                        "create a new Access 2000 database (Access 97 with --jet3), with the tables a schema file "
+                        "describes",
+                        create});
+CommandRegistration r2({"demo", "demo FILE [--entries N] [--pending M] [--jet3]",
+                        "create the register database with N entries (200), the last M (20) not yet exported "
+                        "(an Access 97 file in code page 936 with --jet3)",
+                        demo});
 CommandRegistration r3({"compact", "compact FILE OUT",
                         "copy FILE into a new file OUT without the space of deleted rows and released pages "
                         "(never writes over FILE; refuses when OUT exists)",
