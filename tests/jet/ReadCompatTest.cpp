@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <set>
 
@@ -35,6 +36,41 @@ TEST(ReadCompat, EveryTableOfEveryAccessFileReadsAsMdbtoolsReadsIt)
             EXPECT_EQ(db->table(table).def().rowCount, mdbCount(file, table));
         }
     }
+}
+
+namespace {
+bool validUtf8(const std::string& s)
+{
+    for (size_t i = 0; i < s.size();) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        if (n == 0 || i + n > s.size()) return false;
+        for (size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) >> 6) != 2) return false;
+        i += n;
+    }
+    return true;
+}
+} // namespace
+
+// Every table, system tables with their binary columns included, prints as
+// JSON that is UTF-8 and that a JSON parser reads (binary as {"$binary": ...}).
+TEST(ReadCompat, JsonOfEveryTableIsValidUtf8Json)
+{
+    fs::path dir = scratchDir("json");
+    const std::string all = (dir / "all.json").string();
+    std::ofstream lines(all, std::ios::binary);
+    for (const std::string& file : accessFiles()) {
+        for (const std::string& table : jet::Database::open(file)->tableNames(true)) {
+            SCOPED_TRACE(file + " / " + table);
+            std::ifstream in(jetdbJson(file, table, (dir / "out.json").string()), std::ios::binary);
+            std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            EXPECT_TRUE(validUtf8(text));
+            lines << text;
+        }
+    }
+    lines.close();
+    EXPECT_EQ(compareRows(all, all), ""); // a JSON parser reads every line
 }
 
 TEST(ReadCompat, FormatsTheEngineDoesNotReadAreRefusedWithAClearMessage)

@@ -44,6 +44,12 @@ static std::string number(double d)
     return buf;
 }
 
+static std::string base64(const jet::Bytes& b);
+
+// Binary, OLE and unknown-type values as mdb-json prints them: base64 in a
+// $binary object (raw bytes in a JSON string would not be UTF-8).
+static std::string binaryJson(const jet::Bytes& b) { return "{\"$binary\": \"" + base64(b) + "\", \"$type\": \"00\"}"; }
+
 static std::string valueToJson(const jet::Value& v)
 {
     struct Visitor {
@@ -54,11 +60,7 @@ static std::string valueToJson(const jet::Value& v)
         std::string operator()(const jet::Currency& c) const { return jet::currencyToString(c); }
         std::string operator()(const jet::DateTime& d) const { return jsonString(jet::formatIsoDateTime(d)); }
         std::string operator()(const std::u16string& s) const { return jsonString(jet::toUtf8(s)); }
-        std::string operator()(const jet::Bytes& b) const
-        {
-            // Binary data as the bytes of a string, as mdb-json prints it.
-            return jsonString(std::string(b.begin(), b.end()));
-        }
+        std::string operator()(const jet::Bytes& b) const { return binaryJson(b); }
         std::string operator()(const jet::Guid& g) const { return jsonString(jet::guidToString(g)); }
         std::string operator()(const jet::Decimal& d) const { return jet::decimalToString(d); }
     };
@@ -78,25 +80,6 @@ static std::string base64(const jet::Bytes& b)
         out += i + 2 < b.size() ? abc[n & 63] : '=';
     }
     return out;
-}
-
-std::string rowToJson(const std::vector<std::string>& names, const std::vector<jet::Value>& values,
-                      const std::vector<jet::ColumnType>& types)
-{
-    std::string out = "{";
-    bool first = true;
-    for (size_t i = 0; i < names.size() && i < values.size(); ++i) {
-        if (jet::isNull(values[i])) continue;
-        if (!first) out += ",";
-        first = false;
-        out += jsonString(names[i]) + ":";
-        // OLE objects come out as mdb-json prints them: base64 in a $binary object.
-        if (i < types.size() && types[i] == jet::ColumnType::OLE)
-            out += "{\"$binary\":\"" + base64(std::get<jet::Bytes>(values[i])) + "\"}";
-        else
-            out += valueToJson(values[i]);
-    }
-    return out + "}";
 }
 
 std::string rowToJson(const std::vector<std::string>& names, const std::vector<jet::Value>& values)

@@ -8,11 +8,9 @@
 namespace jetdb {
 
 // One row as a JSON object, shaped as mdb-json prints it: keys in column
-// order, null columns left out, dates as "YYYY-MM-DD HH:MM:SS", booleans 0/1.
+// order, null columns left out, dates as "YYYY-MM-DD HH:MM:SS", booleans 0/1,
+// binary and OLE values as {"$binary": base64, "$type": "00"}.
 std::string rowToJson(const std::vector<std::string>& names, const std::vector<jet::Value>& values);
-// With the column types: OLE values print as {"$binary": base64}, as mdb-json does.
-std::string rowToJson(const std::vector<std::string>& names, const std::vector<jet::Value>& values,
-                      const std::vector<jet::ColumnType>& types);
 std::string jsonString(const std::string& utf8);
 
 } // namespace jetdb

@@ -92,11 +92,10 @@ int json(const std::vector<std::string>& a)
     auto db = jet::Database::open(a[0]);
     jet::Table& t = db->table(a[1]);
     std::vector<std::string> names;
-    std::vector<jet::ColumnType> types;
-    for (const jet::ColumnDef& c : t.def().columns) names.push_back(c.utf8Name), types.push_back(c.type);
+    for (const jet::ColumnDef& c : t.def().columns) names.push_back(c.utf8Name);
     std::string line;
     t.scan([&](jet::RowLocator, std::vector<jet::Value>& values) {
-        line = rowToJson(names, values, types);
+        line = rowToJson(names, values);
         line += '\n';
         std::cout.write(line.data(), std::streamsize(line.size()));
         return true;
@@ -128,8 +127,12 @@ int indexDump(const std::vector<std::string>& a)
     expectArgs(a, 3, 3);
     auto db = jet::Database::open(a[0]);
     jet::Table& t = db->table(a[1]);
-    size_t n = std::stoul(a[2]);
-    if (n >= t.def().realIndexes.size()) throw UsageError("the table has no index number " + a[2]);
+    const size_t count = t.def().realIndexes.size();
+    size_t n = count;
+    if (!a[2].empty() && a[2].size() < 10 && a[2].find_first_not_of("0123456789") == std::string::npos) n = std::stoul(a[2]);
+    if (n >= count)
+        throw UsageError("the table has " + std::to_string(count) + " physical indexes: N is a number from 0 to " +
+                         std::to_string(count ? count - 1 : 0) + ", not '" + a[2] + "'");
     jet::IndexTree tree(db->pager(), t.def(), t.def().realIndexes[n], t.where());
     std::cout << "depth " << tree.depth() << ", pages";
     jet::UsageMap owned = jet::UsageMap::read(db->pager(), t.def().usedPagesPointer, t.where());
