@@ -133,7 +133,7 @@ std::vector<std::string> Checker::run()
                 ExpectedEntries want = std::move(expected[k]);
                 want.sort();
                 std::string iwhere = where + ", index '" + def.indexName(index) + "'";
-                IndexTree tree(pager, def, index, iwhere);
+                IndexTree tree(pager, def, index, where);
                 // The tree's entries in order against the sorted expected ones.
                 std::vector<std::string> found;
                 size_t reported = 0;

@@ -2,6 +2,7 @@
 
 #include "jet/JetError.h"
 #include "jet/TableDef.h"
+#include "jet/UsageMap.h"
 
 #include <cstring>
 
@@ -36,6 +37,7 @@ std::unique_ptr<Database> Database::open(const std::string& path, Pager::Access 
     }
     if (!creating && db->pager_->pageCount() <= kCatalogPage)
         throw JetError("'" + path + "' is cut short: it has no catalog page");
+    if (!creating) db->pager_->setAllocationGuard([raw = db.get()] { raw->refuseAllocationPastNamedPages(); });
     return db;
 }
 
@@ -195,5 +197,29 @@ void Database::rollback()
 }
 
 bool Database::inWrite() const { return pager_->inWrite(); }
+
+void Database::refuseAllocationPastNamedPages()
+{
+    // A new page goes at the end of the file. Where a usage map names a page
+    // at or past the end, the file is damaged (cut short, say): the new page
+    // would be one that another structure already claims.
+    const uint32_t end = pager_->pageCount();
+    auto check = [&](uint32_t mapPointer, const std::string& where) {
+        std::vector<uint32_t> pages = UsageMap::read(*pager_, mapPointer, where).pages();
+        if (!pages.empty() && pages.back() >= end)
+            throw JetError(where + ": its usage map names page " + std::to_string(pages.back()) +
+                           ", past the end of the file (" + std::to_string(end) +
+                           " pages); the file is damaged, so nothing is written (jetdb check lists the damage)");
+    };
+    // (The map of free pages is not asked: Access marks the pages past the
+    // end of the file free in it.)
+    for (const CatalogEntry& e : std::vector<CatalogEntry>(catalog())) {
+        if (!e.isTable()) continue;
+        Table& t = table(e.name);
+        check(t.def().usedPagesPointer, t.where());
+        for (const RealIndex& index : t.def().realIndexes)
+            check(index.usageMapPointer, t.where() + ", index '" + t.def().indexName(index) + "'");
+    }
+}
 
 } // namespace jet

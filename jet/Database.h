@@ -62,6 +62,10 @@ public:
 
     // The catalog table itself (MSysObjects, page 2).
     Table& catalogTable();
+    // Throws when a usage map names a page at or past the end of the file
+    // (the pager asks before a transaction's first new page).
+    void refuseAllocationPastNamedPages();
+
     // Forgets the catalog rows (after a table was added) but keeps the
     // table objects and their pending writes.
     void invalidateCatalog();

@@ -55,7 +55,7 @@ std::vector<std::vector<IndexEntry>> pack(std::vector<IndexEntry> entries, bool 
 } // namespace
 
 IndexTree::IndexTree(Pager& pager, const TableDef& table, const RealIndex& index, std::string where)
-    : pager_(pager), table_(table), index_(index), where_(std::move(where))
+    : pager_(pager), table_(table), index_(index), where_(std::move(where) + ", index '" + table.indexName(index) + "'")
 {
 }
 
@@ -65,6 +65,19 @@ IndexNode IndexTree::load(uint32_t page) const
         throw JetError(where_ + ": the index names page " + std::to_string(page) + ", which does not exist");
     PageRef ref = pager_.read(page);
     return IndexNode::decode(pager_.format(), ref->data, page, where_);
+}
+
+IndexNode IndexTree::loadChecked(uint32_t page) const
+{
+    IndexNode node = load(page);
+    auto fail = [&](const std::string& what) {
+        return JetError(where_ + ": index page " + std::to_string(page) + ": " + what +
+                        "; the index is damaged (jetdb check lists the damage)");
+    };
+    if (node.owner != table_.firstPage) throw fail("it belongs to another table");
+    for (size_t i = 1; i < node.entries.size(); ++i)
+        if (node.entries[i - 1].compare(node.entries[i]) >= 0) throw fail("its entries are out of order");
+    return node;
 }
 
 std::vector<uint32_t> IndexTree::childrenOf(const IndexNode& node)
@@ -152,7 +165,7 @@ std::vector<IndexEntry> IndexTree::entriesFrom(const IndexEntry& from, size_t co
             continue;
         }
         if (!leaf.next || ++steps > pager_.pageCount()) break;
-        leaf = load(leaf.next);
+        leaf = nextLeaf(leaf);
         it = leaf.entries.begin();
     }
     return out;
@@ -187,10 +200,7 @@ std::vector<IndexEntry> IndexTree::entriesWithKeyPrefix(const Bytes& prefix) con
         if (!leaf.next) return out;
         if (++steps > pager_.pageCount())
             throw JetError(where_ + ": index page " + std::to_string(leaf.pageNumber) + ": the leaves form a cycle");
-        leaf = load(leaf.next);
-        if (leaf.owner != table_.firstPage || !leaf.leaf)
-            throw JetError(where_ + ": index page " + std::to_string(leaf.pageNumber) +
-                           ": the next-page pointer leads out of the index's leaves");
+        leaf = nextLeaf(leaf);
         it = leaf.entries.begin();
     }
 }
@@ -221,13 +231,32 @@ int IndexTree::depth() const
     return d;
 }
 
+IndexNode IndexTree::nextLeaf(const IndexNode& leaf) const
+{
+    IndexNode next = loadChecked(leaf.next);
+    if (!next.leaf)
+        throw JetError(where_ + ": index page " + std::to_string(leaf.pageNumber) +
+                       ": the next-page pointer leads out of the index's leaves");
+    if (!leaf.entries.empty() && !next.entries.empty() && leaf.entries.back().compare(next.entries.front()) >= 0)
+        throw JetError(where_ + ": index pages " + std::to_string(leaf.pageNumber) + " and " +
+                       std::to_string(next.pageNumber) +
+                       ": the entries are out of order; the index is damaged (jetdb check lists the damage)");
+    return next;
+}
+
 IndexTree::Path IndexTree::descend(const IndexEntry& target) const
 {
     Path path;
     uint32_t page = index_.rootPage;
+    // The entry of the parent that names the page: the last key the page may hold.
+    std::optional<IndexEntry> bound;
     for (int level = 0;; ++level) {
         if (level > 32) throw JetError(where_ + ": index page " + std::to_string(page) + ": the tree is too deep");
-        IndexNode node = load(page);
+        IndexNode node = loadChecked(page);
+        if (bound && !node.entries.empty() && node.entries.back().compare(*bound) > 0)
+            throw JetError(where_ + ": index page " + std::to_string(page) +
+                           ": it holds keys beyond its parent's entry; the index is damaged (jetdb check lists the "
+                           "damage)");
         if (node.leaf) {
             path.nodes.push_back(std::move(node));
             return path;
@@ -235,10 +264,18 @@ IndexTree::Path IndexTree::descend(const IndexEntry& target) const
         size_t slot = 0;
         while (slot < node.entries.size() && node.entries[slot].compare(target) < 0) ++slot;
         uint32_t next;
-        if (slot < node.entries.size()) next = node.entries[slot].child;
-        else if (node.tail) next = node.tail;
-        else if (!node.entries.empty()) next = node.entries[--slot].child;
-        else throw JetError(where_ + ": index page " + std::to_string(page) + " has no children");
+        bound.reset();
+        if (slot < node.entries.size()) {
+            next = node.entries[slot].child;
+            bound = node.entries[slot];
+        } else if (node.tail) {
+            next = node.tail;
+        } else if (!node.entries.empty()) {
+            next = node.entries[--slot].child;
+            bound = node.entries[slot];
+        } else {
+            throw JetError(where_ + ": index page " + std::to_string(page) + " has no children");
+        }
         path.slots.push_back(slot);
         path.nodes.push_back(std::move(node));
         page = next;

@@ -24,6 +24,7 @@ class Pager;
 // reusing the tree's pages and appending new ones.
 class IndexTree {
 public:
+    // `where` names the table for messages; the tree adds the index name.
     IndexTree(Pager& pager, const TableDef& table, const RealIndex& index, std::string where);
 
     // Every entry in index order, checking the tree's structure on the way.
@@ -74,6 +75,10 @@ private:
         std::vector<size_t> slots;    // in each intermediate node: the entry followed (entries.size() = tail)
     };
     IndexNode load(uint32_t page) const;
+    // A page a lookup passes through: of this table, its entries in order.
+    IndexNode loadChecked(uint32_t page) const;
+    // The leaf after `leaf`, checked to continue its order.
+    IndexNode nextLeaf(const IndexNode& leaf) const;
     Path descend(const IndexEntry& target) const;
     bool tryInPlace(const IndexEntry& entry, bool add, int64_t& distinctDelta);
     bool neighbourHasKey(const IndexNode& leaf, size_t before, size_t after, const Bytes& key) const;

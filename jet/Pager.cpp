@@ -192,8 +192,13 @@ uint32_t Pager::allocate()
 {
     checkUsable();
     if (!inWrite_) throw JetError("internal error: page allocated outside a write");
-    if (pageCount_ >= 0x7FFFFu) // 2 GB, the limit of a Jet 4 file
-        throw JetError("'" + path_ + "' has reached the 2 GB size limit of an Access database");
+    if (pageCount_ >= 0x7FFFFu) // 2 GB of Jet 4 pages, 1 GB of Jet 3 ones: the limit of the format
+        throw JetError("'" + path_ + "' has reached the size limit of an Access database (" +
+                       std::to_string(uint64_t(pageCount_) * pageSize() >> 20) + " MB)");
+    if (allocationGuard_ && !allocationChecked_) {
+        allocationChecked_ = true;
+        allocationGuard_();
+    }
     uint32_t page = pageCount_++;
     auto b = std::make_shared<PageBuffer>();
     std::memset(b->data, 0, sizeof b->data);
@@ -285,6 +290,7 @@ void Pager::commit()
     for (uint32_t page : pages) remember(page, std::move(dirty_[page]));
     dirty_.clear();
     inWrite_ = false;
+    allocationChecked_ = false;
     file_->unlockWriter();
 }
 
@@ -304,6 +310,7 @@ void Pager::releaseWriteState()
 {
     dirty_.clear();
     inWrite_ = false;
+    allocationChecked_ = false;
     file_->unlockWriter();
 }
 

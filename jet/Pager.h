@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <string>
@@ -64,6 +65,9 @@ public:
     uint8_t* modify(uint32_t page);
     // Appends a zeroed page and returns its number.
     uint32_t allocate();
+    // Runs before a transaction's first allocation (and may throw to refuse
+    // it): the database checks there that nothing names pages past the end.
+    void setAllocationGuard(std::function<void()> guard) { allocationGuard_ = std::move(guard); }
     void commit();
     void rollback();
 
@@ -103,6 +107,8 @@ private:
 
     // Transaction state.
     bool inWrite_ = false;
+    std::function<void()> allocationGuard_;
+    bool allocationChecked_ = false;
     bool broken_ = false;
     uint32_t pageCountAtBegin_ = 0;
     std::unordered_map<uint32_t, std::shared_ptr<PageBuffer>> dirty_;

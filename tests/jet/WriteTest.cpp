@@ -721,6 +721,67 @@ TEST(Write, DamagedFilesAndOtherWritersAreRefusedBeforeAnythingChanges)
     EXPECT_EQ(run(quote(jetdb()) + " sql " + quote(busy) + " \"delete from Table1 where CD_AGENTE = 19\"").status, 0);
 }
 
+// Damage that a write would build on: a file cut short by a page (another
+// table's usage map names the page the write would take) and an index leaf
+// whose keys are out of order (a lookup would find nothing and report
+// success). Each statement fails naming the damage; the file stays as it was.
+TEST(Write, WritesOnDamagedStructuresAreRefusedAndChangeNothing)
+{
+    std::string original = testData("testUnicodeCompV2003.mdb");
+    std::string cut = scratchCopy(original, "cut-short");
+    fs::resize_file(cut, fs::file_size(original) - 4096);
+    std::string refusal;
+    for (int i = 0; i < 200 && refusal.empty(); ++i) {
+        std::string before = fileBytes(cut);
+        testsupport::Run r = run(quote(jetdb()) + " sql " + quote(cut) + " " +
+                                     quote("insert into [Table] (Unicode) values ('" + std::string(80, 'x') + "')"),
+                                 true);
+        if (r.status != 0) {
+            refusal = r.output;
+            EXPECT_EQ(fileBytes(cut), before);
+        }
+    }
+    EXPECT_NE(refusal.find("table 'MSysAccessStorage': its usage map names page 71, past the end of the file"),
+              std::string::npos)
+        << refusal;
+    EXPECT_NE(refusal.find("jetdb check"), std::string::npos) << refusal;
+
+    // A primary-key leaf where the key 2 became 9.
+    fs::path dir = scratchDir("out-of-order");
+    std::string file = (dir / "keys.mdb").string();
+    {
+        std::ofstream schema(dir / "schema.txt");
+        schema << "table t\n  id long\n  v long\n  primary key (id)\n";
+    }
+    ASSERT_EQ(run(quote(jetdb()) + " create " + quote(file) + " " + quote((dir / "schema.txt").string())).status, 0);
+    for (int id = 1; id <= 5; ++id)
+        ASSERT_EQ(run(quote(jetdb()) + " sql " + quote(file) + " " +
+                      quote("insert into t (id, v) values (" + std::to_string(id) + ", 0)"))
+                      .status,
+                  0);
+    {
+        auto db = jet::Database::open(file);
+        jet::Table& t = db->table("t");
+        const jet::RealIndex& pk = t.def().realIndexes.at(0);
+        jet::IndexNode leaf = jet::IndexNode::decode(db->pager().format(), db->pager().read(pk.rootPage)->data,
+                                                     pk.rootPage, "");
+        ASSERT_EQ(leaf.entries.size(), 5u);
+        leaf.entries[1].key.back() = 0x09;
+        std::vector<uint8_t> page(db->pager().pageSize());
+        leaf.encode(db->pager().format(), page.data());
+        db.reset();
+        std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(std::streamoff(pk.rootPage) * 4096);
+        f.write(reinterpret_cast<const char*>(page.data()), std::streamsize(page.size()));
+    }
+    std::string before = fileBytes(file);
+    testsupport::Run r = run(quote(jetdb()) + " sql " + quote(file) + " " + quote("delete from t where id = 2"), true);
+    EXPECT_NE(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("index 'PrimaryKey'"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("out of order"), std::string::npos) << r.output;
+    EXPECT_EQ(fileBytes(file), before);
+}
+
 TEST(Write, ACommitWaitsForReadersAndReadersSeeWholeStates)
 {
     fs::path dir = scratchDir("readers");
