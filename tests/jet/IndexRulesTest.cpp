@@ -83,3 +83,27 @@ TEST(IndexRules, NullKeysNeverCollideAndTheFlagsDecideWhatIsIndexed)
     EXPECT_EQ(compareRows(ours, mdbJson(file, "t", (dir / "mdbtools.json").string())), "");
     EXPECT_EQ(compareRows(ours, mdbReaderJson(file, "t", (dir / "mdbreader.json").string())), "");
 }
+
+// A primary key admits no null whatever its column's own Required flag says.
+TEST(IndexRules, APrimaryKeyRefusesNullKeysOnInsertAndUpdate)
+{
+    fs::path dir = scratchDir("null-primary-key");
+    std::string file = (dir / "pk.mdb").string();
+    {
+        std::ofstream schema(dir / "schema.txt");
+        schema << "table t\n  code text(10)\n  v long\n  primary key (code)\n";
+    }
+    ASSERT_EQ(run(quote(jetdb()) + " create " + quote(file) + " " + quote((dir / "schema.txt").string())).status, 0);
+    auto sql = [&](const std::string& statement) { return run(quote(jetdb()) + " sql " + quote(file) + " " + quote(statement), true); };
+    ASSERT_EQ(sql("insert into t (code, v) values ('a', 1)").status, 0);
+    for (const char* statement : {"insert into t (v) values (1)", "update t set code = null where v = 1"}) {
+        SCOPED_TRACE(statement);
+        testsupport::Run r = sql(statement);
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(r.output.find("table 't': index 'PrimaryKey' admits no null, and column 'code' has no value"),
+                  std::string::npos)
+            << r.output;
+    }
+    EXPECT_EQ(check(file), "");
+    EXPECT_EQ(mdbCount(file, "t"), 1);
+}
