@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -110,12 +111,18 @@ std::vector<std::string> Checker::run()
             // Rows, one at a time: each adds its entry to what each index
             // should hold.
             std::vector<ExpectedEntries> expected(def.realIndexes.size());
+            // Indexes whose text keys the engine cannot compute (a sort order
+            // other than General) are checked by their rows alone.
+            std::vector<bool> byRowOnly(def.realIndexes.size());
+            for (size_t k = 0; k < def.realIndexes.size(); ++k) byRowOnly[k] = def.unencodableColumn(def.realIndexes[k]);
             size_t rowCount = 0;
             table.scan([&](RowLocator at, std::vector<Value>& values) {
                 ++rowCount;
                 for (size_t k = 0; k < def.realIndexes.size(); ++k)
-                    if (auto e = indexEntryForRow(def, def.realIndexes[k], values, at.page, at.row))
+                    if (auto e = indexEntryForRow(def, def.realIndexes[k], values, at.page, at.row)) {
+                        if (byRowOnly[k]) e->key.clear();
                         expected[k].add(*e, indexKeyHoldsNull(def, def.realIndexes[k], values));
+                    }
                 return true;
             });
             if (rowCount != def.rowCount) {
@@ -146,8 +153,18 @@ std::vector<std::string> Checker::run()
                     report(iwhere + ": the row at page " + std::to_string(row.page) + ", row " + std::to_string(row.row) +
                            " has no entry");
                 };
+                auto visitEntries = [&](const std::function<void(IndexEntry&)>& visit) {
+                    if (!byRowOnly[k]) return tree.forEachEntry(visit);
+                    std::vector<IndexEntry> all;
+                    tree.forEachEntry([&](IndexEntry& e) {
+                        e.key.clear();
+                        all.push_back(std::move(e));
+                    });
+                    std::sort(all.begin(), all.end(), [](const IndexEntry& a, const IndexEntry& b) { return a.compare(b) < 0; });
+                    for (IndexEntry& e : all) visit(e);
+                };
                 try {
-                    tree.forEachEntry([&](IndexEntry& actual) {
+                    visitEntries([&](IndexEntry& actual) {
                         int c = 1;
                         while (j < want.refs.size() && (c = want.compare(j, actual)) < 0) missing(j++);
                         if (j < want.refs.size() && c == 0) {
@@ -186,7 +203,7 @@ std::vector<std::string> Checker::run()
                             break;
                         }
                 }
-                if (index.isUnique()) {
+                if (index.isUnique() && !byRowOnly[k]) {
                     for (size_t n = 1; n < want.refs.size(); ++n)
                         if (!want.refs[n].holdsNull && want.sameKey(n, n - 1)) {
                             RowLocator row = RowLocator::fromPacked(want.refs[n].locator);

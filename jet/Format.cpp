@@ -53,7 +53,7 @@ Format makeJet4()
                 .sortOrder = 11,
                 .precision = 11,
                 .scale = 12,
-                .sortOrderVersion = 13,
+                .sortOrderVersion = 14,
                 .flags = 15,
                 .extFlags = 16,
                 .fixedOffset = 21,

@@ -180,6 +180,19 @@ bool IndexTree::containsKey(const Bytes& key) const
     return false;
 }
 
+std::optional<IndexEntry> IndexTree::entryOfRow(uint32_t page, uint8_t row) const
+{
+    IndexNode leaf = std::move(descend(IndexEntry{}).nodes.back()); // the first leaf
+    for (size_t steps = 0;; ++steps) {
+        for (IndexEntry& e : leaf.entries)
+            if (e.page == page && e.row == row) return std::move(e);
+        if (!leaf.next) return std::nullopt;
+        if (steps > pager_.pageCount())
+            throw JetError(where_ + ": index page " + std::to_string(leaf.pageNumber) + ": the leaves form a cycle");
+        leaf = nextLeaf(leaf);
+    }
+}
+
 std::vector<IndexEntry> IndexTree::entriesWithKeyPrefix(const Bytes& prefix) const
 {
     std::vector<IndexEntry> out;

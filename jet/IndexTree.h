@@ -41,6 +41,9 @@ public:
 
     // Whether an entry has exactly this key (the unique check of a write).
     bool containsKey(const Bytes& key) const;
+    // The entry of a row, found by walking the leaves (for indexes whose
+    // keys the engine cannot compute); nothing when the index has none.
+    std::optional<IndexEntry> entryOfRow(uint32_t page, uint8_t row) const;
 
     // Entries whose key starts with `prefix` (all of them, in order): the
     // rows with one value in the index's first column, found by walking

@@ -403,6 +403,26 @@ uint32_t SchemaWriter::createTable(Database& db, const TableSpec& spec)
     return tdefPage;
 }
 
+void SchemaWriter::declareSortOrder(Database& db, uint16_t lcid)
+{
+    Pager& pager = db.pager();
+    const Format& f = pager.format();
+    if (!pager.inWrite()) throw JetError("'" + db.path() + "': the sort order can only be changed inside a write");
+    uint8_t* header = pager.modify(0);
+    HeaderPage::toggleMask(f, header);
+    if (f.header.sortOrderSize == 4) put32(header + f.header.sortOrder, lcid);
+    else put16(header + f.header.sortOrder, lcid);
+    HeaderPage::toggleMask(f, header);
+    for (const std::string& name : db.tableNames()) {
+        const TableDef& def = db.table(name).def();
+        for (const ColumnDef& c : def.columns) {
+            if (!isTextType(c.type)) continue;
+            auto [page, at] = def.locate(c.definitionOffset + f.tdef.column.sortOrder);
+            put16(pager.modify(page) + at, lcid);
+        }
+    }
+}
+
 std::unique_ptr<Database> SchemaWriter::createEmptyDatabase(const std::string& path, const Format& format,
                                                            const HeaderPage& like)
 {

@@ -61,6 +61,13 @@ public:
     // Adds a table; needs a write transaction. Returns its definition page.
     static uint32_t createTable(Database& db, const TableSpec& spec);
 
+    // Declares another text sort order (an LCID such as 2052, Chinese PRC)
+    // in the header and in every Text and Memo column of the user tables,
+    // leaving the keys as they are: the engine then treats those keys as
+    // ones it cannot write (a fixture for tests and diagnosis; a file made
+    // by Access in that sort order has keys in it). Needs a write transaction.
+    static void declareSortOrder(Database& db, uint16_t lcid);
+
     // For copying a file table by table (compact):
     //
     // A new file with a header page and the map of free pages only; the

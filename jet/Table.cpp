@@ -205,6 +205,10 @@ void Table::queueIndexChanges(const std::vector<Value>* oldValues, RowLocator ol
             }
             if (same) continue;
         }
+        if (def_.unencodableColumn(index)) {
+            queueUnencodableChange(i, oldValues, oldAt, newValues);
+            continue;
+        }
         std::optional<IndexEntry> before, after;
         if (oldValues) before = indexEntryForRow(def_, index, *oldValues, oldAt.page, oldAt.row);
         if (newValues) after = indexEntryForRow(def_, index, *newValues, newAt.page, newAt.row);
@@ -233,6 +237,28 @@ void Table::refuseDuplicate(const RealIndex& index, PendingIndex& pending, const
     if (present > 0)
         throw JetError(where() + ": the change would create a duplicate value in index '" + def_.indexName(index) +
                        "', which allows each value once");
+}
+
+void Table::queueUnencodableChange(size_t i, const std::vector<Value>* oldValues, RowLocator oldAt,
+                                   const std::vector<Value>* newValues)
+{
+    const RealIndex& index = def_.realIndexes[i];
+    if (newValues) {
+        const ColumnDef* c = def_.unencodableColumn(index);
+        throw JetError(where() + ": index '" + def_.indexName(index) + "' keeps the keys of column '" + c->utf8Name +
+                       "' in the " + TableDef::sortOrderName(*c) +
+                       " sort order, which this program cannot write; the row is neither added nor changed");
+    }
+    // A row leaves the index: its entry is found by the row, whatever its key.
+    std::optional<IndexEntry> stored = IndexTree(db_.pager(), def_, index, where()).entryOfRow(oldAt.page, oldAt.row);
+    if (stored) {
+        pending_[i].removals.add(*stored);
+        return;
+    }
+    const bool leftOut = index.ignoresNulls() && oldValues && !indexEntryForRow(def_, index, *oldValues, 0, 0);
+    if (!leftOut)
+        throw JetError(where() + ", index '" + def_.indexName(index) + "': the index has no entry for the row at page " +
+                       std::to_string(oldAt.page) + ", row " + std::to_string(oldAt.row));
 }
 
 void Table::refuseNullKeys(const std::vector<Value>& values) const

@@ -113,6 +113,10 @@ private:
     void queueIndexChanges(const std::vector<Value>* oldValues, RowLocator oldAt, const std::vector<Value>* newValues,
                            RowLocator newAt);
     void writeCounters();
+    // The change of a row in an index whose text keys the engine cannot
+    // write: a removal is found by the row; an addition is refused.
+    void queueUnencodableChange(size_t index, const std::vector<Value>* oldValues, RowLocator oldAt,
+                                const std::vector<Value>* newValues);
 
     // Per physical index: entries to remove and to add at flush.
     struct PendingIndex {

@@ -134,6 +134,7 @@ size_t TableDef::readColumns(const DefinitionReader& r, size_t start, uint16_t c
         c.number = r.u16(b + block.number);
         c.varIndex = r.u16(b + block.varIndex);
         c.sortOrder = r.u16(b + block.sortOrder);
+        if (block.sortOrderVersion != kAbsent) c.sortOrderVersion = r.u8(b + block.sortOrderVersion);
         c.precision = r.u8(b + block.precision);
         c.scale = r.u8(b + block.scale);
         c.flags = r.u8(b + block.flags);
@@ -226,6 +227,31 @@ size_t TableDef::columnIndex(uint16_t number) const
     for (size_t i = 0; i < columns.size(); ++i)
         if (columns[i].number == number) return i;
     return size_t(-1);
+}
+
+bool TableDef::keysEncodable(const ColumnDef& c)
+{
+    if (!isTextType(c.type)) return true;
+    return (c.sortOrder == 0x0409 || c.sortOrder == 0) && c.sortOrderVersion == 0;
+}
+
+const ColumnDef* TableDef::unencodableColumn(const RealIndex& index) const
+{
+    for (const IndexColumn& ic : index.columns)
+        if (const ColumnDef* c = columnByNumber(ic.columnNumber); c && !keysEncodable(*c)) return c;
+    return nullptr;
+}
+
+std::string TableDef::sortOrderName(const ColumnDef& c)
+{
+    const std::string number = std::to_string(c.sortOrder);
+    const std::string version = c.sortOrderVersion ? ", version " + std::to_string(c.sortOrderVersion) : "";
+    switch (c.sortOrder) {
+    case 0:
+    case 0x0409: return "General (" + std::string(c.sortOrder ? number : "1033") + version + ")";
+    case 0x0804: return "Chinese PRC (" + number + version + ")";
+    default: return "sort order " + number + version;
+    }
 }
 
 std::string TableDef::indexName(const RealIndex& index) const

@@ -33,7 +33,8 @@ struct ColumnDef {
     uint8_t extFlags = 0;
     uint8_t precision = 0;    // Numeric
     uint8_t scale = 0;        // Numeric
-    uint16_t sortOrder = 0;   // Text, Memo
+    uint16_t sortOrder = 0;   // Text, Memo: the LCID of the sort order (0x0409 General)
+    uint8_t sortOrderVersion = 0;
     std::u16string name;
     std::string utf8Name;
     size_t definitionOffset = 0; // where its 25-byte block lies in the definition bytes
@@ -164,6 +165,15 @@ struct TableDef {
     std::string indexName(const RealIndex& index) const;
     // Whether an index admits no null key column: a primary key, or one flagged required.
     bool indexRequiresValues(const RealIndex& index) const;
+    // Whether the engine writes the column's index keys as Jet does: any
+    // column but Text and Memo, and those in the General sort order (the
+    // legacy version in Jet 4 files, Access 97's in Jet 3 files). Keys in
+    // other sort orders (Chinese PRC, ...) are kept but never written.
+    static bool keysEncodable(const ColumnDef& column);
+    // The first column of the index whose keys are not encodable, or nullptr.
+    const ColumnDef* unencodableColumn(const RealIndex& index) const;
+    // "General (1033)", "Chinese PRC (2052)", "sort order N": for messages and `jetdb schema`.
+    static std::string sortOrderName(const ColumnDef& column);
 
     // Bytes the column takes in the fixed area of a row.
     size_t fixedWidth(const ColumnDef& c) const { return format->fixedWidth(c.type, c.length); }

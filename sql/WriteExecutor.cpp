@@ -114,6 +114,8 @@ std::optional<std::vector<jet::RowLocator>> WriteExecutor::indexCandidates(jet::
         if (jet::isTextType(column.def->type) && def.format->textKeys != jet::TextKeyOrder::General) continue;
         for (const jet::RealIndex& index : def.realIndexes) {
             if (index.columns.empty() || index.columns[0].columnNumber != column.def->number) continue;
+            // Keys in a sort order the engine does not encode are not looked up: a scan finds the rows.
+            if (def.unencodableColumn(index)) continue;
             if (best && (best->isUnique() || !index.isUnique())) continue;
             best = &index;
             bestPrefix.clear();

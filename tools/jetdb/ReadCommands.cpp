@@ -55,6 +55,7 @@ void printSchema(jet::Table& t)
         if (c.flags & jet::kColumnAutoGuid) std::cout << " AUTOGUID";
         if (!(c.flags & jet::kColumnNullable) && c.type != jet::ColumnType::Boolean) std::cout << " NOT NULL";
         if (c.isCompressedUnicode()) std::cout << " COMPRESSED";
+        if (jet::isTextType(c.type)) std::cout << " SORT " << jet::TableDef::sortOrderName(c);
         std::cout << "\n";
     }
     for (const jet::LogicalIndex& li : d.indexes) {

@@ -107,6 +107,7 @@ int demo(const std::vector<std::string>& a)
     std::string path;
     long long entries = 200, pending = 20;
     bool jet3 = false;
+    uint16_t sortOrder = 0; // 0: General, as written
     for (size_t i = 0; i < a.size(); ++i) {
         auto number = [&](const char* flag) {
             if (i + 1 >= a.size()) throw UsageError(std::string(flag) + " needs a number");
@@ -119,6 +120,11 @@ int demo(const std::vector<std::string>& a)
             }
         };
         if (a[i] == "--jet3") jet3 = true;
+        else if (a[i] == "--sort-order") {
+            long long lcid = number("--sort-order");
+            if (lcid == 0 || lcid > 0xFFFF) throw UsageError("--sort-order needs an LCID (1..65535)");
+            sortOrder = uint16_t(lcid);
+        }
         else if (a[i] == "--entries") entries = number("--entries");
         else if (a[i] == "--pending") pending = number("--pending");
         else if (path.empty()) path = a[i];
@@ -180,6 +186,7 @@ int demo(const std::vector<std::string>& a)
                 std::cerr << "\r" << (i + 1) << " / " << entries << " entries" << std::flush;
         }
         if (entries >= 100000) std::cerr << "\n";
+        if (sortOrder) jet::SchemaWriter::declareSortOrder(*db, sortOrder);
         tx.commit();
     } catch (...) {
         db.reset();
@@ -335,10 +342,15 @@ int create(const std::vector<std::string>& args)
     std::vector<std::string> a = args;
     bool jet3 = false;
     uint16_t codePage = 1252;
+    uint16_t sortOrder = 0;
     while (!a.empty() && a[0].rfind("--", 0) == 0) {
         if (a[0] == "--jet3") {
             jet3 = true;
             a.erase(a.begin());
+        } else if (a[0] == "--sort-order" && a.size() > 1 && a[1].find_first_not_of("0123456789") == std::string::npos &&
+                   a[1].size() < 6) {
+            sortOrder = uint16_t(std::stoi(a[1]));
+            a.erase(a.begin(), a.begin() + 2);
         } else if (a[0] == "--code-page" && a.size() > 1 && (a[1] == "1252" || a[1] == "936")) {
             codePage = uint16_t(std::stoi(a[1]));
             a.erase(a.begin(), a.begin() + 2);
@@ -360,6 +372,12 @@ int create(const std::vector<std::string>& args)
         jet::WriteTransaction tx(*db);
         for (const TableSpec& t : tables) jet::SchemaWriter::createTable(*db, t);
         tx.commit();
+        if (sortOrder) {
+            db->reload();
+            jet::WriteTransaction relabel(*db);
+            jet::SchemaWriter::declareSortOrder(*db, sortOrder);
+            relabel.commit();
+        }
     } catch (...) {
         db.reset();
         jet::PlatformFile::remove(a[0]);
@@ -383,11 +401,11 @@ int compact(const std::vector<std::string>& a)
     return 0;
 }
 
-CommandRegistration r1({"create", "create [--jet3 [--code-page 1252|936]] FILE [SCHEMA]",
+CommandRegistration r1({"create", "create [--jet3 [--code-page 1252|936]] [--sort-order LCID] FILE [SCHEMA]",
                         "create a new Access 2000 database (Access 97 with --jet3), with the tables a schema file "
                         "describes",
                         create});
-CommandRegistration r2({"demo", "demo FILE [--entries N] [--pending M] [--jet3]",
+CommandRegistration r2({"demo", "demo FILE [--entries N] [--pending M] [--jet3] [--sort-order LCID]",
                         "create the register database with N entries (200), the last M (20) not yet exported "
                         "(an Access 97 file in code page 936 with --jet3)",
                         demo});
