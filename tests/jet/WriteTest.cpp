@@ -769,9 +769,10 @@ TEST(Write, WritesOnDamagedStructuresAreRefusedAndChangeNothing)
         leaf.entries[1].key.back() = 0x09;
         std::vector<uint8_t> page(db->pager().pageSize());
         leaf.encode(db->pager().format(), page.data());
+        const uint32_t root = pk.rootPage;
         db.reset();
         std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
-        f.seekp(std::streamoff(pk.rootPage) * 4096);
+        f.seekp(std::streamoff(root) * 4096);
         f.write(reinterpret_cast<const char*>(page.data()), std::streamsize(page.size()));
     }
     std::string before = fileBytes(file);
