@@ -15,7 +15,7 @@ function(usbkey_windows_manifest target)
   else()
     # mingw links no manifest of its own: embed ours as resource 1 of type 24 (RT_MANIFEST).
     set(rc "${CMAKE_CURRENT_BINARY_DIR}/${target}-manifest.rc")
-    file(WRITE "${rc}" "1 24 \"${USBKEY_WINDOWS_MANIFEST}\"\n")
+    file(CONFIGURE OUTPUT "${rc}" CONTENT "1 24 \"${USBKEY_WINDOWS_MANIFEST}\"\n") # rewritten only when it changes
     target_sources(${target} PRIVATE "${rc}")
   endif()
 endfunction()

@@ -22,6 +22,7 @@ TEST(ReadCompat, EveryTableOfEveryAccessFileReadsAsMdbtoolsReadsIt)
     for (const std::string& file : accessFiles()) {
         auto db = jet::Database::open(file);
         EXPECT_TRUE(jet::Checker(*db).run().empty()) << file << "\n" << check(file);
+        if (!haveReaders()) continue;
         for (const std::string& table : db->tableNames()) {
             SCOPED_TRACE(file + " / " + table);
             std::string ours = jetdbJson(file, table, (dir / "ours.json").string());
@@ -30,6 +31,7 @@ TEST(ReadCompat, EveryTableOfEveryAccessFileReadsAsMdbtoolsReadsIt)
             EXPECT_EQ(db->table(table).def().rowCount, mdbCount(file, table));
         }
     }
+    if (!haveReaders()) GTEST_SKIP() << "files checked, but mdbtools is not here to compare with";
 }
 
 TEST(ReadCompat, FormatFeaturesOfTheSampleFiles)
