@@ -132,12 +132,7 @@ std::vector<std::string> Checker::run()
                 const RealIndex& index = def.realIndexes[k];
                 ExpectedEntries want = std::move(expected[k]);
                 want.sort();
-                std::string iwhere = where + ", index " + std::to_string(index.number);
-                for (const LogicalIndex& li : def.indexes)
-                    if (li.realIndex == index.number) {
-                        iwhere = where + ", index '" + li.utf8Name + "'";
-                        break;
-                    }
+                std::string iwhere = where + ", index '" + def.indexName(index) + "'";
                 IndexTree tree(pager, def, index, iwhere);
                 // The tree's entries in order against the sorted expected ones.
                 std::vector<std::string> found;
@@ -181,6 +176,16 @@ std::vector<std::string> Checker::run()
                 // The unique-entry count is not checked: Access itself lets it
                 // drift (it stays high after deletes in every sample file's
                 // system tables, and is stale in some), so readers cannot rely on it.
+                if (def.indexRequiresValues(index)) {
+                    for (const auto& ref : want.refs)
+                        if (ref.holdsNull) {
+                            RowLocator row = RowLocator::fromPacked(ref.locator);
+                            problems_.push_back(iwhere + ": the index admits no null, yet the row at page " +
+                                                std::to_string(row.page) + ", row " + std::to_string(row.row) +
+                                                " has a null key column");
+                            break;
+                        }
+                }
                 if (index.isUnique()) {
                     for (size_t n = 1; n < want.refs.size(); ++n)
                         if (!want.refs[n].holdsNull && want.sameKey(n, n - 1)) {

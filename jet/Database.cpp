@@ -173,7 +173,17 @@ void Database::commit()
 void Database::rollback()
 {
     pager_->rollback();
-    reload();
+    // Tables stay the objects callers hold, with the definitions of the
+    // state rolled back to; one the transaction created is gone with it.
+    invalidateCatalog();
+    for (auto it = tables_.begin(); it != tables_.end();) {
+        try {
+            it->second->reloadDefinition();
+            ++it;
+        } catch (const JetError&) {
+            it = tables_.erase(it);
+        }
+    }
 }
 
 bool Database::inWrite() const { return pager_->inWrite(); }

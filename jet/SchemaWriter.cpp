@@ -259,7 +259,7 @@ uint32_t SchemaWriter::createTable(Database& db, const TableSpec& spec)
         uint8_t flags = 0;
         if (ix.unique || ix.primaryKey) flags |= kIndexUnique;
         if (ix.ignoreNulls) flags |= kIndexIgnoreNulls;
-        if (ix.primaryKey) flags |= kIndexRequired;
+        if (ix.primaryKey || ix.required) flags |= kIndexRequired;
         d.push_back(flags);
         appendLe(d, 0, 5);
     }
@@ -318,22 +318,125 @@ uint32_t SchemaWriter::createTable(Database& db, const TableSpec& spec)
     return tdefPage;
 }
 
-std::unique_ptr<Database> SchemaWriter::createDatabase(const std::string& path)
+namespace {
+
+// Creates the file with its header page and, on page 1, the map of free
+// pages as Access lays it out.
+std::unique_ptr<Database> startFile(const std::string& path, DateTime created, uint16_t codePage, uint32_t sortOrder)
 {
-    auto header = HeaderPage::build(currentDateTime(), 0x04E4, 0x0409);
+    auto header = HeaderPage::build(created, codePage, sortOrder);
     {
         std::unique_ptr<Pager> pager = Pager::create(path, header.data());
     }
+    std::unique_ptr<Database> db = Database::open(path, Pager::Access::ReadWrite, true);
+    Pager& pager = db->pager();
+    WriteTransaction tx(*db);
+    uint32_t p1 = pager.allocate();
+    uint8_t* page1 = pager.modify(p1);
+    initDataPage(page1, 0);
+    addUsageMapRow(page1, p1, {});
+    addUsageMapRow(page1, p1, {});
+    tx.commit();
+    return db;
+}
+
+void removeFile(const std::string& path)
+{
+    PlatformFile::remove(path);
+    PlatformFile::remove(Pager::journalPath(path));
+}
+
+} // namespace
+
+std::unique_ptr<Database> SchemaWriter::createEmptyDatabase(const std::string& path, const HeaderPage& like)
+{
     try {
-        std::unique_ptr<Database> db = Database::open(path, Pager::Access::ReadWrite, true);
-        Pager& pager = db->pager();
+        return startFile(path, like.creationDate, like.codePage, like.sortOrder);
+    } catch (...) {
+        removeFile(path);
+        throw;
+    }
+}
+
+size_t SchemaWriter::definitionPageCount(const TableDef& source)
+{
+    if (source.length <= kPageSize) return 1;
+    return 1 + (source.length - kPageSize + (kPageSize - 8) - 1) / (kPageSize - 8);
+}
+
+void SchemaWriter::copyDefinition(Database& db, const TableDef& source, const std::vector<uint32_t>& pages,
+                                  const std::map<uint32_t, uint32_t>& tablePages)
+{
+    Pager& pager = db.pager();
+    if (!pager.inWrite()) throw JetError("'" + db.path() + "': tables can only be created inside a write");
+    if (pages.size() != definitionPageCount(source))
+        throw JetError("internal error: table '" + source.name + "' needs " +
+                       std::to_string(definitionPageCount(source)) + " definition pages");
+    const uint32_t tdefPage = pages.front();
+    Bytes d(source.bytes.begin(), source.bytes.begin() + long(source.length));
+    auto put = [&](size_t offset, uint32_t value) {
+        if (offset + 4 > d.size()) throw JetError("table '" + source.name + "': its definition is cut short");
+        put32(&d[offset], value);
+    };
+
+    // Usage maps, as many map pages as their rows need.
+    uint32_t mapPage = 0;
+    auto newMap = [&](const std::vector<uint32_t>& pagesInMap) {
+        if (mapPage == 0 || le16(pager.read(mapPage)->data + DataPage::kFreeSpaceOffset) < kUsageMapRowSize + 2) {
+            mapPage = pager.allocate();
+            initDataPage(pager.modify(mapPage), 0);
+        }
+        return addUsageMapRow(pager.modify(mapPage), mapPage, pagesInMap);
+    };
+    put(kTdefRowCountOffset, 0);
+    put(0x37, newMap({}));
+    put(0x3B, newMap({}));
+    for (const RealIndex& index : source.realIndexes) {
+        uint32_t root = pager.allocate();
+        IndexNode empty;
+        empty.leaf = true;
+        empty.owner = tdefPage;
+        empty.encode(pager.modify(root));
+        put(index.countOffset, 0);
+        put(index.blockOffset + 34, newMap({root}));
+        put(index.blockOffset + 38, root);
+    }
+    for (const LogicalIndex& li : source.indexes) {
+        if (li.relatedTablePage == 0) continue;
+        auto it = tablePages.find(li.relatedTablePage);
+        if (it == tablePages.end())
+            throw JetError("table '" + source.name + "': index '" + li.utf8Name + "' relates to definition page " +
+                           std::to_string(li.relatedTablePage) + ", which is no table of the file");
+        put(li.blockOffset + 17, it->second);
+    }
+    // Columns with usage maps of their own: 2 column number, 4 + 4 map pointers.
+    for (size_t o = source.columnMapsOffset; o + 2 <= d.size() && le16(&d[o]) != 0xFFFF; o += 10) {
+        put(o + 2, newMap({}));
+        put(o + 6, newMap({}));
+    }
+
+    // The bytes over the page chain: the first page holds the header, each
+    // later one its own 8-byte header and the next bytes.
+    size_t done = 0;
+    for (size_t k = 0; k < pages.size(); ++k) {
+        uint8_t* page = pager.modify(pages[k]);
+        std::memset(page, 0, kPageSize);
+        size_t headerSize = k == 0 ? 0 : 8;
+        size_t n = std::min(d.size() - done, kPageSize - headerSize);
+        std::memcpy(page + headerSize, d.data() + done, n);
+        done += n;
+        page[0] = 0x02;
+        page[1] = 0x01;
+        put16(page + 2, uint16_t(kPageSize - headerSize - n));
+        put32(page + 4, k + 1 < pages.size() ? pages[k + 1] : 0);
+    }
+}
+
+std::unique_ptr<Database> SchemaWriter::createDatabase(const std::string& path)
+{
+    try {
+        std::unique_ptr<Database> db = startFile(path, currentDateTime(), 0x04E4, 0x0409);
         WriteTransaction tx(*db);
-        // Page 1: the map of free pages, as Access lays it out.
-        uint32_t p1 = pager.allocate();
-        uint8_t* page1 = pager.modify(p1);
-        initDataPage(page1, 0);
-        addUsageMapRow(page1, p1, {});
-        addUsageMapRow(page1, p1, {});
 
         ColumnSpec id = col("Id", ColumnType::Long);
         TableSpec objects = systemTable(
@@ -398,8 +501,7 @@ std::unique_ptr<Database> SchemaWriter::createDatabase(const std::string& path)
         db->reload();
         return db;
     } catch (...) {
-        PlatformFile::remove(path);
-        PlatformFile::remove(Pager::journalPath(path));
+        removeFile(path);
         throw;
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,6 +11,8 @@
 namespace jet {
 
 class Database;
+struct HeaderPage;
+struct TableDef;
 
 // What a new table looks like.
 struct ColumnSpec {
@@ -28,7 +31,8 @@ struct IndexSpec {
     std::vector<std::pair<std::string, bool>> columns; // column name, ascending
     bool primaryKey = false;
     bool unique = false;
-    bool ignoreNulls = false;
+    bool ignoreNulls = false; // rows whose key columns are all null get no entry
+    bool required = false;    // no key column may be null (always so for a primary key)
 };
 
 struct TableSpec {
@@ -52,6 +56,20 @@ public:
     static std::unique_ptr<Database> createDatabase(const std::string& path);
     // Adds a table; needs a write transaction. Returns its definition page.
     static uint32_t createTable(Database& db, const TableSpec& spec);
+
+    // For copying a file table by table (compact):
+    //
+    // A new file with a header page and the map of free pages only; the
+    // first table written into it must be MSysObjects, on page 2.
+    static std::unique_ptr<Database> createEmptyDatabase(const std::string& path, const HeaderPage& like);
+    // How many definition pages a table's definition takes.
+    static size_t definitionPageCount(const TableDef& source);
+    // Writes another file's table definition onto the given (allocated)
+    // pages: the same bytes, with no rows, new empty usage maps and index
+    // roots, and table pages of relationships translated by `tablePages`
+    // (old definition page to new). Needs a write transaction.
+    static void copyDefinition(Database& db, const TableDef& source, const std::vector<uint32_t>& pages,
+                               const std::map<uint32_t, uint32_t>& tablePages);
 };
 
 } // namespace jet

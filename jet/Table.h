@@ -76,6 +76,10 @@ public:
     // the column's default value, else null); a Value is stored as given.
     // Updates the row count, the autonumber and every index.
     RowLocator insertRow(const std::vector<std::optional<Value>>& values);
+    // Stores a row read from a table of the same definition (in another
+    // file) as it was: values as given, types the engine does not know
+    // included, no defaults; indexes and counters follow as for insertRow.
+    RowLocator insertCopy(const std::vector<Value>& values);
     // Changes the given columns (index into def().columns) of a live row. The
     // row keeps its locator even when it has to move to another page.
     void updateRow(RowLocator at, const std::vector<std::pair<size_t, Value>>& changes);
@@ -99,6 +103,8 @@ private:
     void checkValues(std::vector<Value>& values) const;
     // Throws when a write gives a value to a column of a type the engine does not know.
     void refuseUnknownType(const ColumnDef& c) const;
+    // Throws when a row would put a null key column into an index that admits none.
+    void refuseNullKeys(const std::vector<Value>& values) const;
     // Checks and converts one value for a column (as checkValues does each).
     void checkValue(size_t column, Value& value) const;
     // The update written over the old bytes of fixed-width columns, when
@@ -108,6 +114,8 @@ private:
                            RowLocator newAt);
     void writeCounters();
     uint32_t newDataPage();
+    // A long-value page with room for a row of `size` bytes.
+    uint32_t longValuePage(size_t size);
 
     Database& db_;
     TableDef def_;
@@ -118,6 +126,7 @@ private:
     };
     std::vector<PendingIndex> pending_;
     uint32_t insertPage_ = 0; // data page last written by an insert
+    uint32_t longValuePage_ = 0; // long-value page last written
     bool countersDirty_ = false;
 };
 

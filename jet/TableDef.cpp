@@ -159,6 +159,7 @@ TableDef TableDef::read(Pager& pager, uint32_t firstPage, const std::string& nam
     t.indexes.resize(logicalCount);
     for (uint32_t i = 0; i < logicalCount; ++i) {
         LogicalIndex& li = t.indexes[i];
+        li.blockOffset = o;
         r.need(o, kLogicalIndexBlock);
         li.number = r.u32(o + 4);
         li.realIndex = r.u32(o + 8);
@@ -177,6 +178,8 @@ TableDef TableDef::read(Pager& pager, uint32_t firstPage, const std::string& nam
         t.indexes[i].name = r.name(o);
         t.indexes[i].utf8Name = toUtf8(t.indexes[i].name);
     }
+    t.columnMapsOffset = o;
+    t.length = std::min<size_t>(t.bytes.size(), size_t(r.u32(0x08)) + 8);
     return t;
 }
 
@@ -199,6 +202,21 @@ size_t TableDef::columnIndex(uint16_t number) const
     for (size_t i = 0; i < columns.size(); ++i)
         if (columns[i].number == number) return i;
     return size_t(-1);
+}
+
+std::string TableDef::indexName(const RealIndex& index) const
+{
+    for (const LogicalIndex& li : indexes)
+        if (li.realIndex == index.number) return li.utf8Name;
+    return "index " + std::to_string(index.number);
+}
+
+bool TableDef::indexRequiresValues(const RealIndex& index) const
+{
+    if (index.flags & kIndexRequired) return true;
+    for (const LogicalIndex& li : indexes)
+        if (li.realIndex == index.number && li.isPrimaryKey()) return true;
+    return false;
 }
 
 std::pair<uint32_t, size_t> TableDef::locate(size_t offset) const

@@ -77,6 +77,7 @@ struct LogicalIndex {
     bool cascadeUpdates = false;
     bool cascadeDeletes = false;
     std::u16string name;
+    size_t blockOffset = 0; // definition-bytes offset of its 28-byte block
     std::string utf8Name;
 
     bool isPrimaryKey() const { return kind == 1; }
@@ -131,6 +132,8 @@ struct TableDef {
     uint32_t firstPage = 0;
     std::vector<uint32_t> pages;  // the definition chain
     std::vector<uint8_t> bytes;   // the definition bytes as laid out above
+    size_t length = 0;            // how many of them the definition uses
+    size_t columnMapsOffset = 0;  // where the per-column usage maps start (ended by 0xFFFF)
 
     uint32_t rowCount = 0;
     uint32_t autoNumber = 0;
@@ -149,6 +152,10 @@ struct TableDef {
     const ColumnDef* findColumn(const std::string& utf8Name) const; // case-insensitive
     const ColumnDef* columnByNumber(uint16_t number) const;
     size_t columnIndex(uint16_t number) const; // position in columns, or npos
+    // The name of the first logical index on a physical one ("index N" when none names it).
+    std::string indexName(const RealIndex& index) const;
+    // Whether an index admits no null key column: a primary key, or one flagged required.
+    bool indexRequiresValues(const RealIndex& index) const;
 
     // Where a definition-bytes offset lives: (page, offset in page).
     std::pair<uint32_t, size_t> locate(size_t offset) const;

@@ -19,6 +19,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <random>
 
 namespace jet {
 
@@ -123,6 +124,21 @@ uint32_t Table::newDataPage()
     return p;
 }
 
+uint32_t Table::longValuePage(size_t size)
+{
+    // Long values of one write share pages, as Access fills them.
+    Pager& pager = db_.pager();
+    if (longValuePage_ != 0 && longValuePage_ < pager.pageCount()) {
+        PageRef page = pager.read(longValuePage_);
+        if (page->data[0] == DataPage::kType && le32(page->data + DataPage::kOwnerOffset) == DataPage::kLongValueOwner &&
+            DataPage::rowCount(page->data) < DataPage::kMaxRows && freeSpace(page->data) >= size + 2)
+            return longValuePage_;
+    }
+    longValuePage_ = pager.allocate();
+    initDataPage(pager.modify(longValuePage_), DataPage::kLongValueOwner);
+    return longValuePage_;
+}
+
 RowLocator Table::placeRow(const Bytes& row, uint16_t flags)
 {
     Pager& pager = db_.pager();
@@ -182,6 +198,20 @@ unsigned divideByTen(Magnitude& m)
     m.high = (limbs[0] << 32) | limbs[1];
     m.low = (limbs[2] << 32) | limbs[3];
     return unsigned(remainder);
+}
+
+// A new replication ID for an auto-GUID column: random, marked as version 4.
+Guid randomGuid()
+{
+    static std::mt19937_64 generator{std::random_device{}()};
+    Guid g;
+    for (size_t k = 0; k < 16; k += 8) {
+        uint64_t r = generator();
+        std::memcpy(g.bytes.data() + k, &r, 8);
+    }
+    g.bytes[7] = uint8_t((g.bytes[7] & 0x0F) | 0x40); // stored little-endian: the version nibble is in byte 7
+    g.bytes[8] = uint8_t((g.bytes[8] & 0x3F) | 0x80);
+    return g;
 }
 
 // A fixed-width column's bytes (the value already checked for the column).
@@ -285,10 +315,8 @@ Bytes Table::encodeRow(const std::vector<Value>& values)
                         put32(lv.data(), next);
                     }
                     lv.insert(lv.end(), raw.begin() + long(from), raw.begin() + long(from + n));
-                    uint32_t p = pager.allocate();
-                    uint8_t* page = pager.modify(p);
-                    initDataPage(page, DataPage::kLongValueOwner);
-                    unsigned slot = appendRowBytes(page, lv.data(), lv.size(), 0);
+                    uint32_t p = longValuePage(lv.size());
+                    unsigned slot = appendRowBytes(pager.modify(p), lv.data(), lv.size(), 0);
                     next = DataPage::makeRowPointer(p, slot);
                 }
                 put32(data.data(), uint32_t(raw.size()) |
@@ -298,9 +326,15 @@ Bytes Table::encodeRow(const std::vector<Value>& values)
             break;
         }
         default:
-            // A type the engine does not know keeps the bytes it was read with.
-            if (isKnownColumnType(c.type)) throw JetError(where() + ": column '" + c.utf8Name + "' has a type that cannot be written");
-            data = std::get<Bytes>(v);
+            if (!isKnownColumnType(c.type)) {
+                // A type the engine does not know keeps the bytes it was read with.
+                data = std::get<Bytes>(v);
+            } else {
+                // A fixed-width type kept in the variable area (Access 2000's
+                // MSysAccessObjects has its Long ID there).
+                data.assign(RowCodec::fixedSize(c), 0);
+                encodeFixed(c, v, data.data());
+            }
         }
         setPresent(c);
         size_t start = row.size();
@@ -503,13 +537,9 @@ void Table::queueIndexChanges(const std::vector<Value>* oldValues, RowLocator ol
                     for (const IndexEntry& e : tree.entriesFrom(probe, 1))
                         if (e.key == after->key) inTree = true;
                 }
-                if (present + (inTree ? 1 : 0) > 0) {
-                    std::string name = std::to_string(index.number);
-                    for (const LogicalIndex& li : def_.indexes)
-                        if (li.realIndex == index.number) name = li.utf8Name;
-                    throw JetError(where() + ": the change would create a duplicate value in index '" + name +
-                                   "', which allows each value once");
-                }
+                if (present + (inTree ? 1 : 0) > 0)
+                    throw JetError(where() + ": the change would create a duplicate value in index '" +
+                                   def_.indexName(index) + "', which allows each value once");
             }
         }
         if (before) {
@@ -518,6 +548,19 @@ void Table::queueIndexChanges(const std::vector<Value>* oldValues, RowLocator ol
         }
         if (after) {
             p.additions.add(*after);
+        }
+    }
+}
+
+void Table::refuseNullKeys(const std::vector<Value>& values) const
+{
+    for (const RealIndex& index : def_.realIndexes) {
+        if (!def_.indexRequiresValues(index)) continue;
+        for (const IndexColumn& ic : index.columns) {
+            size_t at = def_.columnIndex(ic.columnNumber);
+            if (at < values.size() && isNull(values[at]))
+                throw JetError(where() + ": index '" + def_.indexName(index) + "' admits no null, and column '" +
+                               def_.columns[at].utf8Name + "' has no value");
         }
     }
 }
@@ -556,11 +599,31 @@ RowLocator Table::insertRow(const std::vector<std::optional<Value>>& given)
         if (c.flags & kColumnAutoLong) {
             if (def_.autoNumber >= uint32_t(INT32_MAX)) throw JetError(where() + ": the autonumber has run out");
             values[i] = int64_t(++def_.autoNumber);
+        } else if ((c.flags & kColumnAutoGuid) && c.type == ColumnType::Guid) {
+            values[i] = randomGuid();
         } else if (const Property* d = props.find(c.utf8Name, "DefaultValue")) {
             values[i] = evaluateDefault(d->text(), c, where());
         }
     }
     checkValues(values);
+    refuseNullKeys(values);
+    Bytes row = encodeRow(values);
+    RowLocator at = placeRow(row, 0);
+    queueIndexChanges(nullptr, {}, &values, at);
+    ++def_.rowCount;
+    writeCounters();
+    return at;
+}
+
+RowLocator Table::insertCopy(const std::vector<Value>& values)
+{
+    if (!db_.inWrite()) throw JetError(where() + ": rows can only be inserted inside a write");
+    if (values.size() != def_.columns.size())
+        throw JetError(where() + ": a copied row has " + std::to_string(values.size()) + " values for " +
+                       std::to_string(def_.columns.size()) + " columns");
+    for (size_t i = 0; i < def_.columns.size(); ++i)
+        if (def_.columns[i].flags & kColumnAutoLong)
+            if (auto n = std::get_if<int64_t>(&values[i]); n && *n > int64_t(def_.autoNumber)) def_.autoNumber = uint32_t(*n);
     Bytes row = encodeRow(values);
     RowLocator at = placeRow(row, 0);
     queueIndexChanges(nullptr, {}, &values, at);
@@ -668,6 +731,7 @@ void Table::updateRow(RowLocator at, const std::vector<std::pair<size_t, Value>>
         values[col] = v;
     }
     checkValues(values);
+    refuseNullKeys(values);
     Pager& pager = db_.pager();
     auto rb = rowBytes(at);
     Bytes oldRow(rb->data, rb->data + rb->size);
@@ -743,6 +807,7 @@ void Table::dropPendingWrites()
 {
     pending_.clear();
     insertPage_ = 0;
+    longValuePage_ = 0;
 }
 
 } // namespace jet

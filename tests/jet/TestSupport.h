@@ -47,6 +47,7 @@ std::string mdbJson(const std::string& file, const std::string& table, const std
 std::string jetdbJson(const std::string& file, const std::string& table, const std::string& out);
 std::string mdbReaderJson(const std::string& file, const std::string& table, const std::string& out);
 // Empty when the two JSON-lines files hold the same rows; else the difference.
+// Through node; without it (a Windows build), the rows must be equal exactly.
 std::string compareRows(const std::string& a, const std::string& b, bool unordered = false);
 long long mdbCount(const std::string& file, const std::string& table);
 // Output of `jetdb check` (empty when clean).

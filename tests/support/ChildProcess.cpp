@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 #ifdef _WIN32
@@ -14,6 +15,7 @@
 #else
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -69,9 +71,11 @@ ChildProcess::ChildProcess(const std::vector<std::string>& command, const std::s
     started_ = out != INVALID_HANDLE_VALUE &&
                CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr, nullptr, &startup,
                               &info);
+    DWORD error = GetLastError();
     if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
     if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
     if (!started_) {
+        std::cerr << "cannot start " << CommandLine::join(command) << ": Windows error " << error << "\n";
         finish(127);
         return;
     }
@@ -130,9 +134,12 @@ ChildProcess::ChildProcess(const std::vector<std::string>& command, const std::s
     for (const std::string& a : command) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     pid_t pid = -1;
-    started_ = !command.empty() && posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+    int error = command.empty() ? EINVAL : posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    started_ = error == 0;
     if (!started_) {
+        // Expected for a reader that is not installed; anything else is worth seeing.
+        if (error != ENOENT) std::cerr << "cannot start " << CommandLine::join(command) << ": " << std::strerror(error) << "\n";
         finish(127);
         return;
     }

@@ -1,6 +1,7 @@
 // Commands that create or change a database.
 #include "Commands.h"
 
+#include "jet/Compactor.h"
 #include "jet/Database.h"
 #include "jet/DefaultValue.h"
 #include "jet/JetError.h"
@@ -262,6 +263,13 @@ std::vector<TableSpec> parseSchema(std::istream& in, const std::string& source)
                 std::getline(iw, text);
             }
             ix.columns = parseColumns(text);
+            std::istringstream flags(text.substr(text.rfind(')') + 1));
+            for (std::string word; flags >> word;) {
+                std::string w = lower(word), next;
+                if (w == "required") ix.required = true;
+                else if (w == "ignore" && flags >> next && lower(next) == "nulls") ix.ignoreNulls = true;
+                else throw fail("unknown word '" + word + "' after the index's columns");
+            }
             t.indexes.push_back(ix);
             continue;
         }
@@ -340,9 +348,27 @@ int create(const std::vector<std::string>& a)
     return 0;
 }
 
+int compact(const std::vector<std::string>& a)
+{
+    if (a.size() < 2) throw UsageError("missing arguments");
+    if (a.size() > 2) throw UsageError("too many arguments");
+    // Progress on stderr for large files; the result line on stdout.
+    jet::Compactor::compact(a[0], a[1], [&](const std::string& table, uint64_t copied, uint64_t total) {
+        if (total < 100000) return;
+        std::cerr << "  " << table << ": " << copied << " of " << total << " rows\n";
+    });
+    std::cout << "compacted " << a[0] << " into " << a[1] << " (" << std::filesystem::file_size(a[0]) << " -> "
+              << std::filesystem::file_size(a[1]) << " bytes)\n";
+    return 0;
+}
+
 CommandRegistration r1({"create", "create FILE [SCHEMA]", "create a new Access 2000 database, with the tables a schema file describes", create});
 CommandRegistration r2({"demo", "demo FILE [--entries N] [--pending M]",
                         "create the register database with N entries (200), the last M (20) not yet exported", demo});
+CommandRegistration r3({"compact", "compact FILE OUT",
+                        "copy FILE into a new file OUT without the space of deleted rows and released pages "
+                        "(never writes over FILE; refuses when OUT exists)",
+                        compact});
 
 } // namespace
 } // namespace jetdb

@@ -1,0 +1,29 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace jet {
+
+// Copies a database into a new file table by table, as Access's compact
+// does: the same tables (system tables included), column and index
+// definitions, rows, catalog objects with their properties, relationships
+// and permissions, but none of the space that deleted rows, released pages
+// and drifted counters take in the old file. Row counts and the
+// unique-entry counts of indexes come out exact.
+//
+// A table's object id is its definition page, which the copy changes: the
+// catalog rows of tables (MSysObjects.Id), their permissions
+// (MSysACEs.ObjectId), Access's navigation pane entries and the related
+// table of each relationship's index are given the new ids.
+class Compactor {
+public:
+    // Called now and then while rows are copied.
+    using Progress = std::function<void(const std::string& table, uint64_t rowsCopied, uint64_t rowsInTable)>;
+
+    // Never writes over `from`; refuses when `to` exists; on failure removes
+    // what it wrote of `to`.
+    static void compact(const std::string& from, const std::string& to, const Progress& progress = {});
+};
+
+} // namespace jet
