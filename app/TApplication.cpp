@@ -23,8 +23,11 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
 
 void TApplication::setUpLocalisation(QApplication& application)
 {
+    // qt_zh_CN is the catalog of all Qt modules: the one windeployqt puts in
+    // the program's translations folder, and on Linux a catalog that loads the
+    // modules' own (qtbase_zh_CN among them).
     auto* translator = new QTranslator(&application);
-    if (translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    if (translator->load(QStringLiteral("qt_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(translator);
     else
         delete translator;

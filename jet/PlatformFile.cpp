@@ -3,6 +3,7 @@
 #include "jet/JetError.h"
 
 #include <chrono>
+#include <iterator>
 #include <thread>
 
 #ifdef _WIN32
@@ -38,13 +39,25 @@ static std::wstring widen(const std::string& utf8)
     return w;
 }
 
+static std::string narrow(const wchar_t* text)
+{
+    int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1) return {};
+    std::string utf8(size_t(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), n, nullptr, nullptr);
+    utf8.pop_back(); // the terminating NUL
+    return utf8;
+}
+
 std::string PlatformFile::lastSystemError()
 {
     DWORD code = GetLastError();
-    char buf[512] = {0};
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buf, sizeof buf,
-                   nullptr);
-    std::string s(buf);
+    // The wide form: the message is in the system's language, which the ANSI code page may not hold.
+    wchar_t buf[512] = {0};
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buf,
+                   DWORD(std::size(buf)), nullptr);
+    std::string s = narrow(buf);
+    if (s.empty()) s = "system error " + std::to_string(code);
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == '.')) s.pop_back();
     return s;
 }

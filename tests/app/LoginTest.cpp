@@ -45,6 +45,13 @@ private slots:
 
     void cleanup() { m_login.reset(); }
 
+    // Qt's own buttons and dialogs speak Chinese. The catalog is loaded by
+    // the name a Windows install has too (windeployqt ships qt_zh_CN.qm only).
+    void qtsOwnTextsAreChinese()
+    {
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "&Yes"), QStringLiteral("是(&Y)"));
+    }
+
     void opensWithPresetUserAndFocusOnPassword()
     {
         showLogin();

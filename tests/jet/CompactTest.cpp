@@ -71,6 +71,7 @@ TEST(Compact, EveryAccessFileComesOutWithTheSameTablesRowsAndRelationships)
                 }
             }
             EXPECT_EQ(to->properties(table).encode(), from->properties(table).encode());
+            if (!haveReaders()) continue;
             std::string theirs = mdbJson(original, table, (dir / "original.json").string());
             std::string ours = mdbJson(out, table, (dir / "compacted.json").string());
             if (holdsObjectIds(table)) {
@@ -100,10 +101,14 @@ TEST(Compact, AfterManyDeletesTheFileIsSmallerAndKeepsTheRegister)
         SCOPED_TRACE(table);
         std::string ours = jetdbJson(out, table, (dir / "ours.json").string());
         EXPECT_EQ(compareRows(ours, jetdbJson(file, table, (dir / "before.json").string())), "");
-        EXPECT_EQ(compareRows(ours, mdbJson(out, table, (dir / "mdbtools.json").string()), true), "");
-        EXPECT_EQ(compareRows(ours, mdbReaderJson(out, table, (dir / "mdbreader.json").string()), true), "");
+        if (haveReaders()) {
+            EXPECT_EQ(compareRows(ours, mdbJson(out, table, (dir / "mdbtools.json").string()), true), "");
+            EXPECT_EQ(compareRows(ours, mdbReaderJson(out, table, (dir / "mdbreader.json").string()), true), "");
+        }
     }
-    EXPECT_EQ(mdbCount(out, "all_key"), 5000);
+    if (haveReaders()) {
+        EXPECT_EQ(mdbCount(out, "all_key"), 5000);
+    }
     // The copy takes writes as its original did: the autonumber goes on where it was.
     testsupport::Run insert = run(quote(jetdb()) + " sql " + quote(out) + " " +
                                   quote("insert into all_key (USBKEY_SERIAL, username) values ('NEW', 'u')"), true);

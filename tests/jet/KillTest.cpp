@@ -1,12 +1,15 @@
-// A real crash: `jetdb` is killed (SIGKILL) at seeded moments while it marks
-// every entry exported. Reopening must give a clean file holding either the
-// old or the new state, never a mix.
+// A real crash: `jetdb` is killed (SIGKILL; TerminateProcess on Windows) at
+// seeded moments while it marks every entry exported. Reopening must give a
+// clean file holding either the old or the new state, never a mix.
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <random>
+#include <thread>
 
 using namespace testsupport;
 namespace fs = std::filesystem;
@@ -36,16 +39,15 @@ TEST(Kill, MarkingKilledAtRandomMomentsIsAllOrNothing)
         fs::remove(file + "-journal");
         fs::copy_file(original, file);
         double at = seconds * std::uniform_real_distribution<double>(0.05, 1.1)(rng);
-        char delay[32];
-        std::snprintf(delay, sizeof delay, "%.3f", at);
-        auto r = run("timeout -s KILL " + std::string(delay) + " " + quote(jetdb()) + " sql " + quote(file) +
-                     " \"update all_key set is_del=2 where is_del=1\"");
-        if (r.status != 0) ++killed;
+        std::unique_ptr<ChildProcess> marking = start({jetdb(), "sql", file, "update all_key set is_del=2 where is_del=1"});
+        std::this_thread::sleep_for(std::chrono::duration<double>(at));
+        marking->kill(); // when it is still running
+        if (marking->wait() != 0) ++killed;
         // Reopening rolls back an interrupted write; then the file is clean.
         EXPECT_EQ(check(file), "");
-        auto pending = run(quote(jetdb()) + " sql " + quote(file) + " \"select id from all_key where is_del=1\" | wc -l");
-        int left = std::stoi(pending.output);
-        EXPECT_TRUE(left == 0 || left == entries) << left << " entries pending after a kill at " << delay << " s";
+        std::string pending = run({jetdb(), "sql", file, "select id from all_key where is_del=1"}).output;
+        auto left = std::count(pending.begin(), pending.end(), '\n');
+        EXPECT_TRUE(left == 0 || left == entries) << left << " entries pending after a kill at " << at << " s";
         EXPECT_FALSE(fs::exists(file + "-journal"));
     }
     EXPECT_GT(killed, 0) << "no run was interrupted; the kills came too late";

@@ -28,6 +28,7 @@ TEST(ReadCompat, EveryTableOfEveryAccessFileReadsAsMdbtoolsReadsIt)
         EXPECT_TRUE(checker.run().empty()) << file << "\n" << check(file);
         // Notes are only for what Access leaves in its own system tables.
         for (const std::string& note : checker.notes()) EXPECT_NE(note.find("table 'MSys"), std::string::npos) << note;
+        if (!haveReaders()) continue;
         for (const std::string& table : db->tableNames()) {
             SCOPED_TRACE(file + " / " + table);
             std::string ours = jetdbJson(file, table, (dir / "ours.json").string());
@@ -36,6 +37,7 @@ TEST(ReadCompat, EveryTableOfEveryAccessFileReadsAsMdbtoolsReadsIt)
             EXPECT_EQ(db->table(table).def().rowCount, mdbCount(file, table));
         }
     }
+    if (!haveReaders()) GTEST_SKIP() << "files checked, but mdbtools is not here to compare with";
 }
 
 namespace {
@@ -108,7 +110,9 @@ TEST(ReadCompat, WhatAccessLeavesInItsSystemTablesReadsAndChecksClean)
         EXPECT_TRUE(std::holds_alternative<jet::Bytes>(values[column]));
         return ++rows, true;
     });
-    EXPECT_EQ(rows, size_t(mdbCount(testData("delTestV2000.mdb"), "MSysAccessObjects")));
+    if (haveReaders()) {
+        EXPECT_EQ(rows, size_t(mdbCount(testData("delTestV2000.mdb"), "MSysAccessObjects")));
+    }
 
     struct Drift {
         const char* file;

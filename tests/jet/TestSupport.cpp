@@ -3,13 +3,15 @@
 #include "jet/Database.h"
 #include "jet/JetError.h"
 
+#include "CommandLine.h"
+
 #include <algorithm>
-#include <array>
+#include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <random>
-#include <stdexcept>
+#include <sstream>
 
 namespace fs = std::filesystem;
 
@@ -82,70 +84,144 @@ std::string scratchCopy(const std::string& file, const std::string& test)
     fs::path dir = scratchRoot() / test;
     fs::create_directories(dir);
     fs::path to = dir / fs::path(file).filename();
-    fs::copy_file(file, to, fs::copy_options::overwrite_existing);
+    // Removed first: libstdc++ on Windows refuses to overwrite (every file
+    // there looks like the same file to its check).
+    fs::remove(to);
+    fs::copy_file(file, to);
     fs::permissions(to, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
     return to.string();
 }
 
-std::string quote(const std::string& s)
+std::string quote(const std::string& s) { return CommandLine::quote(s); }
+
+// Paths in the tests are UTF-8; a narrow path means the ANSI code page on Windows.
+static fs::path utf8Path(const std::string& path) { return fs::path(std::u8string(path.begin(), path.end())); }
+static std::string utf8(const fs::path& path)
 {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
+    std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
 }
 
-Run run(const std::string& command, bool withStderr)
+std::string fileBytes(const std::string& file)
 {
+    std::ifstream in(utf8Path(file), std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+static void writeFile(const std::string& file, const std::string& bytes)
+{
+    std::ofstream(utf8Path(file), std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+std::unique_ptr<ChildProcess> start(const std::vector<std::string>& command, bool withStderr)
+{
+    static std::atomic<unsigned> started{0};
+    fs::path output = scratchRoot() / ("output-" + std::to_string(++started) + ".txt");
+    fs::create_directories(output.parent_path());
+    return std::make_unique<ChildProcess>(command, utf8(output), withStderr);
+}
+
+Run run(const std::vector<std::string>& command, bool withStderr)
+{
+    std::unique_ptr<ChildProcess> child = start(command, withStderr);
     Run r;
-    std::string cmd = command + (withStderr ? " 2>&1" : " 2>/dev/null");
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) throw std::runtime_error("cannot run " + command);
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.output.append(buf.data(), n);
-    int status = pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.status = child->wait();
+    r.output = child->output();
     return r;
 }
 
+Run run(const std::string& command, bool withStderr) { return run(CommandLine::split(command), withStderr); }
+
 std::string jetdb() { return JETDB_PATH; }
+
+// Whether a program can be started by its name: found on PATH (with .exe on Windows).
+static bool onPath(const std::string& name)
+{
+    const char* path = std::getenv("PATH");
+#ifdef _WIN32
+    const char separator = ';';
+    const std::string suffix = ".exe";
+#else
+    const char separator = ':';
+    const std::string suffix;
+#endif
+    std::stringstream folders(path ? path : "");
+    for (std::string folder; std::getline(folders, folder, separator);)
+        if (!folder.empty() && fs::is_regular_file(fs::path(folder) / (name + suffix))) return true;
+    return false;
+}
+
+bool haveReaders()
+{
+    static const bool found = onPath("mdb-json") && onPath("mdb-count") && onPath("mdb-export") && onPath("node") &&
+                              fs::exists(fs::path(USBKEY_NODE_MODULES) / "mdb-reader");
+    return found;
+}
+
+// Without node (a Windows build): rows must be equal byte for byte, which
+// the comparison through node would accept too.
+static std::string compareLinesExactly(const std::string& a, const std::string& b, bool unordered)
+{
+    auto lines = [](const std::string& file) {
+        std::vector<std::string> out;
+        std::istringstream in(fileBytes(file));
+        for (std::string line; std::getline(in, line);)
+            if (!line.empty()) out.push_back(line);
+        return out;
+    };
+    std::vector<std::string> left = lines(a), right = lines(b);
+    if (unordered) {
+        std::sort(left.begin(), left.end());
+        std::sort(right.begin(), right.end());
+    }
+    for (size_t i = 0; i < std::max(left.size(), right.size()); ++i) {
+        std::string x = i < left.size() ? left[i] : "(none)", y = i < right.size() ? right[i] : "(none)";
+        if (x != y) return "row " + std::to_string(i + 1) + ": " + x + " vs " + y;
+    }
+    return "";
+}
+
+static std::string nodeScript(const std::string& name) { return std::string(USBKEY_NODE_MODULES) + "/../" + name; }
 
 std::string mdbJson(const std::string& file, const std::string& table, const std::string& out)
 {
-    run("mdb-json -T '%Y-%m-%d %H:%M:%S' " + quote(file) + " " + quote(table) + " > " + quote(out));
+    writeFile(out, run({"mdb-json", "-T", "%Y-%m-%d %H:%M:%S", file, table}).output);
     return out;
 }
 
 std::string jetdbJson(const std::string& file, const std::string& table, const std::string& out)
 {
-    run(quote(jetdb()) + " json " + quote(file) + " " + quote(table) + " > " + quote(out));
+    writeFile(out, run({jetdb(), "json", file, table}).output);
     return out;
 }
 
 std::string mdbReaderJson(const std::string& file, const std::string& table, const std::string& out)
 {
-    std::string script = std::string(USBKEY_NODE_MODULES) + "/../mdb-reader-json.js";
-    run("NODE_PATH=" + quote(USBKEY_NODE_MODULES) + " node " + quote(script) + " " + quote(file) + " " + quote(table) +
-        " > " + quote(out));
+    // node finds mdb-reader in the node_modules folder beside the script.
+    writeFile(out, run({"node", nodeScript("mdb-reader-json.js"), file, table}).output);
     return out;
 }
 
 std::string compareRows(const std::string& a, const std::string& b, bool unordered)
 {
-    std::string script = std::string(USBKEY_NODE_MODULES) + "/../compare-jsonl.js";
-    Run r = run("node " + quote(script) + " " + quote(a) + " " + quote(b) + (unordered ? " --unordered" : ""), true);
+    if (!onPath("node")) return compareLinesExactly(a, b, unordered);
+    std::vector<std::string> command{"node", nodeScript("compare-jsonl.js"), a, b};
+    if (unordered) command.push_back("--unordered");
+    Run r = run(command, true);
     return r.status == 0 ? std::string() : (r.output.empty() ? "compare failed" : r.output);
 }
 
 long long mdbCount(const std::string& file, const std::string& table)
 {
-    Run r = run("mdb-count " + quote(file) + " " + quote(table));
+    Run r = run({"mdb-count", file, table});
     return r.status == 0 ? std::stoll(r.output) : -1;
 }
 
 std::string check(const std::string& file)
 {
-    Run r = run(quote(jetdb()) + " check " + quote(file), true);
+    Run r = run({jetdb(), "check", file}, true);
     return r.status == 0 ? std::string() : (r.output.empty() ? "check failed" : r.output);
 }
 

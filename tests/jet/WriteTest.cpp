@@ -43,9 +43,14 @@ std::multiset<std::string> jsonLines(const std::string& file)
     return out;
 }
 
-// Both independent readers and our check agree with what we read.
+// Both independent readers and our check agree with what we read (the
+// check alone where the readers are missing, as in a Windows build).
 void expectReadersAgree(const std::string& file, const std::string& table)
 {
+    if (!haveReaders()) {
+        EXPECT_EQ(check(file), "");
+        return;
+    }
     fs::path dir = fs::path(file).parent_path();
     std::string ours = jetdbJson(file, table, (dir / "ours.json").string());
     EXPECT_EQ(compareRows(ours, mdbJson(file, table, (dir / "mdbtools.json").string()), true), "") << table;
@@ -70,14 +75,6 @@ size_t distinctKeys(const std::vector<jet::IndexEntry>& entries)
     for (size_t i = 0; i < entries.size(); ++i)
         if (i == 0 || entries[i].key != entries[i - 1].key) ++n;
     return n;
-}
-
-std::string fileBytes(const std::string& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 } // namespace
@@ -115,7 +112,9 @@ TEST(Write, DeleteFirstMiddleLastThenAllInEveryAccessFile)
                 EXPECT_EQ(t.def().rowCount, 0u);
             }
             expectReadersAgree(file, table);
-            EXPECT_EQ(mdbCount(file, table), 0);
+            if (haveReaders()) {
+                EXPECT_EQ(mdbCount(file, table), 0);
+            }
         }
     }
 }
@@ -451,7 +450,9 @@ TEST(Write, CreatedDatabaseReadsInEveryReader)
     auto r = run(quote(jetdb()) + " demo " + quote(file) + " --entries 3000 --pending 100", true);
     ASSERT_EQ(r.status, 0) << r.output;
     for (const char* table : {"all_key", "counted", "SME_KEY_DEPT", "SME_PROVINCE_LIST"}) expectReadersAgree(file, table);
-    EXPECT_EQ(mdbCount(file, "all_key"), 3000);
+    if (haveReaders()) {
+        EXPECT_EQ(mdbCount(file, "all_key"), 3000);
+    }
     // Defaults fill id, add_date and is_del of a new entry.
     {
         auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
@@ -684,7 +685,9 @@ TEST(Write, SchemaFileWithEveryColumnTypeReadsInEveryReader)
         EXPECT_EQ(std::get<int64_t>((*first)[3]), 7); // the default
     }
     expectReadersAgree(file, "things");
-    EXPECT_EQ(mdbCount(file, "things"), 40);
+    if (haveReaders()) {
+        EXPECT_EQ(mdbCount(file, "things"), 40);
+    }
 }
 
 TEST(Write, DamagedFilesAndOtherWritersAreRefusedBeforeAnythingChanges)
@@ -799,16 +802,13 @@ TEST(Write, ACommitWaitsForReadersAndReadersSeeWholeStates)
     };
     EXPECT_EQ(pending(), 500u);
     // While this process is inside a read, another process's marking cannot land.
-    std::string flag = (dir / "done").string();
     reader->pager().beginRead();
-    run("( " + quote(jetdb()) + " sql " + quote(file) + " \"update all_key set is_del=2 where is_del=1\" > " +
-        quote(flag + ".out") + " 2>&1; echo $? > " + quote(flag) + " ) > /dev/null 2>&1 &");
+    std::unique_ptr<ChildProcess> marking = start({jetdb(), "sql", file, "update all_key set is_del=2 where is_del=1"}, true);
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
-    EXPECT_FALSE(fs::exists(flag)) << "the write did not wait for the reader";
+    EXPECT_TRUE(marking->running()) << "the write did not wait for the reader";
     EXPECT_EQ(pending(), 500u);
     reader->pager().endRead();
-    for (int i = 0; i < 200 && !fs::exists(flag); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_TRUE(fs::exists(flag));
+    ASSERT_EQ(marking->wait(), 0) << marking->output();
     // The next read sees the whole new state.
     EXPECT_EQ(pending(), 0u);
     EXPECT_EQ(check(file), "");

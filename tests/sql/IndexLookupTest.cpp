@@ -4,6 +4,7 @@
 // change the same rows the same way (read back by mdbtools, byte for byte,
 // and `jetdb check`).
 #include "SqlTestSupport.h"
+#include "TestSupport.h"
 
 #include "jet/Database.h"
 #include "sql/Parser.h"
@@ -12,10 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 using namespace sqltest;
 namespace fs = std::filesystem;
@@ -41,25 +39,6 @@ Outcome execute(const std::string& file, const std::string& statement, bool inde
     return out;
 }
 
-std::string shell(const std::string& command)
-{
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buf[4096];
-        for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-        pclose(p);
-    }
-    return out;
-}
-
-std::string fileBytes(const std::string& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 struct Statement {
     const char* text;
     int64_t affected;
@@ -70,8 +49,10 @@ void runBothWays(const std::string& original, const std::string& table, const st
 {
     fs::path dir = fs::path(original).parent_path();
     std::string looked = (dir / "lookup.mdb").string(), scanned = (dir / "scan.mdb").string();
-    fs::copy_file(original, looked, fs::copy_options::overwrite_existing);
-    fs::copy_file(original, scanned, fs::copy_options::overwrite_existing);
+    for (const std::string& copy : {looked, scanned}) {
+        fs::remove(copy); // not copy_file's overwrite: libstdc++ on Windows refuses it
+        fs::copy_file(original, copy);
+    }
     int64_t rows = jet::Database::open(original)->table(table).def().rowCount;
     for (const Statement& s : statements) {
         SCOPED_TRACE(s.text);
@@ -83,14 +64,14 @@ void runBothWays(const std::string& original, const std::string& table, const st
         if (s.lookedUp) EXPECT_LE(a.examined, 2);
         else EXPECT_EQ(a.examined, rows);
         if (std::string(s.text).rfind("delete", 0) == 0) rows -= s.affected;
-        EXPECT_EQ(fileBytes(looked), fileBytes(scanned));
+        EXPECT_EQ(testsupport::fileBytes(looked), testsupport::fileBytes(scanned));
     }
-    EXPECT_EQ(runJetdb("check '" + looked + "'"), "");
+    EXPECT_EQ(testsupport::check(looked), "");
     if (haveMdbTools()) {
-        std::string exported = shell("mdb-export '" + looked + "' '" + table + "'");
-        EXPECT_EQ(exported, shell("mdb-export '" + scanned + "' '" + table + "'"));
+        std::string exported = testsupport::run({"mdb-export", looked, table}).output;
+        EXPECT_EQ(exported, testsupport::run({"mdb-export", scanned, table}).output);
         EXPECT_FALSE(exported.empty());
-        EXPECT_EQ(std::stoll(shell("mdb-count '" + looked + "' '" + table + "'")), rows);
+        EXPECT_EQ(testsupport::mdbCount(looked, table), rows);
     }
 }
 
@@ -102,7 +83,7 @@ TEST(IndexLookup, RegisterStatementsChangeWhatTheScanChanges)
     std::string file = (dir / "register.mdb").string();
     fs::remove(file);
     int rc = 0;
-    std::string made = runJetdb("demo '" + file + "' --entries 3000 --pending 100", &rc);
+    std::string made = runJetdb("demo " + testsupport::quote(file) + " --entries 3000 --pending 100", &rc);
     ASSERT_EQ(rc, 0) << made;
     const std::string longLiteral = "delete from all_key where USBKEY_SERIAL = '" + std::string(300, 'x') + "'";
     // Entry i has id i + 1 and serial USBK- and (i * 7919) in 8 digits; the

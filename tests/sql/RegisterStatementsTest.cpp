@@ -2,6 +2,7 @@
 // on a register database made by `jetdb demo` (200 entries, the last 20
 // pending; four departments, one of them in a province not listed).
 #include "SqlTestSupport.h"
+#include "TestSupport.h"
 
 #include "jet/Database.h"
 #include "sql/Session.h"
@@ -39,7 +40,7 @@ std::string demoDatabase(const std::string& test, const std::string& options = "
     fs::path file = scratchDir(test) / "register.mdb";
     fs::remove(file);
     int rc = 0;
-    std::string out = runJetdb("demo \"" + file.string() + "\" " + options, &rc);
+    std::string out = runJetdb("demo " + testsupport::quote(file.string()) + " " + options, &rc);
     EXPECT_EQ(rc, 0) << out;
     return file.string();
 }

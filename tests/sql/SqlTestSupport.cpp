@@ -1,9 +1,9 @@
 #include "SqlTestSupport.h"
 
+#include "TestSupport.h"
+
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -94,49 +94,20 @@ Result query(jet::Database& db, const std::string& statement)
     return r;
 }
 
-static std::string quote(const std::string& s)
-{
-#ifdef _WIN32
-    return "\"" + s + "\"";
-#else
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-#endif
-}
-
-static std::string readFile(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 std::string runJetdb(const std::string& arguments, int* exitCode)
 {
-    fs::path out = outputDir("jetdb") / "stdout.txt";
-    int rc = std::system((quote(JETDB_PATH) + " " + arguments + " > " + quote(out.string()) + " 2>&1").c_str());
-    if (exitCode) *exitCode = rc;
-    return readFile(out);
+    testsupport::Run r = testsupport::run(testsupport::quote(JETDB_PATH) + " " + arguments, true);
+    if (exitCode) *exitCode = r.status;
+    return r.output;
 }
 
-bool haveMdbTools()
-{
-#ifdef _WIN32
-    return false;
-#else
-    return std::system("command -v mdb-json > /dev/null 2>&1") == 0;
-#endif
-}
+bool haveMdbTools() { return testsupport::haveReaders(); }
 
 std::vector<std::string> mdbJsonRows(const std::string& file, const std::string& table)
 {
-    fs::path out = outputDir("mdb-json") / "rows.json";
-    std::system(("mdb-json -T '%Y-%m-%d %H:%M:%S' " + quote(file) + " " + quote(table) + " > " + quote(out.string()))
-                    .c_str());
+    std::string out = (outputDir("mdb-json") / "rows.json").string();
     std::vector<std::string> rows;
-    std::istringstream in(readFile(out));
+    std::istringstream in(testsupport::fileBytes(testsupport::mdbJson(file, table, out)));
     for (std::string line; std::getline(in, line);)
         if (!line.empty()) rows.push_back(line);
     return rows;

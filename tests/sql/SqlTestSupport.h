@@ -39,10 +39,12 @@ struct Result : sql::RowSink {
 
 Result query(jet::Database& db, const std::string& statement);
 
-// Output of the jetdb tool (stdout only), run through the shell.
+// Output of the jetdb tool (standard output and error); the arguments are
+// quoted as testsupport::run reads them.
 std::string runJetdb(const std::string& arguments, int* exitCode = nullptr);
 // Rows of a table as mdb-json prints them; empty when mdbtools is missing.
 std::vector<std::string> mdbJsonRows(const std::string& file, const std::string& table);
+// Whether the independent readers are there to compare with (testsupport::haveReaders).
 bool haveMdbTools();
 
 } // namespace sqltest

@@ -2,6 +2,7 @@
 // layer's write-backs by row locator. What we write is read back both by
 // our own select and by mdbtools.
 #include "SqlTestSupport.h"
+#include "TestSupport.h"
 
 #include "jet/Database.h"
 #include "sql/Session.h"
@@ -9,21 +10,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 using namespace sqltest;
 using Lines = std::vector<std::string>;
 
 namespace {
 
-std::string fileBytes(const std::string& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testsupport::fileBytes;
 
 class WriteStatementTest : public ::testing::Test {
 protected:

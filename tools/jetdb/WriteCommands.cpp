@@ -362,7 +362,8 @@ int create(const std::vector<std::string>& args)
     if (a.size() > 2) throw UsageError("too many arguments");
     std::vector<TableSpec> tables;
     if (a.size() == 2) {
-        std::ifstream in(a[1]);
+        // From UTF-8 explicitly: a narrow path means the ANSI code page on Windows.
+        std::ifstream in(std::filesystem::path(std::u8string(a[1].begin(), a[1].end())));
         if (!in) throw UsageError("cannot read the schema file '" + a[1] + "'");
         tables = parseSchema(in, a[1]);
     }

@@ -1,14 +1,16 @@
 // jetdb: a command-line tool over the Jet 4 engine, for people and for tests.
 #include "Commands.h"
+#include "Utf8Console.h"
 
 #include "jet/JetError.h"
 
 #include <cstring>
 #include <iostream>
 
-int main(int argc, char** argv)
+namespace {
+
+int runCommand(const std::vector<std::string>& args)
 {
-    std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty() || args[0] == "-h" || args[0] == "--help" || args[0] == "help") {
         jetdb::printUsage(std::cout);
         return args.empty() ? 2 : 0;
@@ -29,4 +31,16 @@ int main(int argc, char** argv)
         std::cerr << "jetdb " << cmd->name << ": " << e.what() << "\n";
         return 1;
     }
+}
+
+} // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv)
+#else
+int main(int argc, char** argv)
+#endif
+{
+    jetdb::Utf8Console::prepareOutput();
+    return runCommand(jetdb::Utf8Console::arguments(argc, argv));
 }
