@@ -262,11 +262,12 @@ IndexTree::Path IndexTree::descend(const IndexEntry& target) const
     Path path;
     uint32_t page = index_.rootPage;
     // The entry of the parent that names the page: the last key the page may hold.
-    std::optional<IndexEntry> bound;
+    IndexEntry bound;
+    bool bounded = false;
     for (int level = 0;; ++level) {
         if (level > 32) throw JetError(where_ + ": index page " + std::to_string(page) + ": the tree is too deep");
         IndexNode node = loadChecked(page);
-        if (bound && !node.entries.empty() && node.entries.back().compare(*bound) > 0)
+        if (bounded && !node.entries.empty() && node.entries.back().compare(bound) > 0)
             throw JetError(where_ + ": index page " + std::to_string(page) +
                            ": it holds keys beyond its parent's entry; the index is damaged (jetdb check lists the "
                            "damage)");
@@ -277,15 +278,17 @@ IndexTree::Path IndexTree::descend(const IndexEntry& target) const
         size_t slot = 0;
         while (slot < node.entries.size() && node.entries[slot].compare(target) < 0) ++slot;
         uint32_t next;
-        bound.reset();
+        bounded = false;
         if (slot < node.entries.size()) {
             next = node.entries[slot].child;
             bound = node.entries[slot];
+            bounded = true;
         } else if (node.tail) {
             next = node.tail;
         } else if (!node.entries.empty()) {
             next = node.entries[--slot].child;
             bound = node.entries[slot];
+            bounded = true;
         } else {
             throw JetError(where_ + ": index page " + std::to_string(page) + " has no children");
         }

@@ -34,11 +34,6 @@ Bytes textBytes(const TextCoding& coding, const std::u16string& s)
     return out;
 }
 
-void appendText(const TextCoding& coding, Bytes& out, const std::u16string& s)
-{
-    Bytes b = textBytes(coding, s);
-    out.insert(out.end(), b.begin(), b.end());
-}
 
 void append16(Bytes& out, uint16_t v)
 {
