@@ -106,5 +106,5 @@ TEST(IndexRules, APrimaryKeyRefusesNullKeysOnInsertAndUpdate)
             << r.output;
     }
     EXPECT_EQ(check(file), "");
-    EXPECT_EQ(mdbCount(file, "t"), 1);
+    if (haveReaders()) EXPECT_EQ(mdbCount(file, "t"), 1);
 }

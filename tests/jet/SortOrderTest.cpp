@@ -49,9 +49,11 @@ TEST(SortOrder, ARegisterInChinesePrcOrderTakesTheProgramsWritesAndRefusesNewKey
     EXPECT_EQ(sql(file, "update all_key set is_del=2 where is_del=1").output, "5\n");
     EXPECT_EQ(sql(file, "delete from all_key where USBKEY_SERIAL = 'usbk-00015838'").output, "1\n");
     EXPECT_EQ(check(file), "");
-    EXPECT_EQ(mdbCount(file, "all_key"), 48);
-    std::string ours = jetdbJson(file, "all_key", (dir / "ours.json").string());
-    EXPECT_EQ(compareRows(ours, mdbJson(file, "all_key", (dir / "mdbtools.json").string())), "");
+    if (haveReaders()) {
+        EXPECT_EQ(mdbCount(file, "all_key"), 48);
+        std::string ours = jetdbJson(file, "all_key", (dir / "ours.json").string());
+        EXPECT_EQ(compareRows(ours, mdbJson(file, "all_key", (dir / "mdbtools.json").string())), "");
+    }
 
     // A new key, or a changed one, is refused and changes nothing.
     struct Refused {
@@ -109,6 +111,7 @@ TEST(SortOrder, RowsLeaveIndexesTheEngineCannotEncodeByTheirLocator)
     ASSERT_EQ(sql(file, "update users set i_user_flags = 7 where i_user_id = 1").status, 0);
     ASSERT_EQ(sql(file, "delete from users where i_user_id = 2").status, 0);
     EXPECT_EQ(check(file), "");
+    if (!haveReaders()) return;
     fs::path dir = fs::path(file).parent_path();
     std::string ours = jetdbJson(file, "users", (dir / "ours.json").string());
     EXPECT_EQ(compareRows(ours, mdbJson(file, "users", (dir / "mdbtools.json").string())), "");
