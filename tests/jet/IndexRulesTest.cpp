@@ -106,5 +106,7 @@ TEST(IndexRules, APrimaryKeyRefusesNullKeysOnInsertAndUpdate)
             << r.output;
     }
     EXPECT_EQ(check(file), "");
-    if (haveReaders()) EXPECT_EQ(mdbCount(file, "t"), 1);
+    if (haveReaders()) {
+        EXPECT_EQ(mdbCount(file, "t"), 1);
+    }
 }

@@ -934,5 +934,7 @@ TEST(Write, Access97FilesWeCreateReadInEveryReader)
         tx2.commit();
     }
     expectReadersAgree(file, "wide");
-    if (haveReaders()) EXPECT_EQ(mdbCount(file, "wide"), 17);
+    if (haveReaders()) {
+        EXPECT_EQ(mdbCount(file, "wide"), 17);
+    }
 }
