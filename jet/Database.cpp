@@ -21,11 +21,13 @@ T numberOr(const Value& v, T fallback)
 Database::Database(std::unique_ptr<Pager> pager) : pager_(std::move(pager)) {}
 Database::~Database() = default;
 
-std::unique_ptr<Database> Database::open(const std::string& path, Pager::Access access, bool creating)
+std::unique_ptr<Database> Database::open(const std::string& path, Pager::Access access, const std::string& password,
+                                         bool creating)
 {
     std::unique_ptr<Database> db(new Database(Pager::open(path, access)));
     PageRef page0 = db->pager_->read(0);
     db->header_ = HeaderPage::parse(page0->data, path);
+    db->header_.checkPassword(password, path);
     if (!creating && db->pager_->pageCount() <= kCatalogPage)
         throw JetError("'" + path + "' is cut short: it has no catalog page");
     return db;
@@ -187,5 +189,15 @@ void Database::rollback()
 }
 
 bool Database::inWrite() const { return pager_->inWrite(); }
+
+void Database::setPassword(const std::string& password)
+{
+    if (inWrite()) throw JetError("'" + path() + "': the database password is changed in a write of its own");
+    std::u16string text = fromUtf8(password);
+    WriteTransaction tx(*this);
+    HeaderPage::setPassword(pager_->modify(0), text);
+    tx.commit();
+    header_ = HeaderPage::parse(pager_->read(0)->data, path());
+}
 
 } // namespace jet

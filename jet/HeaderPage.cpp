@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <random>
 
 namespace jet {
 
@@ -21,6 +22,30 @@ constexpr size_t kSortOrderOffset = 0x6E;
 constexpr size_t kCreationDateOffset = 0x72;
 const char kJetMagic[] = "Standard Jet DB";
 const char kAceMagic[] = "Standard ACE DB";
+
+// The password is kept XOR-ed with the whole days of the creation date, a
+// 4-byte little-endian int repeated over its 40 bytes. `page` is unmasked.
+void passwordMask(const uint8_t* page, uint8_t mask[4])
+{
+    double created = leDouble(page + kCreationDateOffset);
+    int32_t days = std::isfinite(created) && std::fabs(created) < 2e9 ? int32_t(created) : 0;
+    put32(mask, uint32_t(days));
+}
+
+// The database password of an unmasked page 0: UTF-16 up to its first NUL.
+std::u16string storedPassword(const uint8_t* page)
+{
+    uint8_t mask[4];
+    passwordMask(page, mask);
+    std::u16string password;
+    for (size_t i = 0; i + 1 < kPasswordLength; i += 2) {
+        char16_t c = char16_t((page[kPasswordOffset + i] ^ mask[i % 4]) |
+                              (page[kPasswordOffset + i + 1] ^ mask[(i + 1) % 4]) << 8);
+        if (c == 0) break;
+        password += c;
+    }
+    return password;
+}
 } // namespace
 
 void HeaderPage::toggleMask(uint8_t* page)
@@ -55,24 +80,61 @@ HeaderPage HeaderPage::parse(const uint8_t* raw, const std::string& fileName)
     h.databaseKey = le32(page + kDatabaseKeyOffset);
     h.sortOrder = le32(page + kSortOrderOffset);
     h.creationDate = DateTime{leDouble(page + kCreationDateOffset)};
-    if (h.databaseKey != 0)
-        throw UnsupportedFormatError("'" + fileName +
-                                     "' is encrypted (its pages are RC4-encoded with a database key); "
-                                     "decrypt it in Access first");
-    double created = h.creationDate.days;
-    int32_t maskValue = std::isfinite(created) && std::fabs(created) < 2e9 ? int32_t(created) : 0;
-    uint8_t mask[4];
-    put32(mask, uint32_t(maskValue));
-    for (size_t i = 0; i < kPasswordLength; ++i) {
-        if ((page[kPasswordOffset + i] ^ mask[i % 4]) != 0) {
-            h.hasPassword = true;
-            break;
-        }
-    }
-    if (h.hasPassword)
-        throw UnsupportedFormatError("'" + fileName +
-                                     "' is protected by a database password; remove the password in Access first");
+    // The pages of an encoded file (non-zero database key) are decrypted by
+    // the Pager, which reads the key itself before any page but this one.
+    h.password = storedPassword(page);
+    h.hasPassword = !h.password.empty();
     return h;
+}
+
+void HeaderPage::checkPassword(const std::string& given, const std::string& fileName) const
+{
+    if (!hasPassword) return; // Jet ignores a password given for a file without one
+    if (given.empty())
+        throw PasswordError("'" + fileName + "' is protected by a database password; it opens only with that password");
+    // Jet compares the password exactly, letter case included.
+    if (fromUtf8(given) != password) throw PasswordError("The database password given for '" + fileName + "' is wrong");
+}
+
+uint32_t HeaderPage::storedDatabaseKey(const uint8_t* storedStart)
+{
+    static_assert(kKeyAreaSize >= kMaskOffset + kMaskLength);
+    uint8_t area[kKeyAreaSize];
+    std::memcpy(area, storedStart, sizeof area);
+    toggleMask(area);
+    return le32(area + kDatabaseKeyOffset);
+}
+
+void HeaderPage::setDatabaseKey(uint8_t* storedPage, uint32_t key)
+{
+    toggleMask(storedPage);
+    put32(storedPage + kDatabaseKeyOffset, key);
+    toggleMask(storedPage);
+}
+
+void HeaderPage::setPassword(uint8_t* storedPage, const std::u16string& password)
+{
+    if (password.size() > kPasswordLength / 2)
+        throw JetError("A database password has at most " + std::to_string(kPasswordLength / 2) + " characters");
+    if (password.find(u'\0') != std::u16string::npos)
+        throw JetError("A database password cannot hold the character U+0000");
+    toggleMask(storedPage);
+    uint8_t mask[4];
+    passwordMask(storedPage, mask);
+    for (size_t i = 0; i < kPasswordLength; ++i) {
+        char16_t c = i / 2 < password.size() ? password[i / 2] : u'\0';
+        uint8_t byte = i % 2 == 0 ? uint8_t(c & 0xFF) : uint8_t(c >> 8);
+        storedPage[kPasswordOffset + i] = byte ^ mask[i % 4];
+    }
+    toggleMask(storedPage);
+}
+
+uint32_t HeaderPage::randomDatabaseKey()
+{
+    std::random_device random;
+    uint32_t key = 0;
+    while (key == 0) key = uint32_t(random());
+    return key;
 }
 
 std::array<uint8_t, kMaxPageSize> HeaderPage::build(DateTime created, uint16_t codePage, uint32_t sortOrder)
@@ -91,7 +153,7 @@ std::array<uint8_t, kMaxPageSize> HeaderPage::build(DateTime created, uint16_t c
     putDouble(page.data() + kCreationDateOffset, created.days);
     // No password: the stored bytes are the date mask itself.
     uint8_t mask[4];
-    put32(mask, uint32_t(int32_t(created.days)));
+    passwordMask(page.data(), mask);
     for (size_t i = 0; i < kPasswordLength; ++i) page[kPasswordOffset + i] = mask[i % 4];
     std::memcpy(page.data() + 0x9C, "4.0", 4);
     toggleMask(page.data());

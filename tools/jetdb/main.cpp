@@ -9,6 +9,14 @@
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args[0] == "--password") {
+        if (args.size() < 2) {
+            std::cerr << "jetdb: --password needs the password (jetdb --password PASSWORD COMMAND ...)\n";
+            return 2;
+        }
+        jetdb::setDatabasePassword(args[1]);
+        args.erase(args.begin(), args.begin() + 2);
+    }
     if (args.empty() || args[0] == "-h" || args[0] == "--help" || args[0] == "help") {
         jetdb::printUsage(std::cout);
         return args.empty() ? 2 : 0;
