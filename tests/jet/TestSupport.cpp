@@ -26,12 +26,23 @@ std::vector<std::string> allAccessFiles()
     return out;
 }
 
+std::string passwordOf(const std::string& file)
+{
+    // The corpus file's documented password (tests/data/access/SOURCES.md).
+    return fs::path(file).filename() == "V2003_with-password.mdb" ? "password" : "";
+}
+
+std::unique_ptr<jet::Database> openAccessFile(const std::string& file, jet::Pager::Access access)
+{
+    return jet::Database::open(file, access, passwordOf(file));
+}
+
 std::vector<std::string> accessFiles()
 {
     std::vector<std::string> out;
     for (const std::string& file : allAccessFiles()) {
         try {
-            jet::Database::open(file);
+            openAccessFile(file);
             out.push_back(file);
         } catch (const jet::UnsupportedFormatError&) {
             // Formats the engine refuses; ReadCompat tests that it says so.
@@ -110,6 +121,12 @@ Run run(const std::string& command, bool withStderr)
 
 std::string jetdb() { return JETDB_PATH; }
 
+std::string jetdbFor(const std::string& file)
+{
+    std::string password = passwordOf(file);
+    return quote(jetdb()) + (password.empty() ? "" : " --password " + quote(password));
+}
+
 std::string mdbJson(const std::string& file, const std::string& table, const std::string& out)
 {
     run("mdb-json -T '%Y-%m-%d %H:%M:%S' " + quote(file) + " " + quote(table) + " > " + quote(out));
@@ -118,7 +135,7 @@ std::string mdbJson(const std::string& file, const std::string& table, const std
 
 std::string jetdbJson(const std::string& file, const std::string& table, const std::string& out)
 {
-    run(quote(jetdb()) + " json " + quote(file) + " " + quote(table) + " > " + quote(out));
+    run(jetdbFor(file) + " json " + quote(file) + " " + quote(table) + " > " + quote(out));
     return out;
 }
 
@@ -145,7 +162,7 @@ long long mdbCount(const std::string& file, const std::string& table)
 
 std::string check(const std::string& file)
 {
-    Run r = run(quote(jetdb()) + " check " + quote(file), true);
+    Run r = run(jetdbFor(file) + " check " + quote(file), true);
     return r.status == 0 ? std::string() : (r.output.empty() ? "check failed" : r.output);
 }
 
