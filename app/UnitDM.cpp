@@ -58,7 +58,8 @@ QString TDM::readDataLink(const QString& path)
         throw refuse(QStringLiteral("is not UTF-16 text with a byte-order mark, as Windows writes data-link files"));
     QStringDecoder decoder(QStringDecoder::Utf16LE);
     const QString text = decoder.decode(bytes.mid(2));
-    if (decoder.hasError() || text.contains(QChar(0))) throw refuse(QStringLiteral("is not valid UTF-16 text"));
+    if (decoder.hasError() || !QStringView(text).isValidUtf16() || text.contains(QChar(0)))
+        throw refuse(QStringLiteral("is not valid UTF-16 text"));
 
     bool sawHeader = false;
     QString connection;
