@@ -6,6 +6,7 @@
 #include "jet/JetError.h"
 #include "sql/Session.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QMap>
 #include <algorithm>
@@ -14,12 +15,18 @@ namespace {
 
 const QString kJetProvider = QStringLiteral("Microsoft.Jet.OLEDB.4.0");
 
+const QString kDatabasePasswordKey = QStringLiteral("jet oledb:database password");
+
+// Keys whose values are passwords: error messages never quote text near them.
+bool isPasswordKey(const QString& key) { return key.contains(QStringLiteral("password")); }
+
 // Splits "Key=Value;Key2=\"Value;2\"" into keys (lower case, trimmed) and values.
 // A value may be quoted with " or ' to hold a semicolon; a doubled quote inside
 // stands for one.
 QMap<QString, QString> parseConnectionString(const QString& text)
 {
     QMap<QString, QString> parts;
+    QString lastKey;
     int i = 0;
     const int n = int(text.size());
     while (i < n) {
@@ -27,6 +34,11 @@ QMap<QString, QString> parseConnectionString(const QString& text)
         int semicolon = int(text.indexOf(u';', i));
         if (eq < 0 || (semicolon >= 0 && semicolon < eq)) {
             QString stray = text.mid(i, semicolon < 0 ? -1 : semicolon - i).trimmed();
+            // An unquoted password holding ';' leaves its tail here: say where, not what.
+            if (!stray.isEmpty() && isPasswordKey(lastKey))
+                throw EDatabaseError(QStringLiteral("The connection string is not valid: text without a name follows "
+                                                    "the value of '%1' (quote a value that holds ';')")
+                                         .arg(lastKey));
             if (!stray.isEmpty())
                 throw EDatabaseError(QStringLiteral("The connection string is not valid: '%1' has no value").arg(stray));
             if (semicolon < 0) break;
@@ -68,6 +80,7 @@ QMap<QString, QString> parseConnectionString(const QString& text)
         if (i < n && text[i] == u';') ++i;
         if (key.isEmpty()) throw EDatabaseError(QStringLiteral("The connection string is not valid: a value has no name"));
         parts.insert(key, value);
+        lastKey = key;
     }
     return parts;
 }
@@ -124,13 +137,10 @@ void TADOConnection::Open()
     QString path = parts.value(QStringLiteral("data source"));
     if (path.isEmpty())
         throw EDatabaseError(QStringLiteral("The connection string names no Data Source (the database file)"));
-    if (!parts.value(QStringLiteral("jet oledb:database password")).isEmpty())
-        throw EDatabaseError(QStringLiteral("Databases protected by a password are not supported: remove the password "
-                                            "of '%1' in Access")
-                                 .arg(path));
     QFileInfo file(path);
-    if (!file.exists()) throw EDatabaseError(QStringLiteral("Could not find file '%1'.").arg(path));
-    if (!file.isFile()) throw EDatabaseError(QStringLiteral("'%1' is not a database file.").arg(path));
+    if (file.isRelative() && !m_dataSourceFolder.isEmpty()) file = QFileInfo(QDir(m_dataSourceFolder), path);
+    if (!file.exists()) throw EDatabaseError(QStringLiteral("Could not find file '%1'.").arg(file.filePath()));
+    if (!file.isFile()) throw EDatabaseError(QStringLiteral("'%1' is not a database file.").arg(file.filePath()));
 
     if (m_loginPrompt && OnLogin) {
         // The file has no user-level security (Jet 4 without a workgroup file), so
@@ -141,8 +151,15 @@ void TADOConnection::Open()
     }
     if (BeforeConnect) BeforeConnect(this);
     try {
-        m_database = jet::Database::open(file.absoluteFilePath().toStdString(), jet::Pager::Access::ReadWrite);
+        m_database = jet::Database::open(file.absoluteFilePath().toStdString(), jet::Pager::Access::ReadWrite,
+                                         parts.value(kDatabasePasswordKey).toStdString());
         m_session = std::make_unique<sql::Session>(*m_database);
+    } catch (const jet::PasswordError& e) {
+        m_session.reset();
+        m_database.reset();
+        throw EDatabaseError(QStringLiteral("Cannot open the database '%1': %2 (the connection string gives it as "
+                                            "Jet OLEDB:Database Password)")
+                                 .arg(path, QString::fromStdString(e.what())));
     } catch (const std::exception& e) {
         m_session.reset();
         m_database.reset();

@@ -19,7 +19,9 @@ class TCustomADODataSet;
 // The connection to one Access (Jet 4) database file, described by an ADO
 // connection string such as
 //   Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\app\db\vask.mdb;Persist Security Info=False
-// Every dataset that names the connection runs its statements through it.
+// A file with a database password takes it as "Jet OLEDB:Database Password=..."
+// (quoted when it holds ';'). Every dataset that names the connection runs
+// its statements through it.
 //
 // KeepConnection = false: after a dataset on the connection closes or a
 // statement run through it finishes, the file is closed when no dataset on
@@ -41,6 +43,10 @@ public:
     // Parts of the connection string (empty when absent).
     QString Provider() const;
     QString DataSourcePath() const;
+    // Where a relative Data Source is looked for (the folder of the data-link
+    // file the string came from); empty: the working folder, as in ADO.
+    const QString& DataSourceFolder() const { return m_dataSourceFolder; }
+    void setDataSourceFolder(const QString& folder) { m_dataSourceFolder = folder; }
 
     bool LoginPrompt() const { return m_loginPrompt; }
     void setLoginPrompt(bool prompt) { m_loginPrompt = prompt; }
@@ -48,7 +54,8 @@ public:
     void setKeepConnection(bool keep);
 
     // Opens the file. Throws EDatabaseError for an unknown provider, a missing
-    // Data Source, a file that does not exist or that the engine refuses.
+    // Data Source, a file that does not exist or that the engine refuses (a
+    // missing or wrong database password among them). No message quotes a password.
     void Open();
     // Closes the datasets on the connection, then the file.
     void Close();
@@ -86,6 +93,7 @@ private:
     void closeFile();
 
     QString m_connectionString;
+    QString m_dataSourceFolder;
     bool m_loginPrompt = true;
     bool m_keepConnection = true;
     std::unique_ptr<jet::Database> m_database;

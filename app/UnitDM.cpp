@@ -4,6 +4,10 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStringDecoder>
 
 TDM* DM = nullptr;
 
@@ -31,6 +35,56 @@ QString TDM::connectionStringFor(const QString& programFolder)
            QStringLiteral(";Persist Security Info=False");
 }
 
+QString TDM::dataLinkPathFor(const QString& programFolder)
+{
+    return QDir(programFolder).filePath(QStringLiteral("db/connection.udl"));
+}
+
+QString TDM::readDataLink(const QString& path)
+{
+    const QString name = QDir::toNativeSeparators(path);
+    auto refuse = [&](const QString& why) {
+        return EDatabaseError(QStringLiteral("The data-link file '%1' %2").arg(name, why));
+    };
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) throw refuse(QStringLiteral("cannot be read: %1").arg(file.errorString()));
+    // Windows writes a few hundred bytes; anything far larger is not one.
+    constexpr qint64 kLargest = 64 * 1024;
+    const QByteArray bytes = file.read(kLargest + 1);
+    if (file.error() != QFileDevice::NoError)
+        throw refuse(QStringLiteral("cannot be read: %1").arg(file.errorString()));
+    if (bytes.size() > kLargest) throw refuse(QStringLiteral("is too large to be a data-link file"));
+    if (!bytes.startsWith("\xFF\xFE") || bytes.size() % 2 != 0)
+        throw refuse(QStringLiteral("is not UTF-16 text with a byte-order mark, as Windows writes data-link files"));
+    QStringDecoder decoder(QStringDecoder::Utf16LE);
+    const QString text = decoder.decode(bytes.mid(2));
+    if (decoder.hasError() || !QStringView(text).isValidUtf16() || text.contains(QChar(0)))
+        throw refuse(QStringLiteral("is not valid UTF-16 text"));
+
+    bool sawHeader = false;
+    QString connection;
+    const QStringList lines = text.split(QRegularExpression(QStringLiteral("\r\n|\r|\n")));
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString line = lines[i].trimmed();
+        if (line.isEmpty()) continue;
+        if (!sawHeader) {
+            if (line.compare(QStringLiteral("[oledb]"), Qt::CaseInsensitive) != 0)
+                throw refuse(QStringLiteral("does not start with the line [oledb]"));
+            sawHeader = true;
+        } else if (line.startsWith(u';')) {
+            continue;
+        } else if (connection.isEmpty()) {
+            connection = line;
+        } else {
+            // Not quoted: the line may hold a password.
+            throw refuse(QStringLiteral("has a second connection string (line %1)").arg(i + 1));
+        }
+    }
+    if (!sawHeader) throw refuse(QStringLiteral("is empty"));
+    if (connection.isEmpty()) throw refuse(QStringLiteral("holds no connection string after [oledb]"));
+    return connection;
+}
+
 bool TDM::DataModuleCreate()
 {
     m_connectionError.clear();
@@ -42,7 +96,14 @@ bool TDM::DataModuleCreate()
                 throw EDatabaseError(QStringLiteral("The program's folder is unknown: no application object exists"));
             folder = QCoreApplication::applicationDirPath();
         }
-        ADOConn->setConnectionString(connectionStringFor(folder));
+        const QString dataLink = dataLinkPathFor(folder);
+        if (QFileInfo::exists(dataLink)) {
+            ADOConn->setConnectionString(readDataLink(dataLink));
+            ADOConn->setDataSourceFolder(QFileInfo(dataLink).absolutePath());
+        } else {
+            ADOConn->setConnectionString(connectionStringFor(folder));
+            ADOConn->setDataSourceFolder(QString());
+        }
         ADOConn->Open();
         return true;
     } catch (const std::exception& e) {

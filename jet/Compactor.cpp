@@ -48,10 +48,11 @@ void copyRows(Table& from, Table& to, const IdMap& ids, const Compactor::Progres
 
 } // namespace
 
-void Compactor::compact(const std::string& from, const std::string& to, const Progress& progress)
+void Compactor::compact(const std::string& from, const std::string& to, const Progress& progress,
+                        const CompactOptions& options)
 {
     if (PlatformFile::exists(to)) throw JetError("'" + to + "' already exists; compact never writes over a file");
-    std::unique_ptr<Database> source = Database::open(from);
+    std::unique_ptr<Database> source = Database::open(from, Pager::Access::ReadOnly, options.password);
     ReadScope scope(source->pager());
 
     // The catalog's own table first: Jet finds it on page 2 of every file.
@@ -63,7 +64,11 @@ void Compactor::compact(const std::string& from, const std::string& to, const Pr
     if (tables.empty() || tables.front().definitionPage() != kCatalogPage)
         throw JetError("'" + from + "': the catalog does not list its own table (MSysObjects)");
 
-    std::unique_ptr<Database> target = SchemaWriter::createEmptyDatabase(to, source->pager().format(), source->header());
+    HeaderPage header = source->header();
+    if (options.encoding == CompactOptions::Encoding::Encode && header.databaseKey == 0)
+        header.databaseKey = HeaderPage::randomDatabaseKey();
+    if (options.encoding == CompactOptions::Encoding::Decode) header.databaseKey = 0;
+    std::unique_ptr<Database> target = SchemaWriter::createEmptyDatabase(to, source->pager().format(), header);
     try {
         WriteTransaction tx(*target);
         Pager& pager = target->pager();

@@ -16,6 +16,16 @@ namespace jet {
 // catalog rows of tables (MSysObjects.Id), their permissions
 // (MSysACEs.ObjectId), Access's navigation pane entries and the related
 // table of each relationship's index are given the new ids.
+//
+// The copy keeps the database password and, unless told otherwise, the
+// encoding of `from`; Access's "Encode/Decode Database" is such a copy that
+// encodes or decodes its pages.
+struct CompactOptions {
+    enum class Encoding { Keep, Encode, Decode };
+    std::string password; // the database password of `from`, when it has one
+    Encoding encoding = Encoding::Keep;
+};
+
 class Compactor {
 public:
     // Called now and then while rows are copied.
@@ -23,7 +33,8 @@ public:
 
     // Never writes over `from`; refuses when `to` exists; on failure removes
     // what it wrote of `to`.
-    static void compact(const std::string& from, const std::string& to, const Progress& progress = {});
+    static void compact(const std::string& from, const std::string& to, const Progress& progress = {},
+                        const CompactOptions& options = {});
 };
 
 } // namespace jet

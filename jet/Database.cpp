@@ -22,7 +22,8 @@ T numberOr(const Value& v, T fallback)
 Database::Database(std::unique_ptr<Pager> pager) : pager_(std::move(pager)) {}
 Database::~Database() = default;
 
-std::unique_ptr<Database> Database::open(const std::string& path, Pager::Access access, bool creating)
+std::unique_ptr<Database> Database::open(const std::string& path, Pager::Access access, const std::string& password,
+                                         bool creating)
 {
     std::unique_ptr<Database> db(new Database(Pager::open(path, access)));
     PageRef page0 = db->pager_->read(0);
@@ -35,6 +36,7 @@ std::unique_ptr<Database> Database::open(const std::string& path, Pager::Access 
                                          ", which this program does not read (it reads 1252 and 936)");
         db->pager_->setTextCoding(*coding);
     }
+    db->header_.checkPassword(password, path);
     if (!creating && db->pager_->pageCount() <= kCatalogPage)
         throw JetError("'" + path + "' is cut short: it has no catalog page");
     if (!creating) db->pager_->setAllocationGuard([raw = db.get()] { raw->refuseAllocationPastNamedPages(); });
@@ -220,6 +222,16 @@ void Database::refuseAllocationPastNamedPages()
         for (const RealIndex& index : t.def().realIndexes)
             check(index.usageMapPointer, t.where() + ", index '" + t.def().indexName(index) + "'");
     }
+}
+
+void Database::setPassword(const std::string& password)
+{
+    if (inWrite()) throw JetError("'" + path() + "': the database password is changed in a write of its own");
+    std::u16string text = fromUtf8(password);
+    WriteTransaction tx(*this);
+    HeaderPage::setPassword(pager_->format(), pager_->modify(0), text);
+    tx.commit();
+    header_ = HeaderPage::parse(pager_->read(0)->data, path());
 }
 
 } // namespace jet

@@ -31,9 +31,12 @@ struct CatalogEntry {
 // An open Jet 4 database file.
 class Database {
 public:
+    // `password`: the database password (UTF-8), empty for none; a file with
+    // a password refuses any other with PasswordError, a file without one
+    // ignores it (as Jet does). Encoded files are read and written encoded.
     // `creating`: the file is being made and has no catalog yet.
     static std::unique_ptr<Database> open(const std::string& path, Pager::Access access = Pager::Access::ReadOnly,
-                                          bool creating = false);
+                                          const std::string& password = {}, bool creating = false);
     ~Database();
 
     const std::string& path() const { return pager_->path(); }
@@ -59,6 +62,10 @@ public:
     void commit();
     void rollback();
     bool inWrite() const;
+
+    // Sets, changes or (empty) removes the database password, as Access's
+    // "Set Database Password" does: page 0 changes in a write of its own.
+    void setPassword(const std::string& password);
 
     // The catalog table itself (MSysObjects, page 2).
     Table& catalogTable();

@@ -3,9 +3,11 @@
 #include "jet/ByteOrder.h"
 #include "jet/JetError.h"
 #include "jet/Rc4.h"
+#include "jet/TextCoding.h"
 
 #include <cmath>
 #include <cstring>
+#include <random>
 
 namespace jet {
 
@@ -14,6 +16,40 @@ constexpr size_t kMaskOffset = 0x18;
 constexpr uint8_t kMaskKey[4] = {0xC7, 0xDA, 0x39, 0x6B}; // 0x6B39DAC7, little-endian
 const char kJetMagic[] = "Standard Jet DB";
 const char kAceMagic[] = "Standard ACE DB";
+
+// Jet 4 keeps the password XOR-ed with the whole days of the creation date,
+// a 4-byte little-endian int repeated over its bytes; Jet 3 keeps it as it
+// is (a zero mask). `page` is unmasked.
+void passwordMask(const Format& f, const uint8_t* page, uint8_t mask[4])
+{
+    std::memset(mask, 0, 4);
+    if (f.header.creationDate == kAbsent) return;
+    double created = leDouble(page + f.header.creationDate);
+    int32_t days = std::isfinite(created) && std::fabs(created) < 2e9 ? int32_t(created) : 0;
+    put32(mask, uint32_t(days));
+}
+
+// How the password is written: UTF-16 in Jet 4, the file's code page in Jet 3.
+const TextCoding& passwordCoding(const Format& f, const uint8_t* page)
+{
+    if (f.textStorage == Format::TextStorage::Unicode) return TextCoding::unicode();
+    const TextCoding* coding = TextCoding::forCodePage(le16(page + f.header.codePage));
+    return coding ? *coding : *TextCoding::forCodePage(1252);
+}
+
+// The database password of an unmasked page 0, up to its first NUL.
+std::u16string storedPassword(const Format& f, const uint8_t* page)
+{
+    uint8_t mask[4];
+    passwordMask(f, page, mask);
+    Bytes stored(f.header.passwordLength);
+    for (size_t i = 0; i < stored.size(); ++i) stored[i] = page[f.header.password + i] ^ mask[i % 4];
+    const bool unicode = f.textStorage == Format::TextStorage::Unicode;
+    size_t end = 0;
+    while (end + (unicode ? 1 : 0) < stored.size() && (stored[end] || (unicode && stored[end + 1]))) end += unicode ? 2 : 1;
+    return unicode ? TextCoding::unicode().decode(stored.data(), end)
+                   : passwordCoding(f, page).decode(stored.data(), end);
+}
 } // namespace
 
 void HeaderPage::toggleMask(const Format& format, uint8_t* page)
@@ -29,8 +65,8 @@ HeaderPage HeaderPage::parse(const uint8_t* raw, const std::string& fileName)
     if (page[0] != 0x00 || std::memcmp(page + 4, kJetMagic, 15) != 0) {
         if (std::memcmp(page + 4, kAceMagic, 15) == 0)
             throw UnsupportedFormatError("'" + fileName +
-                                         "' is an Access 2007 or later (.accdb) database; only Access 2000-2003 "
-                                         "(Jet 4) files are supported");
+                                         "' is an Access 2007 or later (.accdb) database; only Access 97-2003 "
+                                         "(Jet 3 and Jet 4) files are supported");
         throw UnsupportedFormatError("'" + fileName + "' is not an Access database (no Jet header on page 0)");
     }
     HeaderPage h;
@@ -46,28 +82,66 @@ HeaderPage HeaderPage::parse(const uint8_t* raw, const std::string& fileName)
     h.databaseKey = le32(page + l.databaseKey);
     h.sortOrder = l.sortOrderSize == 4 ? le32(page + l.sortOrder) : le16(page + l.sortOrder);
     if (l.creationDate != kAbsent) h.creationDate = DateTime{leDouble(page + l.creationDate)};
-    if (h.databaseKey != 0)
-        throw UnsupportedFormatError("'" + fileName +
-                                     "' is encrypted (its pages are RC4-encoded with a database key); "
-                                     "decrypt it in Access first");
-    // Jet 4 masks the password with the creation date: with no password the
-    // stored bytes are the mask itself. Jet 3 stores it as it is.
-    uint8_t mask[4] = {};
-    if (l.creationDate != kAbsent) {
-        double created = h.creationDate.days;
-        int32_t maskValue = std::isfinite(created) && std::fabs(created) < 2e9 ? int32_t(created) : 0;
-        put32(mask, uint32_t(maskValue));
-    }
-    for (size_t i = 0; i < l.passwordLength; ++i) {
-        if ((page[l.password + i] ^ mask[i % 4]) != 0) {
-            h.hasPassword = true;
-            break;
-        }
-    }
-    if (h.hasPassword)
-        throw UnsupportedFormatError("'" + fileName +
-                                     "' is protected by a database password; remove the password in Access first");
+    // The pages of an encoded file (non-zero database key) are decrypted by
+    // the Pager, which reads the key itself before any page but this one.
+    h.password = storedPassword(*format, page);
+    h.hasPassword = !h.password.empty();
     return h;
+}
+
+void HeaderPage::checkPassword(const std::string& given, const std::string& fileName) const
+{
+    if (!hasPassword) return; // Jet ignores a password given for a file without one
+    if (given.empty())
+        throw PasswordError("'" + fileName + "' is protected by a database password; it opens only with that password");
+    // Jet compares the password exactly, letter case included.
+    if (fromUtf8(given) != password) throw PasswordError("The database password given for '" + fileName + "' is wrong");
+}
+
+uint32_t HeaderPage::storedDatabaseKey(const Format& format, const uint8_t* storedStart)
+{
+    static_assert(kKeyAreaSize >= kMaskOffset + 128);
+    uint8_t area[kKeyAreaSize];
+    std::memcpy(area, storedStart, sizeof area);
+    toggleMask(format, area);
+    return le32(area + format.header.databaseKey);
+}
+
+void HeaderPage::setDatabaseKey(const Format& format, uint8_t* storedPage, uint32_t key)
+{
+    toggleMask(format, storedPage);
+    put32(storedPage + format.header.databaseKey, key);
+    toggleMask(format, storedPage);
+}
+
+void HeaderPage::setPassword(const Format& format, uint8_t* storedPage, const std::u16string& password)
+{
+    const Format::HeaderLayout& l = format.header;
+    toggleMask(format, storedPage);
+    Bytes bytes;
+    const bool encoded = passwordCoding(format, storedPage).encode(password, false, bytes);
+    const size_t limit = format.textStorage == Format::TextStorage::Unicode ? l.passwordLength / 2 : l.passwordLength;
+    auto fail = [&](const std::string& what) {
+        toggleMask(format, storedPage);
+        return JetError(what);
+    };
+    if (!encoded) throw fail("A database password of this file cannot hold characters outside its code page");
+    if (bytes.size() > l.passwordLength || password.size() > limit)
+        throw fail("A database password has at most " + std::to_string(limit) + " characters");
+    if (password.find(u'\0') != std::u16string::npos) throw fail("A database password cannot hold the character U+0000");
+    uint8_t mask[4];
+    passwordMask(format, storedPage, mask);
+    for (size_t i = 0; i < l.passwordLength; ++i)
+        storedPage[l.password + i] = uint8_t((i < bytes.size() ? bytes[i] : 0) ^ mask[i % 4]);
+    toggleMask(format, storedPage);
+}
+
+uint32_t HeaderPage::randomDatabaseKey()
+{
+    std::random_device random;
+    uint32_t key = 0;
+    while (key == 0) key = uint32_t(random());
+    return key;
 }
 
 std::array<uint8_t, kMaxPageSize> HeaderPage::build(const Format& format, DateTime created, uint16_t codePage,
@@ -90,7 +164,7 @@ std::array<uint8_t, kMaxPageSize> HeaderPage::build(const Format& format, DateTi
         putDouble(page.data() + l.creationDate, created.days);
         // No password: the stored bytes are the date mask itself.
         uint8_t mask[4];
-        put32(mask, uint32_t(int32_t(created.days)));
+        passwordMask(format, page.data(), mask);
         for (size_t i = 0; i < l.passwordLength; ++i) page[l.password + i] = mask[i % 4];
         std::memcpy(page.data() + 0x9C, "4.0", 4);
     } else {

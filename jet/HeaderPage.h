@@ -19,7 +19,9 @@ namespace jet {
 //   0x18    128   RC4-masked area, key 0x6B39DAC7; offsets below are of the unmasked page
 //   0x3C    2       code page
 //   0x3E    4       database key; non-zero means the other pages are RC4-encrypted
-//   0x42    40      database password, UTF-16, XOR-ed with the 4 bytes of (int)creation date
+//                   (an "encoded" file), each under the key XOR its page number
+//   0x42    40      database password, UTF-16 (20 characters, NUL-padded), XOR-ed
+//                   with the 4 bytes of (int)creation date; all zero without one
 //   0x6E    4       text sort order (0x0409 = General; version in the high half)
 //   0x72    8       creation date, a Date/Time double
 //   0x98    ...   not masked; the engine version string "4.0" at 0x9C
@@ -35,13 +37,26 @@ struct HeaderPage {
     uint32_t sortOrder = 0x0409;
     DateTime creationDate{};
     bool hasPassword = false;
+    std::u16string password; // the database password; never to be printed
 
-    // Parses a copy of page 0 as stored; throws UnsupportedFormatError for
-    // ACE, encrypted files and files with a database password.
+    // Parses page 0 as stored (masked); throws UnsupportedFormatError for ACE.
     static HeaderPage parse(const uint8_t* rawPage, const std::string& fileName);
+    // Throws PasswordError, naming the file, when the file has a database
+    // password and `given` (UTF-8; empty for none) is not it.
+    void checkPassword(const std::string& given, const std::string& fileName) const;
+
+    // The database key of page 0 as stored, from its first kKeyAreaSize bytes.
+    static constexpr size_t kKeyAreaSize = 0x98;
+    static uint32_t storedDatabaseKey(const Format& format, const uint8_t* storedStart);
+    // Change page 0 as stored: the database key (0: pages in the clear), and
+    // the database password (empty: none; at most 20 characters).
+    static void setDatabaseKey(const Format& format, uint8_t* storedPage, uint32_t key);
+    static void setPassword(const Format& format, uint8_t* storedPage, const std::u16string& password);
+    // A key for a newly encoded file (never 0).
+    static uint32_t randomDatabaseKey();
     // Applies (or removes: the mask is its own inverse) the RC4 mask in place.
     static void toggleMask(const Format& format, uint8_t* page);
-    // Builds page 0 of a new, unencrypted Jet 4 file, masked as stored.
+    // Builds page 0 of a new, unencrypted file of the format, masked as stored.
     static std::array<uint8_t, kMaxPageSize> build(const Format& format, DateTime created, uint16_t codePage,
                                                    uint32_t sortOrder);
 };

@@ -12,8 +12,15 @@ public:
     explicit JetError(const std::string& message) : std::runtime_error(message) {}
 };
 
-// The file is not a Jet 4 database we can work with (Jet 3, ACE, encrypted).
+// The file is not a Jet 4 database we can work with (Jet 3, ACE).
 class UnsupportedFormatError : public JetError {
+public:
+    using JetError::JetError;
+};
+
+// The file has a database password and it was not given, or another was.
+// The message names the file, never a password.
+class PasswordError : public JetError {
 public:
     using JetError::JetError;
 };

@@ -4,6 +4,7 @@
 #include "jet/Journal.h"
 #include "jet/ByteOrder.h"
 #include "jet/HeaderPage.h"
+#include "jet/Rc4.h"
 
 #include <algorithm>
 #include <cstring>
@@ -29,9 +30,12 @@ std::unique_ptr<Pager> Pager::open(const std::string& path, Access access)
     p->file_ = PlatformFile::open(path, access == Access::ReadWrite ? PlatformFile::Mode::ReadWrite
                                                                      : PlatformFile::Mode::ReadOnly);
     p->recoverIfNeeded();
-    uint8_t start[HeaderPage::kVersionOffset + 4] = {};
+    uint8_t start[HeaderPage::kKeyAreaSize] = {};
     if (p->file_->readAt(0, start, sizeof start) == sizeof start)
-        if (const Format* f = Format::forVersion(le32(start + HeaderPage::kVersionOffset))) p->format_ = f;
+        if (const Format* f = Format::forVersion(le32(start + HeaderPage::kVersionOffset))) {
+            p->format_ = f;
+            p->databaseKey_ = HeaderPage::storedDatabaseKey(*f, start);
+        }
     uint64_t size = p->file_->size();
     if (size < p->pageSize())
         throw JetError("'" + path + "' is not an Access database: it is " + std::to_string(size) +
@@ -46,6 +50,7 @@ std::unique_ptr<Pager> Pager::create(const std::string& path, const Format& form
     p->path_ = path;
     p->format_ = &format;
     p->file_ = PlatformFile::open(path, PlatformFile::Mode::CreateNew);
+    p->databaseKey_ = HeaderPage::storedDatabaseKey(format, headerPage);
     p->file_->writeAt(0, headerPage, format.pageSize);
     p->file_->sync();
     PlatformFile::syncDirectoryOf(path);
@@ -87,6 +92,22 @@ void Pager::recoverIfNeeded()
         throw;
     }
     target->unlockWriter();
+}
+
+void Pager::cipher(uint32_t page, uint8_t* data) const
+{
+    uint8_t key[4];
+    put32(key, databaseKey_ ^ page);
+    Rc4(key, sizeof key).apply(data, pageSize());
+}
+
+const uint8_t* Pager::stored(uint32_t page, const uint8_t* data)
+{
+    if (databaseKey_ == 0 || page == 0) return data;
+    if (!storeBuffer_) storeBuffer_ = std::make_unique_for_overwrite<uint8_t[]>(kMaxPageSize);
+    std::memcpy(storeBuffer_.get(), data, pageSize());
+    cipher(page, storeBuffer_.get());
+    return storeBuffer_.get();
 }
 
 void Pager::checkUsable() const
@@ -132,6 +153,7 @@ PageRef Pager::load(uint32_t page)
     for (uint32_t i = 0; i < count; ++i) {
         auto b = std::make_shared_for_overwrite<PageBuffer>();
         std::memcpy(b->data, readBuffer_.get() + size_t(i) * pageSize, pageSize);
+        if (databaseKey_ != 0 && page + i != 0) cipher(page + i, b->data);
         if (i == 0) first = b;
         remember(page + i, std::move(b));
     }
@@ -180,7 +202,7 @@ uint8_t* Pager::modify(uint32_t page)
     PageRef current = read(page);
     if (page < pageCountAtBegin_) {
         if (!journal_) journal_ = Journal::create(journalPath(path_), pageSize(), pageCountAtBegin_);
-        journal_->saveOriginal(page, current->data);
+        journal_->saveOriginal(page, stored(page, current->data));
     }
     auto copy = std::make_shared<PageBuffer>(*current);
     uint8_t* data = copy->data;
@@ -260,7 +282,7 @@ void Pager::commit()
                 broken_ = true;
                 throw SimulatedCrash();
             }
-            file_->writeAt(uint64_t(page) * pageSize(), dirty_[page]->data, pageSize());
+            file_->writeAt(uint64_t(page) * pageSize(), stored(page, dirty_[page]->data), pageSize());
         }
         file_->sync();
     } catch (const SimulatedCrash&) {

@@ -26,6 +26,14 @@ class Journal;
 // journal beside the file and syncs it, then writes the pages, syncs the
 // file and removes the journal. A failure before commit leaves the file as
 // it was; a crash during commit leaves a journal that the next open rolls back.
+//
+// Encoded files (Access's "Encode Database"; the header holds a non-zero
+// database key): every page but page 0 is RC4-encrypted on disk under a
+// 4-byte key, the database key XOR the page number, little-endian. The
+// channel decrypts pages as it reads them and encrypts them as it writes
+// them, so everything above it sees plain pages. The journal keeps pages as
+// they are on disk (encrypted), so that rolling it back needs no key and
+// the plain text of an encoded file never lies beside it.
 class Pager {
 public:
     enum class Access { ReadOnly, ReadWrite };
@@ -46,6 +54,8 @@ public:
     size_t pageSize() const { return format_->pageSize; }
     bool writable() const { return file_->writable(); }
     uint32_t pageCount() const { return pageCount_; }
+    // The database key the pages are encrypted with; 0 when they are in the clear.
+    uint32_t databaseKey() const { return databaseKey_; }
 
     // The current content of a page (the transaction's copy while one runs).
     // Throws JetError naming the page when it lies past the end of the file.
@@ -88,12 +98,19 @@ private:
     void remember(uint32_t page, std::shared_ptr<PageBuffer> buffer);
     void releaseWriteState();
     void checkUsable() const;
+    // Encrypts or decrypts (RC4 is its own inverse) a page of an encoded file in place.
+    void cipher(uint32_t page, uint8_t* data) const;
+    // A page's bytes as they go to disk: `data` itself, or an encrypted copy
+    // in storeBuffer_ (valid until the next call).
+    const uint8_t* stored(uint32_t page, const uint8_t* data);
 
     std::string path_;
     const Format* format_ = &Format::jet4();
     const TextCoding* textCoding_ = &TextCoding::unicode();
     std::unique_ptr<PlatformFile> file_;
     uint32_t pageCount_ = 0;
+    uint32_t databaseKey_ = 0;
+    std::unique_ptr<uint8_t[]> storeBuffer_;
 
     // Clean page cache, least recently used at the front.
     struct CacheEntry {

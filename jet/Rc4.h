@@ -4,7 +4,8 @@
 
 namespace jet {
 
-// RC4 keystream, used by Jet to mask part of the header page.
+// RC4 keystream: Jet masks part of the header page with it, and encrypts
+// every other page of an encoded file.
 class Rc4 {
 public:
     Rc4(const uint8_t* key, size_t keyLength);

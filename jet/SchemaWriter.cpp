@@ -349,14 +349,19 @@ ColumnSpec col(const char* name, ColumnType type, uint16_t length = 0)
 
 // Creates the file with its header page and, on page 1, the map of free
 // pages as Access lays it out.
+// An encoded file (databaseKey not 0) has every page but this one encrypted
+// from the start, as the Pager writes them.
 std::unique_ptr<Database> startFile(const std::string& path, const Format& format, DateTime created,
-                                    uint16_t codePage, uint32_t sortOrder)
+                                    uint16_t codePage, uint32_t sortOrder, uint32_t databaseKey = 0,
+                                    const std::u16string& password = {})
 {
     auto header = HeaderPage::build(format, created, codePage, sortOrder);
+    HeaderPage::setDatabaseKey(format, header.data(), databaseKey);
+    HeaderPage::setPassword(format, header.data(), password);
     {
         std::unique_ptr<Pager> pager = Pager::create(path, format, header.data());
     }
-    std::unique_ptr<Database> db = Database::open(path, Pager::Access::ReadWrite, true);
+    std::unique_ptr<Database> db = Database::open(path, Pager::Access::ReadWrite, toUtf8(password), true);
     Pager& pager = db->pager();
     WriteTransaction tx(*db);
     uint32_t p1 = pager.allocate();
@@ -427,7 +432,8 @@ std::unique_ptr<Database> SchemaWriter::createEmptyDatabase(const std::string& p
                                                            const HeaderPage& like)
 {
     try {
-        return startFile(path, format, like.creationDate, like.codePage, like.sortOrder);
+        return startFile(path, format, like.creationDate, like.codePage, like.sortOrder, like.databaseKey,
+                         like.password);
     } catch (...) {
         removeFile(path);
         throw;

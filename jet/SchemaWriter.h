@@ -71,7 +71,9 @@ public:
     // For copying a file table by table (compact):
     //
     // A new file with a header page and the map of free pages only; the
-    // first table written into it must be MSysObjects, on page 2.
+    // first table written into it must be MSysObjects, on page 2. The header
+    // takes `like`'s creation date, code page, sort order, database key (the
+    // new file is encoded when it is not 0) and database password.
     static std::unique_ptr<Database> createEmptyDatabase(const std::string& path, const Format& format,
                                                          const HeaderPage& like);
     // How many definition pages a table's definition takes.

@@ -42,7 +42,6 @@ TEST(ConnectionString, RefusedWithAReason)
         {jetString(files.folder()), "is not a database file"},
         {QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=\"") + db, "no closing quote"},
         {QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;garbage;Data Source=") + db, "'garbage' has no value"},
-        {jetString(db) + QStringLiteral(";Jet OLEDB:Database Password=secret"), "password"},
     };
     for (const Case& c : cases) {
         TADOConnection conn;
@@ -50,6 +49,57 @@ TEST(ConnectionString, RefusedWithAReason)
         std::string message = openError(conn);
         EXPECT_NE(message.find(c.messagePart), std::string::npos)
             << c.connectionString.toStdString() << " gave: " << message;
+        EXPECT_FALSE(conn.Connected());
+    }
+}
+
+// A register protected by a database password opens with the password the
+// string gives; a missing or wrong one is refused saying so, never quoting a
+// password. A file without a password ignores one given, as Jet does.
+TEST(ConnectionString, DatabasePasswordOpensAProtectedFile)
+{
+    TestDatabase files;
+    const QString secured = files.makeRegister(QStringLiteral("secured.mdb"), 5, 1, QStringLiteral("Geheim;42"));
+    const QString plain = files.makeRegister(QStringLiteral("plain.mdb"), 5, 1);
+    const QString key = QStringLiteral(";Jet OLEDB:Database Password=");
+    struct Case {
+        QString connectionString;
+        const char* messagePart; // nullptr: opens
+    } cases[] = {
+        {jetString(secured) + key + QStringLiteral("\"Geheim;42\""), nullptr},
+        {jetString(secured) + QStringLiteral(";jet oledb:database password = 'Geheim;42' ;"), nullptr},
+        {jetString(plain) + key + QStringLiteral("anything"), nullptr},
+        {jetString(secured), "is protected by a database password"},
+        {jetString(secured) + key, "is protected by a database password"},
+        {jetString(secured) + key + QStringLiteral("\"geheim;42\""), "is wrong"},
+        {jetString(secured) + key + QStringLiteral("Geheim;42"), "follows the value of 'jet oledb:database password'"},
+        {jetString(secured) + key + QStringLiteral("\"Geheim;42"), "no closing quote"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.connectionString.toStdString());
+        TADOConnection conn;
+        conn.setConnectionString(c.connectionString);
+        const std::string message = openError(conn);
+        if (!c.messagePart) {
+            EXPECT_EQ(message, "(opened)");
+            continue;
+        }
+        EXPECT_NE(message.find(c.messagePart), std::string::npos) << message;
+        for (const char* part : {"Geheim", "geheim", ";42", "anything"})
+            EXPECT_EQ(message.find(part), std::string::npos) << message;
+        EXPECT_FALSE(conn.Connected());
+    }
+    // Every reopening (KeepConnection false) takes the password again.
+    TADOConnection conn;
+    conn.setConnectionString(jetString(secured) + key + QStringLiteral("\"Geheim;42\""));
+    conn.setKeepConnection(false);
+    for (int round = 0; round < 2; ++round) {
+        TADOQuery listing;
+        listing.setConnection(&conn);
+        listing.setSQLText(QStringLiteral("select * from all_key order by id desc"));
+        listing.Open();
+        EXPECT_EQ(listing.RecordCount(), 5);
+        listing.Close();
         EXPECT_FALSE(conn.Connected());
     }
 }

@@ -18,18 +18,33 @@ public:
     QString folder() const { return m_dir.path(); }
 
     // Creates the register database (tables all_key, counted, SME_KEY_DEPT,
-    // SME_PROVINCE_LIST) with `entries` rows in all_key, the last `pending` not exported.
-    QString makeRegister(const QString& relativePath = QStringLiteral("vask.mdb"), int entries = 200, int pending = 20)
+    // SME_PROVINCE_LIST) with `entries` rows in all_key, the last `pending`
+    // not exported; protected by `password` when one is given.
+    QString makeRegister(const QString& relativePath = QStringLiteral("vask.mdb"), int entries = 200, int pending = 20,
+                         const QString& password = QString())
     {
         QString path = m_dir.filePath(relativePath);
         QDir().mkpath(QFileInfo(path).absolutePath());
+        QStringList arguments{QStringLiteral("demo"), path, QStringLiteral("--entries"), QString::number(entries),
+                              QStringLiteral("--pending"), QString::number(pending)};
+        if (!password.isEmpty()) arguments = QStringList{QStringLiteral("--password"), password} + arguments;
         QProcess jetdb;
-        jetdb.start(QStringLiteral(JETDB_PATH),
-                    {QStringLiteral("demo"), path, QStringLiteral("--entries"), QString::number(entries),
-                     QStringLiteral("--pending"), QString::number(pending)});
+        jetdb.start(QStringLiteral(JETDB_PATH), arguments);
         EXPECT_TRUE(jetdb.waitForFinished(60000));
         EXPECT_EQ(jetdb.exitCode(), 0) << jetdb.readAllStandardError().toStdString();
         return path;
+    }
+
+    // A data-link file as Windows writes it: UTF-16LE with a byte-order
+    // mark, CRLF lines "[oledb]", the comment, then the connection string.
+    static void writeDataLink(const QString& path, const QString& connectionString)
+    {
+        QString text = QStringLiteral("[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n") +
+                       connectionString + QStringLiteral("\r\n");
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("\xFF\xFE");
+        file.write(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
     }
 
     QString copyOf(const QString& accessFile)

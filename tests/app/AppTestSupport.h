@@ -28,26 +28,43 @@ public:
     QString database() const { return m_dir.filePath(QStringLiteral("db/vask.mdb")); }
 
     // Creates db/vask.mdb with `entries` rows in all_key, the last `pending`
-    // not exported (`options` for `jetdb demo`, e.g. --jet3); false (and the
-    // tool's message in error) when it fails.
-    bool makeRegister(int entries, int pending, QString* error = nullptr, const QStringList& options = {})
+    // not exported; false (and the tool's message in error) when it fails.
+    // With a password the file is protected by it; `encoded`: its pages are
+    // encoded (written by jetdb encode from a plain copy); `options` go to
+    // `jetdb demo` (--jet3, say).
+    bool makeRegister(int entries, int pending, QString* error = nullptr, const QString& password = QString(),
+                      bool encoded = false, const QStringList& options = {})
     {
         QDir().mkpath(QFileInfo(database()).absolutePath());
-        QProcess jetdb;
-        jetdb.start(QStringLiteral(JETDB_PATH), QStringList{QStringLiteral("demo"), database(), QStringLiteral("--entries"),
-                                                            QString::number(entries), QStringLiteral("--pending"),
-                                                            QString::number(pending)} +
-                                                    options);
-        const bool ok = jetdb.waitForFinished(120000) && jetdb.exitCode() == 0;
-        if (!ok && error) *error = QString::fromUtf8(jetdb.readAllStandardError());
-        return ok;
+        const QString made = encoded ? m_dir.filePath(QStringLiteral("plain.mdb")) : database();
+        if (!runJetdb(password,
+                      QStringList{QStringLiteral("demo"), made, QStringLiteral("--entries"), QString::number(entries),
+                                  QStringLiteral("--pending"), QString::number(pending)} +
+                          options,
+                      error))
+            return false;
+        return !encoded || runJetdb(password, {QStringLiteral("encode"), made, database()}, error);
+    }
+
+    // A data-link file db/connection.udl as Windows writes it: UTF-16LE with
+    // a byte-order mark, CRLF lines "[oledb]", the comment, the string.
+    void writeDataLink(const QString& connectionString) const
+    {
+        const QString text = QStringLiteral("[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n") +
+                             connectionString + QStringLiteral("\r\n");
+        QFile file(m_dir.filePath(QStringLiteral("db/connection.udl")));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
+        file.write("\xFF\xFE");
+        file.write(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
     }
 
     // The rows of a table as `jetdb json` prints them, an independent read of the file.
-    static QList<QJsonObject> rows(const QString& file, const QString& table)
+    static QList<QJsonObject> rows(const QString& file, const QString& table, const QString& password = QString())
     {
         QProcess jetdb;
-        jetdb.start(QStringLiteral(JETDB_PATH), {QStringLiteral("json"), file, table});
+        QStringList arguments{QStringLiteral("json"), file, table};
+        if (!password.isEmpty()) arguments = QStringList{QStringLiteral("--password"), password} + arguments;
+        jetdb.start(QStringLiteral(JETDB_PATH), arguments);
         jetdb.waitForFinished(60000);
         QList<QJsonObject> out;
         for (const QByteArray& line : jetdb.readAllStandardOutput().split('\n'))
@@ -56,15 +73,25 @@ public:
     }
 
     // is_del of every entry, by id.
-    static QMap<int, int> exportStates(const QString& file)
+    static QMap<int, int> exportStates(const QString& file, const QString& password = QString())
     {
         QMap<int, int> states;
-        for (const QJsonObject& row : rows(file, QStringLiteral("all_key")))
+        for (const QJsonObject& row : rows(file, QStringLiteral("all_key"), password))
             states[row.value(QStringLiteral("id")).toInt()] = row.value(QStringLiteral("is_del")).toInt();
         return states;
     }
 
 private:
+    static bool runJetdb(const QString& password, QStringList arguments, QString* error)
+    {
+        if (!password.isEmpty()) arguments = QStringList{QStringLiteral("--password"), password} + arguments;
+        QProcess jetdb;
+        jetdb.start(QStringLiteral(JETDB_PATH), arguments);
+        const bool ok = jetdb.waitForFinished(120000) && jetdb.exitCode() == 0;
+        if (!ok && error) *error = QString::fromUtf8(jetdb.readAllStandardError());
+        return ok;
+    }
+
     QTemporaryDir m_dir;
 };
 

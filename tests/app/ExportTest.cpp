@@ -45,7 +45,7 @@ class ExportTest : public QObject {
     {
         m_folder = std::make_unique<RegisterFolder>();
         QString error;
-        QVERIFY2(m_folder->makeRegister(entries, pending, &error, demoOptions), qPrintable(error));
+        QVERIFY2(m_folder->makeRegister(entries, pending, &error, QString(), false, demoOptions), qPrintable(error));
         m_dm = std::make_unique<TDM>(m_folder->path());
         QVERIFY2(m_dm->DataModuleCreate(), qPrintable(m_dm->ConnectionError()));
         m_dialog = std::make_unique<TFrmImport>(m_dm->ADOConn, nullptr);

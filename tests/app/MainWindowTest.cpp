@@ -31,7 +31,7 @@ class MainWindowTest : public QObject {
     {
         m_folder = std::make_unique<RegisterFolder>();
         QString error;
-        QVERIFY2(m_folder->makeRegister(entries, pending, &error, demoOptions), qPrintable(error));
+        QVERIFY2(m_folder->makeRegister(entries, pending, &error, QString(), false, demoOptions), qPrintable(error));
         m_dm = std::make_unique<TDM>(m_folder->path());
         QVERIFY2(m_dm->DataModuleCreate(), qPrintable(m_dm->ConnectionError()));
         m_main = std::make_unique<TFrmMain>(m_dm.get(), [](TDM*) { return true; });

@@ -59,6 +59,42 @@ private slots:
         QCOMPARE(exitCode, 1);
     }
 
+    // db/connection.udl, when present, gives the whole connection string;
+    // one that cannot be used ends the program with the connection message.
+    void dataLinkFileDecidesTheConnection_data()
+    {
+        QTest::addColumn<QByteArray>("dataLink"); // null: none; else the file's bytes
+        QTest::addColumn<QString>("expected");
+        auto utf16 = [](const QString& text) {
+            return QByteArray("\xFF\xFE") + QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+        };
+        const QString lines = QStringLiteral("[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n"
+                                             "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=vask.mdb;"
+                                             "Jet OLEDB:Database Password=%1\r\n");
+        const QString failed = QStringLiteral("USBKEY管理系统|数据库连接错误，系统退出。");
+        QTest::newRow("the password in the data link") << utf16(lines.arg(QStringLiteral("Tresor"))) << "window|登录";
+        QTest::newRow("no data link") << QByteArray() << failed;
+        QTest::newRow("a wrong password") << utf16(lines.arg(QStringLiteral("tresor"))) << failed;
+        QTest::newRow("not UTF-16") << lines.arg(QStringLiteral("Tresor")).toUtf8() << failed;
+    }
+    void dataLinkFileDecidesTheConnection()
+    {
+        QFETCH(QByteArray, dataLink);
+        QFETCH(QString, expected);
+        RegisterFolder folder;
+        QString error;
+        QVERIFY2(folder.makeRegister(3, 1, &error, QStringLiteral("Tresor"), true), qPrintable(error));
+        if (!dataLink.isNull()) {
+            QFile file(folder.filePath(QStringLiteral("db/connection.udl")));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(dataLink);
+        }
+        int exitCode = -1;
+        const QStringList windows = runFrom(folder, exitCode);
+        QCOMPARE(windows, QStringList{expected});
+        QCOMPARE(exitCode, expected.startsWith(QLatin1String("window|")) ? 0 : 1);
+    }
+
     void databaseBesideTheProgramIsFoundFromAnotherFolder()
     {
         RegisterFolder folder;

@@ -28,12 +28,23 @@ std::vector<std::string> allAccessFiles()
     return out;
 }
 
+std::string passwordOf(const std::string& file)
+{
+    // The corpus file's documented password (tests/data/access/SOURCES.md).
+    return fs::path(file).filename() == "V2003_with-password.mdb" ? "password" : "";
+}
+
+std::unique_ptr<jet::Database> openAccessFile(const std::string& file, jet::Pager::Access access)
+{
+    return jet::Database::open(file, access, passwordOf(file));
+}
+
 std::vector<std::string> accessFiles()
 {
     std::vector<std::string> out;
     for (const std::string& file : allAccessFiles()) {
         try {
-            jet::Database::open(file);
+            openAccessFile(file);
             out.push_back(file);
         } catch (const jet::UnsupportedFormatError&) {
             // Formats the engine refuses; ReadCompat tests that it says so.
@@ -110,7 +121,7 @@ std::string fileBytes(const std::string& file)
     return s.str();
 }
 
-static void writeFile(const std::string& file, const std::string& bytes)
+void writeFile(const std::string& file, const std::string& bytes)
 {
     std::ofstream(utf8Path(file), std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
 }
@@ -185,6 +196,12 @@ static std::string compareLinesExactly(const std::string& a, const std::string& 
 
 static std::string nodeScript(const std::string& name) { return std::string(USBKEY_NODE_MODULES) + "/../" + name; }
 
+std::string jetdbFor(const std::string& file)
+{
+    std::string password = passwordOf(file);
+    return quote(jetdb()) + (password.empty() ? "" : " --password " + quote(password));
+}
+
 std::string mdbJson(const std::string& file, const std::string& table, const std::string& out)
 {
     writeFile(out, run({"mdb-json", "-T", "%Y-%m-%d %H:%M:%S", file, table}).output);
@@ -193,7 +210,8 @@ std::string mdbJson(const std::string& file, const std::string& table, const std
 
 std::string jetdbJson(const std::string& file, const std::string& table, const std::string& out)
 {
-    writeFile(out, run({jetdb(), "json", file, table}).output);
+    Run r = run(jetdbFor(file) + " json " + quote(file) + " " + quote(table));
+    writeFile(out, r.output);
     return out;
 }
 
@@ -221,7 +239,7 @@ long long mdbCount(const std::string& file, const std::string& table)
 
 std::string check(const std::string& file)
 {
-    Run r = run({jetdb(), "check", file}, true);
+    Run r = run(jetdbFor(file) + " check " + quote(file), true);
     return r.status == 0 ? std::string() : (r.output.empty() ? "check failed" : r.output);
 }
 

@@ -9,13 +9,22 @@
 #include <string>
 #include <vector>
 
+#include "jet/Database.h"
+
 namespace testsupport {
 
 std::string testData(const std::string& name);
 // All Access-made .mdb files of the test data, sorted.
 std::vector<std::string> allAccessFiles();
-// Those of them in a format the engine reads (the others it refuses).
+// Those of them in a format the engine reads (the others it refuses);
+// files with a database password among them.
 std::vector<std::string> accessFiles();
+// The database password of a test file (copies keep its file name); empty
+// for files without one.
+std::string passwordOf(const std::string& file);
+// Opens a test file, or a copy of one, with its password.
+std::unique_ptr<jet::Database> openAccessFile(const std::string& file,
+                                              jet::Pager::Access access = jet::Pager::Access::ReadOnly);
 // A fresh scratch directory for one test.
 std::filesystem::path scratchDir(const std::string& test);
 // Copies a test file into the scratch directory.
@@ -37,6 +46,9 @@ std::unique_ptr<ChildProcess> start(const std::vector<std::string>& command, boo
 std::string quote(const std::string& s);
 std::string jetdb(); // path of the jetdb tool
 std::string fileBytes(const std::string& file);
+void writeFile(const std::string& file, const std::string& bytes);
+// The quoted jetdb command line up to the command, with the file's password.
+std::string jetdbFor(const std::string& file);
 
 // The independent readers: mdbtools (mdb-json, mdb-count, mdb-export) and
 // node with the npm package mdb-reader. Linux CI installs them; a Windows
@@ -50,7 +62,7 @@ std::string mdbReaderJson(const std::string& file, const std::string& table, con
 // Through node; without it (a Windows build), the rows must be equal exactly.
 std::string compareRows(const std::string& a, const std::string& b, bool unordered = false);
 long long mdbCount(const std::string& file, const std::string& table);
-// Output of `jetdb check` (empty when clean).
+// Output of `jetdb check` (empty when clean); jetdb is given the file's password.
 std::string check(const std::string& file);
 
 } // namespace testsupport

@@ -55,7 +55,7 @@ void expectReadersAgree(const std::string& file, const std::string& table)
     std::string ours = jetdbJson(file, table, (dir / "ours.json").string());
     EXPECT_EQ(compareRows(ours, mdbJson(file, table, (dir / "mdbtools.json").string()), true), "") << table;
     EXPECT_EQ(compareRows(ours, mdbReaderJson(file, table, (dir / "mdbreader.json").string()), true), "") << table;
-    auto db = jet::Database::open(file);
+    auto db = openAccessFile(file);
     EXPECT_EQ(mdbCount(file, table), db->table(table).def().rowCount) << table;
     EXPECT_EQ(check(file), "");
 }
@@ -82,7 +82,7 @@ size_t distinctKeys(const std::vector<jet::IndexEntry>& entries)
 TEST(Write, DeleteFirstMiddleLastThenAllInEveryAccessFile)
 {
     for (const std::string& original : accessFiles()) {
-        std::vector<std::string> tables = jet::Database::open(original)->tableNames();
+        std::vector<std::string> tables = openAccessFile(original)->tableNames();
         for (const std::string& table : tables) {
             SCOPED_TRACE(original + " / " + table);
             std::string file = scratchCopy(original, "delete");
@@ -90,7 +90,7 @@ TEST(Write, DeleteFirstMiddleLastThenAllInEveryAccessFile)
             auto before = jsonLines(jetdbJson(file, table, (dir / "before.json").string()));
             std::multiset<std::string> expected = before;
             {
-                auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+                auto db = openAccessFile(file, jet::Pager::Access::ReadWrite);
                 jet::Table& t = db->table(table);
                 std::vector<jet::RowLocator> rows = liveRows(t);
                 if (rows.empty()) continue;
@@ -104,7 +104,7 @@ TEST(Write, DeleteFirstMiddleLastThenAllInEveryAccessFile)
             for (const std::string& line : after) EXPECT_TRUE(before.count(line));
             expectReadersAgree(file, table);
             {
-                auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+                auto db = openAccessFile(file, jet::Pager::Access::ReadWrite);
                 jet::Table& t = db->table(table);
                 jet::WriteTransaction tx(*db);
                 for (jet::RowLocator at : liveRows(t)) t.deleteRow(at);
@@ -125,12 +125,12 @@ TEST(Write, DeleteFirstMiddleLastThenAllInEveryAccessFile)
 TEST(Write, NumbersAndDatesChangedOnEveryRowOfEveryAccessFile)
 {
     for (const std::string& original : accessFiles()) {
-        for (const std::string& table : jet::Database::open(original)->tableNames()) {
+        for (const std::string& table : openAccessFile(original)->tableNames()) {
             SCOPED_TRACE(original + " / " + table);
             std::string file = scratchCopy(original, "numbers");
             std::vector<std::pair<size_t, jet::Value>> changes;
             {
-                auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+                auto db = openAccessFile(file, jet::Pager::Access::ReadWrite);
                 jet::Table& t = db->table(table);
                 for (size_t i = 0; i < t.def().columns.size(); ++i) {
                     const jet::ColumnDef& c = t.def().columns[i];
@@ -234,11 +234,11 @@ jet::Value freshValue(const jet::ColumnDef& c, const std::vector<std::vector<jet
 TEST(Write, InsertUpdateAndDeleteInEveryUserTableOfEveryAccessFile)
 {
     for (const std::string& original : accessFiles()) {
-        for (const std::string& table : jet::Database::open(original)->tableNames()) {
+        for (const std::string& table : openAccessFile(original)->tableNames()) {
             SCOPED_TRACE(original + " / " + table);
             std::string file = scratchCopy(original, "insert-update-delete");
             {
-                auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+                auto db = openAccessFile(file, jet::Pager::Access::ReadWrite);
                 jet::Table& t = db->table(table);
                 const jet::TableDef& def = t.def();
                 std::vector<std::vector<jet::Value>> rows;
@@ -301,7 +301,7 @@ TEST(Write, InsertUpdateAndDeleteInEveryUserTableOfEveryAccessFile)
 TEST(Write, ColumnsOfAnUnknownTypeKeepTheirBytesAndRefuseNewValues)
 {
     std::string file = scratchCopy(testData("delTestV2000.mdb"), "unknown-type");
-    auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+    auto db = openAccessFile(file, jet::Pager::Access::ReadWrite);
     jet::Table& t = db->table("MSysAccessObjects");
     size_t data = t.def().columnIndex(t.def().findColumn("Data")->number);
     size_t id = t.def().columnIndex(t.def().findColumn("ID")->number);
@@ -319,7 +319,7 @@ TEST(Write, ColumnsOfAnUnknownTypeKeepTheirBytesAndRefuseNewValues)
     EXPECT_EQ(check(file), "");
 
     std::string bytes = fileBytes(file);
-    db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+    db = openAccessFile(file, jet::Pager::Access::ReadWrite);
     jet::Table& again = db->table("MSysAccessObjects");
     std::vector<std::optional<jet::Value>> insert(again.def().columns.size());
     insert[data] = jet::Value{jet::Bytes{1, 2, 3}};
@@ -371,7 +371,7 @@ TEST(Write, DecimalValuesMeetTheColumnsScaleAndPrecision)
     std::string file = scratchCopy(testData("fixedNumericTestV2003.mdb"), "decimal");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.stored ? c.stored : c.refusal);
-        auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+        auto db = openAccessFile(file, jet::Pager::Access::ReadWrite);
         jet::Table& t = db->table("test");
         jet::RowLocator row = liveRows(t).at(0);
         jet::WriteTransaction tx(*db);
@@ -397,7 +397,7 @@ TEST(Write, UpdatesGrowRowsOutOfTheirPagesAndInsertsSplitTheIndex)
 {
     std::string file = scratchCopy(testData("compIndexTestV2003.mdb"), "update-insert");
     {
-        auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+        auto db = openAccessFile(file, jet::Pager::Access::ReadWrite);
         jet::Table& t = db->table("Table1");
         size_t textColumn = t.def().columnIndex(t.def().findColumn("DC_AGENTE")->number);
         size_t keyColumn = t.def().columnIndex(t.def().findColumn("CD_AGENTE")->number);
@@ -415,12 +415,12 @@ TEST(Write, UpdatesGrowRowsOutOfTheirPagesAndInsertsSplitTheIndex)
     expectReadersAgree(file, "Table1");
     size_t pagesBefore;
     {
-        auto db = jet::Database::open(file);
+        auto db = openAccessFile(file);
         jet::Table& t = db->table("Table1");
         pagesBefore = jet::IndexTree(db->pager(), t.def(), t.def().realIndexes[0], t.where()).pages().size();
     }
     {
-        auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+        auto db = openAccessFile(file, jet::Pager::Access::ReadWrite);
         jet::Table& t = db->table("Table1");
         jet::WriteTransaction tx(*db);
         for (int i = 0; i < 60000; ++i)
@@ -433,7 +433,7 @@ TEST(Write, UpdatesGrowRowsOutOfTheirPagesAndInsertsSplitTheIndex)
     expectReadersAgree(file, "Table1");
     // A few single inserts and deletes take the in-place path of the index.
     {
-        auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+        auto db = openAccessFile(file, jet::Pager::Access::ReadWrite);
         jet::Table& t = db->table("Table1");
         jet::WriteTransaction tx(*db);
         t.insertRow({jet::Value{int64_t(77)}, jet::Value{std::u16string(u"x")}, jet::Value{}});
@@ -455,7 +455,7 @@ TEST(Write, CreatedDatabaseReadsInEveryReader)
     }
     // Defaults fill id, add_date and is_del of a new entry.
     {
-        auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+        auto db = openAccessFile(file, jet::Pager::Access::ReadWrite);
         jet::Table& t = db->table("all_key");
         jet::WriteTransaction tx(*db);
         jet::RowLocator at = t.insertRow({std::nullopt, jet::Value{std::u16string(u"NEW")}, jet::Value{std::u16string(u"u")},
@@ -490,7 +490,7 @@ TEST(Write, BadValuesAndReadOnlyFilesChangeNothing)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+        auto db = openAccessFile(file, jet::Pager::Access::ReadWrite);
         jet::WriteTransaction tx(*db);
         try {
             db->table("all_key").insertRow(c.row);
@@ -501,12 +501,12 @@ TEST(Write, BadValuesAndReadOnlyFilesChangeNothing)
         }
     }
     {
-        auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+        auto db = openAccessFile(file, jet::Pager::Access::ReadWrite);
         jet::WriteTransaction tx(*db);
         EXPECT_THROW(db->table("counted").insertRow({jet::Value{}, std::nullopt, std::nullopt}), jet::JetError);
     }
     EXPECT_EQ(fileBytes(file), before);
-    auto ro = jet::Database::open(file);
+    auto ro = openAccessFile(file);
     EXPECT_THROW(ro->beginWrite(), jet::JetError);
     EXPECT_EQ(fileBytes(file), before);
 }
@@ -531,38 +531,47 @@ TEST(Journal, ChecksumIsTheStandardCrc32)
             << split;
 }
 
+// On a plain file and on an encoded one: the journal keeps pages as they are
+// on disk, so rolling it back gives the original bytes (encrypted pages of an
+// encoded file included), never a mix.
 TEST(Write, CrashAtEachPageWriteRollsBackOnReopen)
 {
-    std::string original = scratchCopy(testData("compIndexTestV2003.mdb"), "crash-original");
-    std::string expected = fileBytes(original);
-    for (int n = 1;; ++n) {
-        SCOPED_TRACE("crash at page write " + std::to_string(n));
-        std::string file = scratchCopy(original, "crash");
-        bool crashed = false;
-        {
-            auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
-            jet::Table& t = db->table("Table1");
-            db->pager().setCrashAfterPageWrites(n);
-            jet::WriteTransaction tx(*db);
-            std::vector<jet::RowLocator> rows = liveRows(t);
-            for (size_t i = 0; i < rows.size(); i += 3) t.deleteRow(rows[i]);
-            for (int i = 0; i < 300; ++i) t.insertRow({jet::Value{int64_t(5000 + i)}, jet::Value{std::u16string(u"c")}, jet::Value{}});
-            try {
-                tx.commit();
-            } catch (const jet::JetError&) {
-                crashed = true;
+    std::string plain = scratchCopy(testData("compIndexTestV2003.mdb"), "crash-original");
+    std::string encoded = (fs::path(plain).parent_path() / "encoded.mdb").string();
+    fs::remove(encoded);
+    ASSERT_EQ(run(quote(jetdb()) + " encode " + quote(plain) + " " + quote(encoded)).status, 0);
+    for (const std::string& original : {plain, encoded}) {
+        for (int n = 1;; ++n) {
+            SCOPED_TRACE(original + ": crash at page write " + std::to_string(n));
+            const std::string expected = fileBytes(original);
+            std::string file = scratchCopy(original, "crash");
+            bool crashed = false;
+            {
+                auto db = openAccessFile(file, jet::Pager::Access::ReadWrite);
+                jet::Table& t = db->table("Table1");
+                db->pager().setCrashAfterPageWrites(n);
+                jet::WriteTransaction tx(*db);
+                std::vector<jet::RowLocator> rows = liveRows(t);
+                for (size_t i = 0; i < rows.size(); i += 3) t.deleteRow(rows[i]);
+                for (int i = 0; i < 300; ++i)
+                    t.insertRow({jet::Value{int64_t(5000 + i)}, jet::Value{std::u16string(u"c")}, jet::Value{}});
+                try {
+                    tx.commit();
+                } catch (const jet::JetError&) {
+                    crashed = true;
+                }
             }
+            if (!crashed) {
+                EXPECT_EQ(check(file), "");
+                EXPECT_GT(n, 3);
+                break;
+            }
+            ASSERT_TRUE(fs::exists(jet::Pager::journalPath(file)));
+            { auto db = openAccessFile(file); } // rolls back
+            EXPECT_FALSE(fs::exists(jet::Pager::journalPath(file)));
+            EXPECT_EQ(fileBytes(file), expected);
+            if (n > 400) FAIL() << "the commit never finished";
         }
-        if (!crashed) {
-            EXPECT_EQ(check(file), "");
-            EXPECT_GT(n, 3);
-            break;
-        }
-        ASSERT_TRUE(fs::exists(jet::Pager::journalPath(file)));
-        { auto db = jet::Database::open(file); } // rolls back
-        EXPECT_FALSE(fs::exists(jet::Pager::journalPath(file)));
-        EXPECT_EQ(fileBytes(file), expected);
-        if (n > 400) FAIL() << "the commit never finished";
     }
 }
 
@@ -572,7 +581,7 @@ TEST(Write, RandomOperationsMatchAModel)
     std::string file = (dir / "r.mdb").string();
     jet::SchemaWriter::createDatabase(file);
     {
-        auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+        auto db = openAccessFile(file, jet::Pager::Access::ReadWrite);
         jet::TableSpec spec;
         spec.name = "t";
         jet::ColumnSpec id = column("id", jet::ColumnType::Long);
@@ -592,7 +601,7 @@ TEST(Write, RandomOperationsMatchAModel)
     const int batches = std::getenv("USBKEY_RANDOM_BATCHES") ? std::atoi(std::getenv("USBKEY_RANDOM_BATCHES")) : 12;
     std::map<int64_t, std::pair<std::u16string, std::u16string>> model; // id -> (name, note)
     for (int batch = 0; batch < batches; ++batch) {
-        auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+        auto db = openAccessFile(file, jet::Pager::Access::ReadWrite);
         jet::Table& t = db->table("t");
         std::map<int64_t, jet::RowLocator> where;
         t.scan([&](jet::RowLocator at, std::vector<jet::Value>& row) {
@@ -665,7 +674,7 @@ TEST(Write, SchemaFileWithEveryColumnTypeReadsInEveryReader)
     auto r = run(quote(jetdb()) + " create " + quote(file) + " " + quote((dir / "schema.txt").string()), true);
     ASSERT_EQ(r.status, 0) << r.output;
     {
-        auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+        auto db = openAccessFile(file, jet::Pager::Access::ReadWrite);
         jet::Table& t = db->table("things");
         jet::WriteTransaction tx(*db);
         jet::Decimal amount;
@@ -696,7 +705,7 @@ TEST(Write, DamagedFilesAndOtherWritersAreRefusedBeforeAnythingChanges)
     std::string file = scratchCopy(testData("compIndexTestV2003.mdb"), "refuse-damaged");
     std::vector<jet::RowLocator> rows;
     {
-        auto db = jet::Database::open(file);
+        auto db = openAccessFile(file);
         rows = liveRows(db->table("Table1"));
     }
     {
@@ -706,7 +715,7 @@ TEST(Write, DamagedFilesAndOtherWritersAreRefusedBeforeAnythingChanges)
     }
     std::string before = fileBytes(file);
     {
-        auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+        auto db = openAccessFile(file, jet::Pager::Access::ReadWrite);
         jet::WriteTransaction tx(*db);
         EXPECT_THROW(db->table("Table1").deleteRow(rows.back()), jet::JetError);
     }
@@ -715,7 +724,7 @@ TEST(Write, DamagedFilesAndOtherWritersAreRefusedBeforeAnythingChanges)
 
     // While this process writes, another process of ours is refused.
     std::string busy = scratchCopy(testData("compIndexTestV2003.mdb"), "refuse-busy");
-    auto db = jet::Database::open(busy, jet::Pager::Access::ReadWrite);
+    auto db = openAccessFile(busy, jet::Pager::Access::ReadWrite);
     db->beginWrite();
     auto other = run(quote(jetdb()) + " sql " + quote(busy) + " \"delete from Table1 where CD_AGENTE = 19\"", true);
     EXPECT_NE(other.status, 0);
@@ -791,7 +800,7 @@ TEST(Write, ACommitWaitsForReadersAndReadersSeeWholeStates)
     fs::path dir = scratchDir("readers");
     std::string file = (dir / "r.mdb").string();
     ASSERT_EQ(run(quote(jetdb()) + " demo " + quote(file) + " --entries 500 --pending 500").status, 0);
-    auto reader = jet::Database::open(file);
+    auto reader = openAccessFile(file);
     auto pending = [&] {
         size_t n = 0;
         reader->table("all_key").scan([&](jet::RowLocator, std::vector<jet::Value>& row) {
@@ -822,7 +831,7 @@ TEST(Write, UniqueEntryCountFollowsDistinctKeysOnEditsInPlace)
 {
     std::string file = scratchCopy(testData("compIndexTestV2003.mdb"), "distinct");
     auto state = [&] {
-        auto db = jet::Database::open(file);
+        auto db = openAccessFile(file);
         jet::Table& t = db->table("Table1");
         const jet::RealIndex& index = t.def().realIndexes[0];
         jet::IndexTree tree(db->pager(), t.def(), index, t.where());
@@ -843,7 +852,7 @@ TEST(Write, UniqueEntryCountFollowsDistinctKeysOnEditsInPlace)
     // first on the second leaf, its equal neighbour is on the leaf before.
     int64_t boundaryKey;
     {
-        auto db = jet::Database::open(file);
+        auto db = openAccessFile(file);
         jet::Table& t = db->table("Table1");
         jet::IndexTree tree(db->pager(), t.def(), t.def().realIndexes[0], t.where());
         ASSERT_EQ(tree.depth(), 2);
@@ -876,7 +885,7 @@ TEST(Write, UniqueEntryCountFollowsDistinctKeysOnEditsInPlace)
         SCOPED_TRACE(step.what);
         auto [countBefore, distinctBefore] = state();
         {
-            auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+            auto db = openAccessFile(file, jet::Pager::Access::ReadWrite);
             jet::WriteTransaction tx(*db);
             step.change(db->table("Table1"));
             tx.commit();

@@ -1,5 +1,7 @@
 #include "Commands.h"
 
+#include "jet/JetError.h"
+
 namespace jetdb {
 
 std::vector<Command>& commandRegistry()
@@ -15,9 +17,30 @@ const Command* findCommand(const std::string& name)
     return nullptr;
 }
 
+namespace {
+std::string& password()
+{
+    static std::string text;
+    return text;
+}
+} // namespace
+
+void setDatabasePassword(std::string text) { password() = std::move(text); }
+const std::string& databasePassword() { return password(); }
+
+std::unique_ptr<jet::Database> openDatabase(const std::string& path, jet::Pager::Access access)
+{
+    try {
+        return jet::Database::open(path, access, password());
+    } catch (const jet::PasswordError& e) {
+        throw jet::PasswordError(std::string(e.what()) + " (give it as jetdb --password PASSWORD COMMAND ...)");
+    }
+}
+
 void printUsage(std::ostream& out)
 {
-    out << "usage: jetdb COMMAND ARGS...\n\n";
+    out << "usage: jetdb [--password PASSWORD] COMMAND ARGS...\n"
+           "  --password: the database password of a protected file\n\n";
     for (const Command& c : commandRegistry()) out << "  jetdb " << c.usage << "\n      " << c.summary << "\n";
 }
 

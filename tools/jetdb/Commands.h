@@ -1,9 +1,12 @@
 #pragma once
 #include <functional>
+#include <memory>
 #include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "jet/Database.h"
 
 namespace jetdb {
 
@@ -20,6 +23,14 @@ struct Command {
 
 const Command* findCommand(const std::string& name);
 void printUsage(std::ostream& out);
+
+// The database password given before the command (`jetdb --password PASSWORD
+// COMMAND ...`); empty when none was. Never printed.
+void setDatabasePassword(std::string password);
+const std::string& databasePassword();
+// Every command opens its database files here, with that password.
+std::unique_ptr<jet::Database> openDatabase(const std::string& path,
+                                           jet::Pager::Access access = jet::Pager::Access::ReadOnly);
 
 // Registered by the command sources.
 std::vector<Command>& commandRegistry();

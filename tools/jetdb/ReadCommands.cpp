@@ -25,7 +25,7 @@ int tables(const std::vector<std::string>& a)
     bool system = !a.empty() && a[0] == "--system";
     std::vector<std::string> rest(a.begin() + (system ? 1 : 0), a.end());
     expectArgs(rest, 1, 1);
-    auto db = jet::Database::open(rest[0]);
+    auto db = openDatabase(rest[0]);
     for (const std::string& t : db->tableNames(system)) std::cout << t << "\n";
     return 0;
 }
@@ -78,7 +78,7 @@ void printSchema(jet::Table& t)
 int schema(const std::vector<std::string>& a)
 {
     expectArgs(a, 1, 2);
-    auto db = jet::Database::open(a[0]);
+    auto db = openDatabase(a[0]);
     if (a.size() == 2) {
         printSchema(db->table(a[1]));
     } else {
@@ -90,7 +90,7 @@ int schema(const std::vector<std::string>& a)
 int json(const std::vector<std::string>& a)
 {
     expectArgs(a, 2, 2);
-    auto db = jet::Database::open(a[0]);
+    auto db = openDatabase(a[0]);
     jet::Table& t = db->table(a[1]);
     std::vector<std::string> names;
     for (const jet::ColumnDef& c : t.def().columns) names.push_back(c.utf8Name);
@@ -107,7 +107,7 @@ int json(const std::vector<std::string>& a)
 int count(const std::vector<std::string>& a)
 {
     expectArgs(a, 2, 2);
-    auto db = jet::Database::open(a[0]);
+    auto db = openDatabase(a[0]);
     std::cout << db->table(a[1]).def().rowCount << "\n";
     return 0;
 }
@@ -115,7 +115,7 @@ int count(const std::vector<std::string>& a)
 int check(const std::vector<std::string>& a)
 {
     expectArgs(a, 1, 1);
-    auto db = jet::Database::open(a[0]);
+    auto db = openDatabase(a[0]);
     jet::Checker checker(*db);
     std::vector<std::string> problems = checker.run();
     for (const std::string& p : problems) std::cout << p << "\n";
@@ -126,7 +126,7 @@ int check(const std::vector<std::string>& a)
 int indexDump(const std::vector<std::string>& a)
 {
     expectArgs(a, 3, 3);
-    auto db = jet::Database::open(a[0]);
+    auto db = openDatabase(a[0]);
     jet::Table& t = db->table(a[1]);
     const size_t count = t.def().realIndexes.size();
     size_t n = count;
@@ -156,7 +156,7 @@ int indexDump(const std::vector<std::string>& a)
 int propsDump(const std::vector<std::string>& a)
 {
     expectArgs(a, 2, 2);
-    auto db = jet::Database::open(a[0]);
+    auto db = openDatabase(a[0]);
     const jet::CatalogEntry* e = db->catalogEntry(a[1]);
     if (!e) throw UsageError("no table " + a[1]);
     static const char* hex = "0123456789abcdef";

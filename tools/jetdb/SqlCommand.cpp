@@ -36,12 +36,12 @@ int sqlCommand(const std::vector<std::string>& a)
     if (a.size() > 2) throw UsageError("too many arguments (quote the statement)");
     const std::string& statement = a[1];
     if (sql::Session::isQuery(statement)) {
-        auto db = jet::Database::open(a[0]);
+        auto db = openDatabase(a[0]);
         sql::Session session(*db);
         JsonLinesSink sink;
         session.query(statement, sink);
     } else {
-        auto db = jet::Database::open(a[0], jet::Pager::Access::ReadWrite);
+        auto db = openDatabase(a[0], jet::Pager::Access::ReadWrite);
         sql::Session session(*db);
         std::cout << session.execute(statement) << "\n";
     }

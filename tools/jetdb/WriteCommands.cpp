@@ -138,6 +138,7 @@ int demo(const std::vector<std::string>& a)
     const jet::Format& format = jet3 ? jet::Format::jet3() : jet::Format::jet4();
     auto db = jet::SchemaWriter::createDatabase(path, format, jet3 ? 936 : 1252);
     try {
+        if (!databasePassword().empty()) db->setPassword(databasePassword());
         {
             jet::WriteTransaction tx(*db);
             for (const TableSpec& t : registerSchema(format)) jet::SchemaWriter::createTable(*db, t);
@@ -370,6 +371,7 @@ int create(const std::vector<std::string>& args)
     if (jet::PlatformFile::exists(a[0])) throw jet::JetError("'" + a[0] + "' already exists; it is never overwritten");
     auto db = jet::SchemaWriter::createDatabase(a[0], jet3 ? jet::Format::jet3() : jet::Format::jet4(), codePage);
     try {
+        if (!databasePassword().empty()) db->setPassword(databasePassword());
         jet::WriteTransaction tx(*db);
         for (const TableSpec& t : tables) jet::SchemaWriter::createTable(*db, t);
         tx.commit();
@@ -388,32 +390,65 @@ int create(const std::vector<std::string>& args)
     return 0;
 }
 
-int compact(const std::vector<std::string>& a)
+int copyInto(const std::vector<std::string>& a, jet::CompactOptions::Encoding encoding, const char* done)
 {
     if (a.size() < 2) throw UsageError("missing arguments");
     if (a.size() > 2) throw UsageError("too many arguments");
+    // Opened here first, for the message that says how to give a password.
+    openDatabase(a[0]).reset();
+    jet::CompactOptions options;
+    options.password = databasePassword();
+    options.encoding = encoding;
     // Progress on stderr for large files; the result line on stdout.
-    jet::Compactor::compact(a[0], a[1], [&](const std::string& table, uint64_t copied, uint64_t total) {
-        if (total < 100000) return;
-        std::cerr << "  " << table << ": " << copied << " of " << total << " rows\n";
-    });
-    std::cout << "compacted " << a[0] << " into " << a[1] << " (" << std::filesystem::file_size(a[0]) << " -> "
+    jet::Compactor::compact(
+        a[0], a[1],
+        [&](const std::string& table, uint64_t copied, uint64_t total) {
+            if (total < 100000) return;
+            std::cerr << "  " << table << ": " << copied << " of " << total << " rows\n";
+        },
+        options);
+    std::cout << done << " " << a[0] << " into " << a[1] << " (" << std::filesystem::file_size(a[0]) << " -> "
               << std::filesystem::file_size(a[1]) << " bytes)\n";
+    return 0;
+}
+
+int compact(const std::vector<std::string>& a) { return copyInto(a, jet::CompactOptions::Encoding::Keep, "compacted"); }
+int encode(const std::vector<std::string>& a) { return copyInto(a, jet::CompactOptions::Encoding::Encode, "encoded"); }
+int decode(const std::vector<std::string>& a) { return copyInto(a, jet::CompactOptions::Encoding::Decode, "decoded"); }
+
+int password(const std::vector<std::string>& a)
+{
+    if (a.size() < 2) throw UsageError("missing arguments");
+    if (a.size() > 2) throw UsageError("too many arguments");
+    auto db = openDatabase(a[0], jet::Pager::Access::ReadWrite);
+    db->setPassword(a[1]);
+    std::cout << (a[1].empty() ? "removed the database password of " : "set the database password of ") << a[0]
+              << "\n";
     return 0;
 }
 
 CommandRegistration r1({"create", "create [--jet3 [--code-page 1252|936]] [--sort-order LCID] FILE [SCHEMA]",
                         "create a new Access 2000 database (Access 97 with --jet3), with the tables a schema file "
-                        "describes",
+                        "describes (with --password, protected by that database password)",
                         create});
 CommandRegistration r2({"demo", "demo FILE [--entries N] [--pending M] [--jet3] [--sort-order LCID]",
                         "create the register database with N entries (200), the last M (20) not yet exported "
-                        "(an Access 97 file in code page 936 with --jet3)",
+                        "(an Access 97 file in code page 936 with --jet3; with --password, protected by it)",
                         demo});
 CommandRegistration r3({"compact", "compact FILE OUT",
                         "copy FILE into a new file OUT without the space of deleted rows and released pages "
                         "(never writes over FILE; refuses when OUT exists)",
                         compact});
+CommandRegistration r4({"encode", "encode FILE OUT",
+                        "copy FILE into a new file OUT whose pages are encoded (RC4 under a new database key), "
+                        "as Access's Encode Database does; OUT keeps FILE's database password",
+                        encode});
+CommandRegistration r5({"decode", "decode FILE OUT", "copy an encoded FILE into a new file OUT with its pages in the clear",
+                        decode});
+CommandRegistration r6({"password", "password FILE NEW",
+                        "set FILE's database password to NEW (at most 20 characters; \"\" removes it); a file that "
+                        "has one takes the old password before the command (--password)",
+                        password});
 
 } // namespace
 } // namespace jetdb

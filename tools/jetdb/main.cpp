@@ -1,4 +1,4 @@
-// jetdb: a command-line tool over the Jet 4 engine, for people and for tests.
+// jetdb: a command-line tool over the engine (Jet 3 and Jet 4 files), for people and for tests.
 #include "Commands.h"
 #include "Utf8Console.h"
 
@@ -11,6 +11,14 @@ namespace {
 
 int runCommand(const std::vector<std::string>& args)
 {
+    if (!args.empty() && args[0] == "--password") {
+        if (args.size() < 2) {
+            std::cerr << "jetdb: --password needs the password (jetdb --password PASSWORD COMMAND ...)\n";
+            return 2;
+        }
+        jetdb::setDatabasePassword(args[1]);
+        return runCommand(std::vector<std::string>(args.begin() + 2, args.end()));
+    }
     if (args.empty() || args[0] == "-h" || args[0] == "--help" || args[0] == "help") {
         jetdb::printUsage(std::cout);
         return args.empty() ? 2 : 0;
