@@ -216,63 +216,80 @@ int RecordStore::appendRow(const jet::RowView& row, uint64_t tag)
     if (m_rowCount == std::numeric_limits<int>::max())
         throw std::length_error("too many rows to hold in memory");
     try {
-        for (std::size_t c = 0; c < m_columns.size(); ++c) {
-            Column& column = m_columns[c];
-            const jet::ColumnType type = row.type(c);
-            // The usual pairs of stored type and column kind go straight in.
-            switch (column.kind) {
-            case Kind::Bool:
-                if (type != jet::ColumnType::Boolean) break;
-                column.nulls.push(false);
-                column.bools.push_back(row.boolean(c));
-                continue;
-            case Kind::Int32:
-                if (type != jet::ColumnType::Long && type != jet::ColumnType::Integer && type != jet::ColumnType::Byte)
-                    break;
-                if (row.isNull(c)) {
-                    column.nulls.push(true);
-                    column.int32s.push_back(0);
-                } else {
-                    int32_t v = int32_t(row.integer(c));
-                    column.nulls.push(false);
-                    column.int32s.push_back(v);
-                }
-                continue;
-            case Kind::Double:
-            case Kind::DateTime:
-                if (type != (column.kind == Kind::Double ? jet::ColumnType::Double : jet::ColumnType::DateTime)) break;
-                if (row.isNull(c)) {
-                    column.nulls.push(true);
-                    column.doubles.push_back(0);
-                } else {
-                    double v = row.real(c);
-                    column.nulls.push(false);
-                    column.doubles.push_back(v);
-                }
-                continue;
-            case Kind::Text:
-                if (type != jet::ColumnType::Text) break;
-                const uint8_t* bytes;
-                std::size_t size;
-                if (row.textBytes(c, bytes, size)) {
-                    column.texts.pushWith(size, [&](char16_t* out) { return row.textCoding().decodeTo(bytes, size, out); });
-                    column.nulls.push(false);
-                } else {
-                    column.nulls.push(true);
-                    column.texts.push({});
-                }
-                continue;
-            default: break;
-            }
-            jet::Value value = row.value(c);
-            validate(column.kind, value, int(c));
-            pushCell(column, value, int(c));
-        }
+        for (std::size_t c = 0; c < m_columns.size(); ++c) pushViewCell(m_columns[c], row, c, int(c));
     } catch (...) {
         dropPartialRow();
         throw;
     }
     return finishRow(tag);
+}
+
+int RecordStore::appendColumnOf(const jet::RowView& row, std::size_t column, uint64_t tag)
+{
+    if (m_columns.size() != 1) throw std::invalid_argument("a store of one column takes one column of a row");
+    if (column >= row.columnCount())
+        throw std::invalid_argument("the row has no column " + std::to_string(column + 1));
+    if (m_rowCount == std::numeric_limits<int>::max())
+        throw std::length_error("too many rows to hold in memory");
+    try {
+        pushViewCell(m_columns[0], row, column, int(column));
+    } catch (...) {
+        dropPartialRow();
+        throw;
+    }
+    return finishRow(tag);
+}
+
+void RecordStore::pushViewCell(Column& column, const jet::RowView& row, std::size_t c, int columnIndex)
+{
+    const jet::ColumnType type = row.type(c);
+    // The usual pairs of stored type and column kind go straight in.
+    switch (column.kind) {
+    case Kind::Bool:
+        if (type != jet::ColumnType::Boolean) break;
+        column.nulls.push(false);
+        column.bools.push_back(row.boolean(c));
+        return;
+    case Kind::Int32:
+        if (type != jet::ColumnType::Long && type != jet::ColumnType::Integer && type != jet::ColumnType::Byte) break;
+        if (row.isNull(c)) {
+            column.nulls.push(true);
+            column.int32s.push_back(0);
+        } else {
+            int32_t v = int32_t(row.integer(c));
+            column.nulls.push(false);
+            column.int32s.push_back(v);
+        }
+        return;
+    case Kind::Double:
+    case Kind::DateTime:
+        if (type != (column.kind == Kind::Double ? jet::ColumnType::Double : jet::ColumnType::DateTime)) break;
+        if (row.isNull(c)) {
+            column.nulls.push(true);
+            column.doubles.push_back(0);
+        } else {
+            double v = row.real(c);
+            column.nulls.push(false);
+            column.doubles.push_back(v);
+        }
+        return;
+    case Kind::Text:
+        if (type != jet::ColumnType::Text) break;
+        const uint8_t* bytes;
+        std::size_t size;
+        if (row.textBytes(c, bytes, size)) {
+            column.texts.pushWith(size, [&](char16_t* out) { return row.textCoding().decodeTo(bytes, size, out); });
+            column.nulls.push(false);
+        } else {
+            column.nulls.push(true);
+            column.texts.push({});
+        }
+        return;
+    default: break;
+    }
+    jet::Value value = row.value(c);
+    validate(column.kind, value, columnIndex);
+    pushCell(column, value, columnIndex);
 }
 
 int RecordStore::finishRow(uint64_t tag)

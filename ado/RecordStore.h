@@ -47,6 +47,8 @@ public:
     // columns without becoming Values. A row that fails to decode leaves the
     // store as it was.
     int appendRow(const jet::RowView& row, uint64_t tag);
+    // For a store of one column: that column of a stored row.
+    int appendColumnOf(const jet::RowView& row, std::size_t column, uint64_t tag);
     jet::Value value(int row, int column) const;
     bool isNull(int row, int column) const;
     // Same conversions as appendRow.
@@ -161,6 +163,8 @@ private:
     // Throws std::invalid_argument when the value cannot go into a column of that kind.
     static void validate(Kind kind, const jet::Value& value, int columnIndex);
     void pushCell(Column& column, const jet::Value& value, int columnIndex);
+    // One cell from column `c` of a stored row.
+    void pushViewCell(Column& column, const jet::RowView& row, std::size_t c, int columnIndex);
     template <typename Vector>
     static void shrinkIfSpare(Vector& v)
     {

@@ -48,71 +48,6 @@ TFieldDef fieldDefOf(const sql::ResultColumn& column)
     return def;
 }
 
-// The table a select reads its rows from (the name after its first `from`) and
-// whether it is the only table (no join, no second table after a comma).
-struct SourceTable {
-    QString name;
-    bool single = false;
-};
-
-SourceTable sourceTableOf(const QString& statement)
-{
-    // Words, [bracketed names] and single characters; literals are skipped.
-    QStringList tokens;
-    const int n = int(statement.size());
-    for (int i = 0; i < n;) {
-        QChar c = statement[i];
-        if (c.isSpace()) { ++i; continue; }
-        if (c == u'\'' || c == u'"' || c == u'#') {
-            int j = i + 1;
-            while (j < n) {
-                if (statement[j] == c) {
-                    if (c != u'#' && j + 1 < n && statement[j + 1] == c) { j += 2; continue; }  // doubled quote
-                    break;
-                }
-                ++j;
-            }
-            tokens << QStringLiteral("'");
-            i = j + 1;
-            continue;
-        }
-        if (c == u'[') {
-            int j = int(statement.indexOf(u']', i));
-            if (j < 0) j = n;
-            tokens << statement.mid(i + 1, j - i - 1);
-            i = j + 1;
-            continue;
-        }
-        if (c.isLetterOrNumber() || c == u'_' || c == u'$') {
-            int j = i;
-            while (j < n && (statement[j].isLetterOrNumber() || statement[j] == u'_' || statement[j] == u'$')) ++j;
-            tokens << statement.mid(i, j - i);
-            i = j;
-            continue;
-        }
-        tokens << QString(c);
-        ++i;
-    }
-    auto is = [](const QString& token, const char* word) { return token.compare(QLatin1String(word), Qt::CaseInsensitive) == 0; };
-    SourceTable result;
-    int depth = 0;
-    for (int i = 0; i < tokens.size(); ++i) {
-        if (tokens[i] == u"(") ++depth;
-        else if (tokens[i] == u")") --depth;
-        else if (depth == 0 && is(tokens[i], "from") && i + 1 < tokens.size()) {
-            result.name = tokens[i + 1];
-            result.single = true;
-            for (int j = i + 2; j < tokens.size(); ++j) {
-                if (is(tokens[j], "where") || is(tokens[j], "order") || is(tokens[j], "group") || is(tokens[j], "having"))
-                    break;
-                if (is(tokens[j], "join") || tokens[j] == u"," || tokens[j] == u"(") result.single = false;
-            }
-            break;
-        }
-    }
-    return result;
-}
-
 // Errors of the engine and the SQL layer reach callers as EDatabaseError.
 [[noreturn]] void rethrowAsDatabaseError()
 {
@@ -127,28 +62,27 @@ SourceTable sourceTableOf(const QString& statement)
 
 class DataSetSink : public sql::RowSink {
 public:
+    using SourceHandler = std::function<void(const std::string&, bool)>;
     using ColumnsHandler = std::function<void(const std::vector<sql::ResultColumn>&)>;
     using RowHandler = std::function<void(const std::vector<jet::Value>&, jet::RowLocator)>;
-    using ViewHandler = std::function<void(const jet::RowView&, jet::RowLocator)>;
-    using OrderHandler = std::function<void(std::vector<uint32_t>)>;
-    DataSetSink(ColumnsHandler onColumns, RowHandler onRow, ViewHandler onView, OrderHandler onOrder)
-        : m_onColumns(std::move(onColumns)), m_onRow(std::move(onRow)), m_onView(std::move(onView)),
-          m_onOrder(std::move(onOrder))
+    using LocatorsHandler = std::function<void(std::vector<uint32_t>)>;
+    DataSetSink(SourceHandler onSource, ColumnsHandler onColumns, RowHandler onRow, LocatorsHandler onLocators)
+        : m_onSource(std::move(onSource)), m_onColumns(std::move(onColumns)), m_onRow(std::move(onRow)),
+          m_onLocators(std::move(onLocators))
     {
     }
+    void source(const std::string& table, bool only) override { m_onSource(table, only); }
     void columns(const std::vector<sql::ResultColumn>& columns) override { m_onColumns(columns); }
     void row(const std::vector<jet::Value>& values, jet::RowLocator origin) override { m_onRow(values, origin); }
-    // The dataset keeps every row, so it takes them undecoded and their order last.
-    bool takesRowViews() const override { return true; }
-    void rowView(const jet::RowView& row, jet::RowLocator origin) override { m_onView(row, origin); }
-    bool takesOrder() const override { return true; }
-    void order(std::vector<uint32_t> positions) override { m_onOrder(std::move(positions)); }
+    // Whole rows of one table are read when the dataset reaches them.
+    bool takesLocators() const override { return true; }
+    void locators(std::vector<uint32_t> rows) override { m_onLocators(std::move(rows)); }
 
 private:
+    SourceHandler m_onSource;
     ColumnsHandler m_onColumns;
     RowHandler m_onRow;
-    ViewHandler m_onView;
-    OrderHandler m_onOrder;
+    LocatorsHandler m_onLocators;
 };
 
 } // namespace
@@ -184,41 +118,58 @@ void TCustomADODataSet::InternalOpen()
     QString statement = statementText().trimmed();
     if (statement.isEmpty()) throw EDatabaseError(QStringLiteral("No SQL statement to run: set the statement before opening"));
     TADOConnection& conn = connection();
-    SourceTable source = sourceTableOf(statement);
+    QString fromTable;
+    bool singleTable = false;
     try {
         sql::Session& session = conn.session();
-        // The table's row count tells how many rows to make room for (a where
-        // clause may make them fewer; the spare room is given back after).
-        int expectedRows = 0;
-        try {
-            if (!source.name.isEmpty() && conn.database().hasTable(source.name.toStdString()))
-                expectedRows = int(std::min<uint32_t>(conn.database().table(source.name.toStdString()).def().rowCount, 50'000'000));
-        } catch (const std::exception&) {
-            expectedRows = 0;  // only a hint; the query itself reports real problems
-        }
         bool haveColumns = false;
+        // The table's row count tells how many rows to make room for when
+        // rows come whole (a where clause may make them fewer; the spare
+        // room is given back after).
+        int expectedRows = 0;
         DataSetSink sink(
+            [&](const std::string& table, bool only) {
+                fromTable = QString::fromStdString(table);
+                singleTable = only;
+                try {
+                    expectedRows = int(std::min<uint32_t>(conn.database().table(table).def().rowCount, 50'000'000));
+                } catch (const std::exception&) {
+                    expectedRows = 0;  // only a hint; the query itself reports real problems
+                }
+            },
             [&](const std::vector<sql::ResultColumn>& columns) {
                 std::vector<TFieldDef> defs;
                 for (const auto& column : columns) defs.push_back(fieldDefOf(column));
                 setFieldDefs(defs);
-                reserveRecords(expectedRows);
                 haveColumns = true;
             },
             [&](const std::vector<jet::Value>& values, jet::RowLocator origin) {
+                if (expectedRows > 0) {
+                    reserveRecords(expectedRows);
+                    expectedRows = 0;
+                }
                 appendRecord(values, origin.packed());
             },
-            [&](const jet::RowView& row, jet::RowLocator origin) { appendRecord(row, origin.packed()); },
-            [&](std::vector<uint32_t> positions) { setFetchOrder(positions); });
+            [&](std::vector<uint32_t> rows) { setLazyRecords(std::move(rows)); });
         session.query(statement.toStdString(), sink);
         if (!haveColumns) throw EDatabaseError(QStringLiteral("The statement returns no rows to show: %1").arg(statement));
+        m_changeCount = session.changeCount();
     } catch (const std::exception& e) {
         conn.releaseAfterError(e);
         rethrowAsDatabaseError();
     }
-    m_fromTable = source.name;
-    m_singleTable = source.single;
-    m_sort.clear();
+    m_fromTable = fromTable;
+    m_singleTable = singleTable;
+    if (!refetching()) m_sort.clear();
+}
+
+bool TCustomADODataSet::InternalReadRows(const std::vector<uint32_t>& tags, const RowVisitor& visit)
+{
+    try {
+        return connection().session().readRows(m_fromTable.toStdString(), m_changeCount, tags.data(), tags.size(), visit);
+    } catch (...) {
+        rethrowAsDatabaseError();
+    }
 }
 
 void TCustomADODataSet::InternalClose()
@@ -248,7 +199,10 @@ void TCustomADODataSet::InternalPost(uint64_t recordTag, const std::vector<std::
         columns.emplace_back(def.baseColumn.toStdString(), value);
     }
     try {
-        connection().session().updateRow(m_fromTable.toStdString(), jet::RowLocator::fromPacked(uint32_t(recordTag)), columns);
+        sql::Session& session = connection().session();
+        session.updateRow(m_fromTable.toStdString(), jet::RowLocator::fromPacked(uint32_t(recordTag)), columns);
+        // Our own change: the rows held still stand for the file.
+        m_changeCount = session.changeCount();
     } catch (...) {
         rethrowAsDatabaseError();
     }
@@ -260,7 +214,9 @@ void TCustomADODataSet::InternalDelete(uint64_t recordTag)
         throw EDatabaseError(QStringLiteral("Records of a query over several tables cannot be deleted; "
                                             "delete the row from its table instead"));
     try {
-        connection().session().deleteRow(m_fromTable.toStdString(), jet::RowLocator::fromPacked(uint32_t(recordTag)));
+        sql::Session& session = connection().session();
+        session.deleteRow(m_fromTable.toStdString(), jet::RowLocator::fromPacked(uint32_t(recordTag)));
+        m_changeCount = session.changeCount();
     } catch (...) {
         rethrowAsDatabaseError();
     }

@@ -56,6 +56,7 @@ protected:
     void InternalPost(uint64_t recordTag, const std::vector<std::pair<int, jet::Value>>& changes) override;
     void InternalDelete(uint64_t recordTag) override;
     bool InternalCanModify() const override;
+    bool InternalReadRows(const std::vector<uint32_t>& tags, const RowVisitor& visit) override;
 
 private:
     TADOConnection& connection() const;  // throws when none is set
@@ -65,6 +66,7 @@ private:
     TCursorType m_cursorType = ctKeyset;
     TADOLockType m_lockType = ltOptimistic;
     QString m_sort;
-    QString m_fromTable;      // table whose rows the records stand for; empty for joins
+    QString m_fromTable;      // the statement's from table, whose rows the records stand for
     bool m_singleTable = false;
+    uint64_t m_changeCount = 0; // the file's change count the records were read at
 };

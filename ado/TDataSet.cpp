@@ -14,6 +14,18 @@
 
 namespace {
 
+// m_rowOf of a position not read yet, and of a deleted record.
+constexpr int32_t kNotRead = -1;
+constexpr int32_t kRemoved = -2;
+// Rows read at a time when the dataset reaches one not read yet: a screen
+// of the grid and more, few enough to cost nothing noticeable.
+constexpr std::size_t kReadBatch = 256;
+// Rows read at a time for a sort column.
+constexpr std::size_t kColumnBatch = 4096;
+// How often the dataset opens again in a row when the rows keep changing
+// under it before it gives up.
+constexpr int kMaxRefetches = 3;
+
 RecordStore::Kind storeKindOf(TFieldType type)
 {
     switch (type) {
@@ -172,6 +184,13 @@ void TDataSet::resetRows()
     m_order.shrink_to_fit();
     m_fetchOrder.clear();
     m_fetchOrder.shrink_to_fit();
+    m_lazy = false;
+    m_lazyTags.clear();
+    m_lazyTags.shrink_to_fit();
+    m_rowOf.clear();
+    m_rowOf.shrink_to_fit();
+    m_sortColumns.clear();
+    if (!m_refetching) m_sortKeys.clear();
     m_current = -1;
     m_eof = m_bof = true;
     m_editBuffer.clear();
@@ -181,21 +200,44 @@ void TDataSet::resetRows()
 
 void TDataSet::setFieldDefs(const std::vector<TFieldDef>& defs)
 {
-    m_fields.clear();
     std::vector<RecordStore::Kind> kinds;
-    for (std::size_t i = 0; i < defs.size(); ++i) {
-        m_fields.push_back(std::make_unique<TField>(this, int(i), defs[i]));
-        kinds.push_back(storeKindOf(defs[i].type));
+    for (const TFieldDef& def : defs) kinds.push_back(storeKindOf(def.type));
+    // Opening again after a change keeps the fields (callers hold them)
+    // when the columns are the same.
+    bool keep = m_refetching && defs.size() == m_fields.size();
+    for (std::size_t i = 0; keep && i < defs.size(); ++i)
+        keep = storeKindOf(m_fields[i]->Def().type) == kinds[i] &&
+               m_fields[i]->Def().name.compare(defs[i].name, Qt::CaseInsensitive) == 0;
+    if (!keep) {
+        if (m_refetching)
+            throw EDatabaseError(QStringLiteral("The columns of the records changed in the database; open the list again"));
+        m_fields.clear();
+        for (std::size_t i = 0; i < defs.size(); ++i) m_fields.push_back(std::make_unique<TField>(this, int(i), defs[i]));
     }
+    m_sortColumns.clear();
+    m_sortColumns.resize(defs.size());
     m_store.reset(std::move(kinds));
+}
+
+void TDataSet::setLazyRecords(std::vector<uint32_t> tags)
+{
+    if (m_store.rowCount() > 0) throw EDatabaseError(QStringLiteral("Records were given twice"));
+    m_lazy = true;
+    m_lazyTags = std::move(tags);
+    m_rowOf.assign(m_lazyTags.size(), kNotRead);
+}
+
+bool TDataSet::InternalReadRows(const std::vector<uint32_t>&, const RowVisitor&)
+{
+    throw EDatabaseError(QStringLiteral("This dataset cannot read records on demand"));
 }
 
 // The store's refusals as the dataset's errors, whichever form the row came in.
 template <typename Row>
-void TDataSet::appendToStore(const Row& row, uint64_t tag)
+int TDataSet::appendToStore(const Row& row, uint64_t tag)
 {
     try {
-        m_store.appendRow(row, tag);
+        return m_store.appendRow(row, tag);
     } catch (const std::invalid_argument& e) {
         throw EDatabaseError(QStringLiteral("Record %1 could not be read: %2")
                                  .arg(m_store.rowCount() + 1)
@@ -232,6 +274,12 @@ void TDataSet::setFetchOrder(const std::vector<uint32_t>& positions)
 std::vector<int32_t> TDataSet::fetchOrder() const
 {
     std::vector<int32_t> order;
+    if (m_lazy) {
+        order.reserve(m_rowOf.size());
+        for (std::size_t p = 0; p < m_rowOf.size(); ++p)
+            if (m_rowOf[p] != kRemoved) order.push_back(int32_t(p));
+        return order;
+    }
     order.reserve(std::size_t(m_store.liveRowCount()));
     if (m_fetchOrder.empty()) {
         for (int row = 0; row < m_store.rowCount(); ++row)
@@ -380,7 +428,8 @@ void TDataSet::Edit()
     if (!CanModify()) throw EDatabaseError(QStringLiteral("Cannot modify a read-only dataset"));
     if (IsEmpty()) throw EDatabaseError(QStringLiteral("There is no record to edit: the dataset is empty"));
     fire(BeforeEdit);
-    int row = m_order[std::size_t(m_current)];
+    int row = storeRow(m_current);
+    if (row < 0) throw EDatabaseError(QStringLiteral("The record is no longer in the database; the list was read again"));
     m_editBuffer.clear();
     for (int f = 0; f < FieldCount(); ++f) m_editBuffer.push_back(m_store.value(row, f));
     m_editChanged.assign(std::size_t(FieldCount()), false);
@@ -404,15 +453,20 @@ void TDataSet::Post()
     checkActive();
     if (m_state != dsEdit) return;
     fire(BeforePost);
-    int row = m_order[std::size_t(m_current)];
+    const int32_t position = m_order[std::size_t(m_current)];
+    int row = storeRow(m_current);
+    if (row < 0) throw EDatabaseError(QStringLiteral("The record is no longer in the database; the list was read again"));
     std::vector<std::pair<int, jet::Value>> changes;
     for (int f = 0; f < FieldCount(); ++f)
         if (m_editChanged[std::size_t(f)] && !(m_editBuffer[std::size_t(f)] == m_store.value(row, f)))
             changes.emplace_back(f, m_editBuffer[std::size_t(f)]);
     // A failed write leaves the record in edit state with its changes, so the
     // user can correct them or cancel.
-    if (!changes.empty()) InternalPost(m_store.tag(row), changes);
-    for (const auto& [field, value] : changes) m_store.setValue(row, field, value);
+    if (!changes.empty()) InternalPost(tagOf(position), changes);
+    for (const auto& [field, value] : changes) {
+        m_store.setValue(row, field, value);
+        if (m_lazy && m_sortColumns[std::size_t(field)]) m_sortColumns[std::size_t(field)]->setValue(position, 0, value);
+    }
     leaveEditState();
     fire(AfterPost);
 }
@@ -450,9 +504,14 @@ void TDataSet::Delete()
     Cancel();
     fire(BeforeDelete);
     fire(BeforeScroll);
-    int row = m_order[std::size_t(m_current)];
-    InternalDelete(m_store.tag(row));
-    m_store.removeRow(row);
+    const int32_t position = m_order[std::size_t(m_current)];
+    InternalDelete(tagOf(position));
+    if (!m_lazy) {
+        m_store.removeRow(position);
+    } else {
+        if (m_rowOf[std::size_t(position)] >= 0) m_store.removeRow(m_rowOf[std::size_t(position)]);
+        m_rowOf[std::size_t(position)] = kRemoved;
+    }
     m_order.erase(m_order.begin() + m_current);
     if (m_current >= RecordCount()) m_current = RecordCount() - 1;
     m_bof = m_eof = IsEmpty();
@@ -470,7 +529,50 @@ int TDataSet::storeRow(int index) const
         throw EDatabaseError(QStringLiteral("Record %1 does not exist (the dataset holds %2 records)")
                                  .arg(index + 1)
                                  .arg(RecordCount()));
-    return m_order[std::size_t(index)];
+    int row = rowOfPosition(m_order[std::size_t(index)], index);
+    // Read again from a changed file: the index now names another record, or none.
+    if (row < 0 && index < RecordCount()) row = rowOfPosition(m_order[std::size_t(index)], index);
+    return row;
+}
+
+int TDataSet::rowOfPosition(int32_t position, int index) const
+{
+    if (!m_lazy) return position;
+    if (m_rowOf[std::size_t(position)] >= 0) return m_rowOf[std::size_t(position)];
+    const uint64_t generation = m_generation;
+    readPositions(index);
+    if (m_generation != generation) return -1;
+    return m_rowOf[std::size_t(position)];
+}
+
+void TDataSet::readPositions(int index) const
+{
+    // Reading a row changes what the dataset holds, not what it shows; the
+    // const accessors read rows the first time they are asked for them.
+    TDataSet& self = const_cast<TDataSet&>(*this);
+    std::vector<uint32_t> tags;
+    std::vector<int32_t> positions;
+    for (std::size_t i = std::size_t(index); i < m_order.size() && positions.size() < kReadBatch; ++i) {
+        const int32_t p = m_order[i];
+        if (m_rowOf[std::size_t(p)] != kNotRead) continue;
+        positions.push_back(p);
+        tags.push_back(m_lazyTags[std::size_t(p)]);
+    }
+    if (positions.empty()) return;
+    const bool current = self.InternalReadRows(tags, [&](std::size_t i, const jet::RowView& row) {
+        m_rowOf[std::size_t(positions[i])] = self.appendToStore(row, tags[i]);
+    });
+    if (!current) self.refetch();
+}
+
+uint64_t TDataSet::tagOf(int32_t position) const
+{
+    return m_lazy ? m_lazyTags[std::size_t(position)] : m_store.tag(position);
+}
+
+bool TDataSet::positionRemoved(int32_t position) const
+{
+    return m_lazy ? m_rowOf[std::size_t(position)] == kRemoved : m_store.isRemoved(position);
 }
 
 jet::Value TDataSet::currentValue(int field) const
@@ -478,28 +580,85 @@ jet::Value TDataSet::currentValue(int field) const
     checkActive();
     if (m_state == dsEdit) return m_editBuffer[std::size_t(field)];
     if (m_current < 0) return {};
-    return m_store.value(m_order[std::size_t(m_current)], field);
+    int row = storeRow(m_current);
+    return row < 0 ? jet::Value{} : m_store.value(row, field);
 }
 
 jet::Value TDataSet::peekValue(int index, int field) const
 {
-    int row = storeRow(index);
     if (field < 0 || field >= FieldCount()) Fields(field);  // throws with the message
     if (m_state == dsEdit && index == m_current) return m_editBuffer[std::size_t(field)];
-    return m_store.value(row, field);
+    int row = storeRow(index);
+    return row < 0 ? jet::Value{} : m_store.value(row, field);
 }
 
 bool TDataSet::peekIsNull(int index, int field) const
 {
-    int row = storeRow(index);
     if (field < 0 || field >= FieldCount()) Fields(field);
     if (m_state == dsEdit && index == m_current) return jet::isNull(m_editBuffer[std::size_t(field)]);
-    return m_store.isNull(row, field);
+    int row = storeRow(index);
+    return row < 0 || m_store.isNull(row, field);
 }
 
 std::size_t TDataSet::memoryUsage() const
 {
-    return m_store.memoryUsage() + m_order.capacity() * sizeof(int32_t);
+    std::size_t bytes = m_store.memoryUsage() + m_order.capacity() * sizeof(int32_t) +
+                        m_lazyTags.capacity() * sizeof(uint32_t) + m_rowOf.capacity() * sizeof(int32_t);
+    for (const auto& column : m_sortColumns)
+        if (column) bytes += column->memoryUsage();
+    return bytes;
+}
+
+void TDataSet::refetch()
+{
+    // Opening again may itself find the rows changed (while it sorts); a
+    // file that keeps changing ends the attempts.
+    if (m_refetchDepth >= kMaxRefetches)
+        throw EDatabaseError(QStringLiteral("The records keep changing in the database while they are read; try again"));
+    struct Depth {
+        int& depth;
+        ~Depth() { --depth; }
+    } depth{++m_refetchDepth};
+    const int oldIndex = m_current;
+    const bool hadCurrent = m_current >= 0 && std::size_t(m_current) < m_order.size();
+    const uint64_t currentTag = hadCurrent ? tagOf(m_order[std::size_t(m_current)]) : 0;
+    const std::vector<SortKey> keys = m_sortKeys;
+    std::vector<jet::Value> editBuffer = m_editBuffer;
+    std::vector<bool> editChanged = m_editChanged;
+    const bool modified = m_modified;
+    m_refetching = true;
+    try {
+        resetRows();
+        InternalOpen();
+    } catch (...) {
+        m_refetching = false;
+        resetRows();
+        ++m_generation;
+        notify(Change::Data);
+        throw;
+    }
+    m_refetching = false;
+    m_sortKeys = keys;
+    ++m_generation;
+    std::vector<int32_t> order = fetchOrder();
+    // When this finds the rows changed again, the refetch it makes leaves m_order.
+    if (orderBy(order, keys)) m_order = std::move(order);
+    m_editBuffer = std::move(editBuffer);
+    m_editChanged = std::move(editChanged);
+    m_modified = modified;
+    m_current = -1;
+    if (hadCurrent) {
+        for (std::size_t i = 0; i < m_order.size(); ++i)
+            if (tagOf(m_order[i]) == currentTag) {
+                m_current = int(i);
+                break;
+            }
+        if (m_current < 0 && !m_order.empty()) m_current = std::clamp(oldIndex, 0, int(m_order.size()) - 1);
+    }
+    if (m_current < 0 && m_state == dsEdit) leaveEditState();
+    m_bof = m_current <= 0;
+    m_eof = m_order.empty();
+    notify(Change::Data);
 }
 
 // --- sorting -----------------------------------------------------------------
@@ -509,26 +668,95 @@ void TDataSet::sortRecords(const std::vector<SortKey>& keys)
     checkActive();
     checkBrowseMode();
     for (const SortKey& key : keys) Fields(key.field);
-    int currentRow = m_current >= 0 ? m_order[std::size_t(m_current)] : -1;
-
-    // Start from fetch order; equal keys keep it (the sorts are stable),
-    // whatever the previous sort was.
-    std::vector<int32_t> order = fetchOrder();
-
-    if (keys.size() == 1) sortByOneKey(order, keys[0]);
-    else if (!keys.empty()) sortByKeys(order, keys);
-
-    m_order = std::move(order);
-    if (currentRow >= 0) {
-        auto it = std::find(m_order.begin(), m_order.end(), currentRow);
-        m_current = int(it - m_order.begin());
+    for (int attempt = 0;; ++attempt) {
+        const int currentPosition = m_current >= 0 ? m_order[std::size_t(m_current)] : -1;
+        // Start from fetch order; equal keys keep it (the sorts are stable),
+        // whatever the previous sort was.
+        std::vector<int32_t> order = fetchOrder();
+        if (!orderBy(order, keys)) {
+            // The rows were read again meanwhile: sort what is there now.
+            if (attempt + 1 < kMaxRefetches) continue;
+            throw EDatabaseError(QStringLiteral("The records keep changing in the database while they are read; try again"));
+        }
+        m_order = std::move(order);
+        m_sortKeys = keys;
+        if (currentPosition >= 0) {
+            auto it = std::find(m_order.begin(), m_order.end(), currentPosition);
+            m_current = int(it - m_order.begin());
+        }
+        break;
     }
     notify(Change::Data);
 }
 
-int TDataSet::compareCells(int a, int b, int column) const
+bool TDataSet::orderBy(std::vector<int32_t>& order, const std::vector<SortKey>& keys) const
 {
-    const RecordStore& store = m_store;
+    const uint64_t generation = m_generation;
+    std::vector<SortColumn> columns;
+    for (const SortKey& key : keys)
+        columns.push_back(m_lazy ? SortColumn{&sortColumn(key.field), 0} : SortColumn{&m_store, key.field});
+    if (m_generation != generation) return false;
+    if (keys.size() == 1) sortByOneKey(order, keys[0], columns[0]);
+    else if (!keys.empty()) sortByKeys(order, keys, columns);
+    return true;
+}
+
+const RecordStore& TDataSet::sortColumn(int field) const
+{
+    std::unique_ptr<RecordStore>& cached = m_sortColumns[std::size_t(field)];
+    if (cached) return *cached;
+    // Every position's value: copied for the rows read already, read from
+    // the file (this column only) for the others, in batches.
+    TDataSet& self = const_cast<TDataSet&>(*this);
+    auto column = std::make_unique<RecordStore>();
+    column->reset({m_store.kind(field)});
+    const std::size_t positions = m_rowOf.size();
+    column->reserve(int(positions));
+    std::vector<jet::Value> cell(1);
+    std::size_t next = 0;  // the next position to append
+    auto copyUpTo = [&](std::size_t end) {
+        for (; next < end; ++next) {
+            const int32_t row = m_rowOf[next];
+            cell[0] = row >= 0 ? m_store.value(row, field) : jet::Value{};
+            column->appendRow(cell, 0);
+        }
+    };
+    std::vector<uint32_t> tags;
+    std::vector<std::size_t> unread;
+    for (std::size_t begin = 0; begin < positions; begin += kColumnBatch) {
+        const std::size_t end = std::min(positions, begin + kColumnBatch);
+        tags.clear();
+        unread.clear();
+        for (std::size_t p = begin; p < end; ++p)
+            if (m_rowOf[p] == kNotRead) {
+                unread.push_back(p);
+                tags.push_back(m_lazyTags[p]);
+            }
+        if (unread.empty()) continue;
+        const bool current = self.InternalReadRows(tags, [&](std::size_t i, const jet::RowView& row) {
+            copyUpTo(unread[i]);
+            try {
+                column->appendColumnOf(row, std::size_t(field), 0);
+            } catch (const std::exception& e) {
+                throw EDatabaseError(QStringLiteral("Record %1 could not be read: %2").arg(next + 1).arg(QString::fromStdString(e.what())));
+            }
+            ++next;
+        });
+        if (!current) {
+            self.refetch();
+            return sortColumn(field);
+        }
+    }
+    copyUpTo(positions);
+    column->shrinkToFit();
+    cached = std::move(column);
+    return *cached;
+}
+
+int TDataSet::compareCells(const SortColumn& sortColumn, int a, int b)
+{
+    const RecordStore& store = *sortColumn.store;
+    const int column = sortColumn.column;
     bool aNull = store.isNull(a, column), bNull = store.isNull(b, column);
     if (aNull || bNull) return aNull == bNull ? 0 : (aNull ? -1 : 1);
     switch (store.kind(column)) {
@@ -546,38 +774,40 @@ int TDataSet::compareCells(int a, int b, int column) const
     return 0;
 }
 
-void TDataSet::sortByKeys(std::vector<int32_t>& order, const std::vector<SortKey>& keys) const
+void TDataSet::sortByKeys(std::vector<int32_t>& order, const std::vector<SortKey>& keys,
+                          const std::vector<SortColumn>& columns)
 {
     // Text columns are keyed once, not at every comparison.
     std::vector<TextKeys> textKeys(keys.size());
     for (std::size_t k = 0; k < keys.size(); ++k)
-        if (m_store.kind(keys[k].field) == RecordStore::Kind::Text) textKeys[k].build(m_store, keys[k].field, order);
+        if (columns[k].store->kind(columns[k].column) == RecordStore::Kind::Text)
+            textKeys[k].build(*columns[k].store, columns[k].column, order);
     std::stable_sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
         for (std::size_t k = 0; k < keys.size(); ++k) {
             const SortKey& key = keys[k];
-            const int c = textKeys[k].built() ? textKeys[k].compare(a, b) : compareCells(a, b, key.field);
+            const int c = textKeys[k].built() ? textKeys[k].compare(a, b) : compareCells(columns[k], a, b);
             if (c != 0) return key.descending ? c > 0 : c < 0;
         }
         return false;
     });
 }
 
-void TDataSet::sortByOneKey(std::vector<int32_t>& order, const SortKey& key) const
+void TDataSet::sortByOneKey(std::vector<int32_t>& order, const SortKey& key, const SortColumn& sortColumn)
 {
     // Each row gets a 64-bit key that orders as the column's values do, so most
     // comparisons are one integer comparison.
-    const RecordStore& store = m_store;
-    const int column = key.field;
+    const RecordStore& store = *sortColumn.store;
+    const int column = sortColumn.column;
     const RecordStore::Kind kind = store.kind(column);
     switch (kind) {
-    case RecordStore::Kind::Text: sortTexts(order, key); return;
+    case RecordStore::Kind::Text: sortTexts(order, key, sortColumn); return;
     case RecordStore::Kind::Bool:
     case RecordStore::Kind::Int32:
     case RecordStore::Kind::Int64:
     case RecordStore::Kind::Currency:
     case RecordStore::Kind::Double:
     case RecordStore::Kind::DateTime: break;
-    default: sortByKeys(order, {key}); return;
+    default: sortByKeys(order, {key}, {sortColumn}); return;
     }
 
     struct Entry {
@@ -611,15 +841,15 @@ void TDataSet::sortByOneKey(std::vector<int32_t>& order, const SortKey& key) con
     for (std::size_t i = 0; i < entries.size(); ++i) order[i] = entries[i].row;
 }
 
-void TDataSet::sortTexts(std::vector<int32_t>& order, const SortKey& key) const
+void TDataSet::sortTexts(std::vector<int32_t>& order, const SortKey& key, const SortColumn& sortColumn)
 {
     // Texts in the order of the database (jet::TextCollation), by the first
     // 12 bytes of their keys, which with the store row make a 16-byte
     // entry; only texts whose prefixes tie and whose keys go on are keyed
     // whole. Nulls come first (last when descending); equal texts keep their
     // fetch order.
-    const RecordStore& store = m_store;
-    const int column = key.field;
+    const RecordStore& store = *sortColumn.store;
+    const int column = sortColumn.column;
     const bool descending = key.descending;
     constexpr std::size_t kPrefixBytes = 12;
     constexpr uint32_t kKeyGoesOn = 0x80000000u; // flag in Entry::row
@@ -689,13 +919,14 @@ void TDataSet::sortTexts(std::vector<int32_t>& order, const SortKey& key) const
 TBookmark TDataSet::GetBookmark() const
 {
     if (!Active() || m_current < 0) return {};
-    return TBookmark{m_order[std::size_t(m_current)], m_generation};
+    return TBookmark{m_order[std::size_t(m_current)], m_generation};  // the record's position
 }
 
 bool TDataSet::BookmarkValid(const TBookmark& bookmark) const
 {
+    const std::size_t positions = m_lazy ? m_rowOf.size() : std::size_t(m_store.rowCount());
     return Active() && !bookmark.isNull() && bookmark.generation == m_generation &&
-           bookmark.record < m_store.rowCount() && !m_store.isRemoved(bookmark.record);
+           std::size_t(bookmark.record) < positions && !positionRemoved(bookmark.record);
 }
 
 void TDataSet::GotoBookmark(const TBookmark& bookmark)

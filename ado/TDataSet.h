@@ -25,14 +25,16 @@ struct TBookmark {
     bool operator==(const TBookmark&) const = default;
 };
 
-// A dataset with a client-side cursor: opening fetches every row into memory
-// (column-wise, see RecordStore); navigation, field access, sorting and
-// bookmarks then work on the rows held. Subclasses fetch the rows
-// (InternalOpen) and write changes back (InternalPost, InternalDelete).
+// A dataset with a client-side cursor: opening fetches the rows, or only
+// where they are (see setLazyRecords) and each row is read into memory
+// (column-wise, see RecordStore) when the dataset first reaches it;
+// navigation, field access, sorting and bookmarks then work on the rows
+// held. Subclasses fetch the rows (InternalOpen, InternalReadRows) and
+// write changes back (InternalPost, InternalDelete).
 //
-// Record positions: the records are kept in an order (fetch order, or the
-// order set by sortRecords); "index" means a 0-based position in that order,
-// RecNo() is index + 1 of the current record.
+// Records are numbered in fetch order ("positions"). They are kept in an
+// order (fetch order, or the order set by sortRecords); "index" means a
+// 0-based place in that order, RecNo() is index + 1 of the current record.
 //
 // Data sources attached to the dataset are told about changes (see
 // TDataSource); DisableControls/EnableControls hold those notifications back
@@ -127,6 +129,15 @@ protected:
     void appendRecord(const std::vector<jet::Value>& values, uint64_t tag);
     void appendRecord(const jet::RowView& row, uint64_t tag);
     void reserveRecords(int count) { m_store.reserve(count); }
+    // Instead of appendRecord: the records by their tags in fetch order,
+    // each read (InternalReadRows) when the dataset first needs it.
+    void setLazyRecords(std::vector<uint32_t> tags);
+    // Reads the rows of the given tags: visit(i, row) for tags[i]. Returns
+    // false, visiting nothing, when the rows changed since the dataset was
+    // opened; the dataset then opens again (keeping its sort and current
+    // record) and reads from the new state.
+    using RowVisitor = std::function<void(std::size_t, const jet::RowView&)>;
+    virtual bool InternalReadRows(const std::vector<uint32_t>& tags, const RowVisitor& visit);
     // The fetch order when the records arrived in another order: positions
     // in arrival order (each once). Without it the fetch order is the
     // arrival order.
@@ -157,7 +168,23 @@ private:
     friend class TField;
     friend class TDataSource;
 
-    int storeRow(int index) const;            // index in current order -> store row, checked
+    int storeRow(int index) const;            // index in current order -> store row, checked, read when needed
+    // The store row of a position, reading it (and the next ones in the
+    // current order, from `index`) when not read yet; -1 when the rows had
+    // to be fetched again and the position is gone.
+    int rowOfPosition(int32_t position, int index) const;
+    void readPositions(int index) const;
+    uint64_t tagOf(int32_t position) const;
+    bool positionRemoved(int32_t position) const;
+    // The column of a field for every position, for sorting.
+    const RecordStore& sortColumn(int field) const;
+    // Opens again after the rows changed under a lazy dataset.
+    void refetch();
+    // Whether InternalOpen runs to read the rows again after they changed
+    // (the fields stay; the sort is put back afterwards).
+protected:
+    bool refetching() const { return m_refetching; }
+private:
     jet::Value currentValue(int field) const;
     void setEditValue(int field, const jet::Value& value);
     void moveTo(int index, bool fireEvents = true);
@@ -165,17 +192,35 @@ private:
     void attach(TDataSource* source);
     void detach(TDataSource* source);
     void resetRows();
-    int compareCells(int rowA, int rowB, int column) const;
-    std::vector<int32_t> fetchOrder() const;  // live store rows in fetch order
+    // A field's values as a sort sees them: a store and its column, whose
+    // rows are the positions.
+    struct SortColumn {
+        const RecordStore* store;
+        int column;
+    };
+    static int compareCells(const SortColumn& column, int rowA, int rowB);
+    std::vector<int32_t> fetchOrder() const;  // live positions in fetch order
     template <typename Row>
-    void appendToStore(const Row& row, uint64_t tag);
-    void sortByKeys(std::vector<int32_t>& order, const std::vector<SortKey>& keys) const;
-    void sortByOneKey(std::vector<int32_t>& order, const SortKey& key) const;
-    void sortTexts(std::vector<int32_t>& order, const SortKey& key) const;
+    int appendToStore(const Row& row, uint64_t tag);
+    // Sorts positions by the keys; false (order untouched) when reading a
+    // sort column found the rows changed and the dataset was opened again.
+    bool orderBy(std::vector<int32_t>& order, const std::vector<SortKey>& keys) const;
+    static void sortByKeys(std::vector<int32_t>& order, const std::vector<SortKey>& keys,
+                           const std::vector<SortColumn>& columns);
+    static void sortByOneKey(std::vector<int32_t>& order, const SortKey& key, const SortColumn& column);
+    static void sortTexts(std::vector<int32_t>& order, const SortKey& key, const SortColumn& column);
 
-    RecordStore m_store;
-    std::vector<int32_t> m_order;             // store rows in current order
+    // Without lazy records, positions are store rows.
+    mutable RecordStore m_store;
+    std::vector<int32_t> m_order;             // positions in current order
     std::vector<int32_t> m_fetchOrder;        // store rows in fetch order; empty: store order
+    bool m_lazy = false;
+    std::vector<uint32_t> m_lazyTags;         // per position
+    mutable std::vector<int32_t> m_rowOf;     // per position: store row, or kNotRead / kRemoved
+    mutable std::vector<std::unique_ptr<RecordStore>> m_sortColumns; // per field, built by sortColumn
+    std::vector<SortKey> m_sortKeys;          // the order set last
+    bool m_refetching = false;
+    int m_refetchDepth = 0;
     std::vector<std::unique_ptr<TField>> m_fields;
     TDataSetState m_state = dsInactive;
     int m_current = -1;

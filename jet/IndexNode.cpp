@@ -30,6 +30,11 @@ int IndexEntry::compare(const IndexEntry& o) const
     return a < b ? -1 : (a > b ? 1 : 0);
 }
 
+void IndexNode::throwEntryError(const std::string& where, uint32_t pageNumber, const std::string& what)
+{
+    throw JetError(where + ": index page " + std::to_string(pageNumber) + ": " + what);
+}
+
 IndexNode IndexNode::decode(const Format& f, const uint8_t* p, uint32_t pageNumber, const std::string& where)
 {
     const Format::IndexPageLayout& layout = f.indexPage;

@@ -1,5 +1,7 @@
 #pragma once
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,6 +59,14 @@ struct IndexNode {
 
     // Throws JetError with `where` when the page is not an index page or its entries are damaged.
     static IndexNode decode(const Format& format, const uint8_t* page, uint32_t pageNumber, const std::string& where);
+    [[noreturn]] static void throwEntryError(const std::string& where, uint32_t pageNumber, const std::string& what);
+    // The entries of a leaf page in page order without decoding them into
+    // nodes: visit(key, keyLength, dataPage, row) sees each key rebuilt in a
+    // buffer that the next entry reuses. For walks over whole indexes, where
+    // a node per page would cost an allocation per entry. Throws as decode.
+    template <typename Visit>
+    static void forEachLeafEntry(const Format& format, const uint8_t* page, uint32_t pageNumber,
+                                 const std::string& where, Visit&& visit);
     // The prefix a page's entries share, from its first and last key: at
     // most 255 bytes, what Jet 3's one-byte field holds (a shorter prefix
     // than possible is always valid).
@@ -67,5 +77,41 @@ struct IndexNode {
     // Writes the node into a page buffer; the caller checks fits() first.
     void encode(const Format& format, uint8_t* page) const;
 };
+
+template <typename Visit>
+void IndexNode::forEachLeafEntry(const Format& f, const uint8_t* p, uint32_t pageNumber, const std::string& where,
+                                 Visit&& visit)
+{
+    const Format::IndexPageLayout& layout = f.indexPage;
+    const size_t prefix = layout.prefixLengthSize == 2 ? size_t(p[layout.prefixLength] | p[layout.prefixLength + 1] << 8)
+                                                       : p[layout.prefixLength];
+    uint8_t full[kMaxPageSize];
+    size_t start = 0;
+    bool first = true;
+    for (size_t byte = 0; byte < layout.maskSize; ++byte) {
+        for (unsigned bits = p[layout.mask + byte]; bits != 0; bits &= bits - 1) {
+            const size_t end = byte * 8 + size_t(std::countr_zero(bits));
+            if (layout.entries + end > f.pageSize)
+                throwEntryError(where, pageNumber, "an entry runs past the end of the page");
+            const uint8_t* e = p + layout.entries + start;
+            const size_t len = end - start;
+            size_t size;
+            if (first) {
+                if (prefix > len) throwEntryError(where, pageNumber, "the shared prefix is longer than the first entry");
+                std::memcpy(full, e, len);
+                size = len;
+                first = false;
+            } else {
+                std::memcpy(full + prefix, e, len);
+                size = prefix + len;
+            }
+            if (size < 5) throwEntryError(where, pageNumber, "an entry is too short");
+            const size_t keyLen = size - 4;
+            visit(static_cast<const uint8_t*>(full), keyLen,
+                  uint32_t(full[keyLen]) << 16 | uint32_t(full[keyLen + 1]) << 8 | full[keyLen + 2], full[keyLen + 3]);
+            start = end;
+        }
+    }
+}
 
 } // namespace jet

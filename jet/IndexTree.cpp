@@ -1,10 +1,12 @@
 #include "jet/IndexTree.h"
 
+#include "jet/ByteOrder.h"
 #include "jet/IndexKey.h"
 #include "jet/JetError.h"
 #include "jet/Pager.h"
 
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <unordered_set>
 
@@ -242,6 +244,59 @@ int IndexTree::depth() const
         node = load(children.front());
     }
     return d;
+}
+
+void IndexTree::forEachRowInOrder(const std::function<void(uint32_t, uint8_t, const uint8_t*, size_t)>& visit) const
+{
+    auto fail = [&](uint32_t page, const std::string& what) {
+        return JetError(where_ + ": index page " + std::to_string(page) + ": " + what +
+                        "; the index is damaged (jetdb check lists the damage)");
+    };
+    // Down the first children to the first leaf.
+    uint32_t page = index_.rootPage;
+    for (int level = 0;; ++level) {
+        if (level > 32) throw fail(page, "the tree is too deep");
+        IndexNode node = loadChecked(page);
+        if (node.leaf) break;
+        if (!node.entries.empty()) page = node.entries.front().child;
+        else if (node.tail) page = node.tail;
+        else throw fail(page, "an intermediate page without children");
+    }
+    const Format& format = pager_.format();
+    std::unordered_set<uint32_t> seen;
+    Bytes previous;
+    bool any = false;
+    uint32_t previousPage = 0, previousRow = 0, previousLeaf = 0;
+    while (page != 0) {
+        if (page >= pager_.pageCount())
+            throw JetError(where_ + ": the index names page " + std::to_string(page) + ", which does not exist");
+        if (!seen.insert(page).second) throw fail(page, "the leaf chain runs in a circle");
+        PageRef ref = pager_.read(page);
+        const uint8_t* p = ref->data;
+        if (p[0] != IndexNode::kLeaf) throw fail(page, "the leaf chain leads to a page that is not a leaf");
+        if (le32(p + format.indexPage.owner) != table_.firstPage) throw fail(page, "it belongs to another table");
+        if (le32(p + format.indexPage.prev) != previousLeaf)
+            throw fail(page, "its previous-page pointer does not name the leaf before it");
+        IndexNode::forEachLeafEntry(format, p, page, where_,
+                                    [&](const uint8_t* key, size_t keyLength, uint32_t dataPage, uint8_t row) {
+            if (any) {
+                const size_t common = std::min(previous.size(), keyLength);
+                const int c = common ? std::memcmp(previous.data(), key, common) : 0;
+                const bool inOrder = c < 0 || (c == 0 && (previous.size() < keyLength ||
+                                                          (previous.size() == keyLength &&
+                                                           (previousPage < dataPage ||
+                                                            (previousPage == dataPage && previousRow < row)))));
+                if (!inOrder) throw fail(page, "its entries are out of order");
+            }
+            previous.assign(key, key + keyLength);
+            previousPage = dataPage;
+            previousRow = row;
+            any = true;
+            visit(dataPage, row, key, keyLength);
+        });
+        previousLeaf = page;
+        page = le32(p + format.indexPage.next);
+    }
 }
 
 IndexNode IndexTree::nextLeaf(const IndexNode& leaf) const

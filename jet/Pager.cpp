@@ -1,5 +1,7 @@
 #include "jet/Pager.h"
 
+#include <atomic>
+
 #include "jet/JetError.h"
 #include "jet/Journal.h"
 #include "jet/ByteOrder.h"
@@ -41,6 +43,8 @@ std::unique_ptr<Pager> Pager::open(const std::string& path, Access access)
         throw JetError("'" + path + "' is not an Access database: it is " + std::to_string(size) +
                        " bytes long, shorter than one page");
     p->pageCount_ = uint32_t(std::min<uint64_t>(size / p->pageSize(), 0xFFFFFFu));
+    p->lastStamp_ = p->file_->stamp();
+    p->changes_ = firstChangeCount();
     return p;
 }
 
@@ -55,6 +59,8 @@ std::unique_ptr<Pager> Pager::create(const std::string& path, const Format& form
     p->file_->sync();
     PlatformFile::syncDirectoryOf(path);
     p->pageCount_ = 1;
+    p->lastStamp_ = p->file_->stamp();
+    p->changes_ = firstChangeCount();
     return p;
 }
 
@@ -188,6 +194,7 @@ void Pager::beginWrite()
     if (!file_->tryLockWriter())
         throw LockedError("'" + path_ + "' is being changed by another program; try again when it has finished");
     // Another process may have written since our pages were cached.
+    noteOutsideChanges();
     dropCache();
     inWrite_ = true;
     pageCountAtBegin_ = pageCount_;
@@ -239,11 +246,28 @@ void Pager::beginRead()
     readLocked_ = true;
     try {
         recoverIfNeeded();
+        noteOutsideChanges();
         dropCache();
     } catch (...) {
         endRead();
         throw;
     }
+}
+
+uint64_t Pager::firstChangeCount()
+{
+    // Counts of different openings never meet: a reader that kept a count
+    // of an earlier opening of the file sees it as out of date.
+    static std::atomic<uint32_t> openings{0};
+    return uint64_t(++openings) << 32;
+}
+
+void Pager::noteOutsideChanges()
+{
+    PlatformFile::Stamp now = file_->stamp();
+    if (now == lastStamp_) return;
+    lastStamp_ = now;
+    ++changes_;
 }
 
 void Pager::endRead()
@@ -285,6 +309,8 @@ void Pager::commit()
             file_->writeAt(uint64_t(page) * pageSize(), stored(page, dirty_[page]->data), pageSize());
         }
         file_->sync();
+        lastStamp_ = file_->stamp();
+        ++changes_;
     } catch (const SimulatedCrash&) {
         file_->unlockCommit();
         file_->unlockWriter();

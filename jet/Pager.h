@@ -70,6 +70,11 @@ public:
     void endRead();
 
     void beginWrite();
+    // Counts the changes to the file since it was opened: every commit of
+    // ours, and every time a read scope or write found the file written by
+    // another process since we last looked. A reader that keeps what it read
+    // across scopes compares it to know whether that still holds.
+    uint64_t changeCount() const { return changes_; }
     bool inWrite() const { return inWrite_; }
     // Copy-on-write access to a page inside the transaction.
     uint8_t* modify(uint32_t page);
@@ -94,6 +99,9 @@ public:
 private:
     Pager() = default;
     void recoverIfNeeded();
+    // Counts a change when the file's stamp moved since we last saw it.
+    void noteOutsideChanges();
+    static uint64_t firstChangeCount();
     PageRef load(uint32_t page);
     void remember(uint32_t page, std::shared_ptr<PageBuffer> buffer);
     void releaseWriteState();
@@ -111,6 +119,8 @@ private:
     uint32_t pageCount_ = 0;
     uint32_t databaseKey_ = 0;
     std::unique_ptr<uint8_t[]> storeBuffer_;
+    PlatformFile::Stamp lastStamp_; // as we last saw the file (see changeCount)
+    uint64_t changes_ = 0;
 
     // Clean page cache, least recently used at the front.
     struct CacheEntry {

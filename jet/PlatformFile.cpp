@@ -90,6 +90,15 @@ uint64_t PlatformFile::size() const
     return uint64_t(s.QuadPart);
 }
 
+PlatformFile::Stamp PlatformFile::stamp() const
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(HANDLE(handle_), &info))
+        throw JetError("Cannot read the state of '" + path_ + "': " + lastSystemError());
+    return {uint64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow,
+            uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32 | info.ftLastWriteTime.dwLowDateTime};
+}
+
 size_t PlatformFile::readAt(uint64_t offset, void* buffer, size_t n) const
 {
     size_t done = 0;
@@ -216,6 +225,13 @@ uint64_t PlatformFile::size() const
     struct stat st;
     if (fstat(fd_, &st) != 0) throw JetError("Cannot read the size of '" + path_ + "': " + lastSystemError());
     return uint64_t(st.st_size);
+}
+
+PlatformFile::Stamp PlatformFile::stamp() const
+{
+    struct stat st;
+    if (fstat(fd_, &st) != 0) throw JetError("Cannot read the state of '" + path_ + "': " + lastSystemError());
+    return {uint64_t(st.st_size), uint64_t(st.st_mtim.tv_sec) * 1000000000u + uint64_t(st.st_mtim.tv_nsec)};
 }
 
 size_t PlatformFile::readAt(uint64_t offset, void* buffer, size_t n) const

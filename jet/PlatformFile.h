@@ -22,6 +22,13 @@ public:
     const std::string& path() const { return path_; }
     bool writable() const { return writable_; }
     uint64_t size() const;
+    // Size and last write time: differs after any write to the file, by
+    // whichever process (as finely as the file system keeps times).
+    struct Stamp {
+        uint64_t size = 0, written = 0;
+        bool operator==(const Stamp&) const = default;
+    };
+    Stamp stamp() const;
 
     // Reads up to n bytes; returns how many were read (less only at end of file).
     size_t readAt(uint64_t offset, void* buffer, size_t n) const;

@@ -1,7 +1,9 @@
 #include "sql/SelectExecutor.h"
 
 #include <algorithm>
+#include <cstring>
 
+#include "jet/IndexTree.h"
 #include "jet/RowView.h"
 #include "jet/TableDef.h"
 #include "sql/SortKeys.h"
@@ -11,9 +13,12 @@ namespace sql {
 void SelectExecutor::run(const ast::Select& select, RowSink& sink)
 {
     bind(select);
+    sink.source(scope_.sources()[0].table->name(), joins_.empty());
     sink.columns(resultColumns(select));
     loadJoinedTables();
-    if (orderColumns_.empty()) {
+    if (joins_.empty() && sink.takesLocators() && isWholeRowOfFromTable()) {
+        runLocators(sink);
+    } else if (orderColumns_.empty()) {
         runStreaming(sink);
     } else if (joins_.empty()) {
         runSortedSingleTable(sink);
@@ -339,6 +344,97 @@ void SelectExecutor::runSortedSingleTable(RowSink& sink)
             sink.row(out, at);
         }
     }
+}
+
+void SelectExecutor::runLocators(RowSink& sink)
+{
+    jet::Table& from = *scope_.sources()[0].table;
+    std::vector<uint32_t> rows;
+    if (!where_ && locatorsFromIndex(rows)) {
+        sink.locators(std::move(rows));
+        return;
+    }
+    rows.clear();
+    // The where and order by columns, decoded for every row.
+    std::vector<std::vector<bool>> marked(1, std::vector<bool>(from.def().columns.size(), false));
+    if (where_) where_->markColumns(marked);
+    for (const Scope::Column& c : orderColumns_) marked[0][c.index] = true;
+    std::vector<size_t> keyColumns;
+    for (size_t i = 0; i < marked[0].size(); ++i)
+        if (marked[0][i]) keyColumns.push_back(i);
+    std::vector<SortKeys::Key> spec;
+    for (size_t k = 0; k < orderColumns_.size(); ++k)
+        spec.push_back({ValueOrder::classOf(orderColumns_[k].def->type), orderDescending_[k]});
+    SortKeys keys(std::move(spec));
+    std::vector<const jet::Value*> keyValues(orderColumns_.size());
+    std::vector<jet::Value> values;
+    SourceRows sources(1, &values);
+    rows.reserve(std::min<size_t>(from.def().rowCount, 4'000'000));
+    from.scanViews([&](jet::RowLocator at, const jet::RowView& view) {
+        if (!keyColumns.empty()) {
+            view.decodeColumns(values, keyColumns);
+            if (where_ && !where_->holds(sources)) return true;
+            if (!orderColumns_.empty()) {
+                for (size_t k = 0; k < orderColumns_.size(); ++k) keyValues[k] = &values[orderColumns_[k].index];
+                keys.add(keyValues);
+            }
+        }
+        rows.push_back(at.packed());
+        return true;
+    });
+    if (!orderColumns_.empty()) {
+        std::vector<uint32_t> ordered;
+        ordered.reserve(rows.size());
+        for (uint32_t i : keys.order()) ordered.push_back(rows[i]);
+        rows = std::move(ordered);
+    }
+    sink.locators(std::move(rows));
+}
+
+bool SelectExecutor::locatorsFromIndex(std::vector<uint32_t>& rows)
+{
+    if (orderColumns_.size() != 1) return false;
+    jet::Table& from = *scope_.sources()[0].table;
+    const jet::ColumnDef& column = *orderColumns_[0].def;
+    // Whole numbers only: their keys order as the values do, whatever the
+    // sort order of the file (texts and floating point keys may not).
+    if (column.type != jet::ColumnType::Byte && column.type != jet::ColumnType::Integer &&
+        column.type != jet::ColumnType::Long)
+        return false;
+    const jet::RealIndex* index = nullptr;
+    for (const jet::RealIndex& candidate : from.def().realIndexes)
+        if (candidate.columns.size() == 1 && candidate.columns[0].columnNumber == column.number &&
+            !candidate.ignoresNulls()) {
+            index = &candidate;
+            break;
+        }
+    if (!index) return false;
+    // Runs of equal keys keep the table's order, as a sort would keep them.
+    std::vector<std::pair<size_t, size_t>> ties;
+    jet::Bytes previous;
+    size_t runStart = 0;
+    rows.reserve(std::min<size_t>(from.def().rowCount, 4'000'000));
+    jet::IndexTree(from.database().pager(), from.def(), *index, from.where())
+        .forEachRowInOrder([&](uint32_t page, uint8_t row, const uint8_t* key, size_t keyLength) {
+            const size_t at = rows.size();
+            if (at == 0 || previous.size() != keyLength || std::memcmp(previous.data(), key, keyLength) != 0) {
+                if (at - runStart > 1) ties.emplace_back(runStart, at);
+                runStart = at;
+                previous.assign(key, key + keyLength);
+            }
+            rows.push_back(jet::RowLocator{page, row}.packed());
+        });
+    if (rows.size() - runStart > 1) ties.emplace_back(runStart, rows.size());
+    // An index that does not hold every row (damaged, or counts that
+    // drifted) cannot stand for the table: the caller scans instead.
+    if (rows.size() != from.def().rowCount) return false;
+    const bool descending = orderDescending_[0] == index->columns[0].ascending;
+    if (descending) {
+        std::reverse(rows.begin(), rows.end());
+        for (const auto& [begin, end] : ties)
+            std::reverse(rows.end() - std::ptrdiff_t(end), rows.end() - std::ptrdiff_t(begin));
+    }
+    return true;
 }
 
 void SelectExecutor::runSortedJoined(RowSink& sink)

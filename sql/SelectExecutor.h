@@ -17,7 +17,8 @@ namespace sql {
 // with an order by, only the keys and row locators are collected and
 // sorted, then each row is read again by its locator, unless the sink keeps
 // the rows and takes their order afterwards (one pass). Joined tables are
-// read into memory once and looked up by value.
+// read into memory once and looked up by value. Sinks that read rows
+// themselves get only the locators of the result rows, in order.
 class SelectExecutor {
 public:
     SelectExecutor(jet::Database& db, const StatementText& text) : text_(text), scope_(db, text) {}
@@ -56,6 +57,11 @@ private:
     void runStreaming(RowSink& sink);
     void runSortedSingleTable(RowSink& sink);
     void runSortedJoined(RowSink& sink);
+    // The locators of the result rows in order, for sinks that read rows later.
+    void runLocators(RowSink& sink);
+    // The rows in the order by's order read from an index on the order by
+    // column, when one gives that order for every row; false otherwise.
+    bool locatorsFromIndex(std::vector<uint32_t>& rows);
 
     const StatementText& text_;
     Scope scope_;

@@ -3,7 +3,10 @@
 #include <cctype>
 
 #include "jet/Database.h"
+#include "jet/Pager.h"
+#include "jet/RowPlace.h"
 #include "jet/RowView.h"
+#include "jet/Table.h"
 #include "sql/Lexer.h"
 #include "sql/Parser.h"
 #include "sql/SelectExecutor.h"
@@ -54,6 +57,33 @@ bool Session::isQuery(std::string_view statement)
     word.kind = TokenKind::Name;
     while (i < statement.size() && std::isalpha(static_cast<unsigned char>(statement[i]))) word.text += statement[i++];
     return word.isKeyword("select");
+}
+
+uint64_t Session::changeCount() const { return db_.pager().changeCount(); }
+
+bool Session::readRows(const std::string& table, uint64_t changeCount, const uint32_t* locators, size_t count,
+                       const RowVisitor& visit)
+{
+    jet::Pager& pager = db_.pager();
+    jet::ReadScope scope(pager);
+    if (pager.changeCount() != changeCount) return false;
+    jet::Table& from = db_.table(table);
+    const std::string& where = from.where();
+    // Every row is checked before any is visited, so that a visitor never
+    // sees part of a set that is out of date.
+    std::vector<jet::Table::RowBytes> rows;
+    rows.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+        std::optional<jet::Table::RowBytes> bytes = from.rowBytes(jet::RowLocator::fromPacked(locators[i]));
+        if (!bytes) return false;
+        rows.push_back(std::move(*bytes));
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const jet::RowLocator at = jet::RowLocator::fromPacked(locators[i]);
+        jet::RowView view(from.def(), rows[i].data, rows[i].size, pager, jet::RowPlace{&where, rows[i].pageNumber, at.row});
+        visit(i, view);
+    }
+    return true;
 }
 
 void Session::deleteRow(const std::string& table, jet::RowLocator row)

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -57,6 +58,16 @@ public:
     // instead of every row being read a second time in result order.
     virtual bool takesOrder() const { return false; }
     virtual void order(std::vector<uint32_t> positions) { (void)positions; }
+    // Locators only: when the result is the from table's whole row, a sink
+    // that reads rows itself later (Session::readRows) gets just the rows'
+    // locators (RowLocator::packed) in result order, instead of any row.
+    // An order by the only column of an index reads them from the index.
+    virtual bool takesLocators() const { return false; }
+    virtual void locators(std::vector<uint32_t> rows) { (void)rows; }
+    // Before the columns: the statement's from table (as the file names it)
+    // and whether it is the only table (no join), the table whose rows the
+    // locators name.
+    virtual void source(const std::string& table, bool only) { (void)table, (void)only; }
 
 private:
     std::vector<jet::Value> decoded_; // storage the default rowView reuses
@@ -84,6 +95,17 @@ public:
     void deleteRow(const std::string& table, jet::RowLocator row);
     void updateRow(const std::string& table, jet::RowLocator row,
                    const std::vector<std::pair<std::string, jet::Value>>& changes);
+
+    // Reads rows of a table by the locators a query gave, in one read
+    // scope: visit(i, row) for each, the view valid during the call.
+    // Returns false, visiting nothing, when the file changed since the
+    // pager's change count was `changeCount` (see jet::Pager::changeCount)
+    // or a row is no longer there: the caller's rows are out of date.
+    using RowVisitor = std::function<void(size_t, const jet::RowView&)>;
+    bool readRows(const std::string& table, uint64_t changeCount, const uint32_t* locators, size_t count,
+                  const RowVisitor& visit);
+    // The pager's change count now (after a query, the state it read).
+    uint64_t changeCount() const;
 
 private:
     jet::Database& db_;
