@@ -1,5 +1,6 @@
 #include "ado/TCustomADODataSet.h"
 
+#include "ado/RowBufferPool.h"
 #include "ado/TADOConnection.h"
 #include "sql/Session.h"
 
@@ -77,6 +78,7 @@ public:
     // Whole rows of one table are read when the dataset reaches them.
     bool takesLocators() const override { return true; }
     void locators(std::vector<uint32_t> rows) override { m_onLocators(std::move(rows)); }
+    std::vector<uint32_t> locatorBuffer() override { return RowBufferPool<uint32_t>::take(); }
 
 private:
     SourceHandler m_onSource;

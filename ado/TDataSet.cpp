@@ -1,5 +1,6 @@
 #include "ado/TDataSet.h"
 
+#include "ado/RowBufferPool.h"
 #include "ado/TDataSource.h"
 #include "jet/TextCollation.h"
 
@@ -180,15 +181,12 @@ void TDataSet::Close()
 void TDataSet::resetRows()
 {
     m_store.clear();
-    m_order.clear();
-    m_order.shrink_to_fit();
-    m_fetchOrder.clear();
-    m_fetchOrder.shrink_to_fit();
+    RowBufferPool<int32_t>::give(m_order);
+    RowBufferPool<int32_t>::give(m_fetchOrder);
     m_lazy = false;
-    m_lazyTags.clear();
-    m_lazyTags.shrink_to_fit();
-    m_rowOf.clear();
-    m_rowOf.shrink_to_fit();
+    RowBufferPool<uint32_t>::give(m_lazyTags);
+    RowBufferPool<int32_t>::give(m_rowOf);
+    m_removedPositions = 0;
     m_sortColumns.clear();
     if (!m_refetching) m_sortKeys.clear();
     m_current = -1;
@@ -224,6 +222,7 @@ void TDataSet::setLazyRecords(std::vector<uint32_t> tags)
     if (m_store.rowCount() > 0) throw EDatabaseError(QStringLiteral("Records were given twice"));
     m_lazy = true;
     m_lazyTags = std::move(tags);
+    m_rowOf = RowBufferPool<int32_t>::take();
     m_rowOf.assign(m_lazyTags.size(), kNotRead);
 }
 
@@ -273,8 +272,13 @@ void TDataSet::setFetchOrder(const std::vector<uint32_t>& positions)
 
 std::vector<int32_t> TDataSet::fetchOrder() const
 {
-    std::vector<int32_t> order;
+    std::vector<int32_t> order = RowBufferPool<int32_t>::take();
     if (m_lazy) {
+        if (m_removedPositions == 0) {
+            order.resize(m_rowOf.size());
+            std::iota(order.begin(), order.end(), 0);
+            return order;
+        }
         order.reserve(m_rowOf.size());
         for (std::size_t p = 0; p < m_rowOf.size(); ++p)
             if (m_rowOf[p] != kRemoved) order.push_back(int32_t(p));
@@ -429,7 +433,8 @@ void TDataSet::Edit()
     if (IsEmpty()) throw EDatabaseError(QStringLiteral("There is no record to edit: the dataset is empty"));
     fire(BeforeEdit);
     int row = storeRow(m_current);
-    if (row < 0) throw EDatabaseError(QStringLiteral("The record is no longer in the database; the list was read again"));
+    if (row < 0 && m_current >= 0) row = storeRow(m_current);
+    if (row < 0) throw EDatabaseError(QStringLiteral("There is no record to edit: the list was read again and is empty"));
     m_editBuffer.clear();
     for (int f = 0; f < FieldCount(); ++f) m_editBuffer.push_back(m_store.value(row, f));
     m_editChanged.assign(std::size_t(FieldCount()), false);
@@ -453,9 +458,12 @@ void TDataSet::Post()
     checkActive();
     if (m_state != dsEdit) return;
     fire(BeforePost);
+    const uint64_t tag = tagOf(m_order[std::size_t(m_current)]);
+    int row = storeRow(m_current);  // may read the list again when the file changed
+    if (row < 0 && m_current >= 0) row = storeRow(m_current);
+    if (row < 0 || tagOf(m_order[std::size_t(m_current)]) != tag)
+        throw EDatabaseError(QStringLiteral("The record is no longer in the database; the list was read again"));
     const int32_t position = m_order[std::size_t(m_current)];
-    int row = storeRow(m_current);
-    if (row < 0) throw EDatabaseError(QStringLiteral("The record is no longer in the database; the list was read again"));
     std::vector<std::pair<int, jet::Value>> changes;
     for (int f = 0; f < FieldCount(); ++f)
         if (m_editChanged[std::size_t(f)] && !(m_editBuffer[std::size_t(f)] == m_store.value(row, f)))
@@ -511,6 +519,7 @@ void TDataSet::Delete()
     } else {
         if (m_rowOf[std::size_t(position)] >= 0) m_store.removeRow(m_rowOf[std::size_t(position)]);
         m_rowOf[std::size_t(position)] = kRemoved;
+        ++m_removedPositions;
     }
     m_order.erase(m_order.begin() + m_current);
     if (m_current >= RecordCount()) m_current = RecordCount() - 1;
@@ -581,6 +590,8 @@ jet::Value TDataSet::currentValue(int field) const
     if (m_state == dsEdit) return m_editBuffer[std::size_t(field)];
     if (m_current < 0) return {};
     int row = storeRow(m_current);
+    // Read again from a changed file: the current record may have moved.
+    if (row < 0 && m_current >= 0) row = storeRow(m_current);
     return row < 0 ? jet::Value{} : m_store.value(row, field);
 }
 
@@ -642,7 +653,10 @@ void TDataSet::refetch()
     ++m_generation;
     std::vector<int32_t> order = fetchOrder();
     // When this finds the rows changed again, the refetch it makes leaves m_order.
-    if (orderBy(order, keys)) m_order = std::move(order);
+    if (orderBy(order, keys)) {
+        RowBufferPool<int32_t>::give(m_order);
+        m_order = std::move(order);
+    }
     m_editBuffer = std::move(editBuffer);
     m_editChanged = std::move(editChanged);
     m_modified = modified;
@@ -678,6 +692,7 @@ void TDataSet::sortRecords(const std::vector<SortKey>& keys)
             if (attempt + 1 < kMaxRefetches) continue;
             throw EDatabaseError(QStringLiteral("The records keep changing in the database while they are read; try again"));
         }
+        RowBufferPool<int32_t>::give(m_order);
         m_order = std::move(order);
         m_sortKeys = keys;
         if (currentPosition >= 0) {

@@ -217,6 +217,7 @@ private:
     bool m_lazy = false;
     std::vector<uint32_t> m_lazyTags;         // per position
     mutable std::vector<int32_t> m_rowOf;     // per position: store row, or kNotRead / kRemoved
+    std::size_t m_removedPositions = 0;
     mutable std::vector<std::unique_ptr<RecordStore>> m_sortColumns; // per field, built by sortColumn
     std::vector<SortKey> m_sortKeys;          // the order set last
     bool m_refetching = false;

@@ -246,7 +246,7 @@ int IndexTree::depth() const
     return d;
 }
 
-void IndexTree::forEachRowInOrder(const std::function<void(uint32_t, uint8_t, const uint8_t*, size_t)>& visit) const
+void IndexTree::rowsInOrder(std::vector<uint32_t>& rows, std::vector<std::pair<size_t, size_t>>& equalKeyRuns) const
 {
     auto fail = [&](uint32_t page, const std::string& what) {
         return JetError(where_ + ": index page " + std::to_string(page) + ": " + what +
@@ -264,9 +264,12 @@ void IndexTree::forEachRowInOrder(const std::function<void(uint32_t, uint8_t, co
     }
     const Format& format = pager_.format();
     std::unordered_set<uint32_t> seen;
-    Bytes previous;
+    uint8_t previous[kMaxPageSize];
+    size_t previousLength = 0;
+    uint32_t previousRow = 0;  // packed
     bool any = false;
-    uint32_t previousPage = 0, previousRow = 0, previousLeaf = 0;
+    size_t runStart = rows.size();
+    uint32_t previousLeaf = 0;
     while (page != 0) {
         if (page >= pager_.pageCount())
             throw JetError(where_ + ": the index names page " + std::to_string(page) + ", which does not exist");
@@ -279,24 +282,29 @@ void IndexTree::forEachRowInOrder(const std::function<void(uint32_t, uint8_t, co
             throw fail(page, "its previous-page pointer does not name the leaf before it");
         IndexNode::forEachLeafEntry(format, p, page, where_,
                                     [&](const uint8_t* key, size_t keyLength, uint32_t dataPage, uint8_t row) {
+            const uint32_t packed = dataPage << 8 | row;
+            // Entries order by key, then by row.
+            int c = 1;
             if (any) {
-                const size_t common = std::min(previous.size(), keyLength);
-                const int c = common ? std::memcmp(previous.data(), key, common) : 0;
-                const bool inOrder = c < 0 || (c == 0 && (previous.size() < keyLength ||
-                                                          (previous.size() == keyLength &&
-                                                           (previousPage < dataPage ||
-                                                            (previousPage == dataPage && previousRow < row)))));
-                if (!inOrder) throw fail(page, "its entries are out of order");
+                const size_t common = std::min(previousLength, keyLength);
+                c = common ? std::memcmp(key, previous, common) : 0;
+                if (c == 0) c = keyLength == previousLength ? 0 : (keyLength > previousLength ? 1 : -1);
+                if (c < 0 || (c == 0 && packed <= previousRow)) throw fail(page, "its entries are out of order");
             }
-            previous.assign(key, key + keyLength);
-            previousPage = dataPage;
-            previousRow = row;
+            if (c != 0) {
+                if (rows.size() - runStart > 1) equalKeyRuns.emplace_back(runStart, rows.size());
+                runStart = rows.size();
+                std::memcpy(previous, key, keyLength);
+                previousLength = keyLength;
+            }
+            previousRow = packed;
             any = true;
-            visit(dataPage, row, key, keyLength);
+            rows.push_back(packed);
         });
         previousLeaf = page;
         page = le32(p + format.indexPage.next);
     }
+    if (rows.size() - runStart > 1) equalKeyRuns.emplace_back(runStart, rows.size());
 }
 
 IndexNode IndexTree::nextLeaf(const IndexNode& leaf) const

@@ -32,11 +32,12 @@ public:
     // The same, one entry at a time (the visitor may take the entry's key),
     // without holding them all.
     void forEachEntry(const std::function<void(IndexEntry&)>& visit) const;
-    // The rows in index order, from the first leaf along the leaf chain,
-    // without building entries: visit(dataPage, row, key, keyLength). The
-    // walk checks what lookups check (page kinds, owner, key order within
-    // and across leaves, the chain's back links, cycles).
-    void forEachRowInOrder(const std::function<void(uint32_t, uint8_t, const uint8_t*, size_t)>& visit) const;
+    // The rows in index order (RowLocator::packed), from the first leaf
+    // along the leaf chain, without building entries; appended to `rows`,
+    // and the runs of equal keys among them as [begin, end) ranges of
+    // `rows`. The walk checks what lookups check (page kinds, owner, key
+    // order within and across leaves, the chain's back links, cycles).
+    void rowsInOrder(std::vector<uint32_t>& rows, std::vector<std::pair<size_t, size_t>>& equalKeyRuns) const;
     // Up to `count` entries from the first one not before `from`, in order.
     std::vector<IndexEntry> entriesFrom(const IndexEntry& from, size_t count) const;
     // The pages of the tree, root first.

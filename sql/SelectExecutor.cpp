@@ -349,7 +349,8 @@ void SelectExecutor::runSortedSingleTable(RowSink& sink)
 void SelectExecutor::runLocators(RowSink& sink)
 {
     jet::Table& from = *scope_.sources()[0].table;
-    std::vector<uint32_t> rows;
+    std::vector<uint32_t> rows = sink.locatorBuffer();
+    rows.clear();
     if (!where_ && locatorsFromIndex(rows)) {
         sink.locators(std::move(rows));
         return;
@@ -411,20 +412,8 @@ bool SelectExecutor::locatorsFromIndex(std::vector<uint32_t>& rows)
     if (!index) return false;
     // Runs of equal keys keep the table's order, as a sort would keep them.
     std::vector<std::pair<size_t, size_t>> ties;
-    jet::Bytes previous;
-    size_t runStart = 0;
     rows.reserve(std::min<size_t>(from.def().rowCount, 4'000'000));
-    jet::IndexTree(from.database().pager(), from.def(), *index, from.where())
-        .forEachRowInOrder([&](uint32_t page, uint8_t row, const uint8_t* key, size_t keyLength) {
-            const size_t at = rows.size();
-            if (at == 0 || previous.size() != keyLength || std::memcmp(previous.data(), key, keyLength) != 0) {
-                if (at - runStart > 1) ties.emplace_back(runStart, at);
-                runStart = at;
-                previous.assign(key, key + keyLength);
-            }
-            rows.push_back(jet::RowLocator{page, row}.packed());
-        });
-    if (rows.size() - runStart > 1) ties.emplace_back(runStart, rows.size());
+    jet::IndexTree(from.database().pager(), from.def(), *index, from.where()).rowsInOrder(rows, ties);
     // An index that does not hold every row (damaged, or counts that
     // drifted) cannot stand for the table: the caller scans instead.
     if (rows.size() != from.def().rowCount) return false;

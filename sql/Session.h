@@ -64,6 +64,9 @@ public:
     // An order by the only column of an index reads them from the index.
     virtual bool takesLocators() const { return false; }
     virtual void locators(std::vector<uint32_t> rows) { (void)rows; }
+    // Where the locators go: an empty vector whose capacity the sink may
+    // have kept from an earlier result.
+    virtual std::vector<uint32_t> locatorBuffer() { return {}; }
     // Before the columns: the statement's from table (as the file names it)
     // and whether it is the only table (no join), the table whose rows the
     // locators name.

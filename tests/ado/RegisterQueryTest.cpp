@@ -12,6 +12,8 @@
 #include "jet/Table.h"
 
 #include <QDir>
+#include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
@@ -338,6 +340,62 @@ TEST_F(Register, DeletedEntryIsGoneFromTheFile)
         EXPECT_FALSE(row.contains("\"id\":198,")) << row.toStdString();
         EXPECT_FALSE(row.contains("\"id\":200,")) << row.toStdString();
     }
+}
+
+// The from table comes from the SQL layer, not from the statement text: a
+// column named like a keyword does not hide it.
+TEST_F(Register, RecordsOfAColumnListDeleteFromTheirTable)
+{
+    const QString schemaPath = files.folder() + QStringLiteral("/keywords.schema");
+    QFile schema(schemaPath);
+    ASSERT_TRUE(schema.open(QIODevice::WriteOnly));
+    schema.write("table t\n  id long autoincrement\n  from text(10)\n  primary key (id)\n");
+    schema.close();
+    const QString path = files.folder() + QStringLiteral("/keywords.mdb");
+    QProcess jetdb;
+    jetdb.start(QStringLiteral(JETDB_PATH), {QStringLiteral("create"), path, schemaPath});
+    ASSERT_TRUE(jetdb.waitForFinished(60000));
+    ASSERT_EQ(jetdb.exitCode(), 0) << jetdb.readAllStandardError().toStdString();
+    useDatabase(path);
+    conn.Execute(QStringLiteral("insert into t ([from]) values ('a')"));
+    conn.Execute(QStringLiteral("insert into t ([from]) values ('b')"));
+    open("select id, [from] from t order by id");
+    ASSERT_EQ(query.RecordCount(), 2);
+    query.Delete();
+    EXPECT_EQ(count("select * from t"), 1);
+    EXPECT_EQ(query.FieldByName("from")->AsString(), "b");
+}
+
+// Another program's commit after the open: the dataset reads the list
+// again when it next reads a row, and never shows the change beside rows
+// read before it.
+TEST_F(Register, AnotherProgramsCommitMakesTheListReadAgain)
+{
+    useDatabase(files.makeRegister(QStringLiteral("large.mdb"), 2000, 20));
+    open(kListing);
+    ASSERT_EQ(query.FieldByName("id")->AsInteger(), 2000);  // the first rows are read
+    TADOConnection other;
+    other.setConnectionString(conn.ConnectionString());
+    other.setLoginPrompt(false);
+    other.Execute(QStringLiteral("delete from all_key where id <= 1000"));
+    other.Execute(QStringLiteral("update all_key set username = 'changed' where id > 1000"));
+    EXPECT_EQ(query.RecordCount(), 2000);     // nothing read since
+    EXPECT_NE(query.FieldByName("username")->AsString(), "changed");
+    query.setRecNo(1500);                     // id 501, not read yet, and gone
+    EXPECT_EQ(query.FieldByName("id")->AsInteger(), 1001);
+    EXPECT_EQ(query.RecordCount(), 1000);
+    TField* user = query.FieldByName("username");
+    for (int i : {0, 999}) EXPECT_EQ(user->ValueAt(i), jet::Value(std::u16string(u"changed"))) << i;
+    // The sort is kept; so is the current record when it is still there.
+    query.setSort(QStringLiteral("id ASC "));
+    query.setRecNo(10);
+    ASSERT_EQ(query.FieldByName("id")->AsInteger(), 1010);
+    other.Execute(QStringLiteral("delete from all_key where id = 1500"));
+    EXPECT_EQ(query.FieldByName("id")->ValueAt(500), jet::Value(int32_t(1502)));  // not read yet
+    EXPECT_EQ(query.RecordCount(), 999);
+    EXPECT_EQ(query.RecNo(), 10);
+    EXPECT_EQ(query.FieldByName("id")->AsInteger(), 1010);
+    EXPECT_EQ(query.Sort(), QStringLiteral("id ASC "));
 }
 
 TEST_F(Register, PostedEditIsInTheFile)
