@@ -38,17 +38,25 @@ std::string toUtf8(const std::u16string& s)
 {
     std::string out;
     out.reserve(s.size());
+    appendUtf8(out, s);
+    return out;
+}
+
+void appendUtf8(std::string& out, std::u16string_view s)
+{
     for (size_t i = 0; i < s.size(); ++i) {
         uint32_t c = s[i];
+        if (c < 0x80) {
+            out.push_back(char(c));
+            continue;
+        }
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
             ++i;
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = 0xFFFD; // lone surrogate
         }
-        if (c < 0x80) {
-            out.push_back(char(c));
-        } else if (c < 0x800) {
+        if (c < 0x800) {
             out.push_back(char(0xC0 | (c >> 6)));
             out.push_back(char(0x80 | (c & 0x3F)));
         } else if (c < 0x10000) {
@@ -62,7 +70,6 @@ std::string toUtf8(const std::u16string& s)
             out.push_back(char(0x80 | (c & 0x3F)));
         }
     }
-    return out;
 }
 
 std::u16string fromUtf8(const std::string& s)
@@ -214,10 +221,31 @@ DateTime fromCivil(const CivilTime& c)
 std::string formatIsoDateTime(DateTime dt)
 {
     CivilTime c = toCivil(dt);
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", c.year, c.month, c.day, c.hour, c.minute,
-                  c.second);
-    return buf;
+    if (c.year < 0 || c.year > 9999) {
+        char buf[40];
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", c.year, c.month, c.day, c.hour, c.minute,
+                      c.second);
+        return buf;
+    }
+    // Listings and exports format a date per row: digits by hand, not printf.
+    char buf[19];
+    auto two = [&](int at, int v) {
+        buf[at] = char('0' + v / 10);
+        buf[at + 1] = char('0' + v % 10);
+    };
+    two(0, c.year / 100);
+    two(2, c.year % 100);
+    buf[4] = '-';
+    two(5, c.month);
+    buf[7] = '-';
+    two(8, c.day);
+    buf[10] = ' ';
+    two(11, c.hour);
+    buf[13] = ':';
+    two(14, c.minute);
+    buf[16] = ':';
+    two(17, c.second);
+    return std::string(buf, sizeof buf);
 }
 
 } // namespace jet

@@ -2,6 +2,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -75,6 +76,7 @@ inline bool isNull(const Value& v) { return std::holds_alternative<std::monostat
 
 // Text helpers shared by the engine, the SQL layer and the tools.
 std::string toUtf8(const std::u16string& s);
+void appendUtf8(std::string& out, std::u16string_view s);
 std::u16string fromUtf8(const std::string& s);
 
 std::string decimalToString(const Decimal& d);

@@ -1,14 +1,20 @@
 #include "JsonOutput.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
 namespace jetdb {
 
-std::string jsonString(const std::string& s)
+void appendJsonString(std::string& out, std::string_view s)
 {
-    std::string out = "\"";
-    for (unsigned char c : s) {
+    out += '"';
+    size_t plain = 0; // start of the run of characters that need no escape
+    for (size_t i = 0; i < s.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c >= 0x20 && c != '"' && c != '\\') continue;
+        out.append(s, plain, i - plain);
+        plain = i + 1;
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
@@ -17,17 +23,23 @@ std::string jsonString(const std::string& s)
         case '\t': out += "\\t"; break;
         case '\b': out += "\\b"; break;
         case '\f': out += "\\f"; break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += char(c);
-            }
+        default: {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        }
         }
     }
-    return out + "\"";
+    out.append(s, plain, s.size() - plain);
+    out += '"';
+}
+
+std::string jsonString(const std::string& s)
+{
+    std::string out;
+    out.reserve(s.size() + 2);
+    appendJsonString(out, s);
+    return out;
 }
 
 static std::string number(double d)
@@ -80,6 +92,51 @@ static std::string base64(const jet::Bytes& b)
         out += i + 2 < b.size() ? abc[n & 63] : '=';
     }
     return out;
+}
+
+void appendRowJson(std::string& out, const std::vector<std::string>& keys, const jet::RowView& row, RowJsonScratch& scratch)
+{
+    out += '{';
+    bool first = true;
+    for (size_t c = 0; c < keys.size() && c < row.columnCount(); ++c) {
+        const jet::ColumnType type = row.type(c);
+        if (type != jet::ColumnType::Boolean && row.isNull(c)) continue;
+        if (!first) out += ',';
+        first = false;
+        out += keys[c];
+        switch (type) {
+        case jet::ColumnType::Boolean: out += row.boolean(c) ? '1' : '0'; continue;
+        case jet::ColumnType::Byte:
+        case jet::ColumnType::Integer:
+        case jet::ColumnType::Long: {
+            char digits[24];
+            auto end = std::to_chars(digits, digits + sizeof digits, row.integer(c)).ptr;
+            out.append(digits, size_t(end - digits));
+            continue;
+        }
+        case jet::ColumnType::DateTime:
+            out += '"';
+            out += jet::formatIsoDateTime(jet::DateTime{row.real(c)});
+            out += '"';
+            continue;
+        case jet::ColumnType::Text: {
+            const uint8_t* bytes;
+            size_t size;
+            if (row.textBytes(c, bytes, size)) {
+                scratch.text.resize(size);
+                scratch.text.resize(row.textCoding().decodeTo(bytes, size, scratch.text.data()));
+                scratch.utf8.clear();
+                jet::appendUtf8(scratch.utf8, scratch.text);
+                appendJsonString(out, scratch.utf8);
+                continue;
+            }
+            break;
+        }
+        default: break;
+        }
+        out += valueToJson(row.value(c));
+    }
+    out += '}';
 }
 
 std::string rowToJson(const std::vector<std::string>& names, const std::vector<jet::Value>& values)

@@ -1,7 +1,9 @@
 #pragma once
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "jet/RowView.h"
 #include "jet/TableDef.h"
 #include "jet/Value.h"
 
@@ -12,5 +14,15 @@ namespace jetdb {
 // binary and OLE values as {"$binary": base64, "$type": "00"}.
 std::string rowToJson(const std::vector<std::string>& names, const std::vector<jet::Value>& values);
 std::string jsonString(const std::string& utf8);
+void appendJsonString(std::string& out, std::string_view utf8);
+
+// The same straight from a stored row, appended to `out`; `keys` holds
+// each column's name as a JSON string with its colon. The scratch space
+// is reused from row to row.
+struct RowJsonScratch {
+    std::u16string text;
+    std::string utf8;
+};
+void appendRowJson(std::string& out, const std::vector<std::string>& keys, const jet::RowView& row, RowJsonScratch& scratch);
 
 } // namespace jetdb
