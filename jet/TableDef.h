@@ -1,8 +1,10 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "base/NameCase.h"
 #include "jet/Format.h"
 #include "jet/TextCoding.h"
 #include "jet/Value.h"
@@ -190,7 +192,8 @@ private:
 };
 
 
-bool equalsIgnoreCase(const std::string& a, const std::string& b);
-std::string utf8Lower(const std::string& s);
+// Names compare by base::NameCase; this spelling stays for callers in the
+// SQL layer that are still to switch to it.
+inline bool equalsIgnoreCase(std::string_view a, std::string_view b) { return base::NameCase::equalUtf8(a, b); }
 
 } // namespace jet

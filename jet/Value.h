@@ -77,7 +77,9 @@ inline bool isNull(const Value& v) { return std::holds_alternative<std::monostat
 std::string toUtf8(const std::u16string& s);
 std::u16string fromUtf8(const std::string& s);
 
+// "[-]digits[.digits]" exactly, and the nearest double (base/DecimalNumber.h).
 std::string decimalToString(const Decimal& d);
+double nearestDouble(const Decimal& d);
 std::string currencyToString(const Currency& c);
 std::string guidToString(const Guid& g);
 
