@@ -36,12 +36,6 @@ jet::Decimal decimalOf(int64_t v)
     return d;
 }
 
-double decimalToDouble(const jet::Decimal& d)
-{
-    double v = double(d.high) * 18446744073709551616.0 + double(d.low);
-    v /= std::pow(10.0, d.scale);
-    return d.negative ? -v : v;
-}
 
 } // namespace
 
@@ -428,7 +422,7 @@ void RecordStore::storeCell(Column& column, std::size_t row, const jet::Value& v
         if (auto d = std::get_if<double>(&value)) column.doubles[row] = *d;
         else if (isWhole) column.doubles[row] = double(whole);
         else if (auto c = std::get_if<jet::Currency>(&value)) column.doubles[row] = double(c->units) / 10000.0;
-        else if (auto dec = std::get_if<jet::Decimal>(&value)) column.doubles[row] = decimalToDouble(*dec);
+        else if (auto dec = std::get_if<jet::Decimal>(&value)) column.doubles[row] = jet::nearestDouble(*dec);
         else badValue(columnIndex, "a number");
         break;
     case Kind::DateTime:

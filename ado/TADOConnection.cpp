@@ -1,5 +1,7 @@
 #include "ado/TADOConnection.h"
 
+#include "qtcommon/IgnoredError.h"
+
 #include "ado/EDatabaseError.h"
 #include "ado/TCustomADODataSet.h"
 #include "jet/Database.h"
@@ -94,6 +96,7 @@ TADOConnection::~TADOConnection()
     try {
         Close();
     } catch (...) {
+        ignoreBecause("a connection being destroyed has no one to report a failed close to");
     }
     for (TCustomADODataSet* dataSet : std::vector<TCustomADODataSet*>(m_dataSets)) dataSet->setConnection(nullptr);
 }

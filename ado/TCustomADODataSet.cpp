@@ -1,6 +1,8 @@
 #include "ado/TCustomADODataSet.h"
 
 #include "ado/RowBufferPool.h"
+#include "base/NameCase.h"
+#include "qtcommon/IgnoredError.h"
 #include "ado/TADOConnection.h"
 #include "sql/Session.h"
 
@@ -96,6 +98,7 @@ TCustomADODataSet::~TCustomADODataSet()
     try {
         Close();
     } catch (...) {
+        ignoreBecause("a dataset being destroyed has no one to report a failed close to");
     }
     if (m_connection) m_connection->unregisterDataSet(this);
 }
@@ -194,7 +197,7 @@ void TCustomADODataSet::InternalPost(uint64_t recordTag, const std::vector<std::
         const TFieldDef& def = Fields(index)->Def();
         if (def.baseColumn.isEmpty())
             throw EDatabaseError(QStringLiteral("Field '%1' is computed by the statement and cannot be changed").arg(def.name));
-        if (def.baseTable.compare(m_fromTable, Qt::CaseInsensitive) != 0)
+        if (!base::NameCase::equalUtf8(def.baseTable.toStdString(), m_fromTable.toStdString()))
             throw EDatabaseError(QStringLiteral("Field '%1' comes from table '%2', not from '%3' whose rows this query shows; "
                                                 "it cannot be changed here")
                                      .arg(def.name, def.baseTable, m_fromTable));

@@ -2,6 +2,8 @@
 
 #include "ado/RowBufferPool.h"
 #include "ado/TDataSource.h"
+#include "base/NameCase.h"
+#include "qtcommon/IgnoredError.h"
 #include "jet/TextCollation.h"
 
 #include <algorithm>
@@ -26,6 +28,13 @@ constexpr std::size_t kColumnBatch = 4096;
 // How often the dataset opens again in a row when the rows keep changing
 // under it before it gives up.
 constexpr int kMaxRefetches = 3;
+
+// Field names compare as Jet compares names.
+bool sameName(const QString& a, const QString& b)
+{
+    return base::NameCase::equal(std::u16string_view(reinterpret_cast<const char16_t*>(a.utf16()), std::size_t(a.size())),
+                                 std::u16string_view(reinterpret_cast<const char16_t*>(b.utf16()), std::size_t(b.size())));
+}
 
 RecordStore::Kind storeKindOf(TFieldType type)
 {
@@ -52,11 +61,6 @@ RecordStore::Kind storeKindOf(TFieldType type)
     }
 }
 
-double decimalAsDouble(const jet::Decimal& d)
-{
-    double v = (double(d.high) * 18446744073709551616.0 + double(d.low)) / std::pow(10.0, d.scale);
-    return d.negative ? -v : v;
-}
 
 int compareDecimal(const jet::Decimal& a, const jet::Decimal& b)
 {
@@ -64,7 +68,7 @@ int compareDecimal(const jet::Decimal& a, const jet::Decimal& b)
     bool aNeg = a.negative && !aZero, bNeg = b.negative && !bZero;
     if (aNeg != bNeg) return aNeg ? -1 : 1;
     if (a.scale != b.scale) {
-        double x = decimalAsDouble(a), y = decimalAsDouble(b);
+        double x = jet::nearestDouble(a), y = jet::nearestDouble(b);
         return x < y ? -1 : (y < x ? 1 : 0);
     }
     int magnitude = a.high != b.high ? (a.high < b.high ? -1 : 1) : (a.low != b.low ? (a.low < b.low ? -1 : 1) : 0);
@@ -144,7 +148,11 @@ void TDataSet::Open()
     } catch (...) {
         resetRows();
         m_fields.clear();
-        try { InternalClose(); } catch (...) {}
+        try {
+            InternalClose();
+        } catch (...) {
+            ignoreBecause("the error that made the open fail is the one to report");
+        }
         throw;
     }
     m_store.shrinkToFit();
@@ -205,7 +213,7 @@ void TDataSet::setFieldDefs(const std::vector<TFieldDef>& defs)
     bool keep = m_refetching && defs.size() == m_fields.size();
     for (std::size_t i = 0; keep && i < defs.size(); ++i)
         keep = storeKindOf(m_fields[i]->Def().type) == kinds[i] &&
-               m_fields[i]->Def().name.compare(defs[i].name, Qt::CaseInsensitive) == 0;
+               sameName(m_fields[i]->Def().name, defs[i].name);
     if (!keep) {
         if (m_refetching)
             throw EDatabaseError(QStringLiteral("The columns of the records changed in the database; open the list again"));
@@ -315,7 +323,7 @@ TField* TDataSet::FindField(const QString& name) const
 {
     QString wanted = name.trimmed();
     for (const auto& field : m_fields)
-        if (field->FieldName().compare(wanted, Qt::CaseInsensitive) == 0) return field.get();
+        if (sameName(field->FieldName(), wanted)) return field.get();
     return nullptr;
 }
 

@@ -69,11 +69,6 @@ QString formatDouble(double v)
     return QString::number(v, 'g', 15);
 }
 
-double decimalToDouble(const jet::Decimal& d)
-{
-    return QString::fromStdString(jet::decimalToString(d)).toDouble();
-}
-
 // Parses "[-]digits[.digits]" into a decimal of the given scale; false when the
 // text is not such a number or has more fraction digits or more digits than fit.
 bool parseDecimal(QString text, int scale, int precision, jet::Decimal& out)
@@ -229,7 +224,7 @@ double TField::AsFloat() const
     if (auto p = std::get_if<int64_t>(&v)) return double(*p);
     if (auto p = std::get_if<bool>(&v)) return *p ? -1 : 0;
     if (auto p = std::get_if<jet::Currency>(&v)) return double(p->units) / 10000.0;
-    if (auto p = std::get_if<jet::Decimal>(&v)) return decimalToDouble(*p);
+    if (auto p = std::get_if<jet::Decimal>(&v)) return jet::nearestDouble(*p);
     if (auto p = std::get_if<jet::DateTime>(&v)) return p->days;
     if (auto p = std::get_if<std::u16string>(&v)) {
         bool ok = false;
@@ -420,7 +415,7 @@ jet::Value TField::toStoredForm(const jet::Value& value) const
         if (auto p = std::get_if<double>(&value)) return *p;
         if (auto p = std::get_if<int64_t>(&value)) return double(*p);
         if (auto p = std::get_if<jet::Currency>(&value)) return double(p->units) / 10000.0;
-        if (auto p = std::get_if<jet::Decimal>(&value)) return decimalToDouble(*p);
+        if (auto p = std::get_if<jet::Decimal>(&value)) return jet::nearestDouble(*p);
         break;
     case ftCurrency:
         if (auto p = std::get_if<jet::Currency>(&value)) return *p;

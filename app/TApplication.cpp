@@ -1,6 +1,6 @@
 #include "app/TApplication.h"
 
-#include "data/DefaultErrorDisplay.h"
+#include "qtcommon/DefaultErrorDisplay.h"
 
 #include <QFont>
 #include <QLibraryInfo>

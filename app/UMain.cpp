@@ -5,7 +5,8 @@
 #include "app/ActionImages.h"
 #include "app/UnitDM.h"
 #include "app/UnitLogin.h"
-#include "data/DefaultErrorDisplay.h"
+#include "qtcommon/DefaultErrorDisplay.h"
+#include "qtcommon/IgnoredError.h"
 #include "data/RegisterStatements.h"
 #include "data/UImport.h"
 #include "grid/DBGridEx.h"
@@ -251,7 +252,6 @@ void TFrmMain::FormShow()
 
 void TFrmMain::action_RefreshExecute()
 {
-    // A lost or locked database only leaves the list as it is.
     try {
         ADOQuery1->Close();
         ADOQuery1->Open();
@@ -261,6 +261,7 @@ void TFrmMain::action_RefreshExecute()
         DBGridEx1->LoadColumnVisibility(kLoadLayoutFile);
         DBGridEx1->LoadColumnWidths();
     } catch (const std::exception&) {
+        ignoreBecause("a lost or locked database only leaves the list as it is");
     }
 }
 

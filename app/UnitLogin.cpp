@@ -2,7 +2,7 @@
 
 #include "ado/LoginQuery.h"
 #include "ado/TADOQuery.h"
-#include "data/DefaultErrorDisplay.h"
+#include "qtcommon/DefaultErrorDisplay.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>

@@ -1,38 +1,17 @@
 #include "data/GbkTextFile.h"
 
 #include "data/ExportFileError.h"
+#include "qtcommon/GbkEncoder.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QStringEncoder>
 
 #include <algorithm>
 #include <optional>
 #include <vector>
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
-
 namespace {
-
-#ifdef Q_OS_WIN
-// Qt builds without ICU do not know GBK; Windows always has code page 936.
-bool encodeWithCodePage(QStringView text, QByteArray& out)
-{
-    if (text.isEmpty()) return true;
-    const auto* wide = reinterpret_cast<const wchar_t*>(text.utf16());
-    BOOL usedDefault = FALSE;
-    const int size = WideCharToMultiByte(936, WC_NO_BEST_FIT_CHARS, wide, int(text.size()), nullptr, 0, nullptr,
-                                         &usedDefault);
-    if (size <= 0 || usedDefault) return false;
-    const qsizetype at = out.size();
-    out.resize(at + size);
-    WideCharToMultiByte(936, WC_NO_BEST_FIT_CHARS, wide, int(text.size()), out.data() + at, size, nullptr, nullptr);
-    return true;
-}
-#endif
 
 // Private use characters: the converters map them to GBK's user-defined
 // areas, which other readers (iconv, and so libxml2) refuse, so they are
@@ -89,19 +68,16 @@ void appendReference(ByteSink& sink, char32_t codePoint)
     sink.append(text, at - text);
 }
 
-// One converter for a whole text, renewed after each character it refuses.
-// ASCII is copied as it is (GBK keeps it as one byte each); every other
-// character is converted once and its bytes remembered, so the converter is
-// only asked about the few distinct characters a text holds.
-class GbkEncoder {
+// One converter for a whole text. ASCII is copied as it is (GBK keeps it as
+// one byte each); every other character is converted once and its bytes
+// remembered, so the converter is only asked about the few distinct
+// characters a text holds.
+class ReferencingEncoder {
 public:
-    GbkEncoder()
+    ReferencingEncoder()
     {
-        renew();
-#ifndef Q_OS_WIN
-        if (!m_encoder->isValid())
+        if (!m_gbk.isAvailable())
             throw ExportFileError(QStringLiteral("The GBK code page is not available on this system"));
-#endif
     }
 
     // The bytes of text; characters GBK lacks (and private use ones) as
@@ -181,28 +157,10 @@ private:
     bool append(QStringView text, QByteArray& out)
     {
         if (std::any_of(text.begin(), text.end(), isPrivateUse)) return false;
-#ifdef Q_OS_WIN
-        if (!m_encoder->isValid()) return encodeWithCodePage(text, out);
-#endif
-        QByteArray bytes = m_encoder->encode(text);
-        if (m_encoder->hasError()) {
-            renew();
-            return false;
-        }
-        out += bytes;
-        return true;
+        return m_gbk.append(text, out);
     }
 
-    // Made in place: the ICU converter behind it refers to the encoder's own
-    // state, so the encoder must not be moved or reset (that loses the error
-    // flag or the converter).
-    void renew()
-    {
-        m_encoder.reset();
-        m_encoder.emplace("GBK", QStringConverter::Flag::Stateless);
-    }
-
-    std::optional<QStringEncoder> m_encoder;
+    GbkEncoder m_gbk;
     std::vector<quint16> m_codes; // by UTF-16 code unit, filled as characters come
 };
 
@@ -210,7 +168,7 @@ private:
 
 QByteArray GbkTextFile::encode(const QString& text)
 {
-    GbkEncoder encoder;
+    ReferencingEncoder encoder;
     QByteArray out;
     out.reserve(text.size() + 16);
     {
@@ -232,7 +190,7 @@ void GbkTextFile::write(const QString& path, const QString& text)
     // needs a second full copy. A slice does not end inside a surrogate
     // pair or between a CR and the line break it belongs to.
     constexpr qsizetype kSliceCharacters = qsizetype(1) << 18;
-    GbkEncoder encoder;
+    ReferencingEncoder encoder;
     QByteArray bytes;
     const QStringView all(text);
     for (qsizetype start = 0; start < all.size();) {

@@ -1,7 +1,7 @@
 #include "data/UImport.h"
 
 #include "ado/TADOQuery.h"
-#include "data/DefaultErrorDisplay.h"
+#include "qtcommon/DefaultErrorDisplay.h"
 #include "data/GbkTextFile.h"
 #include "data/RegisterStatements.h"
 #include "data/TSaveDialog.h"

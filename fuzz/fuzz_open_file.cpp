@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 jet::Table& t = db->table(name);
                 t.scan([](jet::RowLocator, std::vector<jet::Value>&) { return true; });
                 for (const jet::RealIndex& index : t.def().realIndexes) {
-                    jet::IndexTree tree(db->pager(), t.def(), index, t.where());
+                    jet::IndexTree tree(db->pager(), t.def(), index, t.location());
                     tree.entries();
                 }
             } catch (const jet::JetError&) {

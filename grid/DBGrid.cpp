@@ -5,11 +5,12 @@
 #include "grid/DBGridCellDelegate.h"
 #include "grid/DBGridHeader.h"
 #include "grid/DBGridModel.h"
+#include "qtcommon/DefaultErrorDisplay.h"
+#include "qtcommon/IgnoredError.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QFileInfo>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -246,19 +247,7 @@ void TDBGrid::HandleException(const std::exception& error)
         handler(error);
         return;
     }
-    QString text = QString::fromUtf8(error.what());
-    if (!text.endsWith(QLatin1Char('.')))
-        text += QLatin1Char('.');
-    QMessageBox box(QMessageBox::Critical, ApplicationTitle(), text, QMessageBox::Ok, QApplication::activeWindow());
-    box.exec();
-}
-
-QString TDBGrid::ApplicationTitle()
-{
-    QString name = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
-    if (name.isEmpty())
-        name = QCoreApplication::applicationName();
-    return name.left(1) + name.mid(1).toLower();
+    DefaultErrorDisplay::show(error);
 }
 
 // --- data source notifications --------------------------------------------
@@ -466,13 +455,13 @@ void TDBGrid::paintCell(QPainter* painter, const QStyleOptionViewItem& option, c
     try {
         canvas.TextOut(rect.left() + 2, rect.top() + 2, CellText(column, true));
     } catch (const std::exception&) {
-        // A field that cannot give its text shows an empty cell.
+        ignoreBecause("a field that cannot give its text shows an empty cell");
     }
 
     try {
         DrawColumnCell(rect, index.column(), column, state);
     } catch (...) {
-        // Painting goes on whatever a paint handler throws.
+        ignoreBecause("painting goes on whatever a paint handler throws");
     }
 
     if (current && hasFocus()) {

@@ -122,8 +122,6 @@ public:
     // application title as caption, an error icon and OK.
     static void setExceptionHandler(TExceptionHandler handler);
     static void HandleException(const std::exception& error);
-    // The executable's file name without extension, all but the first letter in lower case.
-    static QString ApplicationTitle();
 
 protected:
     // Title click: the left button released over a column title. Calls OnTitleClick.

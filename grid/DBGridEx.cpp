@@ -5,6 +5,7 @@
 #include "grid/ColumnInfoFile.h"
 #include "grid/IniFile.h"
 #include "grid/UColumnCaptions.h"
+#include "qtcommon/IgnoredError.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -105,6 +106,7 @@ QString TDBGridEx::cellEditText(TColumn* column) const
     try {
         return trimBlanks(CellText(column, false));
     } catch (const std::exception&) {
+        ignoreBecause("a field that cannot give its text has an empty edit text");
         return QString();
     }
 }
@@ -197,6 +199,7 @@ void TDBGridEx::SortByColumn(TColumn* column)
         if (dataSet && dataSet->Active())
             bookmark = dataSet->GetBookmark();
     } catch (const std::exception&) {
+        ignoreBecause("without a bookmark the sorted grid stays on the first row");
     }
 
     try {
@@ -216,13 +219,14 @@ void TDBGridEx::SortByColumn(TColumn* column)
         ClearSortSymbols();
         MarkSortColumn(column);
     } catch (...) {
-        // Sorting never reports; whatever changed before the failure stays.
+        ignoreBecause("sorting never reports; whatever changed before the failure stays");
     }
 
     try {
         if (!bookmark.isNull() && dataSet->Active())
             dataSet->GotoBookmark(bookmark);
     } catch (...) {
+        ignoreBecause("a row that cannot be found again after sorting leaves the grid where it is");
     }
     if (dataSet)
         dataSet->FreeBookmark(bookmark);
@@ -263,7 +267,7 @@ void TDBGridEx::CellClick(TColumn* column)
         try {
             dataSet->Edit();
         } catch (const std::exception&) {
-            // The grid stays editable; the dataset refuses the edit itself.
+            ignoreBecause("the grid stays editable; the dataset refuses the edit itself");
         }
     }
 }
@@ -277,6 +281,7 @@ void TDBGridEx::ToggleCheckValue(TColumn* column)
     try {
         dataSet->Edit();
     } catch (const std::exception&) {
+        ignoreBecause("a check cell whose record cannot be edited does not toggle");
         return;
     }
     const QString value = trimBlanks(field->AsString());
@@ -442,7 +447,7 @@ void TDBGridEx::SaveColumnWidths()
         try {
             file.WriteInteger(section, column->FieldName(), column->Width());
         } catch (const std::exception&) {
-            // Widths are saved as far as they can be.
+            ignoreBecause("widths are saved as far as they can be");
         }
     }
 }

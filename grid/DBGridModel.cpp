@@ -1,4 +1,5 @@
 #include "grid/DBGridModel.h"
+#include "qtcommon/IgnoredError.h"
 
 #include "ado/TDataSet.h"
 #include "grid/DBGrid.h"
@@ -30,6 +31,7 @@ QVariant TDBGridModel::data(const QModelIndex& index, int role) const
     try {
         return role == Qt::DisplayRole ? field->DisplayTextAt(index.row()) : field->TextAt(index.row());
     } catch (const std::exception&) {
+        ignoreBecause("a field that cannot give its text shows an empty cell");
         return QString();
     }
 }

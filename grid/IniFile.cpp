@@ -1,7 +1,9 @@
 #include "grid/IniFile.h"
 
+#include "base/NameCase.h"
 #include "grid/EIniFileException.h"
-#include "grid/GbkText.h"
+#include "qtcommon/IgnoredError.h"
+#include "qtcommon/GbkText.h"
 #include "jet/PlatformFile.h"
 
 #include <QDir>
@@ -21,10 +23,9 @@
 
 namespace {
 
-// Orders section and key names without regard to letter case. The document
-// holds UTF-8, so ASCII folding byte by byte is safe; names with other
-// letters go through Qt's case folding, as the Windows profile functions
-// fold every letter.
+// Orders section and key names without regard to letter case, by the rule
+// every name in the program follows (the Windows profile functions fold
+// every letter, not only ASCII). The document holds UTF-8.
 struct CaseInsensitiveUtf8Less {
     bool operator()(const char* left, const char* right) const
     {
@@ -34,15 +35,13 @@ struct CaseInsensitiveUtf8Less {
             const auto lc = static_cast<unsigned char>(*l);
             const auto rc = static_cast<unsigned char>(*r);
             if (lc >= 0x80 || rc >= 0x80)
-                return QString::compare(QString::fromUtf8(left), QString::fromUtf8(right), Qt::CaseInsensitive) < 0;
-            const int diff = asciiLower(lc) - asciiLower(rc);
-            if (diff != 0)
-                return diff < 0;
+                return base::NameCase::foldUtf8(left) < base::NameCase::foldUtf8(right);
+            const char16_t lf = base::NameCase::fold(char16_t(lc)), rf = base::NameCase::fold(char16_t(rc));
+            if (lf != rf)
+                return lf < rf;
         }
         return *r != 0;
     }
-
-    static int asciiLower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
 };
 
 using IniDocument = CSimpleIniTempl<char, CaseInsensitiveUtf8Less, SI_ConvertA<char>>;
@@ -265,7 +264,7 @@ void IniFile::DeleteKey(const QString& section, const QString& key)
     try {
         save(m_path, document);
     } catch (const EIniFileException&) {
-        // A deletion never reports a failure.
+        ignoreBecause("a deletion never reports a failure");
     }
 }
 

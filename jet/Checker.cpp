@@ -66,6 +66,144 @@ struct ExpectedEntries {
     }
 };
 
+// A problem list that keeps the first few of a kind and counts the rest.
+class CappedReport {
+public:
+    explicit CappedReport(size_t cap) : cap_(cap) {}
+    void add(const std::string& line)
+    {
+        if (++count_ <= cap_) lines_.push_back(line);
+    }
+    // The lines kept, and one for those left out.
+    void moveTo(std::vector<std::string>& problems, const std::string& where)
+    {
+        problems.insert(problems.end(), lines_.begin(), lines_.end());
+        if (count_ > cap_) problems.push_back(where + ": " + std::to_string(count_ - cap_) + " more such problems");
+    }
+
+private:
+    size_t cap_;
+    size_t count_ = 0;
+    std::vector<std::string> lines_;
+};
+
+std::string rowText(uint32_t packedLocator)
+{
+    RowLocator row = RowLocator::fromPacked(packedLocator);
+    return "page " + std::to_string(row.page) + ", row " + std::to_string(row.row);
+}
+
+// Data pages by the table that owns them, from one pass over the file.
+std::map<uint32_t, std::vector<uint32_t>> dataPagesByOwner(Database& db, std::vector<std::string>& problems)
+{
+    Pager& pager = db.pager();
+    std::set<uint32_t> freePages;
+    try {
+        for (uint32_t p : UsageMap::read(pager, UsageMap::kFreePages, "'" + db.path() + "'").pages())
+            freePages.insert(p);
+    } catch (const JetError& e) {
+        problems.push_back(std::string(e.what()) + " (the map of free pages)");
+    }
+    std::map<uint32_t, std::vector<uint32_t>> owned;
+    for (uint32_t p = 1; p < pager.pageCount(); ++p) {
+        if (freePages.count(p)) continue; // a released page keeps its old header
+        PageRef page = pager.read(p);
+        if (page->data[0] == DataPage::kType) owned[DataPage::owner(pager.format(), page->data)].push_back(p);
+    }
+    return owned;
+}
+
+// The usage map against the pages that say they belong to the table.
+void checkUsageMap(Pager& pager, const TableDef& def, const std::string& where, const std::vector<uint32_t>& ownedPages,
+                   std::vector<std::string>& problems)
+{
+    std::set<uint32_t> mapped;
+    for (uint32_t p : UsageMap::read(pager, def.usedPagesPointer, where).pages()) mapped.insert(p);
+    for (uint32_t p : ownedPages)
+        if (!mapped.count(p)) problems.push_back(where + ": data page " + std::to_string(p) + " is missing from its usage map");
+}
+
+// The tree's entries in order against the sorted expected ones; false when
+// the tree is too damaged to walk (reported as that one problem).
+bool compareEntries(IndexTree& tree, const ExpectedEntries& want, bool byRowOnly, const std::string& where,
+                    std::vector<std::string>& problems)
+{
+    CappedReport report(20);
+    size_t j = 0;
+    auto missing = [&](size_t at) { report.add(where + ": the row at " + rowText(want.refs[at].locator) + " has no entry"); };
+    auto visitEntries = [&](const std::function<void(IndexEntry&)>& visit) {
+        if (!byRowOnly) return tree.forEachEntry(visit);
+        std::vector<IndexEntry> all;
+        tree.forEachEntry([&](IndexEntry& e) {
+            e.key.clear();
+            all.push_back(std::move(e));
+        });
+        std::sort(all.begin(), all.end(), [](const IndexEntry& a, const IndexEntry& b) { return a.compare(b) < 0; });
+        for (IndexEntry& e : all) visit(e);
+    };
+    try {
+        visitEntries([&](IndexEntry& actual) {
+            int c = 1;
+            while (j < want.refs.size() && (c = want.compare(j, actual)) < 0) missing(j++);
+            if (j < want.refs.size() && c == 0) {
+                ++j;
+                return;
+            }
+            report.add(where + ": an entry names page " + std::to_string(actual.page) + ", row " +
+                       std::to_string(actual.row) + ", which is not a live row with that key");
+        });
+    } catch (const JetError& e) {
+        problems.push_back(e.what());
+        return false;
+    }
+    while (j < want.refs.size()) missing(j++);
+    report.moveTo(problems, where);
+    return true;
+}
+
+// What the rows say the index must not hold: a null key column where the
+// index requires values, one key twice in a unique index. The first of each
+// is reported.
+void checkKeyRules(const TableDef& def, const RealIndex& index, const ExpectedEntries& want, bool byRowOnly,
+                   const std::string& where, std::vector<std::string>& problems)
+{
+    if (def.indexRequiresValues(index)) {
+        for (const auto& ref : want.refs)
+            if (ref.holdsNull) {
+                problems.push_back(where + ": the index admits no null, yet the row at " + rowText(ref.locator) +
+                                   " has a null key column");
+                break;
+            }
+    }
+    if (index.isUnique() && !byRowOnly) {
+        for (size_t n = 1; n < want.refs.size(); ++n)
+            if (!want.refs[n].holdsNull && want.sameKey(n, n - 1)) {
+                problems.push_back(where + ": a unique index holds one key twice (" + rowText(want.refs[n].locator) + ")");
+                break;
+            }
+    }
+}
+
+void checkIndex(Pager& pager, const TableDef& def, const RealIndex& index, const std::string& tableWhere,
+                ExpectedEntries want, bool byRowOnly, std::vector<std::string>& problems)
+{
+    want.sort();
+    const std::string where = tableWhere + ", index '" + def.indexName(index) + "'";
+    IndexTree tree(pager, def, index, tableWhere);
+    if (!compareEntries(tree, want, byRowOnly, where, problems)) return;
+    try {
+        UsageMap own = UsageMap::read(pager, index.usageMapPointer, where);
+        for (uint32_t p : tree.pages())
+            if (!own.contains(p)) problems.push_back(where + ": index page " + std::to_string(p) + " is missing from its usage map");
+    } catch (const JetError& e) {
+        problems.push_back(e.what());
+    }
+    // The unique-entry count is not checked: Access itself lets it drift (it
+    // stays high after deletes in every sample file's system tables, and is
+    // stale in some), so readers cannot rely on it.
+    checkKeyRules(def, index, want, byRowOnly, where, problems);
+}
+
 } // namespace
 
 std::vector<std::string> Checker::run()
@@ -80,144 +218,49 @@ std::vector<std::string> Checker::run()
         problems_.push_back(e.what());
         return problems_;
     }
-    // Data pages by owner, from one pass over the file.
-    Pager& pager = db_.pager();
-    std::map<uint32_t, std::vector<uint32_t>> dataPagesByOwner;
-    std::set<uint32_t> freePages;
-    try {
-        for (uint32_t p : UsageMap::read(pager, UsageMap::kFreePages, "'" + db_.path() + "'").pages())
-            freePages.insert(p);
-    } catch (const JetError& e) {
-        problems_.push_back(std::string(e.what()) + " (the map of free pages)");
-    }
-    for (uint32_t p = 1; p < pager.pageCount(); ++p) {
-        if (freePages.count(p)) continue; // a released page keeps its old header
-        PageRef page = pager.read(p);
-        if (page->data[0] == DataPage::kType) dataPagesByOwner[DataPage::owner(pager.format(), page->data)].push_back(p);
-    }
+    std::map<uint32_t, std::vector<uint32_t>> ownedPages = dataPagesByOwner(db_, problems_);
     for (const std::string& name : names) {
         try {
             Table& table = db_.table(name);
-            const TableDef& def = table.def();
-            const std::string where = table.where();
-
-            // Usage map against the pages that say they belong to the table.
-            std::set<uint32_t> mapped;
-            for (uint32_t p : UsageMap::read(pager, def.usedPagesPointer, where).pages()) mapped.insert(p);
-            for (uint32_t p : dataPagesByOwner[def.firstPage])
-                if (!mapped.count(p))
-                    problems_.push_back(where + ": data page " + std::to_string(p) + " is missing from its usage map");
-
-            // Rows, one at a time: each adds its entry to what each index
-            // should hold.
-            std::vector<ExpectedEntries> expected(def.realIndexes.size());
-            // Indexes whose text keys the engine cannot compute (a sort order
-            // other than General) are checked by their rows alone.
-            std::vector<bool> byRowOnly(def.realIndexes.size());
-            for (size_t k = 0; k < def.realIndexes.size(); ++k) byRowOnly[k] = def.unencodableColumn(def.realIndexes[k]);
-            size_t rowCount = 0;
-            table.scan([&](RowLocator at, std::vector<Value>& values) {
-                ++rowCount;
-                for (size_t k = 0; k < def.realIndexes.size(); ++k)
-                    if (auto e = indexEntryForRow(def, def.realIndexes[k], values, at.page, at.row)) {
-                        if (byRowOnly[k]) e->key.clear();
-                        expected[k].add(*e, indexKeyHoldsNull(def, def.realIndexes[k], values));
-                    }
-                return true;
-            });
-            if (rowCount != def.rowCount) {
-                std::string line = where + ": the definition counts " + std::to_string(def.rowCount) +
-                                   " rows, the table has " + std::to_string(rowCount);
-                // Access lets the counts of its own system tables drift (its
-                // compact sets them right); in a user table it is damage.
-                if (def.tableType == kSystemTableType) notes_.push_back(line);
-                else problems_.push_back(line);
-            }
-
-            // Indexes.
-            for (size_t k = 0; k < def.realIndexes.size(); ++k) {
-                const RealIndex& index = def.realIndexes[k];
-                ExpectedEntries want = std::move(expected[k]);
-                want.sort();
-                std::string iwhere = where + ", index '" + def.indexName(index) + "'";
-                IndexTree tree(pager, def, index, where);
-                // The tree's entries in order against the sorted expected ones.
-                std::vector<std::string> found;
-                size_t reported = 0;
-                auto report = [&](const std::string& line) {
-                    if (++reported <= 20) found.push_back(line);
-                };
-                size_t j = 0;
-                auto missing = [&](size_t at) {
-                    RowLocator row = RowLocator::fromPacked(want.refs[at].locator);
-                    report(iwhere + ": the row at page " + std::to_string(row.page) + ", row " + std::to_string(row.row) +
-                           " has no entry");
-                };
-                auto visitEntries = [&](const std::function<void(IndexEntry&)>& visit) {
-                    if (!byRowOnly[k]) return tree.forEachEntry(visit);
-                    std::vector<IndexEntry> all;
-                    tree.forEachEntry([&](IndexEntry& e) {
-                        e.key.clear();
-                        all.push_back(std::move(e));
-                    });
-                    std::sort(all.begin(), all.end(), [](const IndexEntry& a, const IndexEntry& b) { return a.compare(b) < 0; });
-                    for (IndexEntry& e : all) visit(e);
-                };
-                try {
-                    visitEntries([&](IndexEntry& actual) {
-                        int c = 1;
-                        while (j < want.refs.size() && (c = want.compare(j, actual)) < 0) missing(j++);
-                        if (j < want.refs.size() && c == 0) {
-                            ++j;
-                            return;
-                        }
-                        report(iwhere + ": an entry names page " + std::to_string(actual.page) + ", row " +
-                               std::to_string(actual.row) + ", which is not a live row with that key");
-                    });
-                } catch (const JetError& e) {
-                    // A damaged tree is one problem, not a list of entries.
-                    problems_.push_back(e.what());
-                    continue;
-                }
-                while (j < want.refs.size()) missing(j++);
-                problems_.insert(problems_.end(), found.begin(), found.end());
-                if (reported > 20) problems_.push_back(iwhere + ": " + std::to_string(reported - 20) + " more such problems");
-                try {
-                    UsageMap own = UsageMap::read(pager, index.usageMapPointer, iwhere);
-                    for (uint32_t p : tree.pages())
-                        if (!own.contains(p))
-                            problems_.push_back(iwhere + ": index page " + std::to_string(p) + " is missing from its usage map");
-                } catch (const JetError& e) {
-                    problems_.push_back(e.what());
-                }
-                // The unique-entry count is not checked: Access itself lets it
-                // drift (it stays high after deletes in every sample file's
-                // system tables, and is stale in some), so readers cannot rely on it.
-                if (def.indexRequiresValues(index)) {
-                    for (const auto& ref : want.refs)
-                        if (ref.holdsNull) {
-                            RowLocator row = RowLocator::fromPacked(ref.locator);
-                            problems_.push_back(iwhere + ": the index admits no null, yet the row at page " +
-                                                std::to_string(row.page) + ", row " + std::to_string(row.row) +
-                                                " has a null key column");
-                            break;
-                        }
-                }
-                if (index.isUnique() && !byRowOnly[k]) {
-                    for (size_t n = 1; n < want.refs.size(); ++n)
-                        if (!want.refs[n].holdsNull && want.sameKey(n, n - 1)) {
-                            RowLocator row = RowLocator::fromPacked(want.refs[n].locator);
-                            problems_.push_back(iwhere + ": a unique index holds one key twice (page " +
-                                                std::to_string(row.page) + ", row " + std::to_string(row.row) + ")");
-                            break;
-                        }
-                }
-            }
+            checkUsageMap(db_.pager(), table.def(), table.location(), ownedPages[table.def().firstPage], problems_);
+            checkRowsAndIndexes(table);
         } catch (const JetError& e) {
             problems_.push_back(e.what());
         }
     }
     return problems_;
+}
+
+void Checker::checkRowsAndIndexes(Table& table)
+{
+    const TableDef& def = table.def();
+    const std::string& where = table.location();
+    // Rows, one at a time: each adds its entry to what each index should hold.
+    std::vector<ExpectedEntries> expected(def.realIndexes.size());
+    // Indexes whose text keys the engine cannot compute (a sort order other
+    // than General) are checked by their rows alone.
+    std::vector<bool> byRowOnly(def.realIndexes.size());
+    for (size_t k = 0; k < def.realIndexes.size(); ++k) byRowOnly[k] = def.unencodableColumn(def.realIndexes[k]);
+    size_t rowCount = 0;
+    table.scan([&](RowLocator at, std::vector<Value>& values) {
+        ++rowCount;
+        for (size_t k = 0; k < def.realIndexes.size(); ++k)
+            if (auto e = indexEntryForRow(def, def.realIndexes[k], values, at.page, at.row)) {
+                if (byRowOnly[k]) e->key.clear();
+                expected[k].add(*e, indexKeyHoldsNull(def, def.realIndexes[k], values));
+            }
+        return true;
+    });
+    if (rowCount != def.rowCount) {
+        std::string line = where + ": the definition counts " + std::to_string(def.rowCount) + " rows, the table has " +
+                           std::to_string(rowCount);
+        // Access lets the counts of its own system tables drift (its compact
+        // sets them right); in a user table it is damage.
+        if (def.tableType == kSystemTableType) notes_.push_back(line);
+        else problems_.push_back(line);
+    }
+    for (size_t k = 0; k < def.realIndexes.size(); ++k)
+        checkIndex(db_.pager(), def, def.realIndexes[k], where, std::move(expected[k]), byRowOnly[k], problems_);
 }
 
 } // namespace jet

@@ -5,6 +5,7 @@
 namespace jet {
 
 class Database;
+class Table;
 
 // Integrity check of a whole file, the way a reader that trusts the file
 // would be hurt by it:
@@ -31,6 +32,9 @@ public:
     const std::vector<std::string>& notes() const { return notes_; }
 
 private:
+    // The rows against the row count and against every index.
+    void checkRowsAndIndexes(Table& table);
+
     Database& db_;
     std::vector<std::string> problems_;
     std::vector<std::string> notes_;

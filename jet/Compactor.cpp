@@ -1,5 +1,6 @@
 #include "jet/Compactor.h"
 
+#include "base/NameCase.h"
 #include "jet/Database.h"
 #include "jet/JetError.h"
 #include "jet/PlatformFile.h"
@@ -31,7 +32,7 @@ void copyRows(Table& from, Table& to, const IdMap& ids, const Compactor::Progres
 {
     size_t idColumn = size_t(-1);
     for (const auto& [table, column] : kObjectIdColumns)
-        if (equalsIgnoreCase(from.name(), table))
+        if (base::NameCase::equalUtf8(from.name(), table))
             if (const ColumnDef* c = from.def().findColumn(column)) idColumn = from.def().columnIndex(c->number);
     const uint64_t total = from.def().rowCount;
     uint64_t copied = 0;

@@ -1,5 +1,6 @@
 #include "jet/Database.h"
 
+#include "base/NameCase.h"
 #include "jet/JetError.h"
 #include "jet/TableDef.h"
 #include "jet/UsageMap.h"
@@ -123,7 +124,7 @@ std::vector<std::string> Database::tableNames(bool includeSystem)
 const CatalogEntry* Database::catalogEntry(const std::string& tableName)
 {
     for (const CatalogEntry& e : catalog())
-        if (e.isTable() && equalsIgnoreCase(e.name, tableName)) return &e;
+        if (e.isTable() && base::NameCase::equalUtf8(e.name, tableName)) return &e;
     return nullptr;
 }
 
@@ -131,7 +132,7 @@ bool Database::hasTable(const std::string& name) { return catalogEntry(name) != 
 
 Table& Database::table(const std::string& name)
 {
-    std::string key = utf8Lower(name);
+    std::string key = base::NameCase::foldUtf8(name);
     auto it = tables_.find(key);
     if (it != tables_.end()) return *it->second;
     const CatalogEntry* e = catalogEntry(name);
@@ -148,7 +149,7 @@ Table& Database::table(const std::string& name)
 
 const PropertyMap& Database::properties(const std::string& tableName)
 {
-    std::string key = utf8Lower(tableName);
+    std::string key = base::NameCase::foldUtf8(tableName);
     auto it = properties_.find(key);
     if (it != properties_.end()) return it->second;
     const CatalogEntry* e = catalogEntry(tableName);
@@ -218,9 +219,9 @@ void Database::refuseAllocationPastNamedPages()
     for (const CatalogEntry& e : std::vector<CatalogEntry>(catalog())) {
         if (!e.isTable()) continue;
         Table& t = table(e.name);
-        check(t.def().usedPagesPointer, t.where());
+        check(t.def().usedPagesPointer, t.location());
         for (const RealIndex& index : t.def().realIndexes)
-            check(index.usageMapPointer, t.where() + ", index '" + t.def().indexName(index) + "'");
+            check(index.usageMapPointer, t.location() + ", index '" + t.def().indexName(index) + "'");
     }
 }
 

@@ -1,5 +1,6 @@
 #include "jet/PropertyMap.h"
 
+#include "base/NameCase.h"
 #include "jet/ByteOrder.h"
 #include "jet/JetError.h"
 #include "jet/TableDef.h"
@@ -109,7 +110,7 @@ PropertyMap PropertyMap::parse(const Bytes& blob, const std::string& where, cons
                 obj.properties.emplace_back(names[nameIndex], std::move(prop));
                 p += plen;
             }
-            map.objects_.emplace_back(utf8Lower(toUtf8(obj.name)), std::move(obj));
+            map.objects_.emplace_back(base::NameCase::foldUtf8(toUtf8(obj.name)), std::move(obj));
         }
         pos = end;
     }
@@ -118,18 +119,18 @@ PropertyMap PropertyMap::parse(const Bytes& blob, const std::string& where, cons
 
 const Property* PropertyMap::find(const std::string& column, const std::string& name) const
 {
-    std::string key = utf8Lower(column);
+    std::string key = base::NameCase::foldUtf8(column);
     for (const auto& [k, obj] : objects_) {
         if (k != key) continue;
         for (const auto& [n, prop] : obj.properties)
-            if (equalsIgnoreCase(toUtf8(n), name)) return &prop;
+            if (base::NameCase::equalUtf8(toUtf8(n), name)) return &prop;
     }
     return nullptr;
 }
 
 void PropertyMap::set(const std::string& column, const std::string& name, const Property& property)
 {
-    std::string key = utf8Lower(column);
+    std::string key = base::NameCase::foldUtf8(column);
     auto it = std::find_if(objects_.begin(), objects_.end(), [&](auto& o) { return o.first == key; });
     if (it == objects_.end()) {
         Object obj;
@@ -138,7 +139,7 @@ void PropertyMap::set(const std::string& column, const std::string& name, const 
         it = objects_.end() - 1;
     }
     for (auto& [n, prop] : it->second.properties)
-        if (equalsIgnoreCase(toUtf8(n), name)) {
+        if (base::NameCase::equalUtf8(toUtf8(n), name)) {
             prop = property;
             return;
         }

@@ -1,5 +1,6 @@
 #include "jet/SchemaWriter.h"
 
+#include "base/NameCase.h"
 #include "jet/ByteOrder.h"
 #include "jet/DataPage.h"
 #include "jet/Database.h"
@@ -94,7 +95,7 @@ void checkSpec(const Format& f, const TableSpec& spec)
         if (c.name.empty() || c.name.size() > 64)
             throw JetError("table '" + spec.name + "': a column name must have 1 to 64 characters");
         for (size_t j = 0; j < i; ++j)
-            if (equalsIgnoreCase(spec.columns[j].name, c.name))
+            if (base::NameCase::equalUtf8(spec.columns[j].name, c.name))
                 throw JetError("table '" + spec.name + "' has two columns named '" + c.name + "'");
         if (c.type == ColumnType::Text && (c.length < 1 || c.length > 255))
             throw fail("a text column holds 1 to 255 characters");
@@ -135,7 +136,7 @@ std::vector<ColumnPlace> placeColumns(const Format& f, const TableSpec& spec)
 uint16_t columnNumber(const TableSpec& spec, const std::string& name)
 {
     for (size_t i = 0; i < spec.columns.size(); ++i)
-        if (equalsIgnoreCase(spec.columns[i].name, name)) return uint16_t(i);
+        if (base::NameCase::equalUtf8(spec.columns[i].name, name)) return uint16_t(i);
     throw JetError("table '" + spec.name + "': an index names column '" + name + "', which the table does not have");
 }
 

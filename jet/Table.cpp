@@ -23,27 +23,27 @@ namespace jet {
 
 Table::Table(Database& db, TableDef def) : db_(db), def_(std::move(def))
 {
-    where_ = "'" + db_.path() + "', table '" + def_.name + "'";
+    location_ = "'" + db_.path() + "', table '" + def_.name + "'";
 }
 
 std::vector<uint32_t> Table::mapPages()
 {
     Pager& pager = db_.pager();
-    std::vector<uint32_t> pages = UsageMap::read(pager, def_.usedPagesPointer, where()).pages();
+    std::vector<uint32_t> pages = UsageMap::read(pager, def_.usedPagesPointer, location()).pages();
     for (uint32_t p : pages)
         if (p >= pager.pageCount())
-            throw JetError(where() + ": its usage map names page " + std::to_string(p) + ", past the end of the file");
+            throw JetError(location() + ": its usage map names page " + std::to_string(p) + ", past the end of the file");
     return pages;
 }
 
 std::vector<uint32_t> Table::dataPages()
 {
     Pager& pager = db_.pager();
-    UsageMap map = UsageMap::read(pager, def_.usedPagesPointer, where());
+    UsageMap map = UsageMap::read(pager, def_.usedPagesPointer, location());
     std::vector<uint32_t> out;
     for (uint32_t p : map.pages()) {
         if (p >= pager.pageCount())
-            throw JetError(where() + ": its usage map names page " + std::to_string(p) + ", past the end of the file");
+            throw JetError(location() + ": its usage map names page " + std::to_string(p) + ", past the end of the file");
         PageRef page = pager.read(p);
         if (DataPage::isOwnedBy(pager.format(), page->data, def_.firstPage)) out.push_back(p);
     }
@@ -62,18 +62,18 @@ std::optional<Table::RowBytes> Table::rowBytes(RowLocator at)
     if (s.deleted() || s.overflowRow()) return std::nullopt;
     if (s.overflowPointer()) {
         if (s.size() < 4)
-            throw JetError(where() + ": page " + std::to_string(at.page) + ", row " + std::to_string(at.row) +
+            throw JetError(location() + ": page " + std::to_string(at.page) + ", row " + std::to_string(at.row) +
                            ": the overflow pointer is cut short");
         uint32_t target = le32(page->data + s.start);
         uint32_t tp = DataPage::pointerPage(target);
         unsigned tr = DataPage::pointerRow(target);
         if (tp == 0 || tp >= pager.pageCount())
-            throw JetError(where() + ": page " + std::to_string(at.page) + ", row " + std::to_string(at.row) +
+            throw JetError(location() + ": page " + std::to_string(at.page) + ", row " + std::to_string(at.row) +
                            " points to page " + std::to_string(tp) + ", which does not exist");
         PageRef tpage = pager.read(tp);
         DataPage::Slot ts = DataPage::slot(f, tpage->data, tr, tp, pager.path());
         if (DataPage::owner(f, tpage->data) != def_.firstPage || !ts.overflowRow())
-            throw JetError(where() + ": page " + std::to_string(at.page) + ", row " + std::to_string(at.row) +
+            throw JetError(location() + ": page " + std::to_string(at.page) + ", row " + std::to_string(at.row) +
                            " points to a row that is not its overflow row (page " + std::to_string(tp) + ")");
         return RowBytes{tpage, tp, tpage->data + ts.start, ts.size()};
     }
@@ -98,9 +98,9 @@ void Table::scanViews(const RowViewVisitor& visit)
             if (s.overflowPointer()) {
                 auto rb = rowBytes(at);
                 if (!rb) continue;
-                if (!visit(at, RowView(def_, rb->data, rb->size, pager, RowPlace{&where_, rb->pageNumber, -1})))
+                if (!visit(at, RowView(def_, rb->data, rb->size, pager, RowPlace{&location_, rb->pageNumber, -1})))
                     return;
-            } else if (!visit(at, RowView(def_, page->data + s.start, s.size(), pager, RowPlace{&where_, p, int(r)}))) {
+            } else if (!visit(at, RowView(def_, page->data + s.start, s.size(), pager, RowPlace{&location_, p, int(r)}))) {
                 return;
             }
         }
@@ -122,7 +122,7 @@ std::optional<std::vector<Value>> Table::read(RowLocator at)
     auto rb = rowBytes(at);
     if (!rb) return std::nullopt;
     std::vector<Value> values;
-    RowCodec::decode(def_, rb->data, rb->size, db_.pager(), RowPlace{&where_, rb->pageNumber, at.row}, values);
+    RowCodec::decode(def_, rb->data, rb->size, db_.pager(), RowPlace{&location_, rb->pageNumber, at.row}, values);
     return values;
 }
 
@@ -150,8 +150,8 @@ uint32_t Table::newDataPage()
     Pager& pager = db_.pager();
     uint32_t p = pager.allocate();
     DataPage::init(pager.format(), pager.modify(p), def_.firstPage);
-    UsageMap::read(pager, def_.usedPagesPointer, where()).add(pager, p);
-    if (def_.freePagesPointer) UsageMap::read(pager, def_.freePagesPointer, where()).add(pager, p);
+    UsageMap::read(pager, def_.usedPagesPointer, location()).add(pager, p);
+    if (def_.freePagesPointer) UsageMap::read(pager, def_.freePagesPointer, location()).add(pager, p);
     return p;
 }
 
@@ -181,13 +181,13 @@ void Table::refuseUnknownType(const ColumnDef& c) const
     if (isKnownColumnType(c.type)) return;
     char code[8];
     std::snprintf(code, sizeof code, "0x%02X", unsigned(c.type));
-    throw JetError(where() + ": column '" + c.utf8Name + "' has a type this program does not know (code " + code +
+    throw JetError(location() + ": column '" + c.utf8Name + "' has a type this program does not know (code " + code +
                    "); its values are kept as they are but cannot be written");
 }
 
 void Table::checkValues(std::vector<Value>& values) const
 {
-    for (size_t i = 0; i < def_.columns.size(); ++i) ValueCoercion::coerce(def_.columns[i], values[i], where(), *def_.text);
+    for (size_t i = 0; i < def_.columns.size(); ++i) ValueCoercion::coerce(def_.columns[i], values[i], location(), *def_.text);
 }
 
 void Table::queueIndexChanges(const std::vector<Value>* oldValues, RowLocator oldAt, const std::vector<Value>* newValues,
@@ -233,9 +233,9 @@ void Table::refuseDuplicate(const RealIndex& index, PendingIndex& pending, const
     // each key once, so each side has it at most once); the tree is asked
     // only when the transaction has not settled the key.
     int present = int(pending.additions.hasKey(key)) - int(pending.removals.hasKey(key));
-    if (present <= 0 && IndexTree(db_.pager(), def_, index, where()).containsKey(key)) ++present;
+    if (present <= 0 && IndexTree(db_.pager(), def_, index, location()).containsKey(key)) ++present;
     if (present > 0)
-        throw JetError(where() + ": the change would create a duplicate value in index '" + def_.indexName(index) +
+        throw JetError(location() + ": the change would create a duplicate value in index '" + def_.indexName(index) +
                        "', which allows each value once");
 }
 
@@ -245,19 +245,19 @@ void Table::queueUnencodableChange(size_t i, const std::vector<Value>* oldValues
     const RealIndex& index = def_.realIndexes[i];
     if (newValues) {
         const ColumnDef* c = def_.unencodableColumn(index);
-        throw JetError(where() + ": index '" + def_.indexName(index) + "' keeps the keys of column '" + c->utf8Name +
+        throw JetError(location() + ": index '" + def_.indexName(index) + "' keeps the keys of column '" + c->utf8Name +
                        "' in the " + TableDef::sortOrderName(*c) +
                        " sort order, which this program cannot write; the row is neither added nor changed");
     }
     // A row leaves the index: its entry is found by the row, whatever its key.
-    std::optional<IndexEntry> stored = IndexTree(db_.pager(), def_, index, where()).entryOfRow(oldAt.page, oldAt.row);
+    std::optional<IndexEntry> stored = IndexTree(db_.pager(), def_, index, location()).entryOfRow(oldAt.page, oldAt.row);
     if (stored) {
         pending_[i].removals.add(*stored);
         return;
     }
     const bool leftOut = index.ignoresNulls() && oldValues && !indexEntryForRow(def_, index, *oldValues, 0, 0);
     if (!leftOut)
-        throw JetError(where() + ", index '" + def_.indexName(index) + "': the index has no entry for the row at page " +
+        throw JetError(location() + ", index '" + def_.indexName(index) + "': the index has no entry for the row at page " +
                        std::to_string(oldAt.page) + ", row " + std::to_string(oldAt.row));
 }
 
@@ -268,7 +268,7 @@ void Table::refuseNullKeys(const std::vector<Value>& values) const
         for (const IndexColumn& ic : index.columns) {
             size_t at = def_.columnIndex(ic.columnNumber);
             if (at < values.size() && isNull(values[at]))
-                throw JetError(where() + ": index '" + def_.indexName(index) + "' admits no null, and column '" +
+                throw JetError(location() + ": index '" + def_.indexName(index) + "' admits no null, and column '" +
                                def_.columns[at].utf8Name + "' has no value");
         }
     }
@@ -288,9 +288,9 @@ void Table::writeCounters()
 
 RowLocator Table::insertRow(const std::vector<std::optional<Value>>& given)
 {
-    if (!db_.inWrite()) throw JetError(where() + ": rows can only be inserted inside a write");
+    if (!db_.inWrite()) throw JetError(location() + ": rows can only be inserted inside a write");
     if (given.size() != def_.columns.size())
-        throw JetError(where() + ": an insert gives " + std::to_string(given.size()) + " values for " +
+        throw JetError(location() + ": an insert gives " + std::to_string(given.size()) + " values for " +
                        std::to_string(def_.columns.size()) + " columns");
     std::vector<Value> values(def_.columns.size());
     const PropertyMap& props = db_.properties(def_.name);
@@ -306,17 +306,17 @@ RowLocator Table::insertRow(const std::vector<std::optional<Value>>& given)
             continue;
         }
         if (c.flags & kColumnAutoLong) {
-            if (def_.autoNumber >= uint32_t(INT32_MAX)) throw JetError(where() + ": the autonumber has run out");
+            if (def_.autoNumber >= uint32_t(INT32_MAX)) throw JetError(location() + ": the autonumber has run out");
             values[i] = int64_t(++def_.autoNumber);
         } else if ((c.flags & kColumnAutoGuid) && c.type == ColumnType::Guid) {
             values[i] = randomGuid();
         } else if (const Property* d = props.find(c.utf8Name, "DefaultValue")) {
-            values[i] = evaluateDefault(d->text(), c, where());
+            values[i] = evaluateDefault(d->text(), c, location());
         }
     }
     checkValues(values);
     refuseNullKeys(values);
-    Bytes row = RowCodec::encode(def_, values, db_.pager(), longValuePage_, where());
+    Bytes row = RowCodec::encode(def_, values, db_.pager(), longValuePage_, location());
     RowLocator at = placeRow(row, 0);
     queueIndexChanges(nullptr, {}, &values, at);
     ++def_.rowCount;
@@ -326,14 +326,14 @@ RowLocator Table::insertRow(const std::vector<std::optional<Value>>& given)
 
 RowLocator Table::insertCopy(const std::vector<Value>& values)
 {
-    if (!db_.inWrite()) throw JetError(where() + ": rows can only be inserted inside a write");
+    if (!db_.inWrite()) throw JetError(location() + ": rows can only be inserted inside a write");
     if (values.size() != def_.columns.size())
-        throw JetError(where() + ": a copied row has " + std::to_string(values.size()) + " values for " +
+        throw JetError(location() + ": a copied row has " + std::to_string(values.size()) + " values for " +
                        std::to_string(def_.columns.size()) + " columns");
     for (size_t i = 0; i < def_.columns.size(); ++i)
         if (def_.columns[i].flags & kColumnAutoLong)
             if (auto n = std::get_if<int64_t>(&values[i]); n && *n > int64_t(def_.autoNumber)) def_.autoNumber = uint32_t(*n);
-    Bytes row = RowCodec::encode(def_, values, db_.pager(), longValuePage_, where());
+    Bytes row = RowCodec::encode(def_, values, db_.pager(), longValuePage_, location());
     RowLocator at = placeRow(row, 0);
     queueIndexChanges(nullptr, {}, &values, at);
     ++def_.rowCount;
@@ -345,21 +345,21 @@ void Table::releaseLongValues(const uint8_t* row, size_t size, uint32_t pageNumb
 {
     // LVAL rows of memo/OLE columns become deleted rows on their pages.
     Pager& pager = db_.pager();
-    RowView view(def_, row, size, pager, RowPlace{&where_, pageNumber, -1});
+    RowView view(def_, row, size, pager, RowPlace{&location_, pageNumber, -1});
     for (const ColumnDef& c : def_.columns) {
         if (!isLongValueType(c.type)) continue;
         const uint8_t* reference = nullptr;
         size_t available = 0;
         if (!view.columnBytes(c, reference, available) || available < LongValue::kReferenceSize) continue;
-        LongValue::release(pager, reference, available, where());
+        LongValue::release(pager, reference, available, location());
     }
 }
 
 void Table::deleteRow(RowLocator at)
 {
-    if (!db_.inWrite()) throw JetError(where() + ": rows can only be deleted inside a write");
+    if (!db_.inWrite()) throw JetError(location() + ": rows can only be deleted inside a write");
     auto old = read(at);
-    if (!old) throw JetError(where() + ": there is no row at page " + std::to_string(at.page) + ", row " + std::to_string(at.row));
+    if (!old) throw JetError(location() + ": there is no row at page " + std::to_string(at.page) + ", row " + std::to_string(at.row));
     Pager& pager = db_.pager();
     auto rb = rowBytes(at);
     Bytes oldRow(rb->data, rb->data + rb->size);
@@ -402,12 +402,12 @@ bool Table::updateInPlace(RowLocator at, const std::vector<std::pair<size_t, Val
             for (const IndexColumn& ic : index.columns)
                 if (ic.columnNumber == c.number) return false;
         Value v = value;
-        ValueCoercion::coerce(c, v, where(), *def_.text);
+        ValueCoercion::coerce(c, v, location(), *def_.text);
         checked.emplace_back(col, std::move(v));
     }
     auto rb = rowBytes(at);
     if (!rb) return false;
-    RowView view(def_, rb->data, rb->size, db_.pager(), RowPlace{&where_, rb->pageNumber, at.row});
+    RowView view(def_, rb->data, rb->size, db_.pager(), RowPlace{&location_, rb->pageNumber, at.row});
     for (const auto& [col, v] : checked) {
         // A null column would need its bit in the null mask set: the general path.
         if (view.isNull(col)) return false;
@@ -424,15 +424,15 @@ bool Table::updateInPlace(RowLocator at, const std::vector<std::pair<size_t, Val
 
 void Table::updateRow(RowLocator at, const std::vector<std::pair<size_t, Value>>& changes)
 {
-    if (!db_.inWrite()) throw JetError(where() + ": rows can only be changed inside a write");
+    if (!db_.inWrite()) throw JetError(location() + ": rows can only be changed inside a write");
     // Numbers and dates that stay non-null and that no index holds are
     // written over their old bytes: the row keeps its size and its place.
     if (updateInPlace(at, changes)) return;
     auto old = read(at);
-    if (!old) throw JetError(where() + ": there is no row at page " + std::to_string(at.page) + ", row " + std::to_string(at.row));
+    if (!old) throw JetError(location() + ": there is no row at page " + std::to_string(at.page) + ", row " + std::to_string(at.row));
     std::vector<Value> values = *old;
     for (const auto& [col, v] : changes) {
-        if (col >= values.size()) throw JetError(where() + ": an update names column " + std::to_string(col) + ", which does not exist");
+        if (col >= values.size()) throw JetError(location() + ": an update names column " + std::to_string(col) + ", which does not exist");
         refuseUnknownType(def_.columns[col]);
         values[col] = v;
     }
@@ -443,7 +443,7 @@ void Table::updateRow(RowLocator at, const std::vector<std::pair<size_t, Value>>
     Bytes oldRow(rb->data, rb->data + rb->size);
     uint32_t oldRowPage = rb->pageNumber;
     // Long values are written anew; the old ones are released.
-    Bytes row = RowCodec::encode(def_, values, pager, longValuePage_, where());
+    Bytes row = RowCodec::encode(def_, values, pager, longValuePage_, location());
     releaseLongValues(oldRow.data(), oldRow.size(), oldRowPage);
 
     const Format& f = pager.format();
@@ -465,7 +465,7 @@ void Table::updateRow(RowLocator at, const std::vector<std::pair<size_t, Value>>
         RowLocator moved = placeRow(row, DataPage::kOverflowRowFlag);
         uint8_t pointer[4];
         put32(pointer, DataPage::makeRowPointer(moved.page, moved.row));
-        if (room < 4) throw JetError(where() + ": page " + std::to_string(at.page) + " has no room for a row pointer");
+        if (room < 4) throw JetError(location() + ": page " + std::to_string(at.page) + " has no room for a row pointer");
         DataPage::replace(f, pager.modify(at.page), at.row, pointer, 4, DataPage::kOverflowPointerFlag);
     }
     queueIndexChanges(&*old, at, &values, at);
@@ -479,10 +479,10 @@ void Table::flushIndexes()
         PendingIndex& p = pending_[i];
         if (p.removals.empty() && p.additions.empty()) continue;
         RealIndex& index = def_.realIndexes[i];
-        IndexTree tree(pager, def_, index, where());
+        IndexTree tree(pager, def_, index, location());
         IndexTree::Change change = tree.apply(p.removals.release(), p.additions.release());
         if (!change.allocated.empty() || !change.released.empty()) {
-            UsageMap own = UsageMap::read(pager, index.usageMapPointer, where());
+            UsageMap own = UsageMap::read(pager, index.usageMapPointer, location());
             for (uint32_t page : change.allocated) own.add(pager, page);
             for (uint32_t page : change.released) own.remove(pager, page);
             if (!change.released.empty()) {

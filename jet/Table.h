@@ -38,8 +38,8 @@ public:
     TableDef& mutableDef() { return def_; }
     const std::string& name() const { return def_.name; }
     Database& database() { return db_; }
-    // "'file', table 'name'" for messages.
-    const std::string& where() const { return where_; }
+    // "'file', table 'name'": where an error happened, for messages.
+    const std::string& location() const { return location_; }
 
     // Pages of the table's usage map, unchecked (may include pages since
     // given to others).
@@ -128,7 +128,7 @@ private:
 
     Database& db_;
     TableDef def_;
-    std::string where_;
+    std::string location_;
     std::vector<PendingIndex> pending_;
     uint32_t insertPage_ = 0; // data page last written by an insert
     uint32_t longValuePage_ = 0; // long-value page the write used last (LongValue::write)

@@ -43,24 +43,6 @@ private:
     const TextCoding& text_;
 };
 
-bool equalsIgnoreCase(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x != y && std::tolower(x) != std::tolower(y)) return false;
-    }
-    return true;
-}
-
-std::string utf8Lower(const std::string& s)
-{
-    std::string out = s;
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return out;
-}
-
 TableDef TableDef::read(Pager& pager, uint32_t firstPage, const std::string& name)
 {
     TableDef t;
@@ -211,7 +193,7 @@ size_t TableDef::readLogicalIndexes(const DefinitionReader& r, size_t o, uint32_
 const ColumnDef* TableDef::findColumn(const std::string& utf8Name) const
 {
     for (const ColumnDef& c : columns)
-        if (equalsIgnoreCase(c.utf8Name, utf8Name)) return &c;
+        if (base::NameCase::equalUtf8(c.utf8Name, utf8Name)) return &c;
     return nullptr;
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "base/NameCase.h"
 #include "jet/Format.h"
 #include "jet/TextCoding.h"
 #include "jet/Value.h"
@@ -189,8 +191,5 @@ private:
     size_t readLogicalIndexes(const DefinitionReader& r, size_t offset, uint32_t count, const std::string& where);
 };
 
-
-bool equalsIgnoreCase(const std::string& a, const std::string& b);
-std::string utf8Lower(const std::string& s);
 
 } // namespace jet

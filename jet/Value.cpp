@@ -1,5 +1,8 @@
 #include "jet/Value.h"
 
+#include "base/DecimalNumber.h"
+#include "base/Utf8.h"
+
 #include <cmath>
 #include <cstdio>
 
@@ -34,111 +37,18 @@ bool isKnownColumnType(uint8_t code)
 bool isLongValueType(ColumnType type) { return type == ColumnType::Memo || type == ColumnType::OLE; }
 bool isTextType(ColumnType type) { return type == ColumnType::Text || type == ColumnType::Memo; }
 
-std::string toUtf8(const std::u16string& s)
-{
-    std::string out;
-    out.reserve(s.size());
-    appendUtf8(out, s);
-    return out;
-}
-
-void appendUtf8(std::string& out, std::u16string_view s)
-{
-    for (size_t i = 0; i < s.size(); ++i) {
-        uint32_t c = s[i];
-        if (c < 0x80) {
-            out.push_back(char(c));
-            continue;
-        }
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD; // lone surrogate
-        }
-        if (c < 0x800) {
-            out.push_back(char(0xC0 | (c >> 6)));
-            out.push_back(char(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(char(0xE0 | (c >> 12)));
-            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(char(0xF0 | (c >> 18)));
-            out.push_back(char(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (c & 0x3F)));
-        }
-    }
-}
-
-std::u16string fromUtf8(const std::string& s)
-{
-    std::u16string out;
-    out.reserve(s.size());
-    size_t i = 0;
-    while (i < s.size()) {
-        unsigned char b = static_cast<unsigned char>(s[i]);
-        uint32_t c = 0xFFFD;
-        size_t len = 1;
-        if (b < 0x80) {
-            c = b;
-        } else if ((b & 0xE0) == 0xC0) {
-            len = 2;
-        } else if ((b & 0xF0) == 0xE0) {
-            len = 3;
-        } else if ((b & 0xF8) == 0xF0) {
-            len = 4;
-        }
-        if (len > 1) {
-            if (i + len > s.size()) {
-                len = 1;
-            } else {
-                c = b & (0xFF >> (len + 1));
-                bool ok = true;
-                for (size_t k = 1; k < len; ++k) {
-                    unsigned char cb = static_cast<unsigned char>(s[i + k]);
-                    if ((cb & 0xC0) != 0x80) { ok = false; break; }
-                    c = (c << 6) | (cb & 0x3F);
-                }
-                if (!ok) { c = 0xFFFD; len = 1; }
-            }
-        }
-        i += len;
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out.push_back(char16_t(0xD800 + (c >> 10)));
-            out.push_back(char16_t(0xDC00 + (c & 0x3FF)));
-        } else {
-            out.push_back(char16_t(c));
-        }
-    }
-    return out;
-}
+std::string toUtf8(const std::u16string& s) { return base::Utf8::fromUtf16(s); }
+std::u16string fromUtf8(const std::string& s) { return base::Utf8::toUtf16(s); }
+void appendUtf8(std::string& out, std::u16string_view s) { base::Utf8::appendFromUtf16(out, s); }
 
 std::string decimalToString(const Decimal& d)
 {
-    // 128-bit magnitude to decimal digits by repeated division by 10.
-    uint32_t parts[4] = {uint32_t(d.high >> 32), uint32_t(d.high), uint32_t(d.low >> 32), uint32_t(d.low)};
-    std::string digits;
-    bool nonzero = true;
-    while (nonzero) {
-        uint64_t rem = 0;
-        nonzero = false;
-        for (uint32_t& p : parts) {
-            uint64_t cur = (rem << 32) | p;
-            p = uint32_t(cur / 10);
-            rem = cur % 10;
-            if (p) nonzero = true;
-        }
-        digits.insert(digits.begin(), char('0' + rem));
-    }
-    if (d.scale > 0) {
-        while (digits.size() <= d.scale) digits.insert(digits.begin(), '0');
-        digits.insert(digits.end() - d.scale, '.');
-    }
-    bool zero = digits.find_first_not_of("0.") == std::string::npos;
-    return (d.negative && !zero ? "-" : "") + digits;
+    return base::DecimalNumber::text(d.negative, d.high, d.low, d.scale);
+}
+
+double nearestDouble(const Decimal& d)
+{
+    return base::DecimalNumber::toDouble(d.negative, d.high, d.low, d.scale);
 }
 
 std::string currencyToString(const Currency& c)

@@ -79,7 +79,9 @@ std::string toUtf8(const std::u16string& s);
 void appendUtf8(std::string& out, std::u16string_view s);
 std::u16string fromUtf8(const std::string& s);
 
+// "[-]digits[.digits]" exactly, and the nearest double (base/DecimalNumber.h).
 std::string decimalToString(const Decimal& d);
+double nearestDouble(const Decimal& d);
 std::string currencyToString(const Currency& c);
 std::string guidToString(const Guid& g);
 

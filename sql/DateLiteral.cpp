@@ -1,5 +1,7 @@
 #include "sql/DateLiteral.h"
 
+#include "base/NameCase.h"
+
 #include <cctype>
 #include <vector>
 
@@ -31,9 +33,7 @@ struct Reader {
     }
     bool word(std::string_view w)
     {
-        if (s.size() - i < w.size()) return false;
-        for (size_t k = 0; k < w.size(); ++k)
-            if (std::tolower(static_cast<unsigned char>(s[i + k])) != w[k]) return false;
+        if (s.size() - i < w.size() || !base::NameCase::equalUtf8(s.substr(i, w.size()), w)) return false;
         i += w.size();
         return true;
     }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "base/NameCase.h"
 #include "sql/DateLiteral.h"
 #include "sql/ValueConversion.h"
 
@@ -25,21 +26,11 @@ bool isNameStart(char c)
 }
 bool isNameChar(char c) { return isNameStart(c) || isDigit(c); }
 
-char lower(char c) { return char(std::tolower(static_cast<unsigned char>(c))); }
-
-bool equalsLower(std::string_view a, std::string_view lowerWord)
-{
-    if (a.size() != lowerWord.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lowerWord[i]) return false;
-    return true;
-}
-
 } // namespace
 
 bool Token::isKeyword(std::string_view word) const
 {
-    return kind == TokenKind::Name && !bracketed && equalsLower(text, word);
+    return kind == TokenKind::Name && !bracketed && base::NameCase::equalUtf8(text, word);
 }
 
 bool Lexer::isReservedWord(std::string_view name)
@@ -49,7 +40,7 @@ bool Lexer::isReservedWord(std::string_view name)
         "null",   "left",  "right", "inner", "outer",  "join",  "on",  "as",     "update",
         "set",    "delete", "insert", "into", "values", "asc",  "desc", "true",  "false", "in"};
     for (std::string_view w : kWords)
-        if (equalsLower(name, w)) return true;
+        if (base::NameCase::equalUtf8(name, w)) return true;
     return false;
 }
 

@@ -1,5 +1,6 @@
 #include "sql/Scope.h"
 
+#include "base/NameCase.h"
 #include "jet/TableDef.h"
 
 namespace sql {
@@ -14,7 +15,7 @@ size_t Scope::add(const ast::TableRef& ref)
     s.table = &db_.table(ref.name);
     s.alias = ref.alias;
     for (const Source& other : sources_) {
-        if (jet::equalsIgnoreCase(other.qualifier(), s.qualifier()))
+        if (base::NameCase::equalUtf8(other.qualifier(), s.qualifier()))
             throw text_.error("The table or alias '" + StatementText::name(s.qualifier()) +
                                   "' is named twice in the FROM clause; give one of them another alias.",
                               ref.offset);
@@ -26,7 +27,7 @@ size_t Scope::add(const ast::TableRef& ref)
 size_t Scope::sourceNamed(const std::string& qualifier, size_t offset) const
 {
     for (size_t i = 0; i < visibleCount(); ++i)
-        if (jet::equalsIgnoreCase(sources_[i].qualifier(), qualifier)) return i;
+        if (base::NameCase::equalUtf8(sources_[i].qualifier(), qualifier)) return i;
     std::string known;
     for (size_t i = 0; i < visibleCount(); ++i) known += (i ? ", '" : "'") + sources_[i].qualifier() + "'";
     throw text_.error("Unknown table or alias '" + StatementText::name(qualifier) + "'; the statement names " + known + " here.", offset);
@@ -37,7 +38,7 @@ Scope::Column Scope::resolve(const ast::ColumnRef& ref) const
     auto findIn = [&](size_t source) -> std::optional<Column> {
         const auto& columns = sources_[source].table->def().columns;
         for (size_t i = 0; i < columns.size(); ++i)
-            if (jet::equalsIgnoreCase(columns[i].utf8Name, ref.name)) return Column{source, i, &columns[i]};
+            if (base::NameCase::equalUtf8(columns[i].utf8Name, ref.name)) return Column{source, i, &columns[i]};
         return std::nullopt;
     };
     if (!ref.qualifier.empty()) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/NameCase.h"
 #include "jet/IndexTree.h"
 #include "jet/RowView.h"
 #include "jet/TableDef.h"
@@ -68,7 +69,7 @@ void SelectExecutor::bind(const ast::Select& select)
     }
 
     if (select.where)
-        where_ = Condition::bind(*select.where, scope_, text_, "Data type mismatch in criteria expression");
+        condition_ = Condition::bind(*select.where, scope_, text_, "Data type mismatch in criteria expression");
 
     for (const ast::OrderItem& item : select.orderBy) {
         Scope::Column c = scope_.resolve(item.column);
@@ -83,7 +84,7 @@ void SelectExecutor::bind(const ast::Select& select)
     for (size_t s = 0; s < sources.size(); ++s) wanted_[s].assign(sources[s].table->def().columns.size(), false);
     for (const OutputColumn& o : outputs_) wanted_[o.source][o.column] = true;
     for (const JoinedTable& jt : joins_) jt.on->markColumns(wanted_);
-    if (where_) where_->markColumns(wanted_);
+    if (condition_) condition_->markColumns(wanted_);
     for (const Scope::Column& c : orderColumns_) wanted_[c.source][c.index] = true;
 }
 
@@ -129,7 +130,7 @@ std::vector<ResultColumn> SelectExecutor::resultColumns(const ast::Select& selec
     for (size_t i = 0; i < result.size(); ++i) {
         if (!aliases[i].empty()) continue;
         for (size_t k = 0; k < result.size(); ++k) {
-            if (k != i && jet::equalsIgnoreCase(plain[k], plain[i])) {
+            if (k != i && base::NameCase::equalUtf8(plain[k], plain[i])) {
                 result[i].name = sources[outputs_[i].source].qualifier() + "." + result[i].baseColumn;
                 break;
             }
@@ -219,16 +220,16 @@ void SelectExecutor::runStreaming(RowSink& sink)
         // Only the where clause's columns are decoded here; the sink decodes the rest.
         std::vector<bool> whereColumns(from.def().columns.size(), false);
         std::vector<std::vector<bool>> marked(1, whereColumns);
-        if (where_) where_->markColumns(marked);
+        if (condition_) condition_->markColumns(marked);
         std::vector<size_t> whereList;
         for (size_t i = 0; i < marked[0].size(); ++i)
             if (marked[0][i]) whereList.push_back(i);
         std::vector<jet::Value> values(from.def().columns.size());
         from.scanViews([&](jet::RowLocator at, const jet::RowView& view) {
-            if (where_) {
+            if (condition_) {
                 view.decodeColumns(values, whereList);
                 rows[0] = &values;
-                if (!where_->holds(rows)) return true;
+                if (!condition_->holds(rows)) return true;
             }
             sink.rowView(view, at);
             return true;
@@ -237,7 +238,7 @@ void SelectExecutor::runStreaming(RowSink& sink)
     }
     jet::RowLocator current;
     auto emit = [&](SourceRows& r) {
-        if (where_ && !where_->holds(r)) return;
+        if (condition_ && !condition_->holds(r)) return;
         project(r, out);
         sink.row(out, current);
     };
@@ -247,7 +248,7 @@ void SelectExecutor::runStreaming(RowSink& sink)
             current = at;
             if (!joins_.empty()) {
                 expand(0, rows, emit);
-            } else if (!where_ || where_->holds(rows)) {
+            } else if (!condition_ || condition_->holds(rows)) {
                 if (whole) {
                     sink.row(values, at);
                 } else {
@@ -270,7 +271,7 @@ void SelectExecutor::runSortedSingleTable(RowSink& sink)
     // The where and order by columns, decoded for every row.
     std::vector<bool> keyColumns(from.def().columns.size(), false);
     std::vector<std::vector<bool>> conditionColumns(1, keyColumns);
-    if (where_) where_->markColumns(conditionColumns);
+    if (condition_) condition_->markColumns(conditionColumns);
     keyColumns = conditionColumns[0];
     for (const Scope::Column& c : orderColumns_) keyColumns[c.index] = true;
     std::vector<size_t> keyColumnList;
@@ -287,7 +288,7 @@ void SelectExecutor::runSortedSingleTable(RowSink& sink)
     auto matches = [&](const jet::RowView& view) {
         view.decodeColumns(values, keyColumnList);
         rows[0] = &values;
-        if (where_ && !where_->holds(rows)) return false;
+        if (condition_ && !condition_->holds(rows)) return false;
         for (size_t k = 0; k < orderColumns_.size(); ++k) keyValues[k] = &values[orderColumns_[k].index];
         keys.add(keyValues);
         return true;
@@ -325,7 +326,7 @@ void SelectExecutor::runSortedSingleTable(RowSink& sink)
         return true;
     });
     const std::vector<uint32_t> order = keys.order();
-    const std::string where = from.where();
+    const std::string where = from.location();
     std::vector<jet::Value> row;
     std::vector<jet::Value> out;
     for (uint32_t i : order) {
@@ -351,14 +352,14 @@ void SelectExecutor::runLocators(RowSink& sink)
     jet::Table& from = *scope_.sources()[0].table;
     std::vector<uint32_t> rows = sink.locatorBuffer();
     rows.clear();
-    if (!where_ && locatorsFromIndex(rows)) {
+    if (!condition_ && locatorsFromIndex(rows)) {
         sink.locators(std::move(rows));
         return;
     }
     rows.clear();
     // The where and order by columns, decoded for every row.
     std::vector<std::vector<bool>> marked(1, std::vector<bool>(from.def().columns.size(), false));
-    if (where_) where_->markColumns(marked);
+    if (condition_) condition_->markColumns(marked);
     for (const Scope::Column& c : orderColumns_) marked[0][c.index] = true;
     std::vector<size_t> keyColumns;
     for (size_t i = 0; i < marked[0].size(); ++i)
@@ -374,7 +375,7 @@ void SelectExecutor::runLocators(RowSink& sink)
     from.scanViews([&](jet::RowLocator at, const jet::RowView& view) {
         if (!keyColumns.empty()) {
             view.decodeColumns(values, keyColumns);
-            if (where_ && !where_->holds(sources)) return true;
+            if (condition_ && !condition_->holds(sources)) return true;
             if (!orderColumns_.empty()) {
                 for (size_t k = 0; k < orderColumns_.size(); ++k) keyValues[k] = &values[orderColumns_[k].index];
                 keys.add(keyValues);
@@ -413,7 +414,7 @@ bool SelectExecutor::locatorsFromIndex(std::vector<uint32_t>& rows)
     // Runs of equal keys keep the table's order, as a sort would keep them.
     std::vector<std::pair<size_t, size_t>> ties;
     rows.reserve(std::min<size_t>(from.def().rowCount, 4'000'000));
-    jet::IndexTree(from.database().pager(), from.def(), *index, from.where()).rowsInOrder(rows, ties);
+    jet::IndexTree(from.database().pager(), from.def(), *index, from.location()).rowsInOrder(rows, ties);
     // An index that does not hold every row (damaged, or counts that
     // drifted) cannot stand for the table: the caller scans instead.
     if (rows.size() != from.def().rowCount) return false;
@@ -440,7 +441,7 @@ void SelectExecutor::runSortedJoined(RowSink& sink)
     SourceRows rows(scope_.sources().size(), nullptr);
     jet::RowLocator current;
     auto emit = [&](SourceRows& r) {
-        if (where_ && !where_->holds(r)) return;
+        if (condition_ && !condition_->holds(r)) return;
         for (size_t k = 0; k < orderColumns_.size(); ++k)
             keyValues[k] = &(*r[orderColumns_[k].source])[orderColumns_[k].index];
         keys.add(keyValues);

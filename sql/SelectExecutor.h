@@ -67,7 +67,7 @@ private:
     Scope scope_;
     std::vector<OutputColumn> outputs_;
     std::vector<JoinedTable> joins_; // joins_[k] is source k + 1
-    std::unique_ptr<Condition> where_;
+    std::unique_ptr<Condition> condition_;
     std::vector<Scope::Column> orderColumns_;
     std::vector<bool> orderDescending_;
     std::vector<std::vector<bool>> wanted_; // per source: the columns to decode

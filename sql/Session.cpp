@@ -68,7 +68,7 @@ bool Session::readRows(const std::string& table, uint64_t changeCount, const uin
     jet::ReadScope scope(pager);
     if (pager.changeCount() != changeCount) return false;
     jet::Table& from = db_.table(table);
-    const std::string& where = from.where();
+    const std::string& where = from.location();
     // Every row is checked before any is visited, so that a visitor never
     // sees part of a set that is out of date.
     std::vector<jet::Table::RowBytes> rows;

@@ -116,7 +116,7 @@ std::optional<int64_t> toInteger(const DecimalText& t)
 double toDouble(const jet::Value& value)
 {
     if (auto* d = std::get_if<double>(&value)) return *d;
-    if (auto* dec = std::get_if<jet::Decimal>(&value)) return std::strtod(jet::decimalToString(*dec).c_str(), nullptr);
+    if (auto* dec = std::get_if<jet::Decimal>(&value)) return jet::nearestDouble(*dec);
     if (auto* c = std::get_if<jet::Currency>(&value)) return double(c->units) / 10000.0;
     return ValueOrder::number(value).asDouble();
 }

@@ -80,9 +80,7 @@ ValueOrder::Number fromDecimal(const jet::Decimal& d)
         int64_t magnitude = int64_t(d.low);
         if (d.scale == 0) return ValueOrder::Number{true, d.negative ? -magnitude : magnitude, 0};
     }
-    long double v = (long double)d.high * 18446744073709551616.0L + (long double)d.low;
-    for (int i = 0; i < d.scale; ++i) v /= 10;
-    return fromDouble(double(d.negative ? -v : v));
+    return fromDouble(jet::nearestDouble(d));
 }
 
 } // namespace

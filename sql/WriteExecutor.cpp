@@ -1,5 +1,6 @@
 #include "sql/WriteExecutor.h"
 
+#include "base/NameCase.h"
 #include "jet/GeneralSortOrder.h"
 #include "jet/IndexKey.h"
 #include "jet/IndexTree.h"
@@ -124,7 +125,7 @@ std::optional<std::vector<jet::RowLocator>> WriteExecutor::indexCandidates(jet::
         }
     }
     if (!best) return std::nullopt;
-    jet::IndexTree tree(db_.pager(), def, *best, table.where());
+    jet::IndexTree tree(db_.pager(), def, *best, table.location());
     std::vector<jet::RowLocator> rows;
     for (const jet::IndexEntry& e : tree.entriesWithKeyPrefix(bestPrefix)) rows.push_back(jet::RowLocator{e.page, e.row});
     // In storage order, as a scan meets them.
@@ -234,7 +235,7 @@ int64_t WriteExecutor::insert(const ast::Insert& statement)
         for (size_t i = 0; i < columns.size(); ++i) targets.push_back(i);
     } else {
         for (const ast::ColumnRef& ref : statement.columns) {
-            if (!ref.qualifier.empty() && !jet::equalsIgnoreCase(ref.qualifier, table.name()))
+            if (!ref.qualifier.empty() && !base::NameCase::equalUtf8(ref.qualifier, table.name()))
                 throw text_.error("Unknown table '" + ref.qualifier + "' in the INSERT INTO column list.", ref.offset);
             const jet::ColumnDef* def = table.def().findColumn(ref.name);
             if (!def)

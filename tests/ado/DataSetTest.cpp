@@ -12,12 +12,12 @@ namespace {
 // id, username, add_date, amount: fetch order deliberately not sorted.
 class RegisterRows : public ::testing::Test {
 protected:
-    MemoryDataSet ds;
+    MemoryADODataSet ds;
 
     void SetUp() override
     {
-        ds.defs = {MemoryDataSet::field("id", ftInteger), MemoryDataSet::field("username", ftWideString, 20),
-                   MemoryDataSet::field("add_date", ftDateTime), MemoryDataSet::field("amount", ftFloat)};
+        ds.defs = {field("id", ftInteger), field("username", ftWideString, 20),
+                   field("add_date", ftDateTime), field("amount", ftFloat)};
         ds.rows = {
             {number(3), text(u"bob"), date(2024, 5, 1, 10), 2.5},
             {number(10), text(u"Alice"), date(2023, 12, 31), 100.0},
@@ -135,8 +135,8 @@ TEST_F(RegisterRows, SortTexts)
 TEST(SortText, TextBeyondASharedPrefixAndTies)
 {
     // Every serial starts with "usbk-" in some letter case; two are equal but for case.
-    MemoryDataSet ds;
-    ds.defs = {MemoryDataSet::field("id", ftInteger), MemoryDataSet::field("serial", ftWideString, 20)};
+    MemoryADODataSet ds;
+    ds.defs = {field("id", ftInteger), field("serial", ftWideString, 20)};
     const char16_t* serials[] = {u"USBK-10", u"usbk-9", u"USBK-1", u"usbk-", nullptr,
                                  u"USBK-10a", u"usbk-1", u"USBK-0999999", u"usbk-12345678x", u"USBK-12345678A"};
     for (int i = 0; i < 10; ++i) ds.rows.push_back({number(i), serials[i] ? text(serials[i]) : jet::Value{}});
@@ -226,7 +226,7 @@ TEST_F(RegisterRows, DeleteMovesToTheNextRecordAndTellsWhichRow)
     ds.setSort("id DESC ");  // 10,3,2,1,-
     ds.setRecNo(2);          // id 3, fetched first (tag 0)
     ds.Delete();
-    ASSERT_EQ(ds.deleted, (std::vector<uint64_t>{0}));
+    ASSERT_EQ(ds.deletions, (std::vector<uint64_t>{0}));
     EXPECT_EQ(ds.RecordCount(), 4);
     EXPECT_EQ(ds.FieldByName("id")->AsInteger(), 2);
     ds.Last();
@@ -256,25 +256,25 @@ TEST_F(RegisterRows, EditPostAndCancel)
     EXPECT_EQ(ds.FieldByName("username")->AsStringAt(1), "Alicia");  // views see the edit buffer
     ds.Post();
     EXPECT_EQ(ds.State(), dsBrowse);
-    ASSERT_EQ(ds.posted.size(), 1u);
-    EXPECT_EQ(ds.posted[0].first, 1u);
-    ASSERT_EQ(ds.posted[0].second.size(), 2u);
-    EXPECT_EQ(ds.posted[0].second[0].first, 1);
-    EXPECT_EQ(ds.posted[0].second[0].second, text(u"Alicia"));
-    EXPECT_EQ(ds.posted[0].second[1].second, jet::Value(12.5));
+    ASSERT_EQ(ds.posts.size(), 1u);
+    EXPECT_EQ(ds.posts[0].tag, 1u);
+    ASSERT_EQ(ds.posts[0].changes.size(), 2u);
+    EXPECT_EQ(ds.posts[0].changes[0].first, 1);
+    EXPECT_EQ(ds.posts[0].changes[0].second, text(u"Alicia"));
+    EXPECT_EQ(ds.posts[0].changes[1].second, jet::Value(12.5));
     EXPECT_EQ(ds.FieldByName("username")->AsString(), "Alicia");
 
     ds.Edit();
     ds.FieldByName("username")->Clear();
     ds.Cancel();
     EXPECT_EQ(ds.FieldByName("username")->AsString(), "Alicia");
-    EXPECT_EQ(ds.posted.size(), 1u);
+    EXPECT_EQ(ds.posts.size(), 1u);
 
     // Moving away posts a pending edit, as a grid expects.
     ds.Edit();
     ds.FieldByName("add_date")->setAsString("2020/2/29 8:05:00");
     ds.Next();
-    ASSERT_EQ(ds.posted.size(), 2u);
+    ASSERT_EQ(ds.posts.size(), 2u);
     EXPECT_EQ(ds.State(), dsBrowse);
     EXPECT_EQ(ds.FieldByName("add_date")->DisplayTextAt(1), "2020/2/29 8:05:00");
 }
@@ -376,7 +376,7 @@ TEST_F(RegisterRows, DataSourceRelaysChanges)
 
     // A source outliving its dataset is left without one; the other way round too.
     {
-        MemoryDataSet shortLived;
+        MemoryADODataSet shortLived;
         source.setDataSet(&shortLived);
     }
     EXPECT_EQ(source.DataSet(), nullptr);
@@ -410,8 +410,8 @@ TEST(FetchedRows, ValueThatDoesNotFitItsColumnFailsTheOpen)
         {number(1)},                            // a value short
     };
     for (const auto& bad : badRows) {
-        MemoryDataSet ds;
-        ds.defs = {MemoryDataSet::field("n", ftInteger), MemoryDataSet::field("s", ftWideString, 10)};
+        MemoryADODataSet ds;
+        ds.defs = {field("n", ftInteger), field("s", ftWideString, 10)};
         ds.rows = {{number(7), text(u"ok")}, bad};
         EXPECT_THROW(ds.Open(), EDatabaseError);
         EXPECT_FALSE(ds.Active());

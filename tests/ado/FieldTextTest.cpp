@@ -6,6 +6,7 @@
 namespace {
 
 struct TextCase {
+    const char* name; // of the test, e.g. FieldText.DisplayAndEditTextAgree/DateWithTime
     TFieldType type;
     jet::Value value;
     const char* display;
@@ -16,8 +17,8 @@ class FieldText : public ::testing::TestWithParam<TextCase> {};
 TEST_P(FieldText, DisplayAndEditTextAgree)
 {
     const TextCase& c = GetParam();
-    MemoryDataSet ds;
-    ds.defs = {MemoryDataSet::field("f", c.type, 50)};
+    MemoryADODataSet ds;
+    ds.defs = {field("f", c.type, 50)};
     ds.rows = {{c.value}};
     ds.Open();
     TField* f = ds.Fields(0);
@@ -30,26 +31,33 @@ TEST_P(FieldText, DisplayAndEditTextAgree)
 INSTANTIATE_TEST_SUITE_P(
     Types, FieldText,
     ::testing::Values(
-        TextCase{ftInteger, number(42), "42"}, TextCase{ftInteger, number(-7), "-7"},
-        TextCase{ftAutoInc, number(1000000), "1000000"}, TextCase{ftInteger, jet::Value{}, ""},
-        TextCase{ftDateTime, date(2024, 3, 5), "2024/3/5"},
-        TextCase{ftDateTime, date(2024, 3, 5, 7, 5, 9), "2024/3/5 7:05:09"},
-        TextCase{ftDateTime, date(2024, 12, 25, 23, 59, 59), "2024/12/25 23:59:59"},
-        TextCase{ftDateTime, date(2024, 3, 5, 0, 0, 0, 400), "2024/3/5"},  // fractions do not count
-        TextCase{ftDateTime, date(2024, 3, 5, 0, 0, 1), "2024/3/5 0:00:01"},
-        TextCase{ftDateTime, date(1899, 12, 30, 12), "1899/12/30 12:00:00"},
-        TextCase{ftDateTime, date(985, 1, 2), "0985/1/2"},
-        TextCase{ftWideString, text(u"加密锁 A'1"), "加密锁 A'1"}, TextCase{ftWideString, text(u""), ""},
-        TextCase{ftFloat, 2.5, "2.5"}, TextCase{ftFloat, 0.1, "0.1"}, TextCase{ftFloat, 1e20, "1e+20"},
-        TextCase{ftCurrency, jet::Currency{123450}, "12.345"},
-        TextCase{ftBCD, jet::Decimal{false, 0, 16, 0, 9876543210123456}, "9876543210123456"},
-        TextCase{ftBoolean, true, "True"}, TextCase{ftBoolean, false, "False"}));
+        TextCase{"Integer", ftInteger, number(42), "42"},
+        TextCase{"NegativeInteger", ftInteger, number(-7), "-7"},
+        TextCase{"AutoNumber", ftAutoInc, number(1000000), "1000000"},
+        TextCase{"NullInteger", ftInteger, jet::Value{}, ""},
+        TextCase{"Date", ftDateTime, date(2024, 3, 5), "2024/3/5"},
+        TextCase{"DateWithTime", ftDateTime, date(2024, 3, 5, 7, 5, 9), "2024/3/5 7:05:09"},
+        TextCase{"LastSecondOfADay", ftDateTime, date(2024, 12, 25, 23, 59, 59), "2024/12/25 23:59:59"},
+        TextCase{"FractionOfASecond", ftDateTime, date(2024, 3, 5, 0, 0, 0, 400), "2024/3/5"},  // fractions do not count
+        TextCase{"FirstSecondAfterMidnight", ftDateTime, date(2024, 3, 5, 0, 0, 1), "2024/3/5 0:00:01"},
+        TextCase{"NoonOfDayZero", ftDateTime, date(1899, 12, 30, 12), "1899/12/30 12:00:00"},
+        TextCase{"ThreeDigitYear", ftDateTime, date(985, 1, 2), "0985/1/2"},
+        TextCase{"Text", ftWideString, text(u"加密锁 A'1"), "加密锁 A'1"},
+        TextCase{"EmptyText", ftWideString, text(u""), ""},
+        TextCase{"Float", ftFloat, 2.5, "2.5"},
+        TextCase{"InexactFloat", ftFloat, 0.1, "0.1"},
+        TextCase{"LargeFloat", ftFloat, 1e20, "1e+20"},
+        TextCase{"Currency", ftCurrency, jet::Currency{123450}, "12.345"},
+        TextCase{"Decimal", ftBCD, jet::Decimal{false, 0, 16, 0, 9876543210123456}, "9876543210123456"},
+        TextCase{"True", ftBoolean, true, "True"},
+        TextCase{"False", ftBoolean, false, "False"}),
+    [](const ::testing::TestParamInfo<TextCase>& info) { return std::string(info.param.name); });
 
 TEST(FieldConversion, ReadersConvertAndRefuseWhatDoesNotFit)
 {
-    MemoryDataSet ds;
-    ds.defs = {MemoryDataSet::field("n", ftInteger), MemoryDataSet::field("s", ftWideString, 10),
-               MemoryDataSet::field("d", ftDateTime), MemoryDataSet::field("big", ftFloat)};
+    MemoryADODataSet ds;
+    ds.defs = {field("n", ftInteger), field("s", ftWideString, 10),
+               field("d", ftDateTime), field("big", ftFloat)};
     ds.rows = {{number(12), text(u" 34 "), date(2020, 2, 29, 13, 14, 15), 3e10},
                {jet::Value{}, text(u"abc"), jet::Value{}, jet::Value{}}};
     ds.Open();
@@ -67,10 +75,10 @@ TEST(FieldConversion, ReadersConvertAndRefuseWhatDoesNotFit)
 
 TEST(FieldConversion, TextParsesByFieldType)
 {
-    MemoryDataSet ds;
-    ds.defs = {MemoryDataSet::field("small", ftSmallint), MemoryDataSet::field("d", ftDateTime),
-               MemoryDataSet::field("b", ftBoolean), MemoryDataSet::field("c", ftCurrency),
-               MemoryDataSet::field("dec", ftBCD), MemoryDataSet::field("s", ftWideString, 5)};
+    MemoryADODataSet ds;
+    ds.defs = {field("small", ftSmallint), field("d", ftDateTime),
+               field("b", ftBoolean), field("c", ftCurrency),
+               field("dec", ftBCD), field("s", ftWideString, 5)};
     ds.defs[4].precision = 16;
     ds.rows = {{number(0), date(2000, 1, 1), false, jet::Currency{0}, jet::Decimal{}, text(u"x")}};
     ds.Open();
@@ -115,8 +123,8 @@ TEST(FieldConversion, TextParsesByFieldType)
 
 TEST(FieldConversion, AutoNumberIsReadOnly)
 {
-    MemoryDataSet ds;
-    ds.defs = {MemoryDataSet::field("id", ftAutoInc)};
+    MemoryADODataSet ds;
+    ds.defs = {field("id", ftAutoInc)};
     ds.rows = {{number(1)}};
     ds.Open();
     ds.Edit();
@@ -126,9 +134,9 @@ TEST(FieldConversion, AutoNumberIsReadOnly)
 
 TEST(FieldConversion, DefaultDisplayWidths)
 {
-    MemoryDataSet ds;
-    ds.defs = {MemoryDataSet::field("s", ftWideString, 40), MemoryDataSet::field("i", ftInteger),
-               MemoryDataSet::field("d", ftDateTime)};
+    MemoryADODataSet ds;
+    ds.defs = {field("s", ftWideString, 40), field("i", ftInteger),
+               field("d", ftDateTime)};
     ds.Open();
     EXPECT_EQ(ds.Fields(0)->DisplayWidth(), 40);
     EXPECT_EQ(ds.Fields(1)->DisplayWidth(), 11);

@@ -5,7 +5,7 @@
 #include "ado/TADOQuery.h"
 #include "app/TApplication.h"
 #include "app/UnitDM.h"
-#include "data/DefaultErrorDisplay.h"
+#include "qtcommon/DefaultErrorDisplay.h"
 #include "data/GbkTextFile.h"
 #include "data/RegisterExport.h"
 #include "data/TSaveDialog.h"

@@ -30,11 +30,11 @@ private slots:
             std::vector<TFieldDef>{integerField(QStringLiteral("id")), textField(QStringLiteral("name"), 8),
                                    textField(QStringLiteral("flag"), 6)},
             std::vector<std::vector<jet::Value>>{
-                {integer(1), text(QStringLiteral("carol")), text(QStringLiteral("1"))},
-                {integer(2), text(QStringLiteral("alice")), text(QStringLiteral("0"))},
-                {integer(3), text(QStringLiteral("bob")), text(QString())},
-                {integer(4), text(QStringLiteral("dave")), text(QStringLiteral(" NIGHT "))},
-                {integer(5), text(QStringLiteral("erin")), text(QStringLiteral("NIGHT"))},
+                {number(1), text(QStringLiteral("carol")), text(QStringLiteral("1"))},
+                {number(2), text(QStringLiteral("alice")), text(QStringLiteral("0"))},
+                {number(3), text(QStringLiteral("bob")), text(QString())},
+                {number(4), text(QStringLiteral("dave")), text(QStringLiteral(" NIGHT "))},
+                {number(5), text(QStringLiteral("erin")), text(QStringLiteral("NIGHT"))},
             });
         m_window = std::make_unique<QWidget>();
         m_window->resize(420, 220);

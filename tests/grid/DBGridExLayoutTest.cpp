@@ -3,7 +3,7 @@
 #include "TestRegistry.h"
 
 #include "grid/DBGridEx.h"
-#include "grid/GbkText.h"
+#include "qtcommon/GbkText.h"
 #include "grid/IniFile.h"
 #include "grid/UColumnCaptions.h"
 
@@ -114,7 +114,7 @@ private slots:
         m_folder = std::make_unique<QTemporaryDir>();
         std::vector<std::vector<jet::Value>> rows;
         for (int i = 1; i <= 5; ++i)
-            rows.push_back({integer(i), text(QStringLiteral("KEY%1").arg(i)), text(QStringLiteral("user"))});
+            rows.push_back({number(i), text(QStringLiteral("KEY%1").arg(i)), text(QStringLiteral("user"))});
         m_data = std::make_unique<MemoryDataSet>(
             std::vector<TFieldDef>{integerField(QStringLiteral("id")), textField(QStringLiteral("USBKEY_SERIAL"), 10),
                                    textField(QStringLiteral("username"), 8)},

@@ -78,11 +78,11 @@ private slots:
             std::vector<TFieldDef>{integerField(QStringLiteral("id")), textField(QStringLiteral("name"), 10),
                                    textField(QStringLiteral("flag"), 6)},
             std::vector<std::vector<jet::Value>>{
-                {integer(1), text(QStringLiteral("  alpha  ")), text(QStringLiteral("1"))},
-                {integer(2), text(QStringLiteral("beta")), text(QStringLiteral("0"))},
-                {integer(3), text(QStringLiteral("gamma")), text(QString())},
-                {integer(4), text(QStringLiteral("delta")), text(QStringLiteral("9"))},
-                {integer(5), text(QStringLiteral("eps")), text(QStringLiteral(" x "))},
+                {number(1), text(QStringLiteral("  alpha  ")), text(QStringLiteral("1"))},
+                {number(2), text(QStringLiteral("beta")), text(QStringLiteral("0"))},
+                {number(3), text(QStringLiteral("gamma")), text(QString())},
+                {number(4), text(QStringLiteral("delta")), text(QStringLiteral("9"))},
+                {number(5), text(QStringLiteral("eps")), text(QStringLiteral(" x "))},
             });
         m_window = std::make_unique<QWidget>();
         m_window->resize(420, 260);

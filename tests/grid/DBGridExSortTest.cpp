@@ -20,10 +20,10 @@ std::vector<TFieldDef> listingFields()
 std::vector<std::vector<jet::Value>> listingRows()
 {
     return {
-        {integer(1), integer(30), text(QStringLiteral("carol")), text(QStringLiteral("1"))},
-        {integer(2), integer(10), text(QStringLiteral("alice")), text(QStringLiteral("0"))},
-        {integer(3), integer(20), text(QStringLiteral("bob")), text(QString())},
-        {integer(4), integer(40), text(QStringLiteral("dave")), text(QStringLiteral("1"))},
+        {number(1), number(30), text(QStringLiteral("carol")), text(QStringLiteral("1"))},
+        {number(2), number(10), text(QStringLiteral("alice")), text(QStringLiteral("0"))},
+        {number(3), number(20), text(QStringLiteral("bob")), text(QString())},
+        {number(4), number(40), text(QStringLiteral("dave")), text(QStringLiteral("1"))},
     };
 }
 
@@ -182,7 +182,7 @@ private slots:
         std::vector<std::vector<jet::Value>> rows;
         const QStringList names{"ab", "B", "a-c", "ä", "ac", "b"};
         for (int i = 0; i < names.size(); ++i)
-            rows.push_back({integer(i + 1), integer(i), text(names[i]), text("1")});
+            rows.push_back({number(i + 1), number(i), text(names[i]), text("1")});
         MemoryQuery listing(listingFields(), std::move(rows));
         m_source->setDataSet(&listing);
         listing.Open();
@@ -200,7 +200,7 @@ private slots:
     {
         std::vector<std::vector<jet::Value>> rows;
         for (int id = 1; id <= 200; ++id)
-            rows.push_back({integer(id), integer((id * 37) % 200), text(QStringLiteral("n%1").arg(id)), text("1")});
+            rows.push_back({number(id), number((id * 37) % 200), text(QStringLiteral("n%1").arg(id)), text("1")});
         MemoryQuery listing(listingFields(), std::move(rows));
         m_source->setDataSet(&listing);
         listing.Open();

@@ -15,7 +15,7 @@ std::unique_ptr<MemoryDataSet> registerListing(int rows)
 {
     std::vector<std::vector<jet::Value>> values;
     for (int i = 1; i <= rows; ++i)
-        values.push_back({integer(i), text(QStringLiteral("KEY%1").arg(i, 4, 10, QLatin1Char('0'))),
+        values.push_back({number(i), text(QStringLiteral("KEY%1").arg(i, 4, 10, QLatin1Char('0'))),
                           text(QStringLiteral("user%1").arg(i % 3))});
     return std::make_unique<MemoryDataSet>(
         std::vector<TFieldDef>{integerField(QStringLiteral("id")), textField(QStringLiteral("USBKEY_SERIAL"), 12),

@@ -2,7 +2,7 @@
 
 #include "grid/ColumnInfoFile.h"
 #include "grid/EIniFileException.h"
-#include "grid/GbkText.h"
+#include "qtcommon/GbkText.h"
 #include "grid/IniFile.h"
 
 #include <QDir>

@@ -16,7 +16,7 @@
 #include "app/UMain.h"
 #include "app/UnitDM.h"
 #include "grid/DBGridEx.h"
-#include "grid/GbkText.h"
+#include "qtcommon/GbkText.h"
 #include "grid/IniFile.h"
 
 #include <QHeaderView>

@@ -133,7 +133,7 @@ TEST(IndexKey, TableHoldsKeysOfTheAccessMadeFiles)
         auto db = Database::open(testsupport::testData(c.file));
         Table& table = db->table(c.table);
         ASSERT_LT(c.index, table.def().realIndexes.size());
-        IndexTree tree(db->pager(), table.def(), table.def().realIndexes[c.index], table.where());
+        IndexTree tree(db->pager(), table.def(), table.def().realIndexes[c.index], table.location());
         const std::vector<IndexEntry> entries = tree.entries();
         const Bytes key = fromHex(c.key);
         EXPECT_TRUE(std::any_of(entries.begin(), entries.end(), [&](const IndexEntry& e) { return e.key == key; }))

@@ -68,7 +68,7 @@ TEST(IndexRules, NullKeysNeverCollideAndTheFlagsDecideWhatIsIndexed)
     auto entries = [&](const std::string& name) {
         for (const jet::LogicalIndex& li : t.def().indexes)
             if (li.utf8Name == name) {
-                jet::IndexTree tree(db->pager(), t.def(), t.def().realIndexes.at(li.realIndex), t.where());
+                jet::IndexTree tree(db->pager(), t.def(), t.def().realIndexes.at(li.realIndex), t.location());
                 return tree.entries().size();
             }
         ADD_FAILURE() << "no index " << name;

@@ -155,7 +155,7 @@ TEST(ReadCompat, FormatFeaturesOfTheSampleFiles)
     jet::Table& t = comp->table("Table1");
     const jet::RealIndex& index = t.def().realIndexes.at(0);
     EXPECT_FALSE(index.columns.at(0).ascending);
-    jet::IndexTree tree(comp->pager(), t.def(), index, t.where());
+    jet::IndexTree tree(comp->pager(), t.def(), index, t.location());
     EXPECT_EQ(tree.depth(), 2);
     EXPECT_EQ(tree.entries().size(), 512u);
 

@@ -417,7 +417,7 @@ TEST(Write, UpdatesGrowRowsOutOfTheirPagesAndInsertsSplitTheIndex)
     {
         auto db = openAccessFile(file);
         jet::Table& t = db->table("Table1");
-        pagesBefore = jet::IndexTree(db->pager(), t.def(), t.def().realIndexes[0], t.where()).pages().size();
+        pagesBefore = jet::IndexTree(db->pager(), t.def(), t.def().realIndexes[0], t.location()).pages().size();
     }
     {
         auto db = openAccessFile(file, jet::Pager::Access::ReadWrite);
@@ -428,7 +428,7 @@ TEST(Write, UpdatesGrowRowsOutOfTheirPagesAndInsertsSplitTheIndex)
         tx.commit();
         EXPECT_EQ(t.def().rowCount, 60512u);
         // The two-level tree split into hundreds of leaves under its root.
-        EXPECT_GT(jet::IndexTree(db->pager(), t.def(), t.def().realIndexes[0], t.where()).pages().size(), pagesBefore * 20);
+        EXPECT_GT(jet::IndexTree(db->pager(), t.def(), t.def().realIndexes[0], t.location()).pages().size(), pagesBefore * 20);
     }
     expectReadersAgree(file, "Table1");
     // A few single inserts and deletes take the in-place path of the index.
@@ -645,7 +645,7 @@ TEST(Write, RandomOperationsMatchAModel)
         // Batches of 40 edit the indexes in place, those of 400 rewrite them:
         // either way the unique-entry count is the number of distinct keys.
         for (const jet::RealIndex& index : t.def().realIndexes)
-            ASSERT_EQ(index.uniqueEntryCount, distinctKeys(jet::IndexTree(db->pager(), t.def(), index, t.where()).entries()))
+            ASSERT_EQ(index.uniqueEntryCount, distinctKeys(jet::IndexTree(db->pager(), t.def(), index, t.location()).entries()))
                 << "index " << index.number << " after batch " << batch;
     }
     expectReadersAgree(file, "t");
@@ -834,7 +834,7 @@ TEST(Write, UniqueEntryCountFollowsDistinctKeysOnEditsInPlace)
         auto db = openAccessFile(file);
         jet::Table& t = db->table("Table1");
         const jet::RealIndex& index = t.def().realIndexes[0];
-        jet::IndexTree tree(db->pager(), t.def(), index, t.where());
+        jet::IndexTree tree(db->pager(), t.def(), index, t.location());
         return std::make_pair(int64_t(index.uniqueEntryCount), int64_t(distinctKeys(tree.entries())));
     };
     auto rowsWith = [](jet::Table& t, int64_t key) {
@@ -854,7 +854,7 @@ TEST(Write, UniqueEntryCountFollowsDistinctKeysOnEditsInPlace)
     {
         auto db = openAccessFile(file);
         jet::Table& t = db->table("Table1");
-        jet::IndexTree tree(db->pager(), t.def(), t.def().realIndexes[0], t.where());
+        jet::IndexTree tree(db->pager(), t.def(), t.def().realIndexes[0], t.location());
         ASSERT_EQ(tree.depth(), 2);
         std::vector<jet::IndexEntry> all = tree.entries();
         jet::IndexNode firstLeaf = jet::IndexNode::decode(db->pager().format(), db->pager().read(tree.pages()[1])->data, tree.pages()[1], "");

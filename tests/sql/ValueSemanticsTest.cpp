@@ -159,6 +159,10 @@ TEST(ValueOrder, ComparesAcrossNumberRepresentationsAndKeysEqualValuesAlike)
     EXPECT_LT(ValueOrder::compare(yes, one, ValueClass::Number), 0); // Yes is -1
     // Whole numbers beyond a double's precision still compare exactly.
     EXPECT_GT(ValueOrder::compare(big, jet::Value{int64_t(9007199254740992LL)}, ValueClass::Number), 0);
+    // A decimal meets a double as its nearest double: 1385042.8862064766 once
+    // compared unequal to the literal 1.3850428862064766e6 (dividing by ten
+    // digit by digit ended one unit off in the last place).
+    EXPECT_EQ(ValueOrder::compare(decimal("13850428862064766", 10), jet::Value{1.3850428862064766e6}, ValueClass::Number), 0);
     EXPECT_EQ(ValueOrder::equalityKey(one, ValueClass::Number), ValueOrder::equalityKey(oneReal, ValueClass::Number));
     EXPECT_EQ(ValueOrder::equalityKey(std::u16string(u"Abc"), ValueClass::Text),
               ValueOrder::equalityKey(std::u16string(u"aBC "), ValueClass::Text));

@@ -142,10 +142,10 @@ int indexDump(const std::vector<std::string>& a)
     if (n >= count)
         throw UsageError("the table has " + std::to_string(count) + " physical indexes: N is a number from 0 to " +
                          std::to_string(count ? count - 1 : 0) + ", not '" + a[2] + "'");
-    jet::IndexTree tree(db->pager(), t.def(), t.def().realIndexes[n], t.where());
+    jet::IndexTree tree(db->pager(), t.def(), t.def().realIndexes[n], t.location());
     std::cout << "depth " << tree.depth() << ", pages";
-    jet::UsageMap owned = jet::UsageMap::read(db->pager(), t.def().usedPagesPointer, t.where());
-    jet::UsageMap own = jet::UsageMap::read(db->pager(), t.def().realIndexes[n].usageMapPointer, t.where());
+    jet::UsageMap owned = jet::UsageMap::read(db->pager(), t.def().usedPagesPointer, t.location());
+    jet::UsageMap own = jet::UsageMap::read(db->pager(), t.def().realIndexes[n].usageMapPointer, t.location());
     for (uint32_t p : tree.pages())
         std::cout << " " << p << (owned.contains(p) ? "T" : "") << (own.contains(p) ? "I" : "");
     std::cout << " (index map:";

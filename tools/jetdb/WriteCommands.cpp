@@ -1,6 +1,7 @@
 // Commands that create or change a database.
 #include "Commands.h"
 
+#include "base/NameCase.h"
 #include "jet/Compactor.h"
 #include "jet/Database.h"
 #include "jet/DefaultValue.h"
@@ -211,128 +212,147 @@ int demo(const std::vector<std::string>& a)
 //
 // Types: boolean byte integer long currency single double datetime text(n)
 // memo binary(n) ole guid numeric(p,s). Lines starting with # are comments.
+namespace {
+
+std::string lowerName(const std::string& s) { return base::NameCase::foldUtf8(s); }
+
+// One line of a schema file, for its error messages.
+struct SchemaLine {
+    const std::string& source;
+    int number;
+    UsageError fail(const std::string& what) const { return UsageError(source + ":" + std::to_string(number) + ": " + what); }
+};
+
+// "(name [desc], ...)": the columns of an index, ascending unless desc.
+std::vector<std::pair<std::string, bool>> parseIndexColumns(const std::string& text, const SchemaLine& line)
+{
+    size_t open = text.find('('), close = text.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close < open) throw line.fail("expected (column, ...)");
+    std::vector<std::pair<std::string, bool>> cols;
+    std::istringstream list(text.substr(open + 1, close - open - 1));
+    std::string item;
+    while (std::getline(list, item, ',')) {
+        std::istringstream iw(item);
+        std::string name, order;
+        iw >> name >> order;
+        if (name.empty()) throw line.fail("an empty column in the list");
+        cols.emplace_back(name, lowerName(order) != "desc");
+    }
+    return cols;
+}
+
+// "primary key (...)", "index NAME (...)" or "unique index NAME (...)",
+// then "required" or "ignore nulls"; `keyword` is the first word, folded.
+IndexSpec parseIndex(const std::string& keyword, const std::string& rest, const SchemaLine& line)
+{
+    IndexSpec ix;
+    std::string text = rest;
+    if (keyword == "primary") {
+        ix.name = "PrimaryKey";
+        ix.primaryKey = true;
+        ix.unique = true;
+    } else {
+        if (keyword == "unique") {
+            ix.unique = true;
+            std::istringstream uw(rest);
+            std::string indexWord;
+            uw >> indexWord;
+            std::getline(uw, text);
+        }
+        std::istringstream iw(text);
+        iw >> ix.name;
+        std::getline(iw, text);
+    }
+    ix.columns = parseIndexColumns(text, line);
+    std::istringstream flags(text.substr(text.rfind(')') + 1));
+    for (std::string word; flags >> word;) {
+        std::string w = lowerName(word), next;
+        if (w == "required") ix.required = true;
+        else if (w == "ignore" && flags >> next && lowerName(next) == "nulls") ix.ignoreNulls = true;
+        else throw line.fail("unknown word '" + word + "' after the index's columns");
+    }
+    return ix;
+}
+
+// "NAME TYPE[(n[,m])] [autoincrement] [required] [default EXPRESSION]".
+ColumnSpec parseColumn(const std::string& name, const std::string& rest, const SchemaLine& line)
+{
+    ColumnSpec c;
+    c.name = name;
+    std::istringstream cw(rest);
+    std::string type;
+    if (!(cw >> type)) throw line.fail("column '" + name + "' needs a type");
+    std::string typeName = lowerName(type.substr(0, type.find('(')));
+    std::vector<int> args;
+    if (size_t open = type.find('('); open != std::string::npos) {
+        std::istringstream aw(type.substr(open + 1));
+        std::string n;
+        while (std::getline(aw, n, ',')) {
+            try {
+                args.push_back(std::stoi(n));
+            } catch (const std::logic_error&) {
+                throw line.fail("bad size in '" + type + "'");
+            }
+        }
+    }
+    static const std::map<std::string, ColumnType> types = {
+        {"boolean", ColumnType::Boolean}, {"byte", ColumnType::Byte},       {"integer", ColumnType::Integer},
+        {"long", ColumnType::Long},       {"currency", ColumnType::Currency}, {"single", ColumnType::Single},
+        {"double", ColumnType::Double},   {"datetime", ColumnType::DateTime}, {"text", ColumnType::Text},
+        {"memo", ColumnType::Memo},       {"binary", ColumnType::Binary},   {"ole", ColumnType::OLE},
+        {"guid", ColumnType::Guid},       {"numeric", ColumnType::Numeric}};
+    auto it = types.find(typeName);
+    if (it == types.end()) throw line.fail("unknown type '" + type + "'");
+    c.type = it->second;
+    if (c.type == ColumnType::Text) c.length = uint16_t(args.empty() ? 255 : args[0]);
+    if (c.type == ColumnType::Binary) c.length = uint16_t(args.empty() ? 510 : args[0]);
+    if (c.type == ColumnType::Numeric) {
+        c.precision = uint8_t(args.empty() ? 18 : args[0]);
+        c.scale = uint8_t(args.size() < 2 ? 0 : args[1]);
+    }
+    std::string word;
+    while (cw >> word) {
+        std::string w = lowerName(word);
+        if (w == "autoincrement") c.autoNumber = true;
+        else if (w == "required") c.required = true;
+        else if (w == "default") {
+            std::getline(cw, c.defaultValue);
+            c.defaultValue.erase(0, c.defaultValue.find_first_not_of(' '));
+            break;
+        } else throw line.fail("unknown word '" + word + "'");
+    }
+    return c;
+}
+
+} // namespace
+
 std::vector<TableSpec> parseSchema(std::istream& in, const std::string& source)
 {
     std::vector<TableSpec> tables;
-    std::string line;
-    int lineNo = 0;
-    auto lower = [](std::string s) {
-        for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-        return s;
-    };
-    while (std::getline(in, line)) {
-        ++lineNo;
-        auto fail = [&](const std::string& what) {
-            return UsageError(source + ":" + std::to_string(lineNo) + ": " + what);
-        };
-        size_t firstChar = line.find_first_not_of(" \t");
-        if (firstChar == std::string::npos || line[firstChar] == '#') continue; // blank or comment
-        std::istringstream words(line);
+    std::string text;
+    SchemaLine line{source, 0};
+    while (std::getline(in, text)) {
+        ++line.number;
+        size_t firstChar = text.find_first_not_of(" \t");
+        if (firstChar == std::string::npos || text[firstChar] == '#') continue; // blank or comment
+        std::istringstream words(text);
         std::string first;
         if (!(words >> first)) continue;
         std::string rest;
         std::getline(words, rest);
-        auto parseColumns = [&](const std::string& text) {
-            size_t open = text.find('('), close = text.rfind(')');
-            if (open == std::string::npos || close == std::string::npos || close < open)
-                throw fail("expected (column, ...)");
-            std::vector<std::pair<std::string, bool>> cols;
-            std::istringstream list(text.substr(open + 1, close - open - 1));
-            std::string item;
-            while (std::getline(list, item, ',')) {
-                std::istringstream iw(item);
-                std::string name, order;
-                iw >> name >> order;
-                if (name.empty()) throw fail("an empty column in the list");
-                cols.emplace_back(name, lower(order) != "desc");
-            }
-            return cols;
-        };
-        std::string key = lower(first);
-        if (key == "table") {
+        std::string keyword = lowerName(first);
+        if (keyword == "table") {
             TableSpec t;
             std::istringstream nw(rest);
-            if (!(nw >> t.name)) throw fail("table needs a name");
+            if (!(nw >> t.name)) throw line.fail("table needs a name");
             tables.push_back(t);
             continue;
         }
-        if (tables.empty()) throw fail("a column or index before any table");
-        TableSpec& t = tables.back();
-        if (key == "primary" || key == "index" || key == "unique") {
-            IndexSpec ix;
-            std::string text = rest;
-            if (key == "primary") {
-                ix.name = "PrimaryKey";
-                ix.primaryKey = true;
-                ix.unique = true;
-            } else {
-                if (key == "unique") {
-                    ix.unique = true;
-                    std::istringstream uw(rest);
-                    std::string indexWord;
-                    uw >> indexWord;
-                    std::getline(uw, text);
-                }
-                std::istringstream iw(text);
-                iw >> ix.name;
-                std::getline(iw, text);
-            }
-            ix.columns = parseColumns(text);
-            std::istringstream flags(text.substr(text.rfind(')') + 1));
-            for (std::string word; flags >> word;) {
-                std::string w = lower(word), next;
-                if (w == "required") ix.required = true;
-                else if (w == "ignore" && flags >> next && lower(next) == "nulls") ix.ignoreNulls = true;
-                else throw fail("unknown word '" + word + "' after the index's columns");
-            }
-            t.indexes.push_back(ix);
-            continue;
-        }
-        ColumnSpec c;
-        c.name = first;
-        std::istringstream cw(rest);
-        std::string type;
-        if (!(cw >> type)) throw fail("column '" + first + "' needs a type");
-        std::string base = lower(type.substr(0, type.find('(')));
-        std::vector<int> args;
-        if (size_t open = type.find('('); open != std::string::npos) {
-            std::istringstream aw(type.substr(open + 1));
-            std::string n;
-            while (std::getline(aw, n, ',')) {
-                try {
-                    args.push_back(std::stoi(n));
-                } catch (const std::logic_error&) {
-                    throw fail("bad size in '" + type + "'");
-                }
-            }
-        }
-        static const std::map<std::string, ColumnType> types = {
-            {"boolean", ColumnType::Boolean}, {"byte", ColumnType::Byte},       {"integer", ColumnType::Integer},
-            {"long", ColumnType::Long},       {"currency", ColumnType::Currency}, {"single", ColumnType::Single},
-            {"double", ColumnType::Double},   {"datetime", ColumnType::DateTime}, {"text", ColumnType::Text},
-            {"memo", ColumnType::Memo},       {"binary", ColumnType::Binary},   {"ole", ColumnType::OLE},
-            {"guid", ColumnType::Guid},       {"numeric", ColumnType::Numeric}};
-        auto it = types.find(base);
-        if (it == types.end()) throw fail("unknown type '" + type + "'");
-        c.type = it->second;
-        if (c.type == ColumnType::Text) c.length = uint16_t(args.empty() ? 255 : args[0]);
-        if (c.type == ColumnType::Binary) c.length = uint16_t(args.empty() ? 510 : args[0]);
-        if (c.type == ColumnType::Numeric) {
-            c.precision = uint8_t(args.empty() ? 18 : args[0]);
-            c.scale = uint8_t(args.size() < 2 ? 0 : args[1]);
-        }
-        std::string word;
-        while (cw >> word) {
-            std::string w = lower(word);
-            if (w == "autoincrement") c.autoNumber = true;
-            else if (w == "required") c.required = true;
-            else if (w == "default") {
-                std::getline(cw, c.defaultValue);
-                c.defaultValue.erase(0, c.defaultValue.find_first_not_of(' '));
-                break;
-            } else throw fail("unknown word '" + word + "'");
-        }
-        t.columns.push_back(c);
+        if (tables.empty()) throw line.fail("a column or index before any table");
+        if (keyword == "primary" || keyword == "index" || keyword == "unique")
+            tables.back().indexes.push_back(parseIndex(keyword, rest, line));
+        else
+            tables.back().columns.push_back(parseColumn(first, rest, line));
     }
     return tables;
 }

@@ -4,9 +4,9 @@
 #include <QString>
 #include <optional>
 
-// Conversion between Qt text and the GBK code page (Windows code page 936),
-// the encoding of the layout file. Kept in one place because Qt builds
-// without ICU do not know GBK and need the platform's converter instead.
+// Conversion between Qt text and the GBK code page (Windows code page 936)
+// for whole texts, such as the layout file; GbkEncoder converts piece by
+// piece.
 class GbkText {
 public:
     // Nothing when the text holds a character that GBK cannot represent.

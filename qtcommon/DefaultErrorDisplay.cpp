@@ -1,4 +1,4 @@
-#include "data/DefaultErrorDisplay.h"
+#include "qtcommon/DefaultErrorDisplay.h"
 
 #include <QApplication>
 #include <QFileInfo>
