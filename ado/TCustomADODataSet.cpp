@@ -1,52 +1,12 @@
 #include "ado/TCustomADODataSet.h"
 
+#include "ado/Provider.h"
 #include "ado/TADOConnection.h"
-#include "sql/Session.h"
-
-#include "jet/Database.h"
 
 #include <QRegularExpression>
 #include <algorithm>
 
 namespace {
-
-QString fromUtf8(const std::string& s) { return QString::fromStdString(s); }
-
-TFieldDef fieldDefOf(const sql::ResultColumn& column)
-{
-    TFieldDef def;
-    def.name = fromUtf8(column.name);
-    def.size = 0;
-    def.required = column.required;
-    def.autoIncrement = column.autoIncrement;
-    def.baseTable = fromUtf8(column.baseTable);
-    def.baseColumn = fromUtf8(column.baseColumn);
-    switch (column.type) {
-    case jet::ColumnType::Boolean: def.type = ftBoolean; break;
-    case jet::ColumnType::Byte: def.type = ftByte; break;
-    case jet::ColumnType::Integer: def.type = ftSmallint; break;
-    case jet::ColumnType::Long: def.type = column.autoIncrement ? ftAutoInc : ftInteger; break;
-    case jet::ColumnType::Currency: def.type = ftCurrency; break;
-    case jet::ColumnType::Single:
-    case jet::ColumnType::Double: def.type = ftFloat; break;
-    case jet::ColumnType::DateTime: def.type = ftDateTime; break;
-    case jet::ColumnType::Binary:
-    default: // a type the engine does not know reads as its raw bytes
-        def.type = ftVarBytes;
-        def.size = column.length;
-        break;
-    case jet::ColumnType::Text: def.type = ftWideString; def.size = column.length; break;
-    case jet::ColumnType::OLE: def.type = ftBlob; break;
-    case jet::ColumnType::Memo: def.type = ftWideMemo; break;
-    case jet::ColumnType::Guid: def.type = ftGuid; break;
-    case jet::ColumnType::Numeric:
-        def.type = column.precision > 18 ? ftFMTBcd : ftBCD;
-        def.precision = column.precision;
-        def.scale = column.scale;
-        break;
-    }
-    return def;
-}
 
 // The table a select reads its rows from (the name after its first `from`) and
 // whether it is the only table (no join, no second table after a comma).
@@ -125,33 +85,27 @@ SourceTable sourceTableOf(const QString& statement)
     }
 }
 
-class DataSetSink : public sql::RowSink {
+} // namespace
+
+// The dataset as the provider fills it.
+class DataSetRowTarget : public Provider::RowTarget {
 public:
-    using ColumnsHandler = std::function<void(const std::vector<sql::ResultColumn>&)>;
-    using RowHandler = std::function<void(const std::vector<jet::Value>&, jet::RowLocator)>;
-    using ViewHandler = std::function<void(const jet::RowView&, jet::RowLocator)>;
-    using OrderHandler = std::function<void(std::vector<uint32_t>)>;
-    DataSetSink(ColumnsHandler onColumns, RowHandler onRow, ViewHandler onView, OrderHandler onOrder)
-        : m_onColumns(std::move(onColumns)), m_onRow(std::move(onRow)), m_onView(std::move(onView)),
-          m_onOrder(std::move(onOrder))
+    explicit DataSetRowTarget(TCustomADODataSet& dataSet) : m_dataSet(dataSet) {}
+    void setFieldDefs(const std::vector<TFieldDef>& defs) override
     {
+        m_dataSet.setFieldDefs(defs);
+        haveColumns = true;
     }
-    void columns(const std::vector<sql::ResultColumn>& columns) override { m_onColumns(columns); }
-    void row(const std::vector<jet::Value>& values, jet::RowLocator origin) override { m_onRow(values, origin); }
-    // The dataset keeps every row, so it takes them undecoded and their order last.
-    bool takesRowViews() const override { return true; }
-    void rowView(const jet::RowView& row, jet::RowLocator origin) override { m_onView(row, origin); }
-    bool takesOrder() const override { return true; }
-    void order(std::vector<uint32_t> positions) override { m_onOrder(std::move(positions)); }
+    void reserveRecords(int count) override { m_dataSet.reserveRecords(count); }
+    void appendRecord(const std::vector<jet::Value>& values, uint64_t tag) override { m_dataSet.appendRecord(values, tag); }
+    void appendRecord(const jet::RowView& row, uint64_t tag) override { m_dataSet.appendRecord(row, tag); }
+    void setFetchOrder(const std::vector<uint32_t>& positions) override { m_dataSet.setFetchOrder(positions); }
+
+    bool haveColumns = false;
 
 private:
-    ColumnsHandler m_onColumns;
-    RowHandler m_onRow;
-    ViewHandler m_onView;
-    OrderHandler m_onOrder;
+    TCustomADODataSet& m_dataSet;
 };
-
-} // namespace
 
 TCustomADODataSet::TCustomADODataSet() = default;
 
@@ -185,33 +139,10 @@ void TCustomADODataSet::InternalOpen()
     if (statement.isEmpty()) throw EDatabaseError(QStringLiteral("No SQL statement to run: set the statement before opening"));
     TADOConnection& conn = connection();
     SourceTable source = sourceTableOf(statement);
+    DataSetRowTarget target(*this);
     try {
-        sql::Session& session = conn.session();
-        // The table's row count tells how many rows to make room for (a where
-        // clause may make them fewer; the spare room is given back after).
-        int expectedRows = 0;
-        try {
-            if (!source.name.isEmpty() && conn.database().hasTable(source.name.toStdString()))
-                expectedRows = int(std::min<uint32_t>(conn.database().table(source.name.toStdString()).def().rowCount, 50'000'000));
-        } catch (const std::exception&) {
-            expectedRows = 0;  // only a hint; the query itself reports real problems
-        }
-        bool haveColumns = false;
-        DataSetSink sink(
-            [&](const std::vector<sql::ResultColumn>& columns) {
-                std::vector<TFieldDef> defs;
-                for (const auto& column : columns) defs.push_back(fieldDefOf(column));
-                setFieldDefs(defs);
-                reserveRecords(expectedRows);
-                haveColumns = true;
-            },
-            [&](const std::vector<jet::Value>& values, jet::RowLocator origin) {
-                appendRecord(values, origin.packed());
-            },
-            [&](const jet::RowView& row, jet::RowLocator origin) { appendRecord(row, origin.packed()); },
-            [&](std::vector<uint32_t> positions) { setFetchOrder(positions); });
-        session.query(statement.toStdString(), sink);
-        if (!haveColumns) throw EDatabaseError(QStringLiteral("The statement returns no rows to show: %1").arg(statement));
+        conn.provider().query(statement, source.name, source.single, target);
+        if (!target.haveColumns) throw EDatabaseError(QStringLiteral("The statement returns no rows to show: %1").arg(statement));
     } catch (const std::exception& e) {
         conn.releaseAfterError(e);
         rethrowAsDatabaseError();
@@ -236,7 +167,7 @@ bool TCustomADODataSet::InternalCanModify() const
 
 void TCustomADODataSet::InternalPost(uint64_t recordTag, const std::vector<std::pair<int, jet::Value>>& changes)
 {
-    std::vector<std::pair<std::string, jet::Value>> columns;
+    std::vector<std::pair<QString, jet::Value>> columns;
     for (const auto& [index, value] : changes) {
         const TFieldDef& def = Fields(index)->Def();
         if (def.baseColumn.isEmpty())
@@ -245,10 +176,10 @@ void TCustomADODataSet::InternalPost(uint64_t recordTag, const std::vector<std::
             throw EDatabaseError(QStringLiteral("Field '%1' comes from table '%2', not from '%3' whose rows this query shows; "
                                                 "it cannot be changed here")
                                      .arg(def.name, def.baseTable, m_fromTable));
-        columns.emplace_back(def.baseColumn.toStdString(), value);
+        columns.emplace_back(def.baseColumn, value);
     }
     try {
-        connection().session().updateRow(m_fromTable.toStdString(), jet::RowLocator::fromPacked(uint32_t(recordTag)), columns);
+        connection().provider().updateRow(m_fromTable, recordTag, columns);
     } catch (...) {
         rethrowAsDatabaseError();
     }
@@ -260,7 +191,7 @@ void TCustomADODataSet::InternalDelete(uint64_t recordTag)
         throw EDatabaseError(QStringLiteral("Records of a query over several tables cannot be deleted; "
                                             "delete the row from its table instead"));
     try {
-        connection().session().deleteRow(m_fromTable.toStdString(), jet::RowLocator::fromPacked(uint32_t(recordTag)));
+        connection().provider().deleteRow(m_fromTable, recordTag);
     } catch (...) {
         rethrowAsDatabaseError();
     }

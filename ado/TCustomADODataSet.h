@@ -58,6 +58,7 @@ protected:
     bool InternalCanModify() const override;
 
 private:
+    friend class DataSetRowTarget;
     TADOConnection& connection() const;  // throws when none is set
 
     TADOConnection* m_connection = nullptr;

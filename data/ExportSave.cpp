@@ -1,0 +1,81 @@
+#include "data/ExportSave.h"
+
+#include "ado/EDatabaseError.h"
+#include "ado/TADOConnection.h"
+#include "ado/TADOQuery.h"
+#include "data/GbkTextFile.h"
+#include "data/RegisterExport.h"
+#include "data/RegisterStatements.h"
+
+#include <algorithm>
+#include <iterator>
+
+namespace {
+
+std::vector<qint64> stillPending(TADOConnection& connection, const std::vector<qint64>& ids)
+{
+    TADOQuery query;
+    query.setConnection(&connection);
+    query.setSQLText(RegisterStatements::pendingAmong(ids));
+    query.Open();
+    std::vector<qint64> pending;
+    const TField* id = query.FieldByName(QStringLiteral("id"));
+    for (int row = 0; row < query.RecordCount(); ++row) {
+        const jet::Value value = id->ValueAt(row);
+        if (const auto* number = std::get_if<int64_t>(&value)) pending.push_back(*number);
+    }
+    query.Close();
+    std::sort(pending.begin(), pending.end());
+    return pending;
+}
+
+} // namespace
+
+ExportSave::Result ExportSave::save(TADOConnection& connection, const QString& path, const QString& text,
+                                    const std::vector<qint64>& listed)
+{
+    Result result;
+    const std::vector<qint64> held = RegisterExport::idsHeldBy(text, listed);
+    if (held.empty() || !connection.SupportsTransactions()) {
+        GbkTextFile::write(path, text);
+        result.writtenText = text;
+        if (!held.empty()) connection.Execute(RegisterStatements::markExported(held));
+        result.marked = held;
+        return result;
+    }
+
+    // An export that claims a few of the same entries between this save's
+    // select and its update makes the update mark fewer rows than it
+    // selected; the save then starts again and sees them marked.
+    constexpr int kAttempts = 5;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        connection.BeginTrans();
+        try {
+            const std::vector<qint64> claimed = stillPending(connection, held);
+            if (!claimed.empty() &&
+                connection.Execute(RegisterStatements::markExported(claimed)) != int64_t(claimed.size())) {
+                connection.RollbackTrans();
+                continue;
+            }
+            std::vector<qint64> taken;
+            std::set_difference(held.begin(), held.end(), claimed.begin(), claimed.end(), std::back_inserter(taken));
+            const QString fileText = taken.empty() ? text : RegisterExport::withoutRecords(text, taken);
+            GbkTextFile::write(path, fileText);
+            connection.CommitTrans();
+            result.writtenText = fileText;
+            result.marked = claimed;
+            result.takenElsewhere = std::move(taken);
+            return result;
+        } catch (...) {
+            if (connection.InTransaction()) {
+                try {
+                    connection.RollbackTrans();
+                } catch (...) {
+                }
+            }
+            throw;
+        }
+    }
+    throw EDatabaseError(QStringLiteral("Other operators kept exporting the same entries while this export was saved; "
+                                        "nothing was marked. Save again."));
+}
