@@ -4,6 +4,7 @@
 #include "ado/TADOQuery.h"
 #include "data/DefaultErrorDisplay.h"
 #include "data/ExportSave.h"
+#include "data/RegisterStatements.h"
 #include "data/TSaveDialog.h"
 
 #include <QApplication>
