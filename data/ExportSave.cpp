@@ -29,6 +29,16 @@ std::vector<qint64> stillPending(TADOConnection& connection, const std::vector<q
     return pending;
 }
 
+void rollBack(TADOConnection& connection)
+{
+    if (!connection.InTransaction()) return;
+    try {
+        connection.RollbackTrans();
+    } catch (...) {
+        // The session is gone, and its transaction with it.
+    }
+}
+
 } // namespace
 
 ExportSave::Result ExportSave::save(TADOConnection& connection, const QString& path, const QString& text,
@@ -44,9 +54,10 @@ ExportSave::Result ExportSave::save(TADOConnection& connection, const QString& p
         return result;
     }
 
-    // An export that claims a few of the same entries between this save's
+    // An export that claims some of the same entries between this save's
     // select and its update makes the update mark fewer rows than it
-    // selected; the save then starts again and sees them marked.
+    // selected (the update waits for that export's commit); the save then
+    // starts again and sees them marked.
     constexpr int kAttempts = 5;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         connection.BeginTrans();
@@ -66,13 +77,14 @@ ExportSave::Result ExportSave::save(TADOConnection& connection, const QString& p
             result.marked = claimed;
             result.takenElsewhere = std::move(taken);
             return result;
+        } catch (const EDatabaseError& e) {
+            rollBack(connection);
+            // Two saves that lock the same entries in another order: the
+            // server ends one of them, which then starts again.
+            if (e.message().contains(QLatin1String("deadlock detected")) && attempt + 1 < kAttempts) continue;
+            throw;
         } catch (...) {
-            if (connection.InTransaction()) {
-                try {
-                    connection.RollbackTrans();
-                } catch (...) {
-                }
-            }
+            rollBack(connection);
             throw;
         }
     }
