@@ -174,7 +174,8 @@ void ServerProvider::fail(const QString& what, const QString& driverText, bool c
 {
     m_connectionLost = m_connectionLost || connectionLost;
     QString reason = driverText.trimmed();
-    if (!m_password.isEmpty()) reason.replace(m_password, QStringLiteral("***"));
+    for (const QString& secret : m_secrets)
+        if (!secret.isEmpty()) reason.replace(secret, QStringLiteral("***"));
     throw EDatabaseError(reason.isEmpty() ? what : what + QStringLiteral(": ") + reason);
 }
 
@@ -186,7 +187,12 @@ void ServerProvider::connect(const QString& userName, const QString& password)
         throw EDatabaseError(QStringLiteral("Provider=%1 needs Qt's %2 database driver, which is not installed "
                                             "(on Debian: the package %3)")
                                  .arg(providerName, m_driver, package));
-    m_password = password;
+    m_secrets = {password};
+    // An ODBC string may carry its own password (PWD=...).
+    static const QRegularExpression odbcPassword(QStringLiteral("(?:^|;)\\s*pwd\\s*=\\s*([^;]*)"),
+                                                 QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch inExtended = odbcPassword.match(m_parts.value(QStringLiteral("extended properties")));
+    if (inExtended.hasMatch()) m_secrets << inExtended.captured(1).trimmed();
     QString where;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(m_driver, m_connectionName);

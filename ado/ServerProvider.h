@@ -4,6 +4,7 @@
 
 #include <QMap>
 #include <QString>
+#include <QStringList>
 
 class QSqlDatabase;
 class QSqlQuery;
@@ -53,7 +54,7 @@ private:
     QMap<QString, QString> m_parts;
     QString m_driver;
     QString m_connectionName;
-    QString m_password;                    // scrubbed from the driver's messages
+    QStringList m_secrets;                 // passwords, scrubbed from the driver's messages
     QMap<QString, QString> m_keyColumns;   // table (lower case) -> key column
     bool m_connectionLost = false;
 };
