@@ -5,12 +5,18 @@
 #include "AppTestSupport.h"
 
 #include "PostgresServer.h"
+#include "ado/TADOQuery.h"
 #include "app/TApplication.h"
+#include "app/UMain.h"
 #include "app/UnitDM.h"
+#include "app/UnitLogin.h"
 #include "data/DefaultErrorDisplay.h"
 #include "data/TSaveDialog.h"
 #include "data/UImport.h"
+#include "grid/DBGridEx.h"
 
+#include <QHeaderView>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -109,6 +115,51 @@ private slots:
         int exitCode = -1;
         QCOMPARE(start(folder, exitCode), QStringList{expected});
         QCOMPARE(exitCode, expected.startsWith(QLatin1String("window|")) ? 0 : 1);
+    }
+
+    // Sign-in, the listing with its count, a title-click sort and Ctrl+Delete
+    // through the main window, on the server.
+    void signInListAndDelete()
+    {
+        RegisterFolder folder;
+        folder.writeDataLink(serverRegister(folder, 10, 2));
+        TDM dm(folder.path());
+        QVERIFY2(dm.DataModuleCreate(), qPrintable(dm.ConnectionError()));
+        {
+            TFrmLogin login(dm.ADOConn);
+            login.show();
+            login.edt1->setText(QStringLiteral("admin"));
+            login.edt2->setText(QStringLiteral("wrong"));
+            ModalScript script;
+            script.answerBox(QMessageBox::Ok);
+            QTest::mouseClick(login.btnOK, Qt::LeftButton);
+            QVERIFY2(script.finish(), qPrintable(script.problems().join(u'\n')));
+            QCOMPARE(script.boxes().value(0).text, TFrmLogin::failedMessage());
+            login.edt2->setText(QStringLiteral("admin"));
+            QTest::mouseClick(login.btnOK, Qt::LeftButton);
+            QCOMPARE(login.result(), int(QDialog::Accepted));
+        }
+        TFrmMain main(&dm, [](TDM*) { return true; });
+        main.DBGridEx1->setLayoutFolder(folder.path());
+        main.DBGridEx2->setLayoutFolder(folder.path());
+        main.show();
+        QVERIFY(QTest::qWaitForWindowActive(&main));
+        QCOMPARE(main.StatusPanelText(1), QStringLiteral("10"));
+        QCOMPARE(main.ADOQuery1->FieldByName(QStringLiteral("id"))->AsInteger(), 10);
+
+        QTest::mouseClick(main.DBGridEx1->horizontalHeader()->viewport(), Qt::LeftButton, {},
+                          QPoint(main.DBGridEx1->horizontalHeader()->sectionViewportPosition(0) + 5, 5));
+        main.ADOQuery1->First();
+        QCOMPARE(main.ADOQuery1->FieldByName(QStringLiteral("id"))->AsInteger(), 1);
+
+        main.DBGridEx1->setFocus();
+        ModalScript script;
+        script.answerBox(QMessageBox::Ok);
+        QTest::keyClick(main.DBGridEx1, Qt::Key_Delete, Qt::ControlModifier);
+        QVERIFY2(script.finish(), qPrintable(script.problems().join(u'\n')));
+        QCOMPARE(main.StatusPanelText(1), QStringLiteral("9"));
+        QCOMPARE(psql(QStringLiteral("select count(*) from all_key where id = 1")), QStringLiteral("0"));
+        QCOMPARE(psql(QStringLiteral("select count(*) from all_key")), QStringLiteral("9"));
     }
 
     // Two operators build the export of the same pending entries; the first
