@@ -1,6 +1,5 @@
 #include "ado/JetProvider.h"
 
-#include "ado/ConnectionString.h"
 #include "ado/EDatabaseError.h"
 #include "jet/Database.h"
 #include "jet/JetError.h"
@@ -97,13 +96,19 @@ JetProvider::~JetProvider()
     m_database.reset();
 }
 
-void JetProvider::checkDataSource() const
+QFileInfo JetProvider::dataSourceFile() const
 {
-    QString path = m_parts.value(QStringLiteral("data source"));
-    if (path.isEmpty())
-        throw EDatabaseError(QStringLiteral("The connection string names no Data Source (the database file)"));
+    const QString path = m_parts.value(QStringLiteral("data source"));
     QFileInfo file(path);
     if (file.isRelative() && !m_dataSourceFolder.isEmpty()) file = QFileInfo(QDir(m_dataSourceFolder), path);
+    return file;
+}
+
+void JetProvider::checkDataSource() const
+{
+    if (m_parts.value(QStringLiteral("data source")).isEmpty())
+        throw EDatabaseError(QStringLiteral("The connection string names no Data Source (the database file)"));
+    const QFileInfo file = dataSourceFile();
     if (!file.exists()) throw EDatabaseError(QStringLiteral("Could not find file '%1'.").arg(file.filePath()));
     if (!file.isFile()) throw EDatabaseError(QStringLiteral("'%1' is not a database file.").arg(file.filePath()));
 }
@@ -113,9 +118,8 @@ void JetProvider::connect(const QString&, const QString&)
     // The file has no user-level security (Jet 4 without a workgroup file), so
     // the user name and password are not asked for.
     checkDataSource();
-    QString path = m_parts.value(QStringLiteral("data source"));
-    QFileInfo file(path);
-    if (file.isRelative() && !m_dataSourceFolder.isEmpty()) file = QFileInfo(QDir(m_dataSourceFolder), path);
+    const QString path = m_parts.value(QStringLiteral("data source"));
+    const QFileInfo file = dataSourceFile();
     try {
         m_database = jet::Database::open(file.absoluteFilePath().toStdString(), jet::Pager::Access::ReadWrite,
                                          m_parts.value(kDatabasePasswordKey).toStdString());

@@ -2,6 +2,7 @@
 
 #include "ado/Provider.h"
 
+#include <QFileInfo>
 #include <QMap>
 #include <QString>
 #include <memory>
@@ -42,6 +43,9 @@ public:
     sql::Session& session() { return *m_session; }
 
 private:
+    // The Data Source, a relative one taken from dataSourceFolder.
+    QFileInfo dataSourceFile() const;
+
     QMap<QString, QString> m_parts;
     QString m_dataSourceFolder;
     std::unique_ptr<jet::Database> m_database;
