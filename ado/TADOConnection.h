@@ -7,26 +7,24 @@
 #include <memory>
 #include <vector>
 
-namespace jet {
-class Database;
-}
+class Provider;
+class TCustomADODataSet;
 namespace sql {
 class Session;
 }
 
-class TCustomADODataSet;
-
-// The connection to one Access (Jet 4) database file, described by an ADO
-// connection string such as
+// The connection to one database, described by an ADO connection string:
+// an Access file (JetProvider),
 //   Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\app\db\vask.mdb;Persist Security Info=False
-// A file with a database password takes it as "Jet OLEDB:Database Password=..."
-// (quoted when it holds ';'). Every dataset that names the connection runs
-// its statements through it.
+// or a database server (ServerProvider),
+//   Provider=PostgreSQL;Data Source=HOST;Location=DATABASE;User ID=USER;Password=PASSWORD;Port=5432
+//   Provider=MSDASQL;Extended Properties="DSN=NAME"
+// Every dataset that names the connection runs its statements through it.
 //
 // KeepConnection = false: after a dataset on the connection closes or a
-// statement run through it finishes, the file is closed when no dataset on
-// it is open any more; the next query or statement opens it again. An
-// explicit Open() keeps the file open until then.
+// statement run through it finishes, the connection is closed when no
+// dataset on it is open any more and no transaction runs; the next query
+// or statement opens it again. An explicit Open() keeps it open until then.
 class TADOConnection {
 public:
     using TLoginEvent = std::function<void(TADOConnection*, QString& userName, QString& password)>;
@@ -53,13 +51,16 @@ public:
     bool KeepConnection() const { return m_keepConnection; }
     void setKeepConnection(bool keep);
 
-    // Opens the file. Throws EDatabaseError for an unknown provider, a missing
-    // Data Source, a file that does not exist or that the engine refuses (a
-    // missing or wrong database password among them). No message quotes a password.
+    // Opens the file or signs in to the server. Throws EDatabaseError for an
+    // unknown provider, a missing Data Source, a file that does not exist or
+    // that the engine refuses (a missing or wrong database password among
+    // them), a server that cannot be reached or refuses the sign-in. No
+    // message quotes a password.
     void Open();
-    // Closes the datasets on the connection, then the file.
+    // Closes the datasets on the connection, then the file or the session
+    // (rolling back a transaction left running).
     void Close();
-    bool Connected() const { return m_database != nullptr; }
+    bool Connected() const { return m_provider != nullptr; }
     void setConnected(bool connected) { connected ? Open() : Close(); }
 
     // Runs an update, delete or insert; returns the rows affected.
@@ -67,7 +68,15 @@ public:
 
     int DataSetCount() const { return int(m_dataSets.size()); }
     TCustomADODataSet* DataSets(int index) const { return m_dataSets.at(std::size_t(index)); }
-    bool InTransaction() const { return false; }  // statements commit one by one
+
+    // Transactions over several statements, on a server; an Access file
+    // runs each statement as a transaction of its own and refuses these.
+    // While one runs the connection stays open.
+    bool SupportsTransactions();  // opens the connection when needed
+    void BeginTrans();
+    void CommitTrans();
+    void RollbackTrans();
+    bool InTransaction() const { return m_inTransaction; }
 
     // LoginPrompt = true calls OnLogin (if set) before opening; a Jet 4 file
     // without a database password takes any user name and password.
@@ -75,28 +84,31 @@ public:
     TNotifyEvent BeforeConnect, AfterConnect, BeforeDisconnect, AfterDisconnect;
 
     // --- for datasets --------------------------------------------------------
-    // The session on the open file, opening it first when needed.
+    // The provider of the open connection, opening it first when needed.
+    ::Provider& provider();
+    // The engine's session on an Access file, opening it when needed (for
+    // tests and tools that compare with the engine); throws for a server.
     sql::Session& session();
-    // The open database file, opening it first when needed.
-    jet::Database& database();
-    // A dataset or statement on the connection finished: closes the file when
-    // KeepConnection is false and no dataset on it is open.
+    // A dataset or statement on the connection finished: closes the
+    // connection when KeepConnection is false, no dataset on it is open and
+    // no transaction runs.
     void releaseIfIdle();
-    // A statement failed: as releaseIfIdle, except that a failure of the file
-    // itself (not a statement the SQL layer refused) closes it whatever
-    // KeepConnection says, so the next statement starts from a fresh open.
+    // A statement failed: as releaseIfIdle, except that a failure of the
+    // connection itself (a damaged file, not a statement refused) closes it
+    // whatever KeepConnection says, so the next statement starts afresh.
     void releaseAfterError(const std::exception& error);
     void registerDataSet(TCustomADODataSet* dataSet);
     void unregisterDataSet(TCustomADODataSet* dataSet);
 
 private:
     void closeFile();
+    void endTransaction(bool commit);
 
     QString m_connectionString;
     QString m_dataSourceFolder;
     bool m_loginPrompt = true;
     bool m_keepConnection = true;
-    std::unique_ptr<jet::Database> m_database;
-    std::unique_ptr<sql::Session> m_session;
+    std::unique_ptr<::Provider> m_provider;
+    bool m_inTransaction = false;
     std::vector<TCustomADODataSet*> m_dataSets;
 };

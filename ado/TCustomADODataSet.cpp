@@ -1,55 +1,15 @@
 #include "ado/TCustomADODataSet.h"
 
+#include "ado/Provider.h"
 #include "ado/RowBufferPool.h"
+#include "ado/TADOConnection.h"
 #include "base/NameCase.h"
 #include "qtcommon/IgnoredError.h"
-#include "ado/TADOConnection.h"
-#include "sql/Session.h"
-
-#include "jet/Database.h"
 
 #include <QRegularExpression>
 #include <algorithm>
 
 namespace {
-
-QString fromUtf8(const std::string& s) { return QString::fromStdString(s); }
-
-TFieldDef fieldDefOf(const sql::ResultColumn& column)
-{
-    TFieldDef def;
-    def.name = fromUtf8(column.name);
-    def.size = 0;
-    def.required = column.required;
-    def.autoIncrement = column.autoIncrement;
-    def.baseTable = fromUtf8(column.baseTable);
-    def.baseColumn = fromUtf8(column.baseColumn);
-    switch (column.type) {
-    case jet::ColumnType::Boolean: def.type = ftBoolean; break;
-    case jet::ColumnType::Byte: def.type = ftByte; break;
-    case jet::ColumnType::Integer: def.type = ftSmallint; break;
-    case jet::ColumnType::Long: def.type = column.autoIncrement ? ftAutoInc : ftInteger; break;
-    case jet::ColumnType::Currency: def.type = ftCurrency; break;
-    case jet::ColumnType::Single:
-    case jet::ColumnType::Double: def.type = ftFloat; break;
-    case jet::ColumnType::DateTime: def.type = ftDateTime; break;
-    case jet::ColumnType::Binary:
-    default: // a type the engine does not know reads as its raw bytes
-        def.type = ftVarBytes;
-        def.size = column.length;
-        break;
-    case jet::ColumnType::Text: def.type = ftWideString; def.size = column.length; break;
-    case jet::ColumnType::OLE: def.type = ftBlob; break;
-    case jet::ColumnType::Memo: def.type = ftWideMemo; break;
-    case jet::ColumnType::Guid: def.type = ftGuid; break;
-    case jet::ColumnType::Numeric:
-        def.type = column.precision > 18 ? ftFMTBcd : ftBCD;
-        def.precision = column.precision;
-        def.scale = column.scale;
-        break;
-    }
-    return def;
-}
 
 // Errors of the engine and the SQL layer reach callers as EDatabaseError.
 [[noreturn]] void rethrowAsDatabaseError()
@@ -63,33 +23,37 @@ TFieldDef fieldDefOf(const sql::ResultColumn& column)
     }
 }
 
-class DataSetSink : public sql::RowSink {
+} // namespace
+
+// The dataset as the provider fills it.
+class DataSetRowTarget : public Provider::RowTarget {
 public:
-    using SourceHandler = std::function<void(const std::string&, bool)>;
-    using ColumnsHandler = std::function<void(const std::vector<sql::ResultColumn>&)>;
-    using RowHandler = std::function<void(const std::vector<jet::Value>&, jet::RowLocator)>;
-    using LocatorsHandler = std::function<void(std::vector<uint32_t>)>;
-    DataSetSink(SourceHandler onSource, ColumnsHandler onColumns, RowHandler onRow, LocatorsHandler onLocators)
-        : m_onSource(std::move(onSource)), m_onColumns(std::move(onColumns)), m_onRow(std::move(onRow)),
-          m_onLocators(std::move(onLocators))
+    explicit DataSetRowTarget(TCustomADODataSet& dataSet) : m_dataSet(dataSet) {}
+    void setFieldDefs(const std::vector<TFieldDef>& defs) override
     {
+        m_dataSet.setFieldDefs(defs);
+        haveColumns = true;
     }
-    void source(const std::string& table, bool only) override { m_onSource(table, only); }
-    void columns(const std::vector<sql::ResultColumn>& columns) override { m_onColumns(columns); }
-    void row(const std::vector<jet::Value>& values, jet::RowLocator origin) override { m_onRow(values, origin); }
-    // Whole rows of one table are read when the dataset reaches them.
-    bool takesLocators() const override { return true; }
-    void locators(std::vector<uint32_t> rows) override { m_onLocators(std::move(rows)); }
-    std::vector<uint32_t> locatorBuffer() override { return RowBufferPool<uint32_t>::take(); }
+    void reserveRecords(int count) override { m_dataSet.reserveRecords(count); }
+    void appendRecord(const std::vector<jet::Value>& values, uint64_t tag) override { m_dataSet.appendRecord(values, tag); }
+    void appendRecord(const jet::RowView& row, uint64_t tag) override { m_dataSet.appendRecord(row, tag); }
+    void setFetchOrder(const std::vector<uint32_t>& positions) override { m_dataSet.setFetchOrder(positions); }
+    void setSource(const QString& table, bool only) override
+    {
+        fromTable = table;
+        onlyTable = only;
+    }
+    void setLazyRecords(std::vector<uint32_t> tags) override { m_dataSet.setLazyRecords(std::move(tags)); }
+    std::vector<uint32_t> tagBuffer() override { return RowBufferPool<uint32_t>::take(); }
+
+    QString fromTable;
+    bool onlyTable = false;
+
+    bool haveColumns = false;
 
 private:
-    SourceHandler m_onSource;
-    ColumnsHandler m_onColumns;
-    RowHandler m_onRow;
-    LocatorsHandler m_onLocators;
+    TCustomADODataSet& m_dataSet;
 };
-
-} // namespace
 
 TCustomADODataSet::TCustomADODataSet() = default;
 
@@ -123,55 +87,25 @@ void TCustomADODataSet::InternalOpen()
     QString statement = statementText().trimmed();
     if (statement.isEmpty()) throw EDatabaseError(QStringLiteral("No SQL statement to run: set the statement before opening"));
     TADOConnection& conn = connection();
-    QString fromTable;
-    bool singleTable = false;
+    DataSetRowTarget target(*this);
     try {
-        sql::Session& session = conn.session();
-        bool haveColumns = false;
-        // The table's row count tells how many rows to make room for when
-        // rows come whole (a where clause may make them fewer; the spare
-        // room is given back after).
-        int expectedRows = 0;
-        DataSetSink sink(
-            [&](const std::string& table, bool only) {
-                fromTable = QString::fromStdString(table);
-                singleTable = only;
-                try {
-                    expectedRows = int(std::min<uint32_t>(conn.database().table(table).def().rowCount, 50'000'000));
-                } catch (const std::exception&) {
-                    expectedRows = 0;  // only a hint; the query itself reports real problems
-                }
-            },
-            [&](const std::vector<sql::ResultColumn>& columns) {
-                std::vector<TFieldDef> defs;
-                for (const auto& column : columns) defs.push_back(fieldDefOf(column));
-                setFieldDefs(defs);
-                haveColumns = true;
-            },
-            [&](const std::vector<jet::Value>& values, jet::RowLocator origin) {
-                if (expectedRows > 0) {
-                    reserveRecords(expectedRows);
-                    expectedRows = 0;
-                }
-                appendRecord(values, origin.packed());
-            },
-            [&](std::vector<uint32_t> rows) { setLazyRecords(std::move(rows)); });
-        session.query(statement.toStdString(), sink);
-        if (!haveColumns) throw EDatabaseError(QStringLiteral("The statement returns no rows to show: %1").arg(statement));
-        m_changeCount = session.changeCount();
+        Provider& provider = conn.provider();
+        provider.query(statement, target);
+        if (!target.haveColumns) throw EDatabaseError(QStringLiteral("The statement returns no rows to show: %1").arg(statement));
+        m_changeCount = provider.changeCount();
     } catch (const std::exception& e) {
         conn.releaseAfterError(e);
         rethrowAsDatabaseError();
     }
-    m_fromTable = fromTable;
-    m_singleTable = singleTable;
+    m_fromTable = target.fromTable;
+    m_singleTable = target.onlyTable;
     if (!refetching()) m_sort.clear();
 }
 
 bool TCustomADODataSet::InternalReadRows(const std::vector<uint32_t>& tags, const RowVisitor& visit)
 {
     try {
-        return connection().session().readRows(m_fromTable.toStdString(), m_changeCount, tags.data(), tags.size(), visit);
+        return connection().provider().readRows(m_fromTable, m_changeCount, tags, visit);
     } catch (...) {
         rethrowAsDatabaseError();
     }
@@ -192,7 +126,7 @@ bool TCustomADODataSet::InternalCanModify() const
 
 void TCustomADODataSet::InternalPost(uint64_t recordTag, const std::vector<std::pair<int, jet::Value>>& changes)
 {
-    std::vector<std::pair<std::string, jet::Value>> columns;
+    std::vector<std::pair<QString, jet::Value>> columns;
     for (const auto& [index, value] : changes) {
         const TFieldDef& def = Fields(index)->Def();
         if (def.baseColumn.isEmpty())
@@ -201,13 +135,13 @@ void TCustomADODataSet::InternalPost(uint64_t recordTag, const std::vector<std::
             throw EDatabaseError(QStringLiteral("Field '%1' comes from table '%2', not from '%3' whose rows this query shows; "
                                                 "it cannot be changed here")
                                      .arg(def.name, def.baseTable, m_fromTable));
-        columns.emplace_back(def.baseColumn.toStdString(), value);
+        columns.emplace_back(def.baseColumn, value);
     }
     try {
-        sql::Session& session = connection().session();
-        session.updateRow(m_fromTable.toStdString(), jet::RowLocator::fromPacked(uint32_t(recordTag)), columns);
-        // Our own change: the rows held still stand for the file.
-        m_changeCount = session.changeCount();
+        Provider& provider = connection().provider();
+        provider.updateRow(m_fromTable, recordTag, columns);
+        // Our own change: the rows held still stand for the database.
+        m_changeCount = provider.changeCount();
     } catch (...) {
         rethrowAsDatabaseError();
     }
@@ -219,9 +153,9 @@ void TCustomADODataSet::InternalDelete(uint64_t recordTag)
         throw EDatabaseError(QStringLiteral("Records of a query over several tables cannot be deleted; "
                                             "delete the row from its table instead"));
     try {
-        sql::Session& session = connection().session();
-        session.deleteRow(m_fromTable.toStdString(), jet::RowLocator::fromPacked(uint32_t(recordTag)));
-        m_changeCount = session.changeCount();
+        Provider& provider = connection().provider();
+        provider.deleteRow(m_fromTable, recordTag);
+        m_changeCount = provider.changeCount();
     } catch (...) {
         rethrowAsDatabaseError();
     }

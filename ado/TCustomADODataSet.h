@@ -59,6 +59,7 @@ protected:
     bool InternalReadRows(const std::vector<uint32_t>& tags, const RowVisitor& visit) override;
 
 private:
+    friend class DataSetRowTarget;
     TADOConnection& connection() const;  // throws when none is set
 
     TADOConnection* m_connection = nullptr;

@@ -9,7 +9,8 @@
 // the program uses. The database is db/vask.mdb in the executable's folder;
 // a data-link file db/connection.udl there, when present, holds the whole
 // connection string instead (how an ADO program keeps a database password
-// out of its code), with a relative Data Source taken from the db folder.
+// out of its code, or names a database server), with a relative Data
+// Source taken from the db folder.
 class TDM {
 public:
     // programFolder: where the executable lies; empty means

@@ -273,3 +273,31 @@ std::vector<qint64> RegisterExport::idsHeldBy(QStringView text, const std::vecto
     held.erase(std::unique(held.begin(), held.end()), held.end());
     return held;
 }
+
+QString RegisterExport::withoutRecords(const QString& text, const std::vector<qint64>& ids)
+{
+    static constexpr QStringView open = u"<data_id>";
+    static constexpr QStringView close = u"</data_id>";
+    QString kept;
+    kept.reserve(text.size());
+    qsizetype lineStart = 0;
+    while (lineStart <= text.size()) {
+        qsizetype lineEnd = text.indexOf(u'\n', lineStart);
+        if (lineEnd < 0) lineEnd = text.size();
+        const QStringView line = QStringView(text).sliced(lineStart, lineEnd - lineStart);
+        bool drop = false;
+        const qsizetype at = line.indexOf(open);
+        if (at >= 0) {
+            const qsizetype end = line.indexOf(close, at);
+            bool isNumber = false;
+            const qint64 id = end < 0 ? 0 : line.sliced(at + open.size(), end - at - open.size()).trimmed().toLongLong(&isNumber);
+            drop = isNumber && std::binary_search(ids.begin(), ids.end(), id);
+        }
+        if (!drop) {
+            kept += line;
+            if (lineEnd < text.size()) kept += u'\n';
+        }
+        lineStart = lineEnd + 1;
+    }
+    return kept;
+}

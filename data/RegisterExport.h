@@ -55,4 +55,8 @@ public:
     // edited the text before saving it; an entry whose record is gone from
     // it is not in the file and must stay pending. Ascending.
     static std::vector<qint64> idsHeldBy(QStringView text, const std::vector<qint64>& listed);
+
+    // The text without the lines whose id element names one of these ids
+    // (ascending): records that another export took meanwhile.
+    static QString withoutRecords(const QString& text, const std::vector<qint64>& ids);
 };

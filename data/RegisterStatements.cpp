@@ -16,11 +16,10 @@ QString RegisterStatements::pendingEntries()
     return QStringLiteral("select * from all_key where is_del = 1");
 }
 
-QString RegisterStatements::markExported(const std::vector<qint64>& ids)
+QString RegisterStatements::idCondition(const std::vector<qint64>& ids)
 {
-    const QString statement = QStringLiteral("update all_key set is_del=2 where is_del=1 and ");
     if (ids.back() - ids.front() + 1 == qint64(ids.size()))
-        return statement + QStringLiteral("id >= %1 and id <= %2").arg(ids.front()).arg(ids.back());
+        return QStringLiteral("id >= %1 and id <= %2").arg(ids.front()).arg(ids.back());
     QString list;
     list.reserve(qsizetype(ids.size()) * 8);
     for (qint64 id : ids) {
@@ -28,5 +27,15 @@ QString RegisterStatements::markExported(const std::vector<qint64>& ids)
             list += QLatin1Char(',');
         list += QString::number(id);
     }
-    return statement + QStringLiteral("id in (") + list + QLatin1Char(')');
+    return QStringLiteral("id in (") + list + QLatin1Char(')');
+}
+
+QString RegisterStatements::markExported(const std::vector<qint64>& ids)
+{
+    return QStringLiteral("update all_key set is_del=2 where is_del=1 and ") + idCondition(ids);
+}
+
+QString RegisterStatements::pendingAmong(const std::vector<qint64>& ids)
+{
+    return QStringLiteral("select id from all_key where is_del = 1 and ") + idCondition(ids);
 }

@@ -18,4 +18,11 @@ public:
     // least one) that are still pending, and no other: a run of consecutive
     // ids as a range, other sets as a list.
     static QString markExported(const std::vector<qint64>& ids);
+    // The ids of those of the entries with these ids (ascending, at least
+    // one) that are still pending.
+    static QString pendingAmong(const std::vector<qint64>& ids);
+
+private:
+    // "id >= A and id <= B" for a run of consecutive ids, "id in (...)" otherwise.
+    static QString idCondition(const std::vector<qint64>& ids);
 };

@@ -1,7 +1,9 @@
 #include "data/UImport.h"
 
+#include "ado/EDatabaseError.h"
 #include "ado/TADOQuery.h"
 #include "qtcommon/DefaultErrorDisplay.h"
+#include "data/ExportSave.h"
 #include "data/GbkTextFile.h"
 #include "data/RegisterStatements.h"
 #include "data/TSaveDialog.h"
@@ -115,27 +117,29 @@ void TFrmImport::Button2Click()
 {
     if (!SaveDialog1->Execute()) return;
     const QString fullPath = SaveDialog1->FileName();
+    QString message = savedMessage(fullPath);
     {
         WaitCursor wait;
         // The raw text keeps every character as typed (plain text would
         // turn no-break spaces into spaces).
         const QString text = Memo1->document()->toRawText();
-        GbkTextFile::write(fullPath, text);
-        // Only now, with the file on the disk, are the listed entries it
-        // holds marked.
-        const std::vector<qint64> saved = RegisterExport::idsHeldBy(text, m_listed);
-        if (!saved.empty()) {
-            if (ADOQuery2->Active()) ADOQuery2->Close();
-            ADOQuery2->setSQLText(RegisterStatements::markExported(saved));
-            ADOQuery2->ExecSQL();
-            ADOQuery2->Close();
-            std::vector<qint64> left;
-            std::set_difference(m_listed.begin(), m_listed.end(), saved.begin(), saved.end(),
-                                std::back_inserter(left));
-            m_listed = std::move(left);
+        // The file is on the disk before any entry it holds is marked; on a
+        // server, entries another operator exported meanwhile are left out.
+        if (!ADOQuery2->Connection())
+            throw EDatabaseError(QStringLiteral("The export has no database connection"));
+        const ExportSave::Result saved = ExportSave::save(*ADOQuery2->Connection(), fullPath, text, m_listed);
+        std::vector<qint64> done;
+        std::merge(saved.marked.begin(), saved.marked.end(), saved.takenElsewhere.begin(), saved.takenElsewhere.end(),
+                   std::back_inserter(done));
+        std::vector<qint64> left;
+        std::set_difference(m_listed.begin(), m_listed.end(), done.begin(), done.end(), std::back_inserter(left));
+        m_listed = std::move(left);
+        if (!saved.takenElsewhere.empty()) {
+            Memo1->setPlainText(saved.writtenText);
+            message += takenElsewhereNote(int(saved.takenElsewhere.size()));
         }
     }
-    QMessageBox box(QMessageBox::NoIcon, DefaultErrorDisplay::applicationTitle(), savedMessage(fullPath),
+    QMessageBox box(QMessageBox::NoIcon, DefaultErrorDisplay::applicationTitle(), message,
                     QMessageBox::Ok, this);
     box.exec();
 }

@@ -16,7 +16,7 @@ class TSaveDialog;
 // (Button1, "数据导出") into Memo1, where the operator may look at or edit it,
 // and saves it to a GBK file of the operator's choosing (Button2,
 // "保存至文件"), then marks the listed entries that the saved text still
-// holds as exported.
+// holds as exported (see ExportSave).
 class TFrmImport : public QDialog {
     Q_OBJECT
 public:
@@ -38,6 +38,12 @@ public:
     static QString savedMessage(const QString& fullPath)
     {
         return QStringLiteral("文件保存成功,保存位置为:") + fullPath;
+    }
+    // Added to the saved message when other operators exported some of the
+    // listed entries meanwhile (on a database server): the file leaves them out.
+    static QString takenElsewhereNote(int count)
+    {
+        return QStringLiteral("\n其中%1条记录已由其他操作员同时导出，未写入本文件，也未重复标记。").arg(count);
     }
 
 private:

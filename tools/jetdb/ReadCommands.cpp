@@ -1,6 +1,7 @@
 // Commands that only read a database.
 #include "Commands.h"
 #include "JsonOutput.h"
+#include "PostgresSchema.h"
 
 #include "jet/Checker.h"
 #include "jet/Database.h"
@@ -75,10 +76,36 @@ void printSchema(jet::Table& t)
     }
 }
 
-int schema(const std::vector<std::string>& a)
+// The tables as PostgreSQL statements, each ended by ';'.
+void printPostgresSchema(jet::Database& db, const std::vector<std::string>& names)
 {
+    for (const std::string& name : names)
+        for (const std::string& statement : PostgresSchema::statements(db.table(name).def(), db.properties(name)))
+            std::cout << statement << ";\n";
+}
+
+int schema(const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> a;
+    std::string dialect;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] != "--sql") {
+            a.push_back(arguments[i]);
+            continue;
+        }
+        if (i + 1 == arguments.size()) throw UsageError("--sql needs the dialect: --sql postgresql");
+        dialect = arguments[++i];
+        if (dialect != "postgresql") throw UsageError("unknown dialect '" + dialect + "'; jetdb knows postgresql");
+    }
     expectArgs(a, 1, 2);
     auto db = openDatabase(a[0]);
+    if (!dialect.empty()) {
+        std::vector<std::string> names;
+        if (a.size() == 2) names.push_back(db->table(a[1]).def().name);
+        else names = db->tableNames();
+        printPostgresSchema(*db, names);
+        return 0;
+    }
     if (a.size() == 2) {
         printSchema(db->table(a[1]));
     } else {
@@ -177,7 +204,10 @@ int propsDump(const std::vector<std::string>& a)
 }
 
 CommandRegistration r1({"tables", "tables [--system] FILE", "list the tables, one per line", tables});
-CommandRegistration r2({"schema", "schema FILE [TABLE]", "columns with types and sizes, indexes with their flags", schema});
+CommandRegistration r2({"schema", "schema FILE [TABLE] [--sql postgresql]",
+                        "columns with types and sizes, indexes with their flags; with --sql postgresql the statements "
+                        "that make the tables on a PostgreSQL server",
+                        schema});
 CommandRegistration r3({"json", "json FILE TABLE", "every row as one JSON object per line (as mdb-json prints)", json});
 CommandRegistration r4({"count", "count FILE TABLE", "the row count the table definition holds", count});
 

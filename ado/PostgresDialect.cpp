@@ -1,0 +1,132 @@
+#include "ado/PostgresDialect.h"
+
+#include "ado/EDatabaseError.h"
+
+#include <QDateTime>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+QString quotedText(const QString& text)
+{
+    if (text.contains(QChar(0)))
+        throw EDatabaseError(QStringLiteral("A text holds a NUL character, which the database server cannot store"));
+    return u'\'' + QString(text).replace(u'\'', QStringLiteral("''")) + u'\'';
+}
+
+// An Access date literal's text (between the #s) as the server's timestamp.
+QString timestampOf(const QString& accessDate)
+{
+    const QString text = accessDate.simplified();
+    static const char* const formats[] = {"yyyy-M-d H:mm:ss", "yyyy-M-d H:mm", "yyyy-M-d",    "M/d/yyyy H:mm:ss",
+                                          "M/d/yyyy H:mm",    "M/d/yyyy",       "yyyy/M/d H:mm:ss", "yyyy/M/d"};
+    for (const char* format : formats) {
+        const QDateTime parsed = QDateTime::fromString(text, QString::fromLatin1(format));
+        if (parsed.isValid())
+            return QStringLiteral("timestamp '%1'").arg(parsed.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        const QDate date = QDate::fromString(text, QString::fromLatin1(format));
+        if (date.isValid()) return QStringLiteral("timestamp '%1'").arg(date.toString(QStringLiteral("yyyy-MM-dd")));
+    }
+    throw EDatabaseError(QStringLiteral("#%1# is not a date the statement can give the database server").arg(accessDate));
+}
+
+} // namespace
+
+QString PostgresDialect::identifier(const QString& name)
+{
+    // The server folds unquoted names to lower case in ASCII letters only.
+    QString lower = name;
+    for (QChar& c : lower)
+        if (c >= u'A' && c <= u'Z') c = QChar(c.unicode() + (u'a' - u'A'));
+    return u'"' + lower.replace(u'"', QStringLiteral("\"\"")) + u'"';
+}
+
+QString PostgresDialect::translate(const QString& accessStatement)
+{
+    const QString& s = accessStatement;
+    QString out;
+    out.reserve(s.size() + 16);
+    const qsizetype n = s.size();
+    auto closing = [&](qsizetype from, QChar c, const char* what) {
+        const qsizetype at = s.indexOf(c, from);
+        if (at < 0)
+            throw EDatabaseError(QStringLiteral("The statement has %1 without its closing %2").arg(QLatin1String(what), c));
+        return at;
+    };
+    for (qsizetype i = 0; i < n;) {
+        const QChar c = s[i];
+        if (c == u'\'') {
+            // A text literal, doubled quotes included, passes whole.
+            qsizetype j = i + 1;
+            for (;; ++j) {
+                j = closing(j, u'\'', "a text");
+                if (j + 1 < n && s[j + 1] == u'\'') {
+                    ++j;
+                    continue;
+                }
+                break;
+            }
+            out += QStringView(s).sliced(i, j + 1 - i);
+            i = j + 1;
+        } else if (c == u'"') {
+            // A name in the server's own quotes passes whole.
+            const qsizetype end = closing(i + 1, u'"', "a \"name\"");
+            out += QStringView(s).sliced(i, end + 1 - i);
+            i = end + 1;
+        } else if (c == u'[') {
+            const qsizetype end = closing(i + 1, u']', "a [name]");
+            out += identifier(s.sliced(i + 1, end - i - 1));
+            i = end + 1;
+        } else if (c == u'#') {
+            const qsizetype end = closing(i + 1, u'#', "a #date#");
+            out += timestampOf(s.sliced(i + 1, end - i - 1));
+            i = end + 1;
+        } else {
+            out += c;
+            ++i;
+        }
+    }
+    return out;
+}
+
+QString PostgresDialect::literal(const jet::Value& value)
+{
+    struct Visitor {
+        QString operator()(std::monostate) const { return QStringLiteral("NULL"); }
+        QString operator()(bool b) const { return b ? QStringLiteral("true") : QStringLiteral("false"); }
+        QString operator()(int64_t i) const { return QString::number(i); }
+        QString operator()(double d) const
+        {
+            if (std::isnan(d)) return QStringLiteral("'NaN'::float8");
+            if (std::isinf(d)) return d > 0 ? QStringLiteral("'Infinity'::float8") : QStringLiteral("'-Infinity'::float8");
+            char buffer[40];
+            std::snprintf(buffer, sizeof buffer, "%.17g", d);
+            return QStringLiteral("'%1'::float8").arg(QLatin1String(buffer));
+        }
+        QString operator()(jet::Currency c) const { return QString::fromStdString(jet::currencyToString(c)); }
+        QString operator()(jet::DateTime dt) const
+        {
+            const jet::CivilTime c = jet::toCivil(dt);
+            char buffer[64];
+            std::snprintf(buffer, sizeof buffer, "timestamp '%04d-%02d-%02d %02d:%02d:%02d.%03d'", c.year, c.month, c.day,
+                          c.hour, c.minute, c.second, c.millisecond);
+            return QString::fromLatin1(buffer);
+        }
+        QString operator()(const std::u16string& text) const
+        {
+            return quotedText(QString::fromUtf16(text.data(), qsizetype(text.size())));
+        }
+        QString operator()(const jet::Bytes& bytes) const
+        {
+            const QByteArray hex = QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())).toHex();
+            return QStringLiteral("'\\x%1'::bytea").arg(QString::fromLatin1(hex));
+        }
+        QString operator()(const jet::Guid& g) const
+        {
+            return QStringLiteral("'%1'::uuid").arg(QString::fromStdString(jet::guidToString(g)));
+        }
+        QString operator()(const jet::Decimal& d) const { return QString::fromStdString(jet::decimalToString(d)); }
+    };
+    return std::visit(Visitor{}, value);
+}

@@ -1,0 +1,493 @@
+#include "ado/ServerProvider.h"
+
+#include "ado/EDatabaseError.h"
+#include "ado/PostgresDialect.h"
+
+#include <QAtomicInt>
+#include <QDateTime>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlField>
+#include <QSqlIndex>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QFileInfo>
+#include <cmath>
+#include <ctime>
+
+namespace {
+
+// The table a select reads its rows from (the name after its first `from`) and
+// whether it is the only table (no join, no second table after a comma): the
+// server says nothing of it, so it is read from the statement's words.
+struct SourceTable {
+    QString name;
+    bool single = false;
+};
+
+SourceTable sourceTableOf(const QString& statement)
+{
+    // Words, [bracketed names] and single characters; literals are skipped.
+    QStringList tokens;
+    const int n = int(statement.size());
+    for (int i = 0; i < n;) {
+        QChar c = statement[i];
+        if (c.isSpace()) { ++i; continue; }
+        if (c == u'\'' || c == u'"' || c == u'#') {
+            int j = i + 1;
+            while (j < n) {
+                if (statement[j] == c) {
+                    if (c != u'#' && j + 1 < n && statement[j + 1] == c) { j += 2; continue; }  // doubled quote
+                    break;
+                }
+                ++j;
+            }
+            tokens << QStringLiteral("'");
+            i = j + 1;
+            continue;
+        }
+        if (c == u'[') {
+            int j = int(statement.indexOf(u']', i));
+            if (j < 0) j = n;
+            tokens << statement.mid(i + 1, j - i - 1);
+            i = j + 1;
+            continue;
+        }
+        if (c.isLetterOrNumber() || c == u'_' || c == u'$') {
+            int j = i;
+            while (j < n && (statement[j].isLetterOrNumber() || statement[j] == u'_' || statement[j] == u'$')) ++j;
+            tokens << statement.mid(i, j - i);
+            i = j;
+            continue;
+        }
+        tokens << QString(c);
+        ++i;
+    }
+    auto is = [](const QString& token, const char* word) { return token.compare(QLatin1String(word), Qt::CaseInsensitive) == 0; };
+    SourceTable result;
+    int depth = 0;
+    for (int i = 0; i < tokens.size(); ++i) {
+        if (tokens[i] == u"(") ++depth;
+        else if (tokens[i] == u")") --depth;
+        else if (depth == 0 && is(tokens[i], "from") && i + 1 < tokens.size()) {
+            result.name = tokens[i + 1];
+            result.single = true;
+            for (int j = i + 2; j < tokens.size(); ++j) {
+                if (is(tokens[j], "where") || is(tokens[j], "order") || is(tokens[j], "group") || is(tokens[j], "having"))
+                    break;
+                if (is(tokens[j], "join") || tokens[j] == u"," || tokens[j] == u"(") result.single = false;
+            }
+            break;
+        }
+    }
+    return result;
+}
+
+
+// Tags of records that name no row: the high bit and the record's position.
+constexpr uint64_t kNoRow = uint64_t(1) << 63;
+
+QString nextConnectionName()
+{
+    static QAtomicInt counter;
+    return QStringLiteral("usbkey-server-%1").arg(counter.fetchAndAddRelaxed(1));
+}
+
+TFieldType fieldTypeOf(const QSqlField& field)
+{
+    switch (field.metaType().id()) {
+    case QMetaType::Bool: return ftBoolean;
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Int: return ftInteger;
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong: return ftLargeint;
+    case QMetaType::Float:
+    case QMetaType::Double: return ftFloat;
+    case QMetaType::QDate:
+    case QMetaType::QTime:
+    case QMetaType::QDateTime: return ftDateTime;
+    case QMetaType::QByteArray: return ftBlob;
+    default: return field.length() > 0 ? ftWideString : ftWideMemo;
+    }
+}
+
+jet::DateTime dateTimeOf(const QDate& date, const QTime& time)
+{
+    jet::CivilTime civil;
+    if (date.isValid()) {
+        civil.year = date.year();
+        civil.month = date.month();
+        civil.day = date.day();
+    }
+    if (time.isValid()) {
+        civil.hour = time.hour();
+        civil.minute = time.minute();
+        civil.second = time.second();
+        civil.millisecond = time.msec();
+    }
+    return jet::fromCivil(civil);
+}
+
+jet::Value valueOf(const QVariant& v)
+{
+    if (v.isNull()) return std::monostate{};
+    switch (v.metaType().id()) {
+    case QMetaType::Bool: return v.toBool();
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong: return int64_t(v.toLongLong());
+    case QMetaType::Float:
+    case QMetaType::Double: return v.toDouble();
+    case QMetaType::QDateTime: {
+        const QDateTime dt = v.toDateTime();
+        return dateTimeOf(dt.date(), dt.time());
+    }
+    case QMetaType::QDate: return dateTimeOf(v.toDate(), QTime(0, 0));
+    case QMetaType::QTime: return dateTimeOf(QDate(), v.toTime());
+    case QMetaType::QByteArray: {
+        const QByteArray bytes = v.toByteArray();
+        return jet::Bytes(bytes.begin(), bytes.end());
+    }
+    default: {
+        const QString text = v.toString();
+        return std::u16string(reinterpret_cast<const char16_t*>(text.utf16()), std::size_t(text.size()));
+    }
+    }
+}
+
+QVariant variantOf(const jet::Value& value)
+{
+    struct Visitor {
+        QVariant operator()(std::monostate) const { return QVariant(); }
+        QVariant operator()(bool b) const { return b; }
+        QVariant operator()(int64_t i) const { return qlonglong(i); }
+        QVariant operator()(double d) const { return d; }
+        QVariant operator()(jet::Currency c) const { return QString::fromStdString(jet::currencyToString(c)); }
+        QVariant operator()(jet::DateTime dt) const
+        {
+            const jet::CivilTime c = jet::toCivil(dt);
+            return QDateTime(QDate(c.year, c.month, c.day), QTime(c.hour, c.minute, c.second, c.millisecond));
+        }
+        QVariant operator()(const std::u16string& text) const
+        {
+            return QString::fromUtf16(text.data(), qsizetype(text.size()));
+        }
+        QVariant operator()(const jet::Bytes& bytes) const
+        {
+            return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
+        }
+        QVariant operator()(const jet::Guid& g) const { return QString::fromStdString(jet::guidToString(g)); }
+        QVariant operator()(const jet::Decimal& d) const { return QString::fromStdString(jet::decimalToString(d)); }
+    };
+    return std::visit(Visitor{}, value);
+}
+
+// Whether the driver's text says the session itself is gone.
+bool saysConnectionLost(const QSqlError& error)
+{
+    if (error.type() == QSqlError::ConnectionError) return true;
+    const QString text = error.text();
+    return text.contains(QLatin1String("server closed the connection"), Qt::CaseInsensitive) ||
+           text.contains(QLatin1String("no connection to the server"), Qt::CaseInsensitive) ||
+           text.contains(QLatin1String("terminating connection"), Qt::CaseInsensitive);
+}
+
+// Qt's PostgreSQL driver makes a local date and time of every timestamp it
+// reads. With TZ unset, the C library looks at /etc/localtime again for each
+// one (two thirds of a listing's time); naming that same file in TZ lets it
+// read the zone once. The zone stays the same.
+void readTimeZoneOnce()
+{
+#ifndef Q_OS_WIN
+    static const bool done = [] {
+        if (!qEnvironmentVariableIsSet("TZ") && QFileInfo::exists(QStringLiteral("/etc/localtime"))) {
+            qputenv("TZ", ":/etc/localtime");
+            ::tzset();
+        }
+        return true;
+    }();
+    (void)done;
+#endif
+}
+
+} // namespace
+
+bool ServerProvider::serves(const QString& providerName)
+{
+    return providerName.compare(QLatin1String("PostgreSQL"), Qt::CaseInsensitive) == 0 ||
+           providerName.compare(QLatin1String("MSDASQL"), Qt::CaseInsensitive) == 0;
+}
+
+QString ServerProvider::providerNames()
+{
+    return QStringLiteral("PostgreSQL (or MSDASQL for an ODBC data source)");
+}
+
+ServerProvider::ServerProvider(const QMap<QString, QString>& parts)
+    : m_parts(parts),
+      m_driver(parts.value(QStringLiteral("provider")).compare(QLatin1String("PostgreSQL"), Qt::CaseInsensitive) == 0
+                   ? QStringLiteral("QPSQL")
+                   : QStringLiteral("QODBC")),
+      m_connectionName(nextConnectionName())
+{
+    readTimeZoneOnce();
+}
+
+ServerProvider::~ServerProvider()
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+        if (db.isOpen()) db.close(); // a transaction left running is undone by the server
+    }
+    if (QSqlDatabase::contains(m_connectionName)) QSqlDatabase::removeDatabase(m_connectionName);
+}
+
+QSqlDatabase ServerProvider::database() const
+{
+    return QSqlDatabase::database(m_connectionName, false);
+}
+
+void ServerProvider::fail(const QString& what, const QString& driverText, bool connectionLost)
+{
+    m_connectionLost = m_connectionLost || connectionLost;
+    QString reason = driverText.trimmed();
+    for (const QString& secret : m_secrets)
+        if (!secret.isEmpty()) reason.replace(secret, QStringLiteral("***"));
+    throw EDatabaseError(reason.isEmpty() ? what : what + QStringLiteral(": ") + reason);
+}
+
+void ServerProvider::connect(const QString& userName, const QString& password)
+{
+    const QString package = isPostgres() ? QStringLiteral("libqt6sql6-psql") : QStringLiteral("libqt6sql6-odbc");
+    const QString providerName = m_parts.value(QStringLiteral("provider"));
+    if (!QSqlDatabase::isDriverAvailable(m_driver))
+        throw EDatabaseError(QStringLiteral("Provider=%1 needs Qt's %2 database driver, which is not installed "
+                                            "(on Debian: the package %3)")
+                                 .arg(providerName, m_driver, package));
+    m_secrets = {password};
+    // An ODBC string may carry its own password (PWD=...).
+    static const QRegularExpression odbcPassword(QStringLiteral("(?:^|;)\\s*pwd\\s*=\\s*([^;]*)"),
+                                                 QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch inExtended = odbcPassword.match(m_parts.value(QStringLiteral("extended properties")));
+    if (inExtended.hasMatch()) m_secrets << inExtended.captured(1).trimmed();
+    QString where;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(m_driver, m_connectionName);
+        if (isPostgres()) {
+            const QString host = m_parts.value(QStringLiteral("data source"));
+            QString name = m_parts.value(QStringLiteral("location"));
+            if (name.isEmpty()) name = m_parts.value(QStringLiteral("initial catalog"));
+            if (host.isEmpty())
+                throw EDatabaseError(QStringLiteral("The connection string names no Data Source (the server's host name)"));
+            if (name.isEmpty())
+                throw EDatabaseError(QStringLiteral("The connection string names no Location (the database on the server)"));
+            db.setHostName(host);
+            db.setDatabaseName(name);
+            const QString port = m_parts.value(QStringLiteral("port"));
+            if (!port.isEmpty()) {
+                bool isNumber = false;
+                const int number = port.toInt(&isNumber);
+                if (!isNumber || number <= 0 || number > 65535)
+                    throw EDatabaseError(QStringLiteral("The connection string's Port '%1' is not a port number").arg(port));
+                db.setPort(number);
+            }
+            // An unreachable server is reported after a while, not waited for.
+            db.setConnectOptions(QStringLiteral("connect_timeout=10"));
+            where = QStringLiteral("database '%1' on '%2'").arg(name, host);
+        } else {
+            QString source = m_parts.value(QStringLiteral("extended properties"));
+            if (source.isEmpty() && m_parts.contains(QStringLiteral("dsn")))
+                source = QStringLiteral("DSN=") + m_parts.value(QStringLiteral("dsn"));
+            if (source.isEmpty())
+                throw EDatabaseError(QStringLiteral("The connection string names no ODBC data source: give it as "
+                                                    "Extended Properties=\"DSN=NAME\""));
+            db.setDatabaseName(source);
+            where = QStringLiteral("the ODBC data source");
+        }
+        if (!userName.isEmpty()) db.setUserName(userName);
+        if (!password.isEmpty()) db.setPassword(password);
+        if (!userName.isEmpty()) where += QStringLiteral(" as '%1'").arg(userName);
+        if (db.open()) return;
+        const QString reason = db.lastError().text();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_connectionName);
+        fail(QStringLiteral("Cannot connect to %1").arg(where), reason, true);
+    }
+}
+
+QString ServerProvider::serverStatement(const QString& accessStatement) const
+{
+    return isPostgres() ? PostgresDialect::translate(accessStatement) : accessStatement;
+}
+
+QString ServerProvider::tableName(const QString& table) const
+{
+    return isPostgres() ? PostgresDialect::identifier(table) : table;
+}
+
+QString ServerProvider::keyColumnOf(const QString& table)
+{
+    const QString key = table.toLower();
+    auto known = m_keyColumns.constFind(key);
+    if (known != m_keyColumns.constEnd()) return *known;
+    // Only plain names are looked up (the driver puts the name into its
+    // catalog query as it is).
+    static const QRegularExpression plainName(QStringLiteral("^[A-Za-z_][A-Za-z0-9_$]*$"));
+    if (!plainName.match(table).hasMatch()) return QString();
+    const QSqlIndex index = database().primaryIndex(isPostgres() ? table.toLower() : table);
+    const QString column = index.count() == 1 ? index.fieldName(0) : QString();
+    m_keyColumns.insert(key, column);
+    return column;
+}
+
+void ServerProvider::run(QSqlQuery& query)
+{
+    if (!query.exec())
+        fail(QStringLiteral("The database server refused the statement"), query.lastError().text(),
+             saysConnectionLost(query.lastError()));
+}
+
+void ServerProvider::query(const QString& statement, RowTarget& target)
+{
+    const SourceTable source = sourceTableOf(statement);
+    const QString& fromTable = source.name;
+    const bool onlyTable = source.single;
+    target.setSource(fromTable, onlyTable);
+    // Looked up first: the driver's session runs one query at a time.
+    const QString keyColumn = fromTable.isEmpty() ? QString() : keyColumnOf(fromTable);
+    QSqlQuery query(database());
+    query.setForwardOnly(true);
+    if (!query.exec(serverStatement(statement)))
+        fail(QStringLiteral("The database server refused the statement"), query.lastError().text(),
+             saysConnectionLost(query.lastError()));
+    if (!query.isSelect()) return;
+    const QSqlRecord record = query.record();
+    int keyField = -1;
+    std::vector<TFieldDef> defs;
+    for (int i = 0; i < record.count(); ++i) {
+        const QSqlField field = record.field(i);
+        TFieldDef def;
+        def.name = field.name();
+        def.type = fieldTypeOf(field);
+        if (def.type == ftWideString) def.size = field.length();
+        // Where the driver does not name a column's table, the columns of a
+        // select from one table are taken as that table's; a join's cannot
+        // be told apart and are left read-only.
+        def.baseTable = field.tableName();
+        if (def.baseTable.isEmpty() && onlyTable) def.baseTable = fromTable;
+        if (!def.baseTable.isEmpty()) def.baseColumn = field.name();
+        if (keyField < 0 && !keyColumn.isEmpty() && def.name.compare(keyColumn, Qt::CaseInsensitive) == 0 &&
+            (def.baseTable.isEmpty() || def.baseTable.compare(fromTable, Qt::CaseInsensitive) == 0) &&
+            (def.type == ftInteger || def.type == ftLargeint))
+            keyField = i;
+        defs.push_back(def);
+    }
+    target.setFieldDefs(defs);
+    if (query.size() > 0) target.reserveRecords(query.size());
+    std::vector<jet::Value> values(defs.size());
+    uint64_t position = 0;
+    while (query.next()) {
+        for (int i = 0; i < int(values.size()); ++i) values[std::size_t(i)] = valueOf(query.value(i));
+        uint64_t tag = kNoRow | position;
+        if (keyField >= 0) {
+            const auto* key = std::get_if<int64_t>(&values[std::size_t(keyField)]);
+            if (key && *key >= 0) tag = uint64_t(*key);
+        }
+        target.appendRecord(values, tag);
+        ++position;
+    }
+    if (query.lastError().isValid())
+        fail(QStringLiteral("Reading the rows from the database server failed"), query.lastError().text(),
+             saysConnectionLost(query.lastError()));
+}
+
+int64_t ServerProvider::execute(const QString& statement)
+{
+    QSqlQuery query(database());
+    if (!query.exec(serverStatement(statement)))
+        fail(QStringLiteral("The database server refused the statement"), query.lastError().text(),
+             saysConnectionLost(query.lastError()));
+    return query.numRowsAffected();
+}
+
+void ServerProvider::updateRow(const QString& table, uint64_t tag,
+                               const std::vector<std::pair<QString, jet::Value>>& columns)
+{
+    const QString keyColumn = keyColumnOf(table);
+    if (keyColumn.isEmpty() || (tag & kNoRow))
+        throw EDatabaseError(QStringLiteral("Rows of '%1' cannot be changed here: the query does not show the "
+                                            "table's primary key (one whole-number column)")
+                                 .arg(table));
+    if (columns.empty()) return;
+    QSqlDatabase db = database();
+    QString statement = QStringLiteral("update ") + tableName(table) + QStringLiteral(" set ");
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        if (i) statement += QStringLiteral(", ");
+        statement += db.driver()->escapeIdentifier(columns[i].first, QSqlDriver::FieldName) + QStringLiteral(" = ?");
+    }
+    statement += QStringLiteral(" where ") + db.driver()->escapeIdentifier(keyColumn, QSqlDriver::FieldName) +
+                 QStringLiteral(" = ?");
+    QSqlQuery query(db);
+    query.prepare(statement);
+    for (const auto& column : columns) query.addBindValue(variantOf(column.second));
+    query.addBindValue(qlonglong(tag));
+    run(query);
+    if (query.numRowsAffected() == 0)
+        throw EDatabaseError(QStringLiteral("The row to change is no longer in '%1': another user deleted it. "
+                                            "Refresh the listing.")
+                                 .arg(table));
+}
+
+void ServerProvider::deleteRow(const QString& table, uint64_t tag)
+{
+    const QString keyColumn = keyColumnOf(table);
+    if (keyColumn.isEmpty() || (tag & kNoRow))
+        throw EDatabaseError(QStringLiteral("Rows of '%1' cannot be deleted here: the query does not show the "
+                                            "table's primary key (one whole-number column)")
+                                 .arg(table));
+    QSqlDatabase db = database();
+    const QString statement = QStringLiteral("delete from ") + tableName(table) + QStringLiteral(" where ") +
+                              db.driver()->escapeIdentifier(keyColumn, QSqlDriver::FieldName) + QStringLiteral(" = ?");
+    QSqlQuery query(db);
+    query.prepare(statement);
+    query.addBindValue(qlonglong(tag));
+    // A row another user deleted meanwhile is gone as asked: no error.
+    run(query);
+}
+
+void ServerProvider::beginTransaction()
+{
+    QSqlDatabase db = database();
+    if (!db.transaction()) fail(QStringLiteral("The database server did not start a transaction"), db.lastError().text(),
+                                saysConnectionLost(db.lastError()));
+}
+
+void ServerProvider::commitTransaction()
+{
+    QSqlDatabase db = database();
+    if (!db.commit()) fail(QStringLiteral("The database server did not commit the transaction"), db.lastError().text(),
+                           saysConnectionLost(db.lastError()));
+}
+
+void ServerProvider::rollbackTransaction()
+{
+    QSqlDatabase db = database();
+    if (!db.rollback()) fail(QStringLiteral("The database server did not roll the transaction back"),
+                             db.lastError().text(), saysConnectionLost(db.lastError()));
+}
+
+bool ServerProvider::isConnectionFault(const std::exception&) const
+{
+    return m_connectionLost;
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "ado/Provider.h"
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+class QSqlDatabase;
+class QSqlQuery;
+
+// A database server through Qt's SQL drivers:
+//   Provider=PostgreSQL;Data Source=HOST;Location=DATABASE;User ID=USER;Password=PASSWORD;Port=5432
+// (QPSQL; HOST may be the folder of the server's Unix socket; Initial
+// Catalog may stand for Location), and an ODBC data source
+//   Provider=MSDASQL;Extended Properties="DSN=NAME;..."
+// (QODBC; the statements go to it unchanged). PostgreSQL gets the program's
+// Access SQL through PostgresDialect.
+//
+// A record's tag is the value of its table's primary key (one whole-number
+// column, in the select's columns); records without one cannot be changed.
+// Each statement is a transaction of its own unless a transaction runs.
+class ServerProvider : public Provider {
+public:
+    static bool serves(const QString& providerName);
+    static QString providerNames(); // for messages
+
+    explicit ServerProvider(const QMap<QString, QString>& parts);
+    ~ServerProvider() override;
+
+    void connect(const QString& userName, const QString& password) override;
+    void query(const QString& statement, RowTarget& target) override;
+    int64_t execute(const QString& statement) override;
+    void updateRow(const QString& table, uint64_t tag,
+                   const std::vector<std::pair<QString, jet::Value>>& columns) override;
+    void deleteRow(const QString& table, uint64_t tag) override;
+    bool supportsTransactions() const override { return true; }
+    void beginTransaction() override;
+    void commitTransaction() override;
+    void rollbackTransaction() override;
+    bool isConnectionFault(const std::exception& error) const override;
+
+private:
+    bool isPostgres() const { return m_driver == QLatin1String("QPSQL"); }
+    QSqlDatabase database() const;
+    QString serverStatement(const QString& accessStatement) const;
+    QString tableName(const QString& table) const;
+    // The primary key column of a table when it is a single column; empty otherwise.
+    QString keyColumnOf(const QString& table);
+    // Runs a prepared statement; throws EDatabaseError naming the statement.
+    void run(QSqlQuery& query);
+    [[noreturn]] void fail(const QString& what, const QString& driverText, bool connectionLost);
+
+    QMap<QString, QString> m_parts;
+    QString m_driver;
+    QString m_connectionName;
+    QStringList m_secrets;                 // passwords, scrubbed from the driver's messages
+    QMap<QString, QString> m_keyColumns;   // table (lower case) -> key column
+    bool m_connectionLost = false;
+};
