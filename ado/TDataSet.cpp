@@ -23,6 +23,7 @@ constexpr int32_t kRemoved = -2;
 // Rows read at a time when the dataset reaches one not read yet: a screen
 // of the grid and more, few enough to cost nothing noticeable.
 constexpr std::size_t kReadBatch = 256;
+constexpr std::size_t kLongestReadBatch = 16384;
 // Rows read at a time for a sort column.
 constexpr std::size_t kColumnBatch = 4096;
 // How often the dataset opens again in a row when the rows keep changing
@@ -195,6 +196,7 @@ void TDataSet::resetRows()
     RowBufferPool<uint32_t>::give(m_lazyTags);
     RowBufferPool<int32_t>::give(m_rowOf);
     m_removedPositions = 0;
+    m_readBatchEnd = -1;
     m_sortColumns.clear();
     if (!m_refetching) m_sortKeys.clear();
     m_current = -1;
@@ -567,14 +569,19 @@ void TDataSet::readPositions(int index) const
     // Reading a row changes what the dataset holds, not what it shows; the
     // const accessors read rows the first time they are asked for them.
     TDataSet& self = const_cast<TDataSet&>(*this);
+    // A walk through the records (an export, a search) reads on where the
+    // last batch ended: batches grow, so that a long walk costs few reads.
+    m_readBatch = index == m_readBatchEnd ? std::min(m_readBatch * 2, kLongestReadBatch) : kReadBatch;
     std::vector<uint32_t> tags;
     std::vector<int32_t> positions;
-    for (std::size_t i = std::size_t(index); i < m_order.size() && positions.size() < kReadBatch; ++i) {
+    std::size_t i = std::size_t(index);
+    for (; i < m_order.size() && positions.size() < m_readBatch; ++i) {
         const int32_t p = m_order[i];
         if (m_rowOf[std::size_t(p)] != kNotRead) continue;
         positions.push_back(p);
         tags.push_back(m_lazyTags[std::size_t(p)]);
     }
+    m_readBatchEnd = int(i);
     if (positions.empty()) return;
     const bool current = self.InternalReadRows(tags, [&](std::size_t i, const jet::RowView& row) {
         m_rowOf[std::size_t(positions[i])] = self.appendToStore(row, tags[i]);

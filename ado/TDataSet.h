@@ -218,6 +218,8 @@ private:
     std::vector<uint32_t> m_lazyTags;         // per position
     mutable std::vector<int32_t> m_rowOf;     // per position: store row, or kNotRead / kRemoved
     std::size_t m_removedPositions = 0;
+    mutable std::size_t m_readBatch = 0;      // rows the last on-demand read asked for
+    mutable int m_readBatchEnd = -1;          // the index after it
     mutable std::vector<std::unique_ptr<RecordStore>> m_sortColumns; // per field, built by sortColumn
     std::vector<SortKey> m_sortKeys;          // the order set last
     bool m_refetching = false;
