@@ -688,6 +688,7 @@ void TDataSet::refetch()
     m_bof = m_current <= 0;
     m_eof = m_order.empty();
     notify(Change::Data);
+    fire(AfterRefresh);
 }
 
 // --- sorting -----------------------------------------------------------------

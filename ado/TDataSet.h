@@ -104,6 +104,9 @@ public:
     TDataSetNotifyEvent BeforeScroll, AfterScroll;
     TDataSetNotifyEvent BeforeEdit, AfterEdit, BeforePost, AfterPost, BeforeCancel, AfterCancel;
     TDataSetNotifyEvent BeforeDelete, AfterDelete;
+    // After the dataset read its records again because the database changed
+    // under it (their number may differ).
+    TDataSetNotifyEvent AfterRefresh;
 
     // --- random access for views (no effect on the current record) ----------
     // index: position in the current order, 0 .. RecordCount()-1. The current

@@ -91,6 +91,8 @@ TFrmMain::TFrmMain(TDM* dm, const SignInGate& signIn, QWidget* parent)
     ADOQuery1->setSQLText(RegisterStatements::registerListing());
     // The count follows a deletion at once, not only at the next reload.
     ADOQuery1->AfterDelete = [this](TDataSet* dataSet) { setStatusCount(dataSet->RecordCount()); };
+    // The list read again after another program changed the register.
+    ADOQuery1->AfterRefresh = ADOQuery1->AfterDelete;
     ADOQuery2->setConnection(dm->ADOConn);
     ADOQuery2->setCursorType(ctStatic);
     ADOQuery2->setSQLText(RegisterStatements::departmentListing());

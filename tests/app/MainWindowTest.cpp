@@ -194,6 +194,29 @@ private slots:
         QVERIFY(script.problems().isEmpty());
     }
 
+    // Rows are read as the grid reaches them: scrolled to entries another
+    // program deleted meanwhile, the grid shows the register as it is now,
+    // with its count.
+    void anotherProgramsDeleteShowsWhereTheGridScrolls()
+    {
+        openMain(3000);
+        QCOMPARE(m_main->ADOQuery1->FieldByName(QStringLiteral("id"))->AsInteger(), 3000);
+        {
+            TADOConnection other;
+            other.setConnectionString(m_dm->ADOConn->ConnectionString());
+            other.setLoginPrompt(false);
+            QCOMPARE(other.Execute(QStringLiteral("delete from all_key where id <= 1500")), int64_t(1500));
+        }
+        QTest::keyClick(m_main->DBGridEx1, Qt::Key_End, Qt::ControlModifier);
+        m_main->DBGridEx1->viewport()->grab();  // paints the rows at the end, not read yet
+        QTest::qWait(20);
+        QCOMPARE(m_main->ADOQuery1->RecordCount(), 1500);
+        QCOMPARE(m_main->DBGridEx1->model()->rowCount(), 1500);
+        QCOMPARE(m_main->StatusPanelText(1), QStringLiteral("1500"));
+        QCOMPARE(listedIds().last(), 1501);
+        m_main->DBGridEx1->viewport()->grab();
+    }
+
     void titleClickSortsUntilTheNextReload()
     {
         openMain(30);
