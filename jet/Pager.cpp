@@ -70,6 +70,8 @@ Pager::~Pager()
         try {
             rollback();
         } catch (...) {
+            // A destructor has no one to tell; the journal left beside the
+            // file rolls the write back at the next open.
         }
     }
 }

@@ -11,6 +11,7 @@
 #include "ado/TADOQuery.h"
 #include "jet/Database.h"
 #include "jet/Table.h"
+#include "qtcommon/IgnoredError.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -231,6 +232,7 @@ int migrate(const std::vector<std::string>& a)
             try {
                 connection.RollbackTrans();
             } catch (...) {
+                ignoreBecause("the error that stopped the copy is the one to report; the server drops the transaction anyway");
             }
         }
         throw;
