@@ -121,8 +121,10 @@ int json(const std::vector<std::string>& a)
     jet::Table& t = db->table(a[1]);
     std::vector<std::string> keys;
     for (const jet::ColumnDef& c : t.def().columns) keys.push_back(jsonString(c.utf8Name) + ":");
-    // Rows go out in blocks: one write per row costs more than the row.
-    constexpr size_t kBlock = 1 << 20;
+    // Rows go out in blocks of a pipe's size: one write per row costs more
+    // than the row, and a reader that stops reading holds the output (and
+    // the read of the file) from the first block on.
+    constexpr size_t kBlock = 1 << 16;
     std::string out;
     out.reserve(kBlock + 4096);
     RowJsonScratch scratch;
