@@ -1,6 +1,8 @@
 #include "jet/Journal.h"
 
+#include <algorithm>
 #include <array>
+#include <random>
 
 #include "jet/ByteOrder.h"
 #include "jet/Format.h"
@@ -12,8 +14,8 @@
 namespace jet {
 
 namespace {
-constexpr char kMagic[8] = {'J', 'E', 'T', 'J', 'R', 'N', 'L', '1'};
-constexpr size_t kHeaderSize = 24;
+constexpr char kMagic[8] = {'J', 'E', 'T', 'J', 'R', 'N', 'L', '2'};
+constexpr size_t kHeaderSize = 40;
 constexpr uint32_t kUnsealed = 0xFFFFFFFFu;
 
 size_t recordSize(size_t pageSize) { return 4 + pageSize + 4; }
@@ -48,28 +50,81 @@ uint32_t Journal::crc32(const uint8_t* data, size_t n, uint32_t crc)
     return ~crc;
 }
 
-static void buildHeader(uint8_t* h, uint32_t pageSize, uint32_t originalPageCount, uint32_t records)
+namespace {
+struct Header {
+    uint32_t pageSize = 0, originalPages = 0, records = kUnsealed, nonce = 0, page0Before = 0, page0After = 0,
+             finalPages = 0;
+};
+
+void writeHeader(uint8_t* h, const Header& v)
 {
     std::memcpy(h, kMagic, 8);
-    put32(h + 8, pageSize);
-    put32(h + 12, originalPageCount);
-    put32(h + 16, records);
-    put32(h + 20, Journal::crc32(h, 20));
+    put32(h + 8, v.pageSize);
+    put32(h + 12, v.originalPages);
+    put32(h + 16, v.records);
+    put32(h + 20, v.nonce);
+    put32(h + 24, v.page0Before);
+    put32(h + 28, v.page0After);
+    put32(h + 32, v.finalPages);
+    put32(h + 36, Journal::crc32(h, 36));
 }
 
-std::unique_ptr<Journal> Journal::create(const std::string& path, size_t pageSize, uint32_t originalPageCount)
+bool readHeader(const uint8_t* h, Header& v)
+{
+    if (std::memcmp(h, kMagic, 8) != 0 || le32(h + 36) != Journal::crc32(h, 36)) return false;
+    v.pageSize = le32(h + 8);
+    v.originalPages = le32(h + 12);
+    v.records = le32(h + 16);
+    v.nonce = le32(h + 20);
+    v.page0Before = le32(h + 24);
+    v.page0After = le32(h + 28);
+    v.finalPages = le32(h + 32);
+    return true;
+}
+
+uint32_t randomNonce()
+{
+    std::random_device random;
+    return uint32_t(random());
+}
+
+// Renames a journal that must not be applied to the first free name beside it.
+std::string setAside(const std::string& journalPath)
+{
+    for (int n = 1;; ++n) {
+        std::string to = journalPath + ".set-aside" + (n > 1 ? "-" + std::to_string(n) : "");
+        if (PlatformFile::exists(to)) {
+            if (n >= 1000) throw JetError("Cannot set aside '" + journalPath + "': too many journals set aside beside it");
+            continue;
+        }
+        PlatformFile::renameNoReplace(journalPath, to);
+        PlatformFile::syncDirectoryOf(journalPath);
+        return to;
+    }
+}
+} // namespace
+
+std::unique_ptr<Journal> Journal::create(const std::string& path, const PlatformFile& database, size_t pageSize,
+                                         uint32_t originalPageCount, uint32_t page0Crc)
 {
     std::unique_ptr<Journal> j(new Journal);
     j->path_ = path;
     j->pageSize_ = pageSize;
     j->originalPageCount_ = originalPageCount;
+    j->nonce_ = randomNonce();
+    j->page0Crc_ = page0Crc;
     try {
-        j->file_ = PlatformFile::open(path, PlatformFile::Mode::CreateOrTruncate);
+        // Made readable by its owner only, then given the database's rights:
+        // old page images must never show more than the database does.
+        j->file_ = PlatformFile::open(path, PlatformFile::Mode::CreateNewPrivate);
+        j->file_->takePermissionsOf(database);
     } catch (const JetError& e) {
+        if (j->file_) PlatformFile::remove(path);
         throw JetError(std::string("Cannot create the rollback journal: ") + e.what());
     }
     uint8_t h[kHeaderSize];
-    buildHeader(h, uint32_t(pageSize), originalPageCount, kUnsealed);
+    writeHeader(h, Header{uint32_t(pageSize), originalPageCount, kUnsealed, j->nonce_, page0Crc, page0Crc,
+                          originalPageCount});
     j->file_->writeAt(0, h, kHeaderSize);
     return j;
 }
@@ -81,16 +136,17 @@ void Journal::saveOriginal(uint32_t page, const uint8_t* image)
     std::vector<uint8_t> rec(recordSize(pageSize_));
     put32(rec.data(), page);
     std::memcpy(rec.data() + 4, image, pageSize_);
-    put32(rec.data() + 4 + pageSize_, crc32(rec.data(), 4 + pageSize_));
+    put32(rec.data() + 4 + pageSize_, crc32(rec.data(), 4 + pageSize_, nonce_));
     file_->writeAt(kHeaderSize + uint64_t(records_) * rec.size(), rec.data(), rec.size());
     ++records_;
 }
 
-void Journal::seal()
+void Journal::seal(uint32_t finalPageCount, uint32_t finalPage0Crc)
 {
     file_->sync();
     uint8_t h[kHeaderSize];
-    buildHeader(h, uint32_t(pageSize_), originalPageCount_, records_);
+    writeHeader(h, Header{uint32_t(pageSize_), originalPageCount_, records_, nonce_, page0Crc_, finalPage0Crc,
+                          finalPageCount});
     file_->writeAt(0, h, kHeaderSize);
     file_->sync();
     PlatformFile::syncDirectoryOf(path_);
@@ -103,44 +159,77 @@ void Journal::remove()
     PlatformFile::syncDirectoryOf(path_);
 }
 
-bool Journal::rollBack(const std::string& journalPath, PlatformFile& database)
+Journal::Recovery Journal::recover(const std::string& journalPath, PlatformFile& database, size_t pageSize)
 {
-    if (!PlatformFile::exists(journalPath)) return false;
-    bool rolledBack = false;
+    Recovery result;
+    std::string misfit;
     {
         auto jf = PlatformFile::open(journalPath, PlatformFile::Mode::ReadOnly);
         uint8_t h[kHeaderSize] = {};
-        bool sealed = jf->readAt(0, h, kHeaderSize) == kHeaderSize && std::memcmp(h, kMagic, 8) == 0 &&
-                      le32(h + 20) == crc32(h, 20) && le32(h + 16) != kUnsealed;
-        const size_t pageSize = le32(h + 8);
-        if (sealed && pageSize > 0 && pageSize <= kMaxPageSize) {
-            const size_t size = recordSize(pageSize);
-            uint32_t originalPages = le32(h + 12);
-            uint32_t records = le32(h + 16);
-            // Check every record before touching the database: a journal that
-            // is not whole was never sealed by its writer.
-            std::vector<uint8_t> rec(size);
-            bool whole = jf->size() >= kHeaderSize + uint64_t(records) * size;
-            for (uint32_t r = 0; whole && r < records; ++r) {
-                if (jf->readAt(kHeaderSize + uint64_t(r) * size, rec.data(), size) != size ||
-                    le32(rec.data() + 4 + pageSize) != crc32(rec.data(), 4 + pageSize))
-                    whole = false;
+        Header v;
+        bool known = jf->readAt(0, h, kHeaderSize) == kHeaderSize && readHeader(h, v);
+        if (!known) {
+            // Shorter than a header or never sealed by a writer of this
+            // format: nothing was written to the database after it.
+            if (std::memcmp(h, kMagic, 7) != 0 || std::memcmp(h, kMagic, 8) == 0) {
+                jf.reset();
+                PlatformFile::remove(journalPath);
+                PlatformFile::syncDirectoryOf(journalPath);
+                return result;
             }
-            if (whole) {
-                for (uint32_t r = 0; r < records; ++r) {
-                    jf->readAt(kHeaderSize + uint64_t(r) * size, rec.data(), size);
-                    uint32_t page = le32(rec.data());
-                    if (page < originalPages) database.writeAt(uint64_t(page) * pageSize, rec.data() + 4, pageSize);
-                }
-                database.truncate(uint64_t(originalPages) * pageSize);
-                database.sync();
-                rolledBack = true;
-            }
+            misfit = "it was written by an older version of this program";
+        } else if (v.records == kUnsealed) {
+            jf.reset();
+            PlatformFile::remove(journalPath);
+            PlatformFile::syncDirectoryOf(journalPath);
+            return result;
         }
+        std::vector<uint8_t> rec;
+        if (misfit.empty()) {
+            const uint64_t size = database.size();
+            const uint64_t low = uint64_t(v.originalPages) * pageSize;
+            const uint64_t high = uint64_t(std::max(v.originalPages, v.finalPages)) * pageSize;
+            std::vector<uint8_t> page0(pageSize);
+            if (v.pageSize != pageSize)
+                misfit = "its pages are " + std::to_string(v.pageSize) + " bytes, the file's " + std::to_string(pageSize);
+            else if (size < low || size > high)
+                misfit = "the file is " + std::to_string(size) + " bytes long; the journal was taken from one of " +
+                         std::to_string(low) + " bytes";
+            else if (database.readAt(0, page0.data(), pageSize) != pageSize ||
+                     (crc32(page0.data(), pageSize) != v.page0Before && crc32(page0.data(), pageSize) != v.page0After))
+                misfit = "the file's header page is not the one the journal was taken from";
+        }
+        if (misfit.empty()) {
+            // Every record is checked before the database is touched.
+            const size_t size = recordSize(pageSize);
+            rec.resize(size);
+            bool whole = jf->size() >= kHeaderSize + uint64_t(v.records) * size;
+            for (uint32_t r = 0; whole && r < v.records; ++r)
+                whole = jf->readAt(kHeaderSize + uint64_t(r) * size, rec.data(), size) == size &&
+                        le32(rec.data() + 4 + pageSize) == crc32(rec.data(), 4 + pageSize, v.nonce);
+            if (!whole) misfit = "its records are damaged";
+        }
+        if (misfit.empty()) {
+            const size_t size = recordSize(pageSize);
+            for (uint32_t r = 0; r < v.records; ++r) {
+                jf->readAt(kHeaderSize + uint64_t(r) * size, rec.data(), size);
+                uint32_t page = le32(rec.data());
+                if (page < v.originalPages) database.writeAt(uint64_t(page) * pageSize, rec.data() + 4, pageSize);
+            }
+            database.truncate(uint64_t(v.originalPages) * pageSize);
+            database.sync();
+            result.outcome = Recovery::Outcome::RolledBack;
+        }
+    }
+    if (!misfit.empty()) {
+        result.outcome = Recovery::Outcome::SetAside;
+        result.reason = misfit;
+        result.setAsidePath = setAside(journalPath);
+        return result;
     }
     PlatformFile::remove(journalPath);
     PlatformFile::syncDirectoryOf(journalPath);
-    return rolledBack;
+    return result;
 }
 
 } // namespace jet

@@ -10,12 +10,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 namespace jet {
 
 namespace {
 constexpr uint32_t kReadAhead = 16;
-constexpr int kCommitLockTimeoutMs = 10000;
+// How long a reader waits for a commit, and a commit for the readers.
+constexpr int kLockTimeoutMs = 10000;
+constexpr int kLockPollMs = 5;
 
 // Thrown by the crash hook; the pager is unusable afterwards, as a dead process would be.
 class SimulatedCrash : public JetError {
@@ -28,22 +31,35 @@ std::unique_ptr<Pager> Pager::open(const std::string& path, Access access)
 {
     std::unique_ptr<Pager> p(new Pager);
     p->path_ = path;
+    p->access_ = access;
     if (!PlatformFile::exists(path)) throw JetError("Database file '" + path + "' does not exist");
-    p->file_ = PlatformFile::open(path, access == Access::ReadWrite ? PlatformFile::Mode::ReadWrite
-                                                                     : PlatformFile::Mode::ReadOnly);
-    p->recoverIfNeeded();
+    // One opening of the file for reads and locks alike, read-write where the
+    // file allows it even for a reader, so that a reader can roll back what a
+    // crashed writer left.
+    try {
+        p->file_ = PlatformFile::open(path, PlatformFile::Mode::ReadWrite);
+    } catch (const JetError&) {
+        if (access == Access::ReadWrite) throw;
+        p->file_ = PlatformFile::open(path, PlatformFile::Mode::ReadOnly);
+    }
+    // The version says the page size a journal is checked against; it never
+    // changes in a file's life, so it is read before any lock.
     uint8_t start[HeaderPage::kKeyAreaSize] = {};
+    const Format* format = nullptr;
     if (p->file_->readAt(0, start, sizeof start) == sizeof start)
-        if (const Format* f = Format::forVersion(le32(start + HeaderPage::kVersionOffset))) {
-            p->format_ = f;
-            p->databaseKey_ = HeaderPage::storedDatabaseKey(*f, start);
-        }
-    uint64_t size = p->file_->size();
-    if (size < p->pageSize())
-        throw JetError("'" + path + "' is not an Access database: it is " + std::to_string(size) +
-                       " bytes long, shorter than one page");
-    p->pageCount_ = uint32_t(std::min<uint64_t>(size / p->pageSize(), 0xFFFFFFu));
-    p->lastStamp_ = p->file_->stamp();
+        format = Format::forVersion(le32(start + HeaderPage::kVersionOffset));
+    if (format) p->format_ = format;
+    {
+        ReadScope scope(*p);
+        if (format && p->file_->readAt(0, start, sizeof start) == sizeof start)
+            p->databaseKey_ = HeaderPage::storedDatabaseKey(*format, start);
+        uint64_t size = p->file_->size();
+        if (size < p->pageSize())
+            throw JetError("'" + path + "' is not an Access database: it is " + std::to_string(size) +
+                           " bytes long, shorter than one page");
+        p->pageCount_ = uint32_t(std::min<uint64_t>(size / p->pageSize(), 0xFFFFFFu));
+        p->lastStamp_ = p->file_->stamp();
+    }
     p->changes_ = firstChangeCount();
     return p;
 }
@@ -53,6 +69,7 @@ std::unique_ptr<Pager> Pager::create(const std::string& path, const Format& form
     std::unique_ptr<Pager> p(new Pager);
     p->path_ = path;
     p->format_ = &format;
+    p->access_ = Access::ReadWrite;
     p->file_ = PlatformFile::open(path, PlatformFile::Mode::CreateNew);
     p->databaseKey_ = HeaderPage::storedDatabaseKey(format, headerPage);
     p->file_->writeAt(0, headerPage, format.pageSize);
@@ -76,30 +93,104 @@ Pager::~Pager()
     }
 }
 
-void Pager::recoverIfNeeded()
+bool Pager::pollUntil(std::chrono::steady_clock::time_point deadline, const std::function<bool()>& attempt)
 {
-    std::string jp = journalPath(path_);
-    if (!PlatformFile::exists(jp)) return;
-    // A journal that a live writer of ours is still using is not ours to touch.
-    std::unique_ptr<PlatformFile> rw;
-    PlatformFile* target = file_.get();
-    if (!file_->writable()) {
-        try {
-            rw = PlatformFile::open(path_, PlatformFile::Mode::ReadWrite);
-        } catch (const JetError&) {
-            throw JetError("'" + path_ + "' has an unfinished write (" + jp +
-                           ") that must be rolled back, but the file cannot be opened for writing");
+    while (!attempt()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kLockPollMs));
+    }
+    return true;
+}
+
+void Pager::lockShared()
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLockTimeoutMs);
+    waitReason_ = "'" + path_ + "' is being changed by another program; try again when it has finished";
+    for (;;) {
+        // Pending held exclusive means a commit or a rollback waits for the
+        // readers inside to leave: no new one goes in meanwhile.
+        if (file_->tryLock(PlatformFile::Lock::Pending, false)) {
+            bool shared = file_->tryLock(PlatformFile::Lock::Shared, false);
+            file_->unlock(PlatformFile::Lock::Pending);
+            if (shared) {
+                bool settled = false;
+                try {
+                    settled = settleJournal(deadline);
+                } catch (...) {
+                    file_->unlock(PlatformFile::Lock::Shared);
+                    throw;
+                }
+                if (settled) return;
+                file_->unlock(PlatformFile::Lock::Shared);
+            }
         }
-        target = rw.get();
+        if (std::chrono::steady_clock::now() >= deadline) throw LockedError(waitReason_);
+        std::this_thread::sleep_for(std::chrono::milliseconds(kLockPollMs));
     }
-    if (!target->tryLockWriter()) return;
-    try {
-        Journal::rollBack(jp, *target);
-    } catch (...) {
-        target->unlockWriter();
-        throw;
+}
+
+bool Pager::settleJournal(std::chrono::steady_clock::time_point deadline)
+{
+    const std::string journal = journalPath(path_);
+    if (!PlatformFile::exists(journal)) return true;
+    // A live writer's journal: the file beside it is whole.
+    if (file_->lockedElsewhere(PlatformFile::Lock::Writer)) return true;
+    // A crashed writer's: the file may hold part of its commit. Nobody reads
+    // it until the journal is rolled back, by us or by another process.
+    if (!file_->writable()) {
+        waitReason_ = "'" + path_ + "' has an unfinished write (" + journal +
+                      ") that must be rolled back, but the file cannot be opened for writing";
+        return false;
     }
-    target->unlockWriter();
+    if (!file_->tryLock(PlatformFile::Lock::Pending, true)) return false;
+    file_->unlock(PlatformFile::Lock::Shared);
+    bool exclusive = pollUntil(deadline, [&] { return file_->tryLock(PlatformFile::Lock::Shared, true); });
+    if (exclusive) {
+        try {
+            // Looked at again: the writer may have finished in between.
+            if (PlatformFile::exists(journal) && !file_->lockedElsewhere(PlatformFile::Lock::Writer)) recover(journal);
+        } catch (...) {
+            file_->unlock(PlatformFile::Lock::Shared);
+            file_->unlock(PlatformFile::Lock::Pending);
+            throw;
+        }
+        file_->unlock(PlatformFile::Lock::Shared);
+    }
+    // With Pending ours nobody holds Shared exclusive: taking it shared again cannot fail.
+    bool shared = file_->tryLock(PlatformFile::Lock::Shared, false);
+    file_->unlock(PlatformFile::Lock::Pending);
+    if (!shared) throw JetError("'" + path_ + "': cannot lock the file for reading: " + PlatformFile::lastSystemError());
+    return exclusive;
+}
+
+void Pager::recover(const std::string& journal)
+{
+    Journal::Recovery r = Journal::recover(journal, *file_, pageSize());
+    if (r.outcome == Journal::Recovery::Outcome::SetAside)
+        notices_.push_back("'" + path_ + "': the rollback journal beside it does not belong to it (" + r.reason +
+                           "); it was set aside as '" + r.setAsidePath + "' and not applied");
+}
+
+bool Pager::lockExclusive(std::chrono::steady_clock::time_point deadline)
+{
+    if (!pollUntil(deadline, [&] { return file_->tryLock(PlatformFile::Lock::Pending, true); })) return false;
+    file_->unlock(PlatformFile::Lock::Shared);
+    if (pollUntil(deadline, [&] { return file_->tryLock(PlatformFile::Lock::Shared, true); })) return true;
+    bool shared = file_->tryLock(PlatformFile::Lock::Shared, false);
+    file_->unlock(PlatformFile::Lock::Pending);
+    if (!shared) throw JetError("'" + path_ + "': cannot lock the file for reading: " + PlatformFile::lastSystemError());
+    return false;
+}
+
+void Pager::unlockExclusive()
+{
+    file_->unlock(PlatformFile::Lock::Shared);
+    // A read scope around the write keeps reading after it.
+    if (sharedForRead_ && !file_->tryLock(PlatformFile::Lock::Shared, false)) {
+        sharedForRead_ = false;
+        broken_ = true;
+    }
+    file_->unlock(PlatformFile::Lock::Pending);
 }
 
 void Pager::cipher(uint32_t page, uint8_t* data) const
@@ -192,12 +283,30 @@ void Pager::beginWrite()
 {
     checkUsable();
     if (inWrite_) throw JetError("'" + path_ + "': a write is already in progress");
-    if (!file_->writable()) throw JetError("'" + path_ + "' is open read-only; it cannot be changed");
-    if (!file_->tryLockWriter())
+    if (!writable()) throw JetError("'" + path_ + "' is open read-only; it cannot be changed");
+    const bool tookShared = !sharedForRead_;
+    if (tookShared) lockShared();
+    if (!file_->tryLock(PlatformFile::Lock::Writer, true)) {
+        if (tookShared) file_->unlock(PlatformFile::Lock::Shared);
         throw LockedError("'" + path_ + "' is being changed by another program; try again when it has finished");
-    // Another process may have written since our pages were cached.
-    noteOutsideChanges();
-    dropCache();
+    }
+    try {
+        // Shared has been held since any journal was last settled, so no
+        // commit has written since: a journal here is one a writer left
+        // before its commit wrote anything, and the file does not need it.
+        const std::string journal = journalPath(path_);
+        if (PlatformFile::exists(journal)) {
+            PlatformFile::remove(journal);
+            PlatformFile::syncDirectoryOf(journal);
+        }
+        // Another process may have written since our pages were cached.
+        noteOutsideChanges();
+        dropCache();
+    } catch (...) {
+        file_->unlock(PlatformFile::Lock::Writer);
+        if (tookShared) file_->unlock(PlatformFile::Lock::Shared);
+        throw;
+    }
     inWrite_ = true;
     pageCountAtBegin_ = pageCount_;
 }
@@ -209,8 +318,8 @@ uint8_t* Pager::modify(uint32_t page)
     auto d = dirty_.find(page);
     if (d != dirty_.end()) return d->second->data;
     PageRef current = read(page);
-    if (page < pageCountAtBegin_) {
-        if (!journal_) journal_ = Journal::create(journalPath(path_), pageSize(), pageCountAtBegin_);
+    if (page < pageCountAtBegin_ && !privateBuild_) {
+        if (!journal_) createJournal();
         journal_->saveOriginal(page, stored(page, current->data));
     }
     auto copy = std::make_shared<PageBuffer>(*current);
@@ -240,14 +349,20 @@ uint32_t Pager::allocate()
 void Pager::beginRead()
 {
     checkUsable();
-    if (readDepth_++ > 0 || inWrite_) return;
-    if (!file_->lockCommit(false, kCommitLockTimeoutMs)) {
-        --readDepth_;
-        throw LockedError("'" + path_ + "' is being changed by another program; try again when it has finished");
+    if (readDepth_++ > 0) return;
+    if (inWrite_) {
+        // The write holds Shared already; the scope keeps it past the write's end.
+        sharedForRead_ = true;
+        return;
     }
-    readLocked_ = true;
     try {
-        recoverIfNeeded();
+        lockShared();
+    } catch (...) {
+        --readDepth_;
+        throw;
+    }
+    sharedForRead_ = true;
+    try {
         noteOutsideChanges();
         dropCache();
     } catch (...) {
@@ -275,10 +390,30 @@ void Pager::noteOutsideChanges()
 void Pager::endRead()
 {
     if (readDepth_ == 0) return;
-    if (--readDepth_ == 0 && readLocked_) {
-        readLocked_ = false;
-        file_->unlockCommit();
+    if (--readDepth_ == 0 && sharedForRead_) {
+        sharedForRead_ = false;
+        if (!inWrite_) file_->unlock(PlatformFile::Lock::Shared);
     }
+}
+
+void Pager::createJournal()
+{
+    // Page 0 as the file holds it: no page before the transaction's is changed yet.
+    PageRef page0 = read(0);
+    journal_ = Journal::create(journalPath(path_), *file_, pageSize(), pageCountAtBegin_,
+                               Journal::crc32(page0->data, pageSize()));
+}
+
+void Pager::spillIfLarge()
+{
+    if (!privateBuild_ || !inWrite_ || dirty_.size() < cacheCapacity_) return;
+    // Only for a file nobody else opens: pages go out without a journal.
+    for (auto& [page, buffer] : dirty_)
+        file_->writeAt(uint64_t(page) * pageSize(), stored(page, buffer->data), pageSize());
+    pageCountAtBegin_ = pageCount_;
+    for (auto& [page, buffer] : dirty_) remember(page, std::move(buffer));
+    dirty_.clear();
+    spilled_ = true;
 }
 
 void Pager::commit()
@@ -289,10 +424,14 @@ void Pager::commit()
         releaseWriteState();
         return;
     }
-    if (!journal_) journal_ = Journal::create(journalPath(path_), pageSize(), pageCountAtBegin_);
-    journal_->seal();
-
-    if (!file_->lockCommit(true, kCommitLockTimeoutMs)) {
+    if (!privateBuild_) {
+        if (!journal_) createJournal();
+        auto page0 = dirty_.find(0);
+        journal_->seal(pageCount_, page0 == dirty_.end() ? Journal::crc32(read(0)->data, pageSize())
+                                                         : Journal::crc32(page0->second->data, pageSize()));
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLockTimeoutMs);
+    if (!lockExclusive(deadline)) {
         // Readers keep the file busy; nothing was written yet, so give up cleanly.
         rollback();
         throw LockedError("'" + path_ + "' is being read by another program; the change was not saved, try again");
@@ -313,46 +452,55 @@ void Pager::commit()
         file_->sync();
         lastStamp_ = file_->stamp();
         ++changes_;
+        // The commit point: once the journal is gone the change stays. It
+        // goes before the lock does, so that no reader sees a journal beside
+        // pages a finished commit wrote.
+        if (journal_) {
+            journal_->remove();
+            journal_.reset();
+        }
     } catch (const SimulatedCrash&) {
-        file_->unlockCommit();
-        file_->unlockWriter();
-        journal_.reset(); // the file stays, as after a crash
+        // The file and the journal stay as a crash leaves them; so do the
+        // locks of a dead process: none.
+        journal_.reset();
+        file_->unlock(PlatformFile::Lock::Shared);
+        file_->unlock(PlatformFile::Lock::Pending);
+        file_->unlock(PlatformFile::Lock::Writer);
+        sharedForRead_ = false;
         throw;
     } catch (...) {
-        // The file may be half written: put the old pages back from the journal.
-        file_->unlockCommit();
+        // The file may be half written: put the old pages back from the
+        // journal while the lock still keeps everyone out.
         try {
+            if (privateBuild_) throw JetError("no journal");
             journal_.reset();
-            Journal::rollBack(journalPath(path_), *file_);
+            recover(journalPath(path_));
         } catch (...) {
             broken_ = true;
         }
         dirty_.clear();
         dropCache();
-        inWrite_ = false;
-        file_->unlockWriter();
+        unlockExclusive();
+        releaseWriteState();
         throw;
     }
-    file_->unlockCommit();
-    journal_->remove();
-    journal_.reset();
+    unlockExclusive();
     // The written pages become the clean cache.
     for (uint32_t page : pages) remember(page, std::move(dirty_[page]));
-    dirty_.clear();
-    inWrite_ = false;
-    allocationChecked_ = false;
-    file_->unlockWriter();
+    releaseWriteState();
 }
 
 void Pager::rollback()
 {
     if (!inWrite_) return;
+    if (spilled_) broken_ = true; // part of the transaction is in the file already
     dirty_.clear();
     pageCount_ = pageCountAtBegin_;
     if (journal_) {
         journal_->remove();
         journal_.reset();
     }
+    if (!sharedForRead_) file_->unlock(PlatformFile::Lock::Shared);
     releaseWriteState();
 }
 
@@ -361,7 +509,7 @@ void Pager::releaseWriteState()
     dirty_.clear();
     inWrite_ = false;
     allocationChecked_ = false;
-    file_->unlockWriter();
+    file_->unlock(PlatformFile::Lock::Writer);
 }
 
 } // namespace jet

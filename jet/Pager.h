@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -25,7 +26,27 @@ class Journal;
 // commit first saves the old image of every changed page in a rollback
 // journal beside the file and syncs it, then writes the pages, syncs the
 // file and removes the journal. A failure before commit leaves the file as
-// it was; a crash during commit leaves a journal that the next open rolls back.
+// it was; a crash during commit leaves a journal that the next reader or
+// writer rolls back.
+//
+// Processes share a file through three lock bytes (PlatformFile::Lock):
+//   Shared   readers hold it shared while they read, and so does a writer for
+//            its whole transaction; a commit and a rollback of a crashed
+//            writer's journal hold it exclusive while they change the file.
+//   Pending  taken exclusive by whoever wants Shared exclusive, before it
+//            waits for the readers inside to leave; a reader takes it shared
+//            for a moment before Shared, so that no new reader keeps a
+//            commit waiting forever.
+//   Writer   the one writer: held exclusive from beginWrite to the end of
+//            commit or rollback.
+// Pages reach the file only under Shared exclusive, and the journal is
+// removed before that lock is given up. So a reader holding Shared that
+// finds a journal while Writer is held sees a live writer's journal beside a
+// whole file, and reads on; one that finds a journal while Writer is free
+// sees what a crashed writer left: it takes Pending and Shared exclusive
+// (never Writer, which would make it look like a live writer to the others),
+// rolls the journal back and returns to Shared. A writer takes Shared
+// before Writer, so it has settled any journal before it starts.
 //
 // Encoded files (Access's "Encode Database"; the header holds a non-zero
 // database key): every page but page 0 is RC4-encrypted on disk under a
@@ -38,7 +59,8 @@ class Pager {
 public:
     enum class Access { ReadOnly, ReadWrite };
 
-    // Opens an existing file; rolls back an interrupted write first. The
+    // Opens an existing file; rolls back an interrupted write first (see
+    // notices() for a journal that did not belong to the file). The
     // format is the one the header's version field names (Jet 4 when it
     // names none, for the header check to refuse).
     static std::unique_ptr<Pager> open(const std::string& path, Access access);
@@ -52,7 +74,7 @@ public:
     const TextCoding& textCoding() const { return *textCoding_; }
     void setTextCoding(const TextCoding& coding) { textCoding_ = &coding; }
     size_t pageSize() const { return format_->pageSize; }
-    bool writable() const { return file_->writable(); }
+    bool writable() const { return access_ == Access::ReadWrite; }
     uint32_t pageCount() const { return pageCount_; }
     // The database key the pages are encrypted with; 0 when they are in the clear.
     uint32_t databaseKey() const { return databaseKey_; }
@@ -90,6 +112,20 @@ public:
     // process may have written meanwhile.
     void dropCache();
 
+    // A file made new that nobody opens before it is complete (it is renamed
+    // into place afterwards): its transactions keep no journal, and
+    // spillIfLarge writes their changed pages to the file early once they
+    // outgrow the cache, so that building a file of any size takes memory of
+    // the cache's size. A rollback after a spill leaves the pager unusable;
+    // the file is to be removed.
+    void setPrivateBuild(bool on) { privateBuild_ = on; }
+    // Call only between changes, while no pointer modify() gave is in use.
+    void spillIfLarge();
+
+    // What the pager did that its user should hear of, though it is no
+    // error: a journal set aside because it did not belong to the file.
+    const std::vector<std::string>& notices() const { return notices_; }
+
     // Test hook: the n-th page write of the next commits dies as a crashed
     // process would, leaving file and journal as they are (n = 0: never).
     void setCrashAfterPageWrites(int n) { crashAfterWrites_ = n; }
@@ -98,7 +134,19 @@ public:
 
 private:
     Pager() = default;
-    void recoverIfNeeded();
+    // The locking protocol (see above). lockShared waits up to the lock
+    // timeout, settling any journal a crashed writer left, and throws
+    // LockedError when it cannot.
+    void lockShared();
+    bool settleJournal(std::chrono::steady_clock::time_point deadline);
+    void recover(const std::string& journal);
+    // Shared exclusive (Pending held) for a commit; false on timeout, with
+    // Shared held as before.
+    bool lockExclusive(std::chrono::steady_clock::time_point deadline);
+    // From exclusive back to Shared held as the read scopes need it.
+    void unlockExclusive();
+    static bool pollUntil(std::chrono::steady_clock::time_point deadline, const std::function<bool()>& attempt);
+    void createJournal();
     // Counts a change when the file's stamp moved since we last saw it.
     void noteOutsideChanges();
     static uint64_t firstChangeCount();
@@ -113,6 +161,7 @@ private:
     const uint8_t* stored(uint32_t page, const uint8_t* data);
 
     std::string path_;
+    Access access_ = Access::ReadOnly;
     const Format* format_ = &Format::jet4();
     const TextCoding* textCoding_ = &TextCoding::unicode();
     std::unique_ptr<PlatformFile> file_;
@@ -142,7 +191,13 @@ private:
     std::unique_ptr<Journal> journal_;
     int crashAfterWrites_ = 0;
     int readDepth_ = 0;
-    bool readLocked_ = false;
+    // Shared is held while a write runs, and while the outermost read scope
+    // lasts (this flag), also across the end of a write inside it.
+    bool sharedForRead_ = false;
+    std::string waitReason_; // why lockShared is waiting, for its timeout message
+    bool privateBuild_ = false;
+    bool spilled_ = false;
+    std::vector<std::string> notices_;
 };
 
 // Holds a read scope of a pager (see Pager::beginRead).

@@ -26,7 +26,18 @@ namespace {
 // Lock bytes far past the 2 GB limit of a Jet file, so they never overlap data
 // and other programs' locks on the file's own range.
 constexpr uint64_t kWriterLockOffset = 0x7FFFFFF0ull * 2;
-constexpr uint64_t kCommitLockOffset = kWriterLockOffset + 1;
+constexpr uint64_t kSharedLockOffset = kWriterLockOffset + 1;
+constexpr uint64_t kPendingLockOffset = kWriterLockOffset + 2;
+
+uint64_t offsetOf(PlatformFile::Lock which)
+{
+    switch (which) {
+    case PlatformFile::Lock::Pending: return kPendingLockOffset;
+    case PlatformFile::Lock::Writer: return kWriterLockOffset;
+    case PlatformFile::Lock::Shared: return kSharedLockOffset;
+    }
+    return kSharedLockOffset;
+}
 } // namespace
 
 #ifdef _WIN32
@@ -65,7 +76,7 @@ std::string PlatformFile::lastSystemError()
 std::unique_ptr<PlatformFile> PlatformFile::open(const std::string& path, Mode mode)
 {
     DWORD access = GENERIC_READ | (mode == Mode::ReadOnly ? 0 : GENERIC_WRITE);
-    DWORD disposition = mode == Mode::CreateNew ? CREATE_NEW
+    DWORD disposition = mode == Mode::CreateNew || mode == Mode::CreateNewPrivate ? CREATE_NEW
                         : mode == Mode::CreateOrTruncate ? CREATE_ALWAYS
                                                          : OPEN_EXISTING;
     HANDLE h = CreateFileW(widen(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -162,19 +173,32 @@ static void unlockRange(void* handle, uint64_t offset)
     UnlockFileEx(HANDLE(handle), 0, 1, 0, &ov);
 }
 
-bool PlatformFile::tryLockWriter() { return lockRange(handle_, kWriterLockOffset, true, false); }
-void PlatformFile::unlockWriter() { unlockRange(handle_, kWriterLockOffset); }
+bool PlatformFile::tryLock(Lock which, bool exclusive) { return lockRange(handle_, offsetOf(which), exclusive, false); }
+void PlatformFile::unlock(Lock which) { unlockRange(handle_, offsetOf(which)); }
 
-bool PlatformFile::lockCommit(bool exclusive, int timeoutMs)
+bool PlatformFile::lockedElsewhere(Lock which)
 {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!lockRange(handle_, kCommitLockOffset, exclusive, false)) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    // Windows cannot ask; a lock taken and given back at once tells.
+    if (!lockRange(handle_, offsetOf(which), true, false)) return true;
+    unlockRange(handle_, offsetOf(which));
+    return false;
 }
-void PlatformFile::unlockCommit() { unlockRange(handle_, kCommitLockOffset); }
+
+void PlatformFile::takePermissionsOf(const PlatformFile&)
+{
+    // A new file inherits its folder's access list, as the database did.
+}
+
+void PlatformFile::renameNoReplace(const std::string& from, const std::string& to)
+{
+    if (!MoveFileExW(widen(from).c_str(), widen(to).c_str(), MOVEFILE_WRITE_THROUGH))
+        throw JetError("Cannot rename '" + from + "' to '" + to + "': " + lastSystemError());
+}
+
+std::string PlatformFile::temporaryNameBeside(const std::string& path)
+{
+    return path + ".partial-" + std::to_string(GetCurrentProcessId());
+}
 
 bool PlatformFile::exists(const std::string& path)
 {
@@ -199,9 +223,9 @@ std::string PlatformFile::lastSystemError() { return std::strerror(errno); }
 std::unique_ptr<PlatformFile> PlatformFile::open(const std::string& path, Mode mode)
 {
     int flags = mode == Mode::ReadOnly ? O_RDONLY : O_RDWR;
-    if (mode == Mode::CreateNew) flags |= O_CREAT | O_EXCL;
+    if (mode == Mode::CreateNew || mode == Mode::CreateNewPrivate) flags |= O_CREAT | O_EXCL;
     if (mode == Mode::CreateOrTruncate) flags |= O_CREAT | O_TRUNC;
-    int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
+    int fd = ::open(path.c_str(), flags | O_CLOEXEC, mode == Mode::CreateNewPrivate ? 0600 : 0644);
     if (fd < 0) throw JetError("Cannot open '" + path + "': " + lastSystemError());
     struct stat st;
     if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -272,38 +296,84 @@ void PlatformFile::sync()
     if (::fsync(fd_) != 0) throw JetError("Cannot sync '" + path_ + "': " + lastSystemError());
 }
 
-static bool lockRange(int fd, uint64_t offset, short type, bool wait)
+// Open-file-description locks where the system has them: they belong to one
+// opening of the file, so closing another descriptor of it (which drops
+// every classic fcntl lock the process holds on the file) leaves them, and
+// two openings in one process contend as two processes do.
+#ifdef F_OFD_SETLK
+constexpr int kSetLock = F_OFD_SETLK;
+constexpr int kGetLock = F_OFD_GETLK;
+#else
+constexpr int kSetLock = F_SETLK;
+constexpr int kGetLock = F_GETLK;
+#endif
+
+static struct flock lockRequest(uint64_t offset, short type)
 {
     struct flock fl {};
     fl.l_type = type;
     fl.l_whence = SEEK_SET;
     fl.l_start = off_t(offset);
     fl.l_len = 1;
-    while (::fcntl(fd, wait ? F_SETLKW : F_SETLK, &fl) != 0) {
+    fl.l_pid = 0; // open-file-description locks require it
+    return fl;
+}
+
+static bool lockRange(int fd, uint64_t offset, short type)
+{
+    struct flock fl = lockRequest(offset, type);
+    while (::fcntl(fd, kSetLock, &fl) != 0) {
         if (errno == EINTR) continue;
         return false;
     }
     return true;
 }
 
-bool PlatformFile::tryLockWriter()
+bool PlatformFile::tryLock(Lock which, bool exclusive)
 {
-    // Read-only descriptors cannot take write locks; they never write either.
-    return writable_ ? lockRange(fd_, kWriterLockOffset, F_WRLCK, false) : false;
-}
-void PlatformFile::unlockWriter() { lockRange(fd_, kWriterLockOffset, F_UNLCK, false); }
-
-bool PlatformFile::lockCommit(bool exclusive, int timeoutMs)
-{
+    // A descriptor opened for reading cannot take a write lock.
     if (exclusive && !writable_) return false;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!lockRange(fd_, kCommitLockOffset, exclusive ? F_WRLCK : F_RDLCK, false)) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    return lockRange(fd_, offsetOf(which), exclusive ? F_WRLCK : F_RDLCK);
 }
-void PlatformFile::unlockCommit() { lockRange(fd_, kCommitLockOffset, F_UNLCK, false); }
+void PlatformFile::unlock(Lock which) { lockRange(fd_, offsetOf(which), F_UNLCK); }
+
+bool PlatformFile::lockedElsewhere(Lock which)
+{
+    struct flock fl = lockRequest(offsetOf(which), F_WRLCK);
+    if (::fcntl(fd_, kGetLock, &fl) != 0) return true; // cannot tell: assume the worst
+    return fl.l_type != F_UNLCK;
+}
+
+void PlatformFile::takePermissionsOf(const PlatformFile& model)
+{
+    struct stat st;
+    if (fstat(model.fd_, &st) != 0) return;
+    // The owner first: a change of owner may clear the set-id bits we then set.
+    if (::geteuid() == 0) (void)::fchown(fd_, st.st_uid, st.st_gid);
+    if (::fchmod(fd_, st.st_mode & 0666) != 0)
+        throw JetError("Cannot set the access rights of '" + path_ + "': " + lastSystemError());
+}
+
+void PlatformFile::renameNoReplace(const std::string& from, const std::string& to)
+{
+    // A hard link is made only where no file is; then the old name goes.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        ::unlink(from.c_str());
+        return;
+    }
+    if (errno == EEXIST) throw JetError("Cannot rename '" + from + "' to '" + to + "': '" + to + "' already exists");
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != EXDEV)
+        throw JetError("Cannot rename '" + from + "' to '" + to + "': " + lastSystemError());
+    // A file system without hard links.
+    if (exists(to)) throw JetError("Cannot rename '" + from + "' to '" + to + "': '" + to + "' already exists");
+    if (::rename(from.c_str(), to.c_str()) != 0)
+        throw JetError("Cannot rename '" + from + "' to '" + to + "': " + lastSystemError());
+}
+
+std::string PlatformFile::temporaryNameBeside(const std::string& path)
+{
+    return path + ".partial-" + std::to_string(::getpid());
+}
 
 bool PlatformFile::exists(const std::string& path)
 {

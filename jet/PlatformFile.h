@@ -11,7 +11,8 @@ namespace jet {
 // other part of the engine is portable C++ on top of it.
 class PlatformFile {
 public:
-    enum class Mode { ReadOnly, ReadWrite, CreateNew, CreateOrTruncate };
+    // CreateNewPrivate: as CreateNew, readable and writable by its owner only.
+    enum class Mode { ReadOnly, ReadWrite, CreateNew, CreateNewPrivate, CreateOrTruncate };
 
     // Throws JetError naming the path and the system's reason.
     static std::unique_ptr<PlatformFile> open(const std::string& path, Mode mode);
@@ -36,19 +37,31 @@ public:
     void truncate(uint64_t size);
     void sync();
 
-    // Non-blocking exclusive lock of one byte far past any page, so that a
-    // second writer of ours is refused. Returns false when another process holds it.
-    bool tryLockWriter();
-    void unlockWriter();
-    // Shared/exclusive lock of the "commit" byte: readers hold it shared while
-    // they read, the writer holds it exclusive while pages reach the file.
-    // Blocking, with a timeout in milliseconds; returns false on timeout.
-    bool lockCommit(bool exclusive, int timeoutMs);
-    void unlockCommit();
+    // Byte-range locks on three bytes far past the 2 GB limit of the format,
+    // so that they never cover data (the pager's locking protocol says how
+    // they are used). Locks belong to this opening of the file: another
+    // opening, in this process or another, contends with them, and closing
+    // another descriptor of the same file leaves them alone.
+    enum class Lock { Pending, Writer, Shared };
+    // Non-blocking; false when another opening holds a conflicting lock. An
+    // exclusive lock needs a file opened for writing.
+    bool tryLock(Lock which, bool exclusive);
+    void unlock(Lock which);
+    // Whether another opening of the file holds the lock (shared or exclusive).
+    bool lockedElsewhere(Lock which);
+
+    // Gives a file this one created the access rights (and, where we may, the
+    // owner) of `model`, so that it shows no more than `model` does.
+    void takePermissionsOf(const PlatformFile& model);
 
     static bool exists(const std::string& path);
     static void remove(const std::string& path);          // no error when missing
     static void syncDirectoryOf(const std::string& path); // make a create/remove durable
+    // Renames `from` to `to`, refusing (JetError) when `to` exists.
+    static void renameNoReplace(const std::string& from, const std::string& to);
+    // A name beside `path` that no other process of ours uses now, for a file
+    // that is renamed to `path` once complete.
+    static std::string temporaryNameBeside(const std::string& path);
     static std::string lastSystemError();
 
 private:
