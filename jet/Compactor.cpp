@@ -5,6 +5,7 @@
 #include "jet/JetError.h"
 #include "jet/PlatformFile.h"
 #include "jet/SchemaWriter.h"
+#include "jet/StagedFile.h"
 
 #include <algorithm>
 #include <map>
@@ -28,7 +29,7 @@ const std::pair<const char*, const char*> kObjectIdColumns[] = {
 // object ids are unique in the catalog, so an id equal to a table's is that table.
 using IdMap = std::map<int64_t, int64_t>;
 
-void copyRows(Table& from, Table& to, const IdMap& ids, const Compactor::Progress& progress)
+void copyRows(Table& from, Table& to, const IdMap& ids, const Compactor::Progress& progress, Pager& target)
 {
     size_t idColumn = size_t(-1);
     for (const auto& [table, column] : kObjectIdColumns)
@@ -41,6 +42,7 @@ void copyRows(Table& from, Table& to, const IdMap& ids, const Compactor::Progres
             if (const int64_t* id = std::get_if<int64_t>(&values[idColumn]))
                 if (auto it = ids.find(*id); it != ids.end()) values[idColumn] = it->second;
         to.insertCopy(values);
+        target.spillIfLarge();
         if (progress && ++copied % 100000 == 0) progress(from.name(), copied, total);
         return true;
     });
@@ -53,6 +55,7 @@ void Compactor::compact(const std::string& from, const std::string& to, const Pr
                         const CompactOptions& options)
 {
     if (PlatformFile::exists(to)) throw JetError("'" + to + "' already exists; compact never writes over a file");
+    StagedFile out(to);
     std::unique_ptr<Database> source = Database::open(from, Pager::Access::ReadOnly, options.password);
     ReadScope scope(source->pager());
 
@@ -69,10 +72,14 @@ void Compactor::compact(const std::string& from, const std::string& to, const Pr
     if (options.encoding == CompactOptions::Encoding::Encode && header.databaseKey == 0)
         header.databaseKey = HeaderPage::randomDatabaseKey();
     if (options.encoding == CompactOptions::Encoding::Decode) header.databaseKey = 0;
-    std::unique_ptr<Database> target = SchemaWriter::createEmptyDatabase(to, source->pager().format(), header);
-    try {
-        WriteTransaction tx(*target);
+    {
+        std::unique_ptr<Database> target =
+            SchemaWriter::createEmptyDatabase(out.path(), source->pager().format(), header);
         Pager& pager = target->pager();
+        // The copy is nobody's until it is renamed into place: it is built
+        // with memory of the page cache's size, whatever the file's.
+        pager.setPrivateBuild(true);
+        WriteTransaction tx(*target);
         std::map<uint32_t, uint32_t> newPages; // old definition page -> new
         IdMap newIds;
         std::vector<std::vector<uint32_t>> definitionPages;
@@ -87,17 +94,13 @@ void Compactor::compact(const std::string& from, const std::string& to, const Pr
         for (size_t i = 0; i < tables.size(); ++i)
             SchemaWriter::copyDefinition(*target, source->table(tables[i].name).def(), definitionPages[i], newPages);
 
-        copyRows(source->table(tables.front().name), target->catalogTable(), newIds, progress);
+        copyRows(source->table(tables.front().name), target->catalogTable(), newIds, progress, pager);
         target->invalidateCatalog();
         for (size_t i = 1; i < tables.size(); ++i)
-            copyRows(source->table(tables[i].name), target->table(tables[i].name), newIds, progress);
+            copyRows(source->table(tables[i].name), target->table(tables[i].name), newIds, progress, pager);
         tx.commit();
-    } catch (...) {
-        target.reset();
-        PlatformFile::remove(to);
-        PlatformFile::remove(Pager::journalPath(to));
-        throw;
     }
+    out.publish();
 }
 
 } // namespace jet

@@ -31,8 +31,9 @@ public:
     // Called now and then while rows are copied.
     using Progress = std::function<void(const std::string& table, uint64_t rowsCopied, uint64_t rowsInTable)>;
 
-    // Never writes over `from`; refuses when `to` exists; on failure removes
-    // what it wrote of `to`.
+    // Never writes over `from`; refuses when `to` exists. The copy is built
+    // under a temporary name beside `to` and renamed to `to` once complete,
+    // so that a failure or a killed process leaves no `to`.
     static void compact(const std::string& from, const std::string& to, const Progress& progress = {},
                         const CompactOptions& options = {});
 };

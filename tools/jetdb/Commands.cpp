@@ -2,6 +2,9 @@
 
 #include "jet/JetError.h"
 
+#include <cstdlib>
+#include <iostream>
+
 namespace jetdb {
 
 std::vector<Command>& commandRegistry()
@@ -30,11 +33,18 @@ const std::string& databasePassword() { return password(); }
 
 std::unique_ptr<jet::Database> openDatabase(const std::string& path, jet::Pager::Access access)
 {
+    std::unique_ptr<jet::Database> db;
     try {
-        return jet::Database::open(path, access, password());
+        db = jet::Database::open(path, access, password());
     } catch (const jet::PasswordError& e) {
         throw jet::PasswordError(std::string(e.what()) + " (give it as jetdb --password PASSWORD COMMAND ...)");
     }
+    for (const std::string& notice : db->pager().notices()) std::cerr << "note: " << notice << "\n";
+    // The crash tests' hook: the n-th page write of a commit fails as if the
+    // process died there, leaving the file and its journal as they are.
+    if (const char* n = std::getenv("JETDB_TEST_CRASH_AFTER_PAGE_WRITES"))
+        db->pager().setCrashAfterPageWrites(std::atoi(n));
+    return db;
 }
 
 void printUsage(std::ostream& out)

@@ -8,6 +8,7 @@
 #include "jet/JetError.h"
 #include "jet/PlatformFile.h"
 #include "jet/SchemaWriter.h"
+#include "jet/StagedFile.h"
 
 #include <cmath>
 #include <cstdio>
@@ -133,12 +134,13 @@ int demo(const std::vector<std::string>& a)
     }
     if (path.empty()) throw UsageError("missing FILE");
     if (pending > entries) pending = entries;
-    if (jet::PlatformFile::exists(path)) throw jet::JetError("'" + path + "' already exists; it is never overwritten");
+    jet::StagedFile out(path);
 
     // An Access 97 register keeps its texts in the Simplified Chinese code page.
     const jet::Format& format = jet3 ? jet::Format::jet3() : jet::Format::jet4();
-    auto db = jet::SchemaWriter::createDatabase(path, format, jet3 ? 936 : 1252);
-    try {
+    {
+        auto db = jet::SchemaWriter::createDatabase(out.path(), format, jet3 ? 936 : 1252);
+        db->pager().setPrivateBuild(true);
         if (!databasePassword().empty()) db->setPassword(databasePassword());
         {
             jet::WriteTransaction tx(*db);
@@ -184,17 +186,15 @@ int demo(const std::vector<std::string>& a)
             jet::DateTime when{start.days + std::floor(seconds) / 86400.0};
             int64_t state = i >= entries - pending ? 1 : 2;
             keys.insertRow({std::nullopt, text(serial), text(users[i % 2]), Value{when}, Value{state}});
+            db->pager().spillIfLarge();
             if (entries >= 100000 && (i + 1) % 100000 == 0)
                 std::cerr << "\r" << (i + 1) << " / " << entries << " entries" << std::flush;
         }
         if (entries >= 100000) std::cerr << "\n";
         if (sortOrder) jet::SchemaWriter::declareSortOrder(*db, sortOrder);
         tx.commit();
-    } catch (...) {
-        db.reset();
-        jet::PlatformFile::remove(path);
-        throw;
     }
+    out.publish();
     std::cout << "created " << path << " with " << entries << " entries (" << pending << " pending)\n";
     return 0;
 }
@@ -388,9 +388,10 @@ int create(const std::vector<std::string>& args)
         if (!in) throw UsageError("cannot read the schema file '" + a[1] + "'");
         tables = parseSchema(in, a[1]);
     }
-    if (jet::PlatformFile::exists(a[0])) throw jet::JetError("'" + a[0] + "' already exists; it is never overwritten");
-    auto db = jet::SchemaWriter::createDatabase(a[0], jet3 ? jet::Format::jet3() : jet::Format::jet4(), codePage);
-    try {
+    jet::StagedFile out(a[0]);
+    {
+        auto db = jet::SchemaWriter::createDatabase(out.path(), jet3 ? jet::Format::jet3() : jet::Format::jet4(),
+                                                    codePage);
         if (!databasePassword().empty()) db->setPassword(databasePassword());
         jet::WriteTransaction tx(*db);
         for (const TableSpec& t : tables) jet::SchemaWriter::createTable(*db, t);
@@ -401,11 +402,8 @@ int create(const std::vector<std::string>& args)
             jet::SchemaWriter::declareSortOrder(*db, sortOrder);
             relabel.commit();
         }
-    } catch (...) {
-        db.reset();
-        jet::PlatformFile::remove(a[0]);
-        throw;
     }
+    out.publish();
     std::cout << "created " << a[0] << (tables.empty() ? "" : " with " + std::to_string(tables.size()) + " tables") << "\n";
     return 0;
 }
