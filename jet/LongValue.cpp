@@ -104,7 +104,12 @@ Bytes write(Pager& pager, const Bytes& value, uint32_t& page, const std::string&
 {
     const Format& f = pager.format();
     Bytes reference(kReferenceSize, 0);
-    if (value.size() >= 0x3FFFFFFF) throw JetError(where + ": the value is too long");
+    // The length shares its 32 bits with the kind's flag bits: readers take
+    // 24 bits of it, so a longer value would read back empty or damaged.
+    if (value.size() > kMaxLength)
+        throw JetError(where + ": the value is " + std::to_string(value.size()) +
+                       " bytes long; a memo or OLE value in an Access file holds at most " +
+                       std::to_string(kMaxLength) + " bytes (16 MB)");
     if (value.size() <= f.maxInlineLongValue) {
         put32(reference.data(), uint32_t(value.size()) | (uint32_t(kInline) << 24));
         reference.insert(reference.end(), value.begin(), value.end());

@@ -27,6 +27,8 @@ constexpr size_t kReferenceSize = 12;
 constexpr uint8_t kInline = 0x80;
 constexpr uint8_t kSingleRow = 0x40;
 constexpr uint8_t kChained = 0x00;
+// The longest value written: the 24 bits every reader takes the length from.
+constexpr size_t kMaxLength = 0xFFFFFF;
 
 // The stored bytes of a long value; throws JetError with `where` on damage.
 Bytes read(Pager& pager, const uint8_t* reference, size_t available, const std::string& where);

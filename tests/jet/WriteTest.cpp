@@ -511,6 +511,31 @@ TEST(Write, BadValuesAndReadOnlyFilesChangeNothing)
     EXPECT_EQ(fileBytes(file), before);
 }
 
+// Every reader takes a long value's length from 24 bits: a longer value is
+// refused before anything is written.
+TEST(Write, LongValuesPastSixteenMegabytesAreRefused)
+{
+    std::string file = scratchCopy(testData("test2V2003.mdb"), "long-value");
+    const std::string before = fileBytes(file);
+    {
+        auto db = openAccessFile(file, jet::Pager::Access::ReadWrite);
+        jet::Table& t = db->table("MSP_PROJECTS");
+        const size_t memo = t.def().columnIndex(t.def().findColumn("PROJ_PROP_AUTHOR")->number);
+        std::vector<jet::RowLocator> rows = liveRows(t);
+        ASSERT_FALSE(rows.empty());
+        jet::WriteTransaction tx(*db);
+        try {
+            // Two bytes a character: 16,800,000 bytes.
+            t.updateRow(rows.front(), {{memo, jet::Value{std::u16string(8400000, u'\u4E2D')}}});
+            tx.commit();
+            ADD_FAILURE() << "no error";
+        } catch (const jet::JetError& e) {
+            EXPECT_NE(std::string(e.what()).find("at most 16777215 bytes"), std::string::npos) << e.what();
+        }
+    }
+    EXPECT_EQ(fileBytes(file), before);
+}
+
 // Journals left by a crash are read back by later builds: the checksum must
 // stay the standard CRC-32, whatever the lengths and however it is chained.
 TEST(Journal, ChecksumIsTheStandardCrc32)

@@ -2,6 +2,7 @@
 
 #include "CommandLine.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -189,5 +190,15 @@ void ChildProcess::kill()
 }
 
 #endif
+
+void ChildProcess::setEnvironment(const std::string& name, const std::string& value)
+{
+#ifdef _WIN32
+    _putenv_s(name.c_str(), value.c_str());
+#else
+    if (value.empty()) ::unsetenv(name.c_str());
+    else ::setenv(name.c_str(), value.c_str(), 1);
+#endif
+}
 
 } // namespace testsupport

@@ -29,6 +29,10 @@ public:
     // What it wrote, once it has ended.
     std::string output();
 
+    // Sets (or, with an empty value, removes) a variable of the environment
+    // that programs started afterwards inherit.
+    static void setEnvironment(const std::string& name, const std::string& value);
+
 private:
     void finish(int exitCode);
 
