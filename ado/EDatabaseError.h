@@ -14,3 +14,11 @@ public:
 private:
     QString m_message;
 };
+
+// A commit whose outcome is not known: the connection to the server was lost
+// while it ran and nothing could tell afterwards whether the server made it.
+// Whatever depends on the transaction must be kept for the operator to decide.
+class ECommitInDoubt : public EDatabaseError {
+public:
+    using EDatabaseError::EDatabaseError;
+};

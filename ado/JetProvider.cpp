@@ -186,3 +186,11 @@ bool JetProvider::isConnectionFault(const std::exception& error) const
 {
     return dynamic_cast<const jet::JetError*>(&error) && !dynamic_cast<const sql::SqlError*>(&error);
 }
+
+void JetProvider::beginTransaction() { m_session->beginTransaction(); }
+
+void JetProvider::commitTransaction() { m_session->commitTransaction(); }
+
+void JetProvider::rollbackTransaction() { m_session->rollbackTransaction(); }
+
+bool JetProvider::changedElsewhere() const { return m_session->changedOnDisk(); }

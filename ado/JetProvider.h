@@ -42,6 +42,14 @@ public:
     void deleteRow(const QString& table, uint64_t tag) override;
     bool isConnectionFault(const std::exception& error) const override;
 
+    // A transaction holds the file's writer lock from begin to its end (see
+    // sql::Session); other programs' writes wait for it, their reads do not.
+    bool supportsTransactions() const override { return true; }
+    void beginTransaction() override;
+    void commitTransaction() override;
+    void rollbackTransaction() override;
+    bool changedElsewhere() const override;
+
     sql::Session& session() { return *m_session; }
 
 private:

@@ -58,6 +58,10 @@ public:
     // Changes to the database seen so far (see readRows); 0 where records
     // are never given as tags.
     virtual uint64_t changeCount() const { return 0; }
+    // Whether another program has changed the database since it was last
+    // read or written here, as far as a cheap look tells (the file's state);
+    // false where nothing cheap tells.
+    virtual bool changedElsewhere() const { return false; }
     // Runs an update, delete or insert; returns the rows affected.
     virtual int64_t execute(const QString& statement) = 0;
     virtual void updateRow(const QString& table, uint64_t tag,

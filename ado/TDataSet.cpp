@@ -589,6 +589,28 @@ void TDataSet::readPositions(int index) const
     if (!current) self.refetch();
 }
 
+void TDataSet::FetchAll()
+{
+    checkActive();
+    for (int attempt = 0; m_lazy; ++attempt) {
+        std::vector<uint32_t> tags;
+        std::vector<int32_t> positions;
+        for (std::size_t p = 0; p < m_rowOf.size(); ++p)
+            if (m_rowOf[p] == kNotRead) {
+                positions.push_back(int32_t(p));
+                tags.push_back(m_lazyTags[p]);
+            }
+        if (positions.empty()) return;
+        const bool current = InternalReadRows(tags, [&](std::size_t i, const jet::RowView& row) {
+            m_rowOf[std::size_t(positions[i])] = appendToStore(row, tags[i]);
+        });
+        if (current) return;
+        if (attempt >= kMaxRefetches)
+            throw EDatabaseError(QStringLiteral("The records keep changing in the database while they are read; try again"));
+        refetch();
+    }
+}
+
 uint64_t TDataSet::tagOf(int32_t position) const
 {
     return m_lazy ? m_lazyTags[std::size_t(position)] : m_store.tag(position);

@@ -64,6 +64,14 @@ public:
 
     // --- navigation ----------------------------------------------------------
     int RecordCount() const;                  // 0 when inactive
+    // Reads every record not read yet in one read of the database, so that
+    // the records hold one state of it; when the database changed since they
+    // were listed, they are listed again first (AfterRefresh fires).
+    void FetchAll();
+    // Which listing of the database the records are: it changes whenever the
+    // dataset opens or lists the records again. A walk by index that sees it
+    // change has read records of two listings.
+    uint64_t Generation() const { return m_generation; }
     bool IsEmpty() const { return RecordCount() == 0; }
     int RecNo() const;                        // 1-based; 0 when empty or inactive
     void setRecNo(int recNo);                 // clamped to the records held

@@ -3,6 +3,7 @@
 #include "ado/EDatabaseError.h"
 #include "ado/TADOConnection.h"
 #include "ado/TADOQuery.h"
+#include "data/ExportFileError.h"
 #include "data/GbkTextFile.h"
 #include "data/RegisterExport.h"
 #include "data/RegisterStatements.h"
@@ -42,40 +43,64 @@ void rollBack(TADOConnection& connection)
 } // namespace
 
 ExportSave::Result ExportSave::save(TADOConnection& connection, const QString& path, const QString& text,
-                                    const std::vector<qint64>& listed)
+                                    const std::vector<qint64>& listed, const StepObserver& at)
 {
+    auto reached = [&at](Step step) {
+        if (at) at(step);
+    };
     Result result;
     const std::vector<qint64> held = RegisterExport::idsHeldBy(text, listed);
-    if (held.empty() || !connection.SupportsTransactions()) {
-        GbkTextFile::write(path, text);
-        result.writtenText = text;
-        if (!held.empty()) connection.Execute(RegisterStatements::markExported(held));
-        result.marked = held;
-        return result;
-    }
+    if (held.empty()) return result;
 
-    // An export that claims some of the same entries between this save's
-    // select and its update makes the update mark fewer rows than it
-    // selected (the update waits for that export's commit); the save then
-    // starts again and sees them marked.
+    // On a server an export that claims some of the same entries between
+    // this save's select and its update makes the update mark fewer rows
+    // than it selected (the update waits for that export's commit); the
+    // save then starts again and sees them marked. On an Access file the
+    // transaction holds the file's writer lock, so nobody else writes between.
     constexpr int kAttempts = 5;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         connection.BeginTrans();
         try {
             const std::vector<qint64> claimed = stillPending(connection, held);
-            if (!claimed.empty() &&
-                connection.Execute(RegisterStatements::markExported(claimed)) != int64_t(claimed.size())) {
+            reached(Step::Claimed);
+            std::vector<qint64> taken;
+            std::set_difference(held.begin(), held.end(), claimed.begin(), claimed.end(), std::back_inserter(taken));
+            if (claimed.empty()) {
+                connection.RollbackTrans();
+                result.takenElsewhere = std::move(taken);
+                return result;
+            }
+            const QString fileText = taken.empty() ? text : RegisterExport::withoutRecords(text, taken);
+            GbkTextFile::Staged file(path, fileText);
+            reached(Step::FileSynced);
+            if (connection.Execute(RegisterStatements::markExported(claimed)) != int64_t(claimed.size())) {
                 connection.RollbackTrans();
                 continue;
             }
-            std::vector<qint64> taken;
-            std::set_difference(held.begin(), held.end(), claimed.begin(), claimed.end(), std::back_inserter(taken));
-            const QString fileText = taken.empty() ? text : RegisterExport::withoutRecords(text, taken);
-            GbkTextFile::write(path, fileText);
-            connection.CommitTrans();
+            reached(Step::Marked);
+            try {
+                connection.CommitTrans();
+            } catch (const ECommitInDoubt& e) {
+                file.keep();
+                throw ECommitInDoubt(QStringLiteral("%1. The file with the entries is kept as \"%2\": if they are "
+                                                    "marked exported now, rename it to \"%3\"; if they are still "
+                                                    "pending, delete it and export again.")
+                                         .arg(e.message(), file.temporaryPath(), file.path()));
+            }
+            reached(Step::Committed);
+            // The entries are marked: their file must not be lost now.
+            try {
+                file.publish();
+            } catch (const ExportFileError& e) {
+                throw ExportFileError(QStringLiteral("The entries were marked exported, but the file could not take its "
+                                                     "name \"%1\" (%2). The complete file is \"%3\"; rename it.")
+                                          .arg(file.path(), QString::fromUtf8(e.what()), file.temporaryPath()));
+            }
+            reached(Step::Published);
             result.writtenText = fileText;
             result.marked = claimed;
             result.takenElsewhere = std::move(taken);
+            result.fileWritten = true;
             return result;
         } catch (const EDatabaseError& e) {
             rollBack(connection);

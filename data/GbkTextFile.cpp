@@ -1,5 +1,8 @@
 #include "data/GbkTextFile.h"
 
+#include "jet/PlatformFile.h"
+#include "qtcommon/IgnoredError.h"
+
 #include "data/ExportFileError.h"
 #include "qtcommon/GbkEncoder.h"
 
@@ -178,17 +181,11 @@ QByteArray GbkTextFile::encode(const QString& text)
     return out;
 }
 
-void GbkTextFile::write(const QString& path, const QString& text)
+void GbkTextFile::encodeLines(const QString& text, const std::function<void(const QByteArray&)>& out)
 {
-    const QString fullPath = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
-    QSaveFile file(path);
-    // A folder that only lets an existing file be rewritten still gets the file.
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly))
-        throw ExportFileError(QStringLiteral("Cannot create file \"%1\". %2").arg(fullPath, file.errorString()));
-    // Encoded and written a slice at a time, so that a large export never
-    // needs a second full copy. A slice does not end inside a surrogate
-    // pair or between a CR and the line break it belongs to.
+    // Encoded a slice at a time, so that a large export never needs a second
+    // full copy. A slice does not end inside a surrogate pair or between a
+    // CR and the line break it belongs to.
     constexpr qsizetype kSliceCharacters = qsizetype(1) << 18;
     ReferencingEncoder encoder;
     QByteArray bytes;
@@ -201,20 +198,88 @@ void GbkTextFile::write(const QString& path, const QString& text)
             ByteSink sink(bytes);
             encoder.appendText<true>(all.sliced(start, end - start), sink);
         }
-        if (file.write(bytes) != bytes.size()) {
-            file.cancelWriting();
-            throw ExportFileError(QStringLiteral("Stream write error"));
-        }
+        out(bytes);
         start = end;
     }
     // The last line is ended too, unless the text ends with a line break.
     if (!all.isEmpty() && all.back() != u'\n' && all.back() != QChar::LineSeparator &&
-        all.back() != QChar::ParagraphSeparator && file.write("\r\n", 2) != 2) {
+        all.back() != QChar::ParagraphSeparator)
+        out(QByteArrayLiteral("\r\n"));
+}
+
+void GbkTextFile::write(const QString& path, const QString& text)
+{
+    const QString fullPath = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    QSaveFile file(path);
+    // A folder that only lets an existing file be rewritten still gets the file.
+    file.setDirectWriteFallback(true);
+    if (!file.open(QIODevice::WriteOnly))
+        throw ExportFileError(QStringLiteral("Cannot create file \"%1\". %2").arg(fullPath, file.errorString()));
+    try {
+        encodeLines(text, [&file](const QByteArray& bytes) {
+            if (file.write(bytes) != bytes.size()) throw ExportFileError(QStringLiteral("Stream write error"));
+        });
+    } catch (...) {
         file.cancelWriting();
-        throw ExportFileError(QStringLiteral("Stream write error"));
+        throw;
     }
     // commit() flushes, syncs the data to the disk and only then gives the
     // file its name.
     if (!file.commit())
         throw ExportFileError(QStringLiteral("Stream write error"));
 }
+
+GbkTextFile::Staged::Staged(const QString& path, const QString& text)
+    : m_path(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath())),
+      m_temporary(QString::fromStdString(jet::PlatformFile::temporaryNameBeside(m_path.toStdString())))
+{
+    std::unique_ptr<jet::PlatformFile> file;
+    try {
+        jet::PlatformFile::remove(m_temporary.toStdString()); // what an earlier process of the same id left
+        file = jet::PlatformFile::open(m_temporary.toStdString(), jet::PlatformFile::Mode::CreateNew);
+    } catch (const std::exception& e) {
+        throw ExportFileError(QStringLiteral("Cannot create file \"%1\". %2").arg(m_path, QString::fromStdString(e.what())));
+    }
+    try {
+        uint64_t at = 0;
+        encodeLines(text, [&](const QByteArray& bytes) {
+            file->writeAt(at, bytes.constData(), size_t(bytes.size()));
+            at += uint64_t(bytes.size());
+        });
+        file->sync();
+    } catch (const std::exception&) {
+        file.reset();
+        discard();
+        throw ExportFileError(QStringLiteral("Stream write error"));
+    }
+}
+
+GbkTextFile::Staged::~Staged()
+{
+    if (m_state != State::Written) return;
+    try {
+        discard();
+    } catch (...) {
+        ignoreBecause("a staged export file being dropped has no one to report a failed removal to");
+    }
+}
+
+void GbkTextFile::Staged::discard()
+{
+    jet::PlatformFile::remove(m_temporary.toStdString());
+    m_state = State::Discarded;
+}
+
+void GbkTextFile::Staged::publish()
+{
+    try {
+        jet::PlatformFile::renameReplacing(m_temporary.toStdString(), m_path.toStdString());
+        jet::PlatformFile::syncDirectoryOf(m_path.toStdString());
+    } catch (const std::exception& e) {
+        m_state = State::Kept;
+        throw ExportFileError(QString::fromStdString(e.what()));
+    }
+    m_state = State::Published;
+}
+
+void GbkTextFile::Staged::keep() { m_state = State::Kept; }

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 
 // Text files in the GBK code page (Windows code page 936), as the export
 // file is written.
@@ -26,4 +27,38 @@ public:
     //   "Stream write error" when writing or syncing fails; an existing file
     //   of that name is then left as it was.
     static void write(const QString& path, const QString& text);
+
+    // The same bytes written under a temporary name beside `path` and synced,
+    // to take the name only when publish() says so: a file whose content
+    // goes with a change elsewhere (the export's marking) appears only once
+    // that change is made, and never appears when it fails. Dropped without
+    // publish() or keep(), the temporary file is removed. Throws
+    // ExportFileError as write() does.
+    class Staged {
+    public:
+        Staged(const QString& path, const QString& text);
+        ~Staged();
+        Staged(const Staged&) = delete;
+        Staged& operator=(const Staged&) = delete;
+
+        // The final and the temporary path, native separators.
+        const QString& path() const { return m_path; }
+        const QString& temporaryPath() const { return m_temporary; }
+        // Renames the file to its path, replacing any file of that name.
+        // Throws ExportFileError naming the reason; the temporary file then stays.
+        void publish();
+        // Leaves the temporary file where it is (its content is needed).
+        void keep();
+
+    private:
+        void discard();
+        enum class State { Written, Published, Kept, Discarded };
+        QString m_path;
+        QString m_temporary;
+        State m_state = State::Written;
+    };
+
+private:
+    // The text as GBK lines ended by CR LF, a slice at a time.
+    static void encodeLines(const QString& text, const std::function<void(const QByteArray&)>& out);
 };

@@ -1,4 +1,7 @@
 #include "data/RegisterExport.h"
+#include "data/RegisterStatements.h"
+#include "ado/EDatabaseError.h"
+#include "ado/TADOQuery.h"
 
 #include "ado/TDataSet.h"
 #include "ado/TField.h"
@@ -251,6 +254,25 @@ std::optional<RegisterExport::Listing> RegisterExport::fromDataSet(const TDataSe
     return listing;
 }
 
+std::optional<RegisterExport::Listing> RegisterExport::build(TADOQuery& pending, const Progress& progress)
+{
+    constexpr int kAttempts = 5;
+    for (int attempt = 0;; ++attempt) {
+        if (pending.Active()) pending.Close();
+        pending.setSQLText(RegisterStatements::pendingEntries());
+        pending.Open();
+        pending.FetchAll();
+        const uint64_t listing = pending.Generation();
+        std::optional<Listing> built = fromDataSet(pending, progress);
+        if (!built || pending.Generation() == listing) {
+            pending.Close();
+            return built;
+        }
+        if (attempt + 1 >= kAttempts)
+            throw EDatabaseError(QStringLiteral("The register kept changing while the export was built; try again"));
+    }
+}
+
 std::vector<qint64> RegisterExport::idsHeldBy(QStringView text, const std::vector<qint64>& listed)
 {
     static constexpr QStringView open = u"<data_id>";
@@ -276,28 +298,54 @@ std::vector<qint64> RegisterExport::idsHeldBy(QStringView text, const std::vecto
 
 QString RegisterExport::withoutRecords(const QString& text, const std::vector<qint64>& ids)
 {
-    static constexpr QStringView open = u"<data_id>";
-    static constexpr QStringView close = u"</data_id>";
+    static constexpr QStringView openRecord = u"<record>";
+    static constexpr QStringView closeRecord = u"</record>";
+    static constexpr QStringView openId = u"<data_id>";
+    static constexpr QStringView closeId = u"</data_id>";
+    const QStringView all(text);
+    // A text box gives its lines separated by U+2029; a file or a paste may
+    // hold CR LF, LF, CR or U+2028.
+    auto isBreak = [](QChar c) {
+        return c == u'\n' || c == u'\r' || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+    };
+    auto isBlank = [](QChar c) { return c == u' ' || c == u'\t'; };
     QString kept;
     kept.reserve(text.size());
-    qsizetype lineStart = 0;
-    while (lineStart <= text.size()) {
-        qsizetype lineEnd = text.indexOf(u'\n', lineStart);
-        if (lineEnd < 0) lineEnd = text.size();
-        const QStringView line = QStringView(text).sliced(lineStart, lineEnd - lineStart);
-        bool drop = false;
-        const qsizetype at = line.indexOf(open);
-        if (at >= 0) {
-            const qsizetype end = line.indexOf(close, at);
-            bool isNumber = false;
-            const qint64 id = end < 0 ? 0 : line.sliced(at + open.size(), end - at - open.size()).trimmed().toLongLong(&isNumber);
-            drop = isNumber && std::binary_search(ids.begin(), ids.end(), id);
+    qsizetype copied = 0;
+    for (qsizetype start = all.indexOf(openRecord); start >= 0;) {
+        const qsizetype idAt = all.indexOf(openId, start);
+        const qsizetype idEnd = idAt < 0 ? -1 : all.indexOf(closeId, idAt);
+        qsizetype end = all.indexOf(closeRecord, start);
+        if (end < 0) break;
+        end += closeRecord.size();
+        bool isNumber = false;
+        qint64 id = 0;
+        if (idAt >= 0 && idEnd >= 0 && idEnd < end)
+            id = all.sliced(idAt + openId.size(), idEnd - idAt - openId.size()).trimmed().toLongLong(&isNumber);
+        if (isNumber && std::binary_search(ids.begin(), ids.end(), id)) {
+            // A record alone on its line goes with its line break.
+            qsizetype from = start, to = end;
+            while (from > copied && isBlank(all[from - 1])) --from;
+            qsizetype after = to;
+            while (after < all.size() && isBlank(all[after])) ++after;
+            const bool ownLine = (from == 0 || isBreak(all[from - 1])) && (after == all.size() || isBreak(all[after]));
+            if (ownLine) {
+                to = after;
+                if (to < all.size()) {
+                    to += (all[to] == u'\r' && to + 1 < all.size() && all[to + 1] == u'\n') ? 2 : 1;
+                } else if (from > copied) {
+                    // The last line: the break before it goes instead.
+                    --from;
+                    if (all[from] == u'\n' && from > copied && all[from - 1] == u'\r') --from;
+                }
+            } else {
+                from = start;
+            }
+            kept += all.sliced(copied, from - copied);
+            copied = to;
         }
-        if (!drop) {
-            kept += line;
-            if (lineEnd < text.size()) kept += u'\n';
-        }
-        lineStart = lineEnd + 1;
+        start = all.indexOf(openRecord, end);
     }
+    kept += all.sliced(copied);
     return kept;
 }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+class TADOQuery;
 class TDataSet;
 
 // The XML text of the pending register entries:
@@ -50,13 +51,25 @@ public:
     // progress asked to stop. The dataset's current record is not moved.
     static std::optional<Listing> fromDataSet(const TDataSet& pending, const Progress& progress = {});
 
+    // The export of the entries pending now, through `pending` (a query on
+    // the register's connection, left closed): every record is read in one
+    // read of the database, so the text holds one state of the register and
+    // its record count is the entries pending at that moment; should
+    // another program's commit still come between the records and the text,
+    // it starts again. Nothing when progress asked to stop; EDatabaseError
+    // when the register keeps changing.
+    static std::optional<Listing> build(TADOQuery& pending, const Progress& progress = {});
+
     // Those of the `listed` ids (ascending) whose record `text` still holds:
     // an id element "<data_id>id</data_id>" names it. The operator may have
     // edited the text before saving it; an entry whose record is gone from
     // it is not in the file and must stay pending. Ascending.
     static std::vector<qint64> idsHeldBy(QStringView text, const std::vector<qint64>& listed);
 
-    // The text without the lines whose id element names one of these ids
-    // (ascending): records that another export took meanwhile.
+    // The text without the records (<record>…</record>) whose id element
+    // names one of these ids (ascending): records that another export took
+    // meanwhile. A record alone on its line goes with its line break,
+    // whichever the text holds (CR LF, LF, CR, U+2028, or U+2029 as the
+    // text box gives it); other text is kept as it is.
     static QString withoutRecords(const QString& text, const std::vector<qint64>& ids);
 };

@@ -80,28 +80,26 @@ void TFrmImport::Button1Click()
     Memo1->clear();
     m_listed.clear();
     if (ADOQuery1->Active()) ADOQuery1->Close();
-    ADOQuery1->setSQLText(RegisterStatements::pendingEntries());
-    {
-        WaitCursor wait;
-        ADOQuery1->Open();
-    }
-    ADOQuery1->First();
-    if (ADOQuery1->IsEmpty()) {
-        Memo1->appendPlainText(RegisterExport::noDataLine());
-        return;
-    }
 
     // Large registers take a moment: a progress dialog appears after half a
     // second and lets the operator stop.
-    QProgressDialog progress(QStringLiteral("正在生成导出数据……"), QStringLiteral("取消"), 0, ADOQuery1->RecordCount(), this);
+    QProgressDialog progress(QStringLiteral("正在生成导出数据……"), QStringLiteral("取消"), 0, 0, this);
     progress.setWindowTitle(windowTitle());
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(500);
-    std::optional<RegisterExport::Listing> listing =
-        RegisterExport::fromDataSet(*ADOQuery1, [&progress](int done, int) {
+    std::optional<RegisterExport::Listing> listing;
+    {
+        WaitCursor wait;
+        listing = RegisterExport::build(*ADOQuery1, [&progress](int done, int total) {
+            progress.setMaximum(total);
             progress.setValue(done);
             return !progress.wasCanceled();
         });
+    }
+    if (listing && listing->listed.empty()) {
+        Memo1->appendPlainText(listing->text);
+        return;
+    }
     if (listing) {
         progress.setLabelText(QStringLiteral("正在显示导出数据……"));
         WaitCursor wait;
@@ -123,8 +121,9 @@ void TFrmImport::Button2Click()
         // The raw text keeps every character as typed (plain text would
         // turn no-break spaces into spaces).
         const QString text = Memo1->document()->toRawText();
-        // The file is on the disk before any entry it holds is marked; on a
-        // server, entries another operator exported meanwhile are left out.
+        // One claim: the entries still pending are marked and their records
+        // written in one transaction; entries another operator or program
+        // exported or deleted meanwhile are left out of the file.
         if (!ADOQuery2->Connection())
             throw EDatabaseError(QStringLiteral("The export has no database connection"));
         const ExportSave::Result saved = ExportSave::save(*ADOQuery2->Connection(), fullPath, text, m_listed);
@@ -134,9 +133,11 @@ void TFrmImport::Button2Click()
         std::vector<qint64> left;
         std::set_difference(m_listed.begin(), m_listed.end(), done.begin(), done.end(), std::back_inserter(left));
         m_listed = std::move(left);
-        if (!saved.takenElsewhere.empty()) {
+        if (!saved.fileWritten) {
+            message = nothingSavedMessage(int(saved.takenElsewhere.size()));
+        } else if (!saved.takenElsewhere.empty()) {
             Memo1->setPlainText(saved.writtenText);
-            message += takenElsewhereNote(int(saved.takenElsewhere.size()));
+            message += takenElsewhereNote(int(saved.takenElsewhere.size()), int(saved.marked.size()));
         }
     }
     QMessageBox box(QMessageBox::NoIcon, DefaultErrorDisplay::applicationTitle(), message,

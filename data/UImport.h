@@ -39,11 +39,22 @@ public:
     {
         return QStringLiteral("文件保存成功,保存位置为:") + fullPath;
     }
-    // Added to the saved message when other operators exported some of the
-    // listed entries meanwhile (on a database server): the file leaves them out.
-    static QString takenElsewhereNote(int count)
+    // Added to the saved message when other operators or programs exported
+    // or deleted some of the listed entries meanwhile: the file leaves them
+    // out and holds the others.
+    static QString takenElsewhereNote(int leftOut, int saved)
     {
-        return QStringLiteral("\n其中%1条记录已由其他操作员同时导出，未写入本文件，也未重复标记。").arg(count);
+        return QStringLiteral("\n其中%1条记录已由其他操作员或程序同时导出或删除，未写入本文件，也未重复标记；"
+                              "本文件共保存%2条记录。")
+            .arg(leftOut)
+            .arg(saved);
+    }
+    // When no listed entry was left to save: no file was written.
+    static QString nothingSavedMessage(int leftOut)
+    {
+        if (leftOut == 0) return QStringLiteral("没有可保存的记录，未写入文件。");
+        return QStringLiteral("没有可保存的记录：列出的%1条记录已由其他操作员或程序同时导出或删除，未写入文件。")
+            .arg(leftOut);
     }
 
 private:

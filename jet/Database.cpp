@@ -172,8 +172,22 @@ void Database::beginWrite()
     }
 }
 
+void Database::endStatement()
+{
+    try {
+        for (auto& [name, table] : tables_) table->flushIndexes();
+    } catch (...) {
+        failedStatement_ = true;
+        throw;
+    }
+}
+
 void Database::commit()
 {
+    if (failedStatement_) {
+        rollback();
+        throw JetError("'" + path() + "': a statement of the transaction failed, so nothing of it was saved");
+    }
     try {
         for (auto& [name, table] : tables_) table->flushIndexes();
     } catch (...) {
@@ -185,6 +199,7 @@ void Database::commit()
 
 void Database::rollback()
 {
+    failedStatement_ = false;
     pager_->rollback();
     // Tables stay the objects callers hold, with the definitions of the
     // state rolled back to; one the transaction created is gone with it.

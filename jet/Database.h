@@ -62,6 +62,10 @@ public:
     void commit();
     void rollback();
     bool inWrite() const;
+    // A statement of a transaction ended: its index changes are written (in
+    // the transaction). A failed one dooms the transaction (see WriteTransaction).
+    void endStatement();
+    void failStatement() { failedStatement_ = true; }
 
     // Sets, changes or (empty) removes the database password, as Access's
     // "Set Database Password" does: page 0 changes in a write of its own.
@@ -89,29 +93,42 @@ private:
     std::unique_ptr<Pager> pager_;
     HeaderPage header_;
     bool catalogLoaded_ = false;
+    bool failedStatement_ = false;
     std::vector<CatalogEntry> catalog_;
     std::map<std::string, std::unique_ptr<Table>> tables_; // key: lower-case name
     std::map<std::string, PropertyMap> properties_;        // key: lower-case name
 };
 
-// A write transaction that rolls back unless committed.
+// A write transaction that rolls back unless committed. Inside a
+// transaction already running (a caller's, spanning several statements) it
+// is one statement of that transaction: its commit writes the index changes
+// so far, so that the next statement reads a consistent state, and a
+// statement that fails dooms the whole transaction (there are no statement
+// savepoints): its commit then rolls everything back and says so.
 class WriteTransaction {
 public:
-    explicit WriteTransaction(Database& db) : db_(db) { db_.beginWrite(); }
+    explicit WriteTransaction(Database& db) : db_(db), statement_(db.inWrite())
+    {
+        if (!statement_) db_.beginWrite();
+    }
     ~WriteTransaction()
     {
-        if (!done_) try { db_.rollback(); } catch (...) {}
+        if (done_) return;
+        if (statement_) db_.failStatement();
+        else try { db_.rollback(); } catch (...) {}
     }
     WriteTransaction(const WriteTransaction&) = delete;
     WriteTransaction& operator=(const WriteTransaction&) = delete;
     void commit()
     {
         done_ = true;
-        db_.commit();
+        if (statement_) db_.endStatement();
+        else db_.commit();
     }
 
 private:
     Database& db_;
+    const bool statement_;
     bool done_ = false;
 };
 

@@ -284,11 +284,19 @@ void Pager::beginWrite()
     checkUsable();
     if (inWrite_) throw JetError("'" + path_ + "': a write is already in progress");
     if (!writable()) throw JetError("'" + path_ + "' is open read-only; it cannot be changed");
+    // Another writer's transaction is waited for (up to the lock timeout),
+    // without our Shared lock, which its commit would wait for in turn. A
+    // write begun inside a read scope cannot give Shared up: it is refused
+    // at once instead.
     const bool tookShared = !sharedForRead_;
-    if (tookShared) lockShared();
-    if (!file_->tryLock(PlatformFile::Lock::Writer, true)) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLockTimeoutMs);
+    for (;;) {
+        if (tookShared) lockShared();
+        if (file_->tryLock(PlatformFile::Lock::Writer, true)) break;
         if (tookShared) file_->unlock(PlatformFile::Lock::Shared);
-        throw LockedError("'" + path_ + "' is being changed by another program; try again when it has finished");
+        if (!tookShared || std::chrono::steady_clock::now() >= deadline)
+            throw LockedError("'" + path_ + "' is being changed by another program; try again when it has finished");
+        std::this_thread::sleep_for(std::chrono::milliseconds(kLockPollMs));
     }
     try {
         // Shared has been held since any journal was last settled, so no

@@ -97,6 +97,9 @@ public:
     // another process since we last looked. A reader that keeps what it read
     // across scopes compares it to know whether that still holds.
     uint64_t changeCount() const { return changes_; }
+    // Whether the file's size or time moved since we last looked (another
+    // process committed): a look at the file's state, no page read, no lock.
+    bool changedOnDisk() const { return file_->stamp() != lastStamp_; }
     bool inWrite() const { return inWrite_; }
     // Copy-on-write access to a page inside the transaction.
     uint8_t* modify(uint32_t page);

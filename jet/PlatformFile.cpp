@@ -195,6 +195,12 @@ void PlatformFile::renameNoReplace(const std::string& from, const std::string& t
         throw JetError("Cannot rename '" + from + "' to '" + to + "': " + lastSystemError());
 }
 
+void PlatformFile::renameReplacing(const std::string& from, const std::string& to)
+{
+    if (!MoveFileExW(widen(from).c_str(), widen(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        throw JetError("Cannot rename '" + from + "' to '" + to + "': " + lastSystemError());
+}
+
 std::string PlatformFile::temporaryNameBeside(const std::string& path)
 {
     return path + ".partial-" + std::to_string(GetCurrentProcessId());
@@ -366,6 +372,12 @@ void PlatformFile::renameNoReplace(const std::string& from, const std::string& t
         throw JetError("Cannot rename '" + from + "' to '" + to + "': " + lastSystemError());
     // A file system without hard links.
     if (exists(to)) throw JetError("Cannot rename '" + from + "' to '" + to + "': '" + to + "' already exists");
+    if (::rename(from.c_str(), to.c_str()) != 0)
+        throw JetError("Cannot rename '" + from + "' to '" + to + "': " + lastSystemError());
+}
+
+void PlatformFile::renameReplacing(const std::string& from, const std::string& to)
+{
     if (::rename(from.c_str(), to.c_str()) != 0)
         throw JetError("Cannot rename '" + from + "' to '" + to + "': " + lastSystemError());
 }

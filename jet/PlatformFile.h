@@ -59,6 +59,8 @@ public:
     static void syncDirectoryOf(const std::string& path); // make a create/remove durable
     // Renames `from` to `to`, refusing (JetError) when `to` exists.
     static void renameNoReplace(const std::string& from, const std::string& to);
+    // Renames `from` to `to`, replacing a file of that name in one step.
+    static void renameReplacing(const std::string& from, const std::string& to);
     // A name beside `path` that no other process of ours uses now, for a file
     // that is renamed to `path` once complete.
     static std::string temporaryNameBeside(const std::string& path);

@@ -61,6 +61,23 @@ bool Session::isQuery(std::string_view statement)
 
 uint64_t Session::changeCount() const { return db_.pager().changeCount(); }
 
+bool Session::changedOnDisk() const { return db_.pager().changedOnDisk(); }
+
+void Session::beginTransaction() { db_.beginWrite(); }
+
+void Session::commitTransaction()
+{
+    if (!db_.inWrite()) throw SqlError("No transaction is running.");
+    db_.commit();
+}
+
+void Session::rollbackTransaction()
+{
+    if (db_.inWrite()) db_.rollback();
+}
+
+bool Session::inTransaction() const { return db_.inWrite(); }
+
 bool Session::readRows(const std::string& table, uint64_t changeCount, const uint32_t* locators, size_t count,
                        const RowVisitor& visit)
 {

@@ -109,6 +109,20 @@ public:
                   const RowVisitor& visit);
     // The pager's change count now (after a query, the state it read).
     uint64_t changeCount() const;
+    // Whether another process has written the file since this session last
+    // read or wrote it: a look at the file's size and time, no read.
+    bool changedOnDisk() const;
+
+    // A transaction over several statements: begin takes the file's writer
+    // lock (waiting for another writer up to the engine's lock timeout) and
+    // holds it until commit or rollback. The statements in between see each
+    // other's changes, other processes none of them before the commit, which
+    // is atomic. A statement that fails in between dooms the transaction:
+    // commit then rolls it back and throws.
+    void beginTransaction();
+    void commitTransaction();
+    void rollbackTransaction();
+    bool inTransaction() const;
 
 private:
     jet::Database& db_;

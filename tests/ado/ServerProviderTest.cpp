@@ -243,9 +243,9 @@ TEST_F(ServerRegister, DeleteByOneOperatorAndListingByAnother)
     EXPECT_EQ(listing.FieldByName(QStringLiteral("id"))->AsInteger(), 19);
 }
 
-// A transaction spans statements on a server and keeps the connection open
-// with KeepConnection off; an Access file refuses one.
-TEST_F(ServerRegister, TransactionsOnTheServerOnly)
+// A transaction spans statements on a server and on an Access file, and
+// keeps the connection open with KeepConnection off.
+TEST_F(ServerRegister, TransactionsSpanStatementsOnTheServerAndOnAFile)
 {
     TADOConnection connection;
     connection.setConnectionString(migratedRegister(10, 10));
@@ -260,8 +260,21 @@ TEST_F(ServerRegister, TransactionsOnTheServerOnly)
 
     TADOConnection file;
     file.setConnectionString(jetString(m_file));
-    EXPECT_FALSE(file.SupportsTransactions());
-    EXPECT_THROW(file.BeginTrans(), EDatabaseError);
+    file.setKeepConnection(false);
+    EXPECT_TRUE(file.SupportsTransactions());
+    for (bool commit : {false, true}) {
+        file.BeginTrans();
+        EXPECT_EQ(file.Execute(QStringLiteral("update all_key set is_del=2 where id <= 3")), 3);
+        EXPECT_EQ(file.Execute(QStringLiteral("delete from all_key where id = 4")), 1);
+        EXPECT_TRUE(file.Connected());
+        commit ? file.CommitTrans() : file.RollbackTrans();
+        EXPECT_FALSE(file.Connected());
+        TADOQuery left;
+        left.setConnection(&file);
+        left.setSQLText(QStringLiteral("select id from all_key where id <= 4 and is_del = 2"));
+        left.Open();
+        EXPECT_EQ(left.RecordCount(), commit ? 3 : 0) << (commit ? "committed" : "rolled back");
+    }
 }
 
 // What of Access's SQL the statements use becomes the server's; texts and

@@ -310,9 +310,10 @@ private slots:
                          "<data_username>admin</data_username><data_add_date>2025/5/3 0:30:00</data_add_date>"
                          "</record>\r\n</root>\r\n"
             << QMap<int, int>{{3, 2}, {4, 1}};
-        QTest::newRow("save without a build") << false << 1 << QByteArray("") << QMap<int, int>{{3, 1}, {4, 1}};
+        // Nothing listed, nothing to save: no file, nothing marked.
+        QTest::newRow("save without a build") << false << 1 << QByteArray("<missing>") << QMap<int, int>{{3, 1}, {4, 1}};
         QTest::newRow("save after no data")
-            << true << 0 << QByteArray("\xc3\xbb\xd3\xd0\xca\xfd\xbe\xdd\r\n") << QMap<int, int>{{3, 2}, {4, 1}};
+            << true << 0 << QByteArray("<missing>") << QMap<int, int>{{3, 2}, {4, 1}};
     }
     void saveMarksOnlyListedEntries()
     {
@@ -325,7 +326,10 @@ private slots:
         recordEntry(QStringLiteral("'NEW-1', 'operator', #2025-06-01 10:00:00#"));
 
         const QString target = m_folder->filePath(QStringLiteral("out.xml"));
-        QCOMPARE(save(target).size(), 1);
+        const auto boxes = save(target);
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].text, file == "<missing>" ? TFrmImport::nothingSavedMessage(0)
+                                                    : TFrmImport::savedMessage(QDir::toNativeSeparators(target)));
         QCOMPARE(readFile(target), file);
         const QMap<int, int> after = RegisterFolder::exportStates(m_folder->database());
         for (auto it = states.begin(); it != states.end(); ++it)
@@ -354,7 +358,10 @@ private slots:
 
         const QString target = m_folder->filePath(QStringLiteral("edited.xml"));
         QCOMPARE(save(target).size(), 1);
-        QCOMPARE(QString::fromLatin1(readFile(target)), m_dialog->Memo1->toPlainText().replace(u'\n', "\r\n") + "\r\n");
+        // A text that holds no listed record is not saved.
+        QCOMPARE(QString::fromLatin1(readFile(target)),
+                 edit == TextReplaced ? QStringLiteral("<missing>")
+                                      : m_dialog->Memo1->toPlainText().replace(u'\n', "\r\n") + "\r\n");
         const ExportStates after = RegisterFolder::exportStates(m_folder->database());
         for (auto it = states.begin(); it != states.end(); ++it)
             QCOMPARE(after.value(it.key()), it.value());
