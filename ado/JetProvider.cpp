@@ -6,6 +6,7 @@
 #include "sql/Session.h"
 
 #include <QDir>
+#include <QtGlobal>
 #include <QFileInfo>
 #include <algorithm>
 
@@ -139,6 +140,9 @@ void JetProvider::connect(const QString&, const QString&)
         m_database = jet::Database::open(file.absoluteFilePath().toStdString(), jet::Pager::Access::ReadWrite,
                                          m_parts.value(kDatabasePasswordKey).toStdString());
         m_session = std::make_unique<sql::Session>(*m_database);
+        // A journal set aside (it did not belong to the file) is worth an
+        // administrator's look, though the file opened.
+        for (const std::string& notice : m_database->pager().notices()) qWarning("%s", notice.c_str());
     } catch (const jet::PasswordError& e) {
         m_session.reset();
         m_database.reset();

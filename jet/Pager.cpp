@@ -428,8 +428,8 @@ void Pager::commit()
 {
     checkUsable();
     if (!inWrite_) return;
-    if (dirty_.empty() && pageCount_ == pageCountAtBegin_) {
-        releaseWriteState();
+    if (dirty_.empty() && pageCount_ == pageCountAtBegin_ && !spilled_) {
+        rollback(); // nothing to write: the same as giving the write up
         return;
     }
     if (!privateBuild_) {
@@ -514,6 +514,7 @@ void Pager::rollback()
 
 void Pager::releaseWriteState()
 {
+    spilled_ = false;
     dirty_.clear();
     inWrite_ = false;
     allocationChecked_ = false;
