@@ -291,13 +291,13 @@ TEST(Recovery, WritesThatEndWithoutChangesLeaveOtherWritersFree)
     fs::path dir = scratchDir("writes-without-changes");
     std::string file = makeRegister(dir, RegisterKind{"Access2000", {}, false});
     auto db = jet::Database::open(file, jet::Pager::Access::ReadWrite);
+    db->pager().beginRead();
+    db->pager().endRead();
+    { jet::WriteTransaction givenUp(*db); }
     {
         jet::WriteTransaction nothing(*db);
         nothing.commit();
     }
-    { jet::WriteTransaction givenUp(*db); }
-    db->pager().beginRead();
-    db->pager().endRead();
     // A lock kept here would make the other program's commit give up.
     testsupport::Run other = run({jetdb(), "sql", file, "update all_key set is_del=4"}, true);
     EXPECT_EQ(other.status, 0) << other.output;
