@@ -486,7 +486,7 @@ void Table::flushIndexes()
             for (uint32_t page : change.allocated) own.add(pager, page);
             for (uint32_t page : change.released) own.remove(pager, page);
             if (!change.released.empty()) {
-                UsageMap freeMap = UsageMap::read(pager, UsageMap::kFreePages, "'" + db_.path() + "'");
+                UsageMap freeMap = UsageMap::readFreePages(pager, "'" + db_.path() + "'");
                 for (uint32_t page : change.released) freeMap.add(pager, page);
             }
         }
