@@ -94,13 +94,20 @@ std::string rowText(uint32_t packedLocator)
 }
 
 // Data pages by the table that owns them, from one pass over the file.
-std::map<uint32_t, std::vector<uint32_t>> dataPagesByOwner(Database& db, std::vector<std::string>& problems)
+// Pages past the end that the map of free pages names, and its map-page
+// slots past the end, are what Access leaves: at most a note.
+std::map<uint32_t, std::vector<uint32_t>> dataPagesByOwner(Database& db, std::vector<std::string>& problems,
+                                                           std::vector<std::string>& notes)
 {
     Pager& pager = db.pager();
     std::set<uint32_t> freePages;
     try {
-        for (uint32_t p : UsageMap::read(pager, UsageMap::kFreePages, "'" + db.path() + "'").pages())
-            freePages.insert(p);
+        UsageMap freeMap = UsageMap::readFreePages(pager, "'" + db.path() + "'");
+        for (uint32_t p : freeMap.pages()) freePages.insert(p);
+        for (const UsageMap::Slot& slot : freeMap.slotsPastEnd())
+            notes.push_back("'" + db.path() + "': the map of free pages names map page " + std::to_string(slot.value) +
+                            " in its slot " + std::to_string(slot.index) + ", past the end of the file (" +
+                            std::to_string(pager.pageCount()) + " pages); it is read as no map page");
     } catch (const JetError& e) {
         problems.push_back(std::string(e.what()) + " (the map of free pages)");
     }
@@ -218,7 +225,7 @@ std::vector<std::string> Checker::run()
         problems_.push_back(e.what());
         return problems_;
     }
-    std::map<uint32_t, std::vector<uint32_t>> ownedPages = dataPagesByOwner(db_, problems_);
+    std::map<uint32_t, std::vector<uint32_t>> ownedPages = dataPagesByOwner(db_, problems_, notes_);
     for (const std::string& name : names) {
         try {
             Table& table = db_.table(name);

@@ -28,7 +28,8 @@ public:
     // One line per problem; empty when the file is clean.
     std::vector<std::string> run();
     // What the last run found that Access itself leaves in its files and
-    // that hurts no reader (the row counts of system tables); not problems.
+    // that hurts no reader (the row counts of system tables, map-page slots
+    // of the map of free pages past the end of the file); not problems.
     const std::vector<std::string>& notes() const { return notes_; }
 
 private:

@@ -13,7 +13,8 @@ namespace {
 enum Kind : uint8_t {
     None,      // ignored
     Plain,     // weight only (digits, punctuation)
-    Letter,    // weight; counts towards the position of the next accent
+    Letter,    // weight; counts towards the position of the next accent, once
+               // per weight byte ("ß" is the two letters "ss")
     Accented,  // weight and an accent code
 };
 
@@ -36,13 +37,15 @@ constexpr Alias kAliases[] = {
 #include "jet/General97SortOrderMap.inc"
 };
 
+constexpr Weight kIgnored{None, 0, 0, 0};
+
 const Weight& weightOf(char16_t c)
 {
     if (c < 0x100) return kWeights[c];
     auto it = std::lower_bound(std::begin(kAliases), std::end(kAliases), c,
                                [](const Alias& a, char16_t x) { return a.from < x; });
     if (it != std::end(kAliases) && it->from == c) return kWeights[it->to];
-    return kWeights[0];
+    return kIgnored;
 }
 
 // Four-bit codes, high nibble first.
@@ -78,7 +81,7 @@ void appendGeneral97Text(Bytes& out, std::u16string_view text)
         if (w.size == 2) out.push_back(uint8_t(w.bytes >> 8));
         if (w.size >= 1) out.push_back(uint8_t(w.bytes));
         if (w.kind == Letter) {
-            ++lettersSinceAccent;
+            lettersSinceAccent += w.size;
         } else if (w.kind == Accented) {
             if (accents.empty()) accents.add(kAccentBound);
             for (; lettersSinceAccent > 0; --lettersSinceAccent) accents.add(kNoAccent);

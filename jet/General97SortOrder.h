@@ -19,7 +19,9 @@ namespace jet {
 // - Accents: when some letter has an accent, a run of 4-bit codes: 0, then
 //   per accented letter 2 for each plain letter since the last accent and
 //   the accent's code, then 0; packed high nibble first, padded with 0.
-//   Without accents a single 00.
+//   Without accents a single 00. Only the letters that have accented forms
+//   count as plain letters (A C E I N O S U Y, and "ß" as the two letters
+//   "ss" it sorts as).
 //
 // Only the first 255 characters count, and trailing spaces are ignored.
 void appendGeneral97Text(Bytes& out, std::u16string_view text);

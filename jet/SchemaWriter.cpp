@@ -402,9 +402,11 @@ uint32_t SchemaWriter::createTable(Database& db, const TableSpec& spec)
     appendIndexes(f, pager.textCoding(), d, spec, pages);
     appendBlock(d, 2);
     put16(&d[d.size() - 2], kNoColumn); // no column has usage maps of its own
-    if (d.size() > f.pageSize)
-        throw JetError("table '" + spec.name + "': its definition does not fit on one page; use fewer or shorter names");
-    writeDefinition(pager, std::move(d), {tdefPage});
+    // A definition longer than a page continues on pages of its own, chained
+    // from the first (255 columns take four pages in Jet 3, three in Jet 4).
+    std::vector<uint32_t> definitionPages{tdefPage};
+    while (definitionPages.size() < pageCountFor(f, d.size())) definitionPages.push_back(pager.allocate());
+    writeDefinition(pager, std::move(d), definitionPages);
     addCatalogRow(db, spec, tdefPage);
     return tdefPage;
 }

@@ -43,12 +43,13 @@ struct TableSpec {
     bool system = false;
 };
 
-// Creates Jet 4 files and tables. The layout follows what Access writes:
-// one page for the table definition, one data page holding the table's
-// usage maps (inline maps of 64 bytes: pages used, pages with free space,
-// and one per index), and an empty leaf page as each index's root. The
-// table's catalog row goes into MSysObjects with its default values in the
-// property blob.
+// Creates Jet 4 and Jet 3 files and tables. The layout follows what Access
+// writes: the table definition (on a chain of pages when it is longer than
+// one, its bytes running on after each later page's header), one data page
+// holding the table's usage maps (inline maps of 64 bytes: pages used, pages
+// with free space, and one per index), and an empty leaf page as each
+// index's root. The table's catalog row goes into MSysObjects with its
+// default values in the property blob.
 class SchemaWriter {
 public:
     // Creates a new, empty database file with the system tables Jet keeps

@@ -308,7 +308,7 @@ RowLocator Table::insertRow(const std::vector<std::optional<Value>>& given)
         if (c.flags & kColumnAutoLong) {
             if (def_.autoNumber >= uint32_t(INT32_MAX)) throw JetError(location() + ": the autonumber has run out");
             values[i] = int64_t(++def_.autoNumber);
-        } else if ((c.flags & kColumnAutoGuid) && c.type == ColumnType::Guid) {
+        } else if (c.isAutoGuid()) {
             values[i] = randomGuid();
         } else if (const Property* d = props.find(c.utf8Name, "DefaultValue")) {
             values[i] = evaluateDefault(d->text(), c, location());
@@ -486,7 +486,7 @@ void Table::flushIndexes()
             for (uint32_t page : change.allocated) own.add(pager, page);
             for (uint32_t page : change.released) own.remove(pager, page);
             if (!change.released.empty()) {
-                UsageMap freeMap = UsageMap::read(pager, UsageMap::kFreePages, "'" + db_.path() + "'");
+                UsageMap freeMap = UsageMap::readFreePages(pager, "'" + db_.path() + "'");
                 for (uint32_t page : change.released) freeMap.add(pager, page);
             }
         }

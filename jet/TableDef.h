@@ -20,6 +20,9 @@ enum ColumnFlag : uint8_t {
     kColumnNullable = 0x02,
     kColumnAutoLong = 0x04,
     kColumnReplication = 0x10,
+    // An automatic replication ID, on a GUID column only: Access 97 leaves
+    // the bit on ordinary columns too (Northwind's Orders.Freight, dates,
+    // texts), where it gives no value and is kept as read.
     kColumnAutoGuid = 0x40,
     kColumnHyperlink = 0x80,
 };
@@ -42,7 +45,9 @@ struct ColumnDef {
     size_t definitionOffset = 0; // where its 25-byte block lies in the definition bytes
 
     bool isFixed() const { return flags & kColumnFixed; }
-    bool isAutoNumber() const { return flags & (kColumnAutoLong | kColumnAutoGuid); }
+    bool isAutoGuid() const { return (flags & kColumnAutoGuid) && type == ColumnType::Guid; }
+    // Whether the table gives the column its values (not updateable).
+    bool isAutoNumber() const { return (flags & kColumnAutoLong) || isAutoGuid(); }
     bool isCompressedUnicode() const { return extFlags & kColumnExtCompressedUnicode; }
 };
 

@@ -13,11 +13,14 @@ constexpr uint16_t kWestern = 1252;
 constexpr uint16_t kSimplifiedChinese = 936;
 constexpr char16_t kReplacement = 0xFFFD;
 
-// Code page 1252 differs from Latin-1 in 0x80..0x9F.
-constexpr char16_t kCp1252High[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
-                                      0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+// Code page 1252 differs from Latin-1 in 0x80..0x9F. The five bytes it
+// leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) read as the control
+// characters of the same number, as Windows reads them; Access 97 files hold
+// them and index them by those characters.
+constexpr char16_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                      0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 // Code page 936: lead bytes 0x81..0xFE with trail bytes 0x40..0xFE (not 0x7F).
 constexpr uint16_t kCp936Pairs[] = {
@@ -36,8 +39,7 @@ const std::array<uint16_t, 0x10000>& reverseMap(uint16_t codePage)
         map->fill(0);
         for (unsigned b = 1; b < 0x80; ++b) (*map)[b] = uint16_t(b);
         if (cp == kWestern) {
-            for (unsigned b = 0x80; b < 0x100; ++b)
-                if (char16_t c = cp1252ToUnicode(uint8_t(b)); c != kReplacement) (*map)[c] = uint16_t(b);
+            for (unsigned b = 0x80; b < 0x100; ++b) (*map)[cp1252ToUnicode(uint8_t(b))] = uint16_t(b);
         } else {
             (*map)[0x20AC] = 0x80;
             for (size_t i = 0; i < std::size(kCp936Pairs); ++i)

@@ -16,6 +16,16 @@ constexpr uint8_t kMapPageType = 0x05;
 
 UsageMap UsageMap::read(Pager& pager, uint32_t rowPointer, const std::string& where)
 {
+    return read(pager, rowPointer, where, false);
+}
+
+UsageMap UsageMap::readFreePages(Pager& pager, const std::string& where)
+{
+    return read(pager, kFreePages, where, true);
+}
+
+UsageMap UsageMap::read(Pager& pager, uint32_t rowPointer, const std::string& where, bool slotsMayPassEnd)
+{
     UsageMap m;
     m.rowPointer_ = rowPointer;
     m.where_ = where;
@@ -37,6 +47,10 @@ UsageMap UsageMap::read(Pager& pager, uint32_t rowPointer, const std::string& wh
     } else if (m.type_ == 1) {
         for (size_t o = 1; o + 4 <= s.size(); o += 4) {
             uint32_t mp = le32(p + o);
+            if (mp >= pager.pageCount() && slotsMayPassEnd) {
+                m.slotsPastEnd_.push_back(Slot{m.mapPages_.size(), mp});
+                mp = 0;
+            }
             if (mp != 0) {
                 if (mp >= pager.pageCount())
                     throw JetError(where + ": its page usage map names map page " + std::to_string(mp) +

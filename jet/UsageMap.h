@@ -22,7 +22,10 @@ class Pager;
 // Page-bitmap (type 1), for maps too large for a row:
 //   0       1     0x01
 //   1       4*n   numbers of map pages (0 = none); map page i covers the pages
-//                 from i * Format::pagesPerMapPage() on (32736 in Jet 4)
+//                 from i * Format::pagesPerMapPage() on (32736 in Jet 4).
+//                 Access leaves values past the end of the file in the map
+//                 of free pages (0xFFFFFF80 in a slot for pages no file
+//                 reaches): there they name no map page.
 // Map page (type 0x05):
 //   0x00    1     0x05
 //   0x01    1     0x01
@@ -37,10 +40,20 @@ public:
 
     // Reads the map whose row the pointer names; throws JetError with `where` on damage.
     static UsageMap read(Pager& pager, uint32_t rowPointer, const std::string& where);
+    // Reads the map of the file's free pages, whose map-page slots may name
+    // pages past the end of the file as Access leaves them: such a slot
+    // reads as empty (slotsPastEnd() lists it) and is never read or written
+    // through; a page it would cover gets a new map page.
+    static UsageMap readFreePages(Pager& pager, const std::string& where);
 
     std::vector<uint32_t> pages() const;
     bool contains(uint32_t page) const;
     bool isPageBitmap() const { return type_ == 1; }
+    struct Slot {
+        size_t index;
+        uint32_t value;
+    };
+    const std::vector<Slot>& slotsPastEnd() const { return slotsPastEnd_; }
     uint32_t rowPointer() const { return rowPointer_; }
 
     // Appends a new inline map naming `pages` to a data page of the
@@ -54,6 +67,7 @@ public:
     void remove(Pager& pager, uint32_t page);
 
 private:
+    static UsageMap read(Pager& pager, uint32_t rowPointer, const std::string& where, bool slotsMayPassEnd);
     void writeInline(Pager& pager);
     void convertToPageBitmap(Pager& pager);
     void setBitInMapPages(Pager& pager, uint32_t page, bool on);
@@ -66,6 +80,7 @@ private:
     std::vector<uint8_t> bitmap_;   // inline
     std::vector<uint32_t> mapPages_; // page-bitmap
     std::vector<std::vector<uint8_t>> mapBits_; // page-bitmap: each map page's bitmap
+    std::vector<Slot> slotsPastEnd_;            // page-bitmap: slots read as empty
     std::string where_;
 };
 

@@ -114,7 +114,8 @@ std::vector<ResultColumn> SelectExecutor::resultColumns(const ast::Select& selec
         ResultColumn rc;
         rc.name = aliases[i].empty() ? def.utf8Name : aliases[i];
         rc.type = def.type;
-        rc.length = def.type == jet::ColumnType::Text ? def.length / 2 : def.length;
+        // Text lengths are bytes: two per character in UTF-16, one per byte of the code page.
+        rc.length = def.type == jet::ColumnType::Text && table.def().text->isUnicode() ? def.length / 2 : def.length;
         rc.precision = def.precision;
         rc.scale = def.scale;
         rc.autoIncrement = (def.flags & jet::kColumnAutoLong) != 0;

@@ -31,7 +31,7 @@ int tables(const std::vector<std::string>& a)
     return 0;
 }
 
-std::string typeText(const jet::ColumnDef& c)
+std::string typeText(const jet::TableDef& table, const jet::ColumnDef& c)
 {
     if (!jet::isKnownColumnType(c.type)) {
         char code[24];
@@ -39,8 +39,10 @@ std::string typeText(const jet::ColumnDef& c)
         return code;
     }
     std::string s = jet::columnTypeName(c.type);
+    // Lengths are bytes; a Text character takes two of them in UTF-16, one in a code page.
+    const bool twoBytes = c.type == jet::ColumnType::Text && table.text->isUnicode();
     if (c.type == jet::ColumnType::Text || c.type == jet::ColumnType::Binary)
-        s += "(" + std::to_string(c.type == jet::ColumnType::Text ? c.length / 2 : c.length) + ")";
+        s += "(" + std::to_string(twoBytes ? c.length / 2 : c.length) + ")";
     if (c.type == jet::ColumnType::Numeric)
         s += "(" + std::to_string(c.precision) + "," + std::to_string(c.scale) + ")";
     return s;
@@ -51,9 +53,9 @@ void printSchema(jet::Table& t)
     const jet::TableDef& d = t.def();
     std::cout << "TABLE " << d.name << " (" << d.rowCount << " rows, autonumber " << d.autoNumber << ")\n";
     for (const jet::ColumnDef& c : d.columns) {
-        std::cout << "  " << c.utf8Name << " " << typeText(c);
+        std::cout << "  " << c.utf8Name << " " << typeText(d, c);
         if (c.flags & jet::kColumnAutoLong) std::cout << " AUTOINCREMENT";
-        if (c.flags & jet::kColumnAutoGuid) std::cout << " AUTOGUID";
+        if (c.isAutoGuid()) std::cout << " AUTOGUID";
         if (!(c.flags & jet::kColumnNullable) && c.type != jet::ColumnType::Boolean) std::cout << " NOT NULL";
         if (c.isCompressedUnicode()) std::cout << " COMPRESSED";
         if (jet::isTextType(c.type)) std::cout << " SORT " << jet::TableDef::sortOrderName(c);
