@@ -166,10 +166,15 @@ RowLocator Table::placeRow(const Bytes& row, uint16_t flags)
     };
     if (!hasRoom(insertPage_)) {
         insertPage_ = 0;
-        std::vector<uint32_t> pages = dataPages();
-        // The last page is the one that usually has room; older pages keep
-        // the space of deleted rows for updates in place.
-        if (!pages.empty() && hasRoom(pages.back())) insertPage_ = pages.back();
+        // The last data page is the one that usually has room; older pages
+        // keep the space of deleted rows for updates in place. It is found
+        // from the end of the map: reading every page here would make a
+        // copy of a big table read its pages once per page it adds.
+        std::vector<uint32_t> pages = mapPages();
+        auto last = std::find_if(pages.rbegin(), pages.rend(), [&](uint32_t p) {
+            return DataPage::isOwnedBy(pager.format(), pager.read(p)->data, def_.firstPage);
+        });
+        if (last != pages.rend() && hasRoom(*last)) insertPage_ = *last;
         else insertPage_ = newDataPage();
     }
     unsigned slot = DataPage::append(pager.format(), pager.modify(insertPage_), row.data(), row.size(), flags);
