@@ -178,7 +178,7 @@ void Database::spillIfLarge()
     size_t held = 0;
     for (auto& [name, table] : tables_) held += table->pendingIndexMemory();
     if (held > indexMemory_) {
-        if (!indexRuns_) indexRuns_ = std::make_unique<EntryRunFile>(path());
+        if (!indexRuns_) indexRuns_ = std::make_unique<EntryRunFile>(path(), indexMemory_);
         for (auto& [name, table] : tables_) table->spillPendingIndexEntries(*indexRuns_);
     }
     pager_->spillIfLarge();

@@ -94,7 +94,10 @@ private:
     Bytes key_;                  // the previous entry's key
 };
 
-EntryRunFile::EntryRunFile(const std::string& databasePath) : path_(pathFor(databasePath)) {}
+EntryRunFile::EntryRunFile(const std::string& databasePath, size_t memory)
+    : path_(pathFor(databasePath)), memory_(memory)
+{
+}
 
 EntryRunFile::~EntryRunFile()
 {

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -33,7 +34,10 @@ public:
         uint64_t count = 0;  // entries
     };
 
-    explicit EntryRunFile(const std::string& databasePath);
+    // `memory`: the bytes of entries the build holds before it sorts them
+    // out here; what else holds entries for it (the levels of a rewrite)
+    // moves them here well before that.
+    EntryRunFile(const std::string& databasePath, size_t memory);
     // Closes and removes the file.
     ~EntryRunFile();
     EntryRunFile(const EntryRunFile&) = delete;
@@ -43,6 +47,7 @@ public:
     // when a killed build left them).
     static std::string pathFor(const std::string& databasePath) { return databasePath + "-sort"; }
     const std::string& path() const { return path_; }
+    size_t memory() const { return memory_; }
 
     // Appends one run: entries given in index order. One writer at a time;
     // runs already written may be read meanwhile.
@@ -81,6 +86,7 @@ private:
     void append(const uint8_t* data, size_t size);
 
     std::string path_;
+    size_t memory_;
     std::unique_ptr<PlatformFile> file_;
     uint64_t end_ = 0;
     bool writing_ = false;

@@ -42,7 +42,8 @@ private:
 };
 
 // The entries one level of a rewrite passes up to the next: in memory, or
-// in the run file, when there is one, once they are many.
+// in the run file, when there is one, once they take a sixteenth of the
+// memory the build gives entries.
 class LevelEntries {
 public:
     explicit LevelEntries(EntryRunFile* runs) : runs_(runs) {}
@@ -53,7 +54,8 @@ public:
             return;
         }
         held_.push_back(entry);
-        if (runs_ && held_.size() >= kHeld) {
+        heldBytes_ += sizeof(IndexEntry) + entry.key.size();
+        if (runs_ && heldBytes_ > runs_->memory() / 16) {
             writer_ = runs_->write();
             for (const IndexEntry& e : held_) writer_->add(e, false);
             held_ = std::vector<IndexEntry>();
@@ -66,9 +68,9 @@ public:
     }
 
 private:
-    static constexpr size_t kHeld = 4096;
     EntryRunFile* runs_;
     std::vector<IndexEntry> held_;
+    size_t heldBytes_ = 0;
     std::unique_ptr<EntryRunFile::Writer> writer_;
 };
 

@@ -120,8 +120,9 @@ bool PendingEntries::takeBack(const IndexEntry& entry)
 
 size_t PendingEntries::memoryUse() const
 {
-    // A node of the map takes about its pair and two pointers; a bucket one pointer.
-    return keys_.capacity() + refs_.capacity() * sizeof(Ref) + keySlots_.capacity() * sizeof(uint32_t) +
+    // A node of the map takes about its pair and two pointers; a bucket one
+    // pointer. Room the vectors keep for more entries is not counted.
+    return keys_.size() + refs_.size() * sizeof(Ref) + keySlots_.size() * sizeof(uint32_t) +
            byRow_.size() * (sizeof(std::pair<uint32_t, uint32_t>) + 2 * sizeof(void*)) +
            byRow_.bucket_count() * sizeof(void*);
 }
@@ -142,19 +143,36 @@ void PendingEntries::sortLive()
 
 void PendingEntries::spill(EntryRunFile& file)
 {
-    if (live_ == 0) return;
+    if (live_ == 0) {
+        // Nothing came since the last spill: the buffers kept for reuse go.
+        std::vector<EntryRunFile::Run> runs = std::move(runs_);
+        const size_t count = spilledCount_;
+        *this = PendingEntries();
+        runs_ = std::move(runs);
+        spilledCount_ = count;
+        return;
+    }
     sortLive();
     std::unique_ptr<EntryRunFile::Writer> out = file.write();
-    Sorted held(std::move(keys_), std::move(refs_));
     IndexEntry entry;
-    bool uniqueKey = false;
-    while (held.next(entry, uniqueKey)) out->add(entry, uniqueKey);
-    std::vector<EntryRunFile::Run> runs = std::move(runs_);
-    runs.push_back(out->finish());
-    const size_t count = spilledCount_ + live_;
-    *this = PendingEntries();
-    runs_ = std::move(runs);
-    spilledCount_ = count;
+    for (const Ref& r : refs_) {
+        entry.key.assign(keys_.begin() + r.offset, keys_.begin() + r.offset + r.size);
+        entry.page = r.locator >> 8;
+        entry.row = uint8_t(r.locator & 0xFF);
+        out->add(entry, r.uniqueKey);
+    }
+    runs_.push_back(out->finish());
+    spilledCount_ += live_;
+    // The buffers stay for the entries to come: growing them anew after
+    // every spill leaves the memory allocator holes it cannot give back.
+    live_ = 0;
+    keys_.clear();
+    refs_.clear();
+    byRow_.clear();
+    indexed_ = false;
+    keySlots_.clear();
+    keySlotsUsed_ = 0;
+    keyed_ = false;
 }
 
 std::unique_ptr<EntrySource> PendingEntries::releaseSorted(EntryRunFile* file)

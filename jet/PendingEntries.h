@@ -35,9 +35,12 @@ public:
     bool empty() const { return size() == 0; }
     size_t size() const { return live_ + spilledCount_; }
     bool spilled() const { return !runs_.empty(); }
-    // About the bytes the entries take in memory.
+    // About the bytes the entries take in memory (their buffers may hold
+    // up to as much again in room for more).
     size_t memoryUse() const;
-    // Sorts the entries held into a run of `file` and lets go of them.
+    // Sorts the entries held into a run of `file` and lets go of them,
+    // keeping their buffers for the entries to come unless none came since
+    // the last spill.
     void spill(EntryRunFile& file);
     // The entries not taken back, in the order added; leaves this empty.
     // Only for entries that were never spilled.
