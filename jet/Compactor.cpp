@@ -29,7 +29,7 @@ const std::pair<const char*, const char*> kObjectIdColumns[] = {
 // object ids are unique in the catalog, so an id equal to a table's is that table.
 using IdMap = std::map<int64_t, int64_t>;
 
-void copyRows(Table& from, Table& to, const IdMap& ids, const Compactor::Progress& progress, Pager& target)
+void copyRows(Table& from, Table& to, const IdMap& ids, const Compactor::Progress& progress, Database& target)
 {
     size_t idColumn = size_t(-1);
     for (const auto& [table, column] : kObjectIdColumns)
@@ -77,8 +77,10 @@ void Compactor::compact(const std::string& from, const std::string& to, const Pr
             SchemaWriter::createEmptyDatabase(out.path(), source->pager().format(), header);
         Pager& pager = target->pager();
         // The copy is nobody's until it is renamed into place: it is built
-        // with memory of the page cache's size, whatever the file's.
+        // with memory of the page cache's size and the index entries'
+        // budget, whatever the file's size (Database::spillIfLarge).
         pager.setPrivateBuild(true);
+        if (options.indexMemory) target->setIndexMemory(options.indexMemory);
         WriteTransaction tx(*target);
         std::map<uint32_t, uint32_t> newPages; // old definition page -> new
         IdMap newIds;
@@ -94,10 +96,10 @@ void Compactor::compact(const std::string& from, const std::string& to, const Pr
         for (size_t i = 0; i < tables.size(); ++i)
             SchemaWriter::copyDefinition(*target, source->table(tables[i].name).def(), definitionPages[i], newPages);
 
-        copyRows(source->table(tables.front().name), target->catalogTable(), newIds, progress, pager);
+        copyRows(source->table(tables.front().name), target->catalogTable(), newIds, progress, *target);
         target->invalidateCatalog();
         for (size_t i = 1; i < tables.size(); ++i)
-            copyRows(source->table(tables[i].name), target->table(tables[i].name), newIds, progress, pager);
+            copyRows(source->table(tables[i].name), target->table(tables[i].name), newIds, progress, *target);
         tx.commit();
     }
     out.publish();

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -24,6 +25,9 @@ struct CompactOptions {
     enum class Encoding { Keep, Encode, Decode };
     std::string password; // the database password of `from`, when it has one
     Encoding encoding = Encoding::Keep;
+    // Bytes of index entries held before they are sorted out to a temporary
+    // file beside `to` (Database::setIndexMemory); 0 for the default.
+    size_t indexMemory = 0;
 };
 
 class Compactor {

@@ -182,6 +182,18 @@ void Database::endStatement()
     }
 }
 
+void Database::spillIfLarge()
+{
+    if (!pager_->privateBuild() || !pager_->inWrite()) return;
+    size_t held = 0;
+    for (auto& [name, table] : tables_) held += table->pendingIndexMemory();
+    if (held > indexMemory_) {
+        if (!indexRuns_) indexRuns_ = std::make_unique<EntryRunFile>(path(), indexMemory_);
+        for (auto& [name, table] : tables_) table->spillPendingIndexEntries(*indexRuns_);
+    }
+    pager_->spillIfLarge();
+}
+
 void Database::commit()
 {
     if (failedStatement_) {
@@ -194,12 +206,14 @@ void Database::commit()
         rollback();
         throw;
     }
+    indexRuns_.reset();
     pager_->commit();
 }
 
 void Database::rollback()
 {
     failedStatement_ = false;
+    indexRuns_.reset();
     pager_->rollback();
     // Tables stay the objects callers hold, with the definitions of the
     // state rolled back to; one the transaction created is gone with it.

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "jet/EntryRunFile.h"
 #include "jet/HeaderPage.h"
 #include "jet/Pager.h"
 #include "jet/PropertyMap.h"
@@ -67,6 +68,20 @@ public:
     void endStatement();
     void failStatement() { failedStatement_ = true; }
 
+    // Between the row writes of a private build (Pager::setPrivateBuild):
+    // keeps what the transaction holds in memory bounded, whatever its size.
+    // Index entries past the budget are sorted into runs of a temporary
+    // file beside the database (EntryRunFile), which goes with the
+    // transaction; changed pages past the cache go to the file early
+    // (Pager::spillIfLarge). Does nothing in other transactions.
+    void spillIfLarge();
+    static constexpr size_t kDefaultIndexMemory = 24u << 20;
+    // The memory for index entries of a private build's transaction (tests
+    // set a small one to sort even small files through the file).
+    void setIndexMemory(size_t bytes) { indexMemory_ = bytes; }
+    // The file the transaction sorted index entries into; null when none.
+    EntryRunFile* indexRuns() { return indexRuns_.get(); }
+
     // Sets, changes or (empty) removes the database password, as Access's
     // "Set Database Password" does: page 0 changes in a write of its own.
     void setPassword(const std::string& password);
@@ -97,6 +112,8 @@ private:
     std::vector<CatalogEntry> catalog_;
     std::map<std::string, std::unique_ptr<Table>> tables_; // key: lower-case name
     std::map<std::string, PropertyMap> properties_;        // key: lower-case name
+    size_t indexMemory_ = kDefaultIndexMemory;
+    std::unique_ptr<EntryRunFile> indexRuns_;
 };
 
 // A write transaction that rolls back unless committed. Inside a

@@ -1,9 +1,12 @@
 #include "jet/IndexTree.h"
 
 #include "jet/ByteOrder.h"
+#include "jet/EntryMerge.h"
+#include "jet/EntryRunFile.h"
 #include "jet/IndexKey.h"
 #include "jet/JetError.h"
 #include "jet/Pager.h"
+#include "jet/PendingEntries.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,47 +20,114 @@ namespace {
 
 bool entryLess(const IndexEntry& a, const IndexEntry& b) { return a.compare(b) < 0; }
 
-// Where each page-sized group of sorted entries starts, filling each page
-// (the first start is 0; no entries give one empty group).
-std::vector<size_t> packBounds(const std::vector<IndexEntry>& entries, bool leaf, size_t capacity)
-{
-    const size_t pointerSize = leaf ? 4 : 8;
-    std::vector<size_t> starts{0};
-    size_t sum = 0;
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const IndexEntry& e = entries[i];
-        size_t len = e.key.size() + pointerSize;
-        if (len > capacity) throw JetError("an index key of " + std::to_string(e.key.size()) + " bytes is too long");
-        size_t count = i - starts.back(); // entries in the current group
-        if (count > 0) {
-            size_t prefix = IndexNode::sharedPrefix(entries[starts.back()].key, e.key);
-            if (sum + len - prefix * count > capacity) {
-                starts.push_back(i);
-                sum = 0;
-            }
+// The entries of a sorted vector, moved out as they are read.
+class VectorEntrySource : public EntrySource {
+public:
+    explicit VectorEntrySource(std::vector<IndexEntry> sorted) : entries_(std::move(sorted)) {}
+    bool next(IndexEntry& entry, bool& uniqueKey) override
+    {
+        if (at_ == entries_.size()) {
+            entries_ = std::vector<IndexEntry>();
+            at_ = 0;
+            return false;
         }
-        sum += len;
+        entry = std::move(entries_[at_++]);
+        uniqueKey = false;
+        return true;
     }
-    return starts;
-}
 
-// The groups themselves.
-std::vector<std::vector<IndexEntry>> pack(std::vector<IndexEntry> entries, bool leaf, size_t capacity)
-{
-    std::vector<size_t> starts = packBounds(entries, leaf, capacity);
-    std::vector<std::vector<IndexEntry>> groups;
-    for (size_t g = 0; g < starts.size(); ++g) {
-        auto from = entries.begin() + long(starts[g]);
-        auto to = g + 1 < starts.size() ? entries.begin() + long(starts[g + 1]) : entries.end();
-        groups.emplace_back(std::make_move_iterator(from), std::make_move_iterator(to));
+private:
+    std::vector<IndexEntry> entries_;
+    size_t at_ = 0;
+};
+
+// The entries one level of a rewrite passes up to the next: in memory, or
+// in the run file, when there is one, once they take a sixteenth of the
+// memory the build gives entries.
+class LevelEntries {
+public:
+    explicit LevelEntries(EntryRunFile* runs) : runs_(runs) {}
+    void add(const IndexEntry& entry)
+    {
+        if (writer_) {
+            writer_->add(entry, false);
+            return;
+        }
+        held_.push_back(entry);
+        heldBytes_ += sizeof(IndexEntry) + entry.key.size();
+        if (runs_ && heldBytes_ > runs_->memory() / 16) {
+            writer_ = runs_->write();
+            for (const IndexEntry& e : held_) writer_->add(e, false);
+            held_ = std::vector<IndexEntry>();
+        }
     }
-    return groups;
-}
+    std::unique_ptr<EntrySource> read()
+    {
+        if (writer_) return runs_->read(writer_->finish());
+        return std::make_unique<VectorEntrySource>(std::move(held_));
+    }
+
+private:
+    EntryRunFile* runs_;
+    std::vector<IndexEntry> held_;
+    size_t heldBytes_ = 0;
+    std::unique_ptr<EntryRunFile::Writer> writer_;
+};
+
+// The merged entries of the tree and the additions, less the removals
+// (each removal takes one equal entry). Entries the transaction added with
+// a unique key are checked against each other here: the write's own check
+// does not see the ones sorted out to a file.
+class AppliedEntries : public EntrySource {
+public:
+    AppliedEntries(std::unique_ptr<EntrySource> merged, std::unique_ptr<EntrySource> removals,
+                   std::function<JetError(const IndexEntry&)> noEntry, std::function<JetError()> duplicate)
+        : merged_(std::move(merged)), removals_(std::move(removals)), noEntry_(std::move(noEntry)),
+          duplicate_(std::move(duplicate))
+    {
+        bool ignored = false;
+        haveRemoval_ = removals_->next(removal_, ignored);
+    }
+
+    bool next(IndexEntry& entry, bool& uniqueKey) override
+    {
+        while (merged_->next(entry, uniqueKey)) {
+            if (haveRemoval_) {
+                int c = removal_.compare(entry);
+                if (c < 0) throw noEntry_(removal_);
+                if (c == 0) {
+                    bool ignored = false;
+                    haveRemoval_ = removals_->next(removal_, ignored);
+                    continue;
+                }
+            }
+            if (uniqueKey) {
+                // Entries with one key are adjacent, whatever lies between the unique ones.
+                if (haveUniqueKey_ && entry.key == lastUniqueKey_) throw duplicate_();
+                lastUniqueKey_ = entry.key;
+                haveUniqueKey_ = true;
+            }
+            return true;
+        }
+        if (haveRemoval_) throw noEntry_(removal_);
+        return false;
+    }
+
+private:
+    std::unique_ptr<EntrySource> merged_, removals_;
+    std::function<JetError(const IndexEntry&)> noEntry_;
+    std::function<JetError()> duplicate_;
+    IndexEntry removal_;
+    bool haveRemoval_ = false;
+    Bytes lastUniqueKey_;
+    bool haveUniqueKey_ = false;
+};
 
 } // namespace
 
 IndexTree::IndexTree(Pager& pager, const TableDef& table, const RealIndex& index, std::string where)
-    : pager_(pager), table_(table), index_(index), where_(std::move(where) + ", index '" + table.indexName(index) + "'")
+    : pager_(pager), table_(table), index_(index), location_(std::move(where)),
+      where_(location_ + ", index '" + table.indexName(index) + "'")
 {
 }
 
@@ -432,151 +502,144 @@ bool IndexTree::tryInPlace(const IndexEntry& entry, bool add, int64_t& distinctD
     return true;
 }
 
-IndexTree::Change IndexTree::apply(std::vector<IndexEntry> removals, std::vector<IndexEntry> additions)
+IndexTree::Change IndexTree::apply(PendingEntries& removalsQueued, PendingEntries& additionsQueued, EntryRunFile* runs)
 {
     constexpr size_t kInPlaceLimit = 64;
+    const size_t total = removalsQueued.size() + additionsQueued.size();
+    if (total > kInPlaceLimit || removalsQueued.spilled() || additionsQueued.spilled())
+        return replaceEntries(removalsQueued.releaseSorted(runs), additionsQueued.releaseSorted(runs), runs);
+    std::vector<IndexEntry> removals = removalsQueued.release();
+    std::vector<IndexEntry> additions = additionsQueued.release();
     size_t done = 0;
     const size_t removalCount = removals.size();
-    const size_t total = removalCount + additions.size();
     int64_t delta = 0;
-    if (total <= kInPlaceLimit) {
-        for (; done < total; ++done) {
-            bool add = done >= removals.size();
-            const IndexEntry& e = add ? additions[done - removals.size()] : removals[done];
-            if (!tryInPlace(e, add, delta)) break;
-        }
-        if (done == total) {
-            Change change;
-            change.distinctDelta = delta;
-            return change;
-        }
+    for (; done < total; ++done) {
+        bool add = done >= removals.size();
+        const IndexEntry& e = add ? additions[done - removals.size()] : removals[done];
+        if (!tryInPlace(e, add, delta)) break;
     }
-    // The rest by a rewrite: the tree's entries, streamed, less the removals
-    // and merged with the additions into one vector (a big index has no room
-    // for copies).
-    auto noEntry = [&](const IndexEntry& e) {
-        return JetError(where_ + ": the index has no entry for the row at page " + std::to_string(e.page) + ", row " +
-                        std::to_string(e.row));
-    };
+    if (done == total) {
+        Change change;
+        change.distinctDelta = delta;
+        return change;
+    }
+    // The rest by a rewrite.
     removals.erase(removals.begin(), removals.begin() + long(std::min(done, removalCount)));
     std::sort(removals.begin(), removals.end(), entryLess);
     size_t addFrom = done > removalCount ? done - removalCount : 0;
     additions.erase(additions.begin(), additions.begin() + long(addFrom));
     std::sort(additions.begin(), additions.end(), entryLess);
-    std::vector<IndexEntry> all;
-    // The table's row count (already counting this write) is about the size
-    // of the result; a damaged count cannot exceed what the file's pages hold.
-    all.reserve(std::max(additions.size(), std::min<size_t>(table_.rowCount, size_t(pager_.pageCount()) * 256)));
-    size_t g = 0, a = 0;
-    forEachEntry([&](IndexEntry& e) {
-        if (g < removals.size()) {
-            int c = removals[g].compare(e);
-            if (c < 0) throw noEntry(removals[g]);
-            if (c == 0) {
-                ++g;
-                return;
-            }
-        }
-        while (a < additions.size() && additions[a].compare(e) < 0) all.push_back(std::move(additions[a++]));
-        all.push_back(std::move(e));
-    });
-    if (g < removals.size()) throw noEntry(removals[g]);
-    removals = std::vector<IndexEntry>();
-    while (a < additions.size()) all.push_back(std::move(additions[a++]));
-    additions = std::vector<IndexEntry>();
-    return rewrite(std::move(all));
+    return replaceEntries(std::make_unique<VectorEntrySource>(std::move(removals)),
+                          std::make_unique<VectorEntrySource>(std::move(additions)), runs);
 }
 
-IndexTree::Change IndexTree::rewrite(std::vector<IndexEntry> sorted)
+IndexTree::Change IndexTree::replaceEntries(std::unique_ptr<EntrySource> removals,
+                                            std::unique_ptr<EntrySource> additions, EntryRunFile* runs)
+{
+    // The tree's entries are read whole before the rewrite writes over its
+    // pages: into a run when there is a file for them, else into memory.
+    std::unique_ptr<EntrySource> current;
+    if (runs) {
+        std::unique_ptr<EntryRunFile::Writer> out = runs->write();
+        forEachEntry([&](IndexEntry& e) { out->add(e, false); });
+        current = runs->read(out->finish());
+    } else {
+        current = std::make_unique<VectorEntrySource>(entries());
+    }
+    std::vector<std::unique_ptr<EntrySource>> both;
+    both.push_back(std::move(current));
+    both.push_back(std::move(additions));
+    AppliedEntries applied(
+        std::make_unique<EntryMerge>(std::move(both)), std::move(removals),
+        [&](const IndexEntry& e) {
+            return JetError(where_ + ": the index has no entry for the row at page " + std::to_string(e.page) +
+                            ", row " + std::to_string(e.row));
+        },
+        [&] {
+            return JetError(location_ + ": the change would create a duplicate value in index '" +
+                            table_.indexName(index_) + "', which allows each value once");
+        });
+    return rewrite(applied, runs);
+}
+
+IndexTree::Change IndexTree::rewrite(EntrySource& sorted, EntryRunFile* runs)
 {
     Change change;
     change.recounted = true;
-    for (size_t i = 0; i < sorted.size(); ++i)
-        if (i == 0 || sorted[i].key != sorted[i - 1].key) ++change.distinctKeys;
-    std::vector<uint32_t> old = pages();
-    // Build the levels bottom-up with provisional node ids, then give the
-    // top node the root page (the definition names it) and the others the
-    // tree's old pages, then new ones.
-    struct Built {
-        IndexNode node;
-        std::vector<size_t> children; // ids of child nodes, aligned with entries (+ tail last)
-    };
-    // Leaves stay ranges of `sorted` until they are written, one at a time,
-    // so that their entries are never held twice.
-    std::vector<size_t> leafStart = packBounds(sorted, true, pager_.format().indexCapacity());
-    const size_t leafCount = leafStart.size();
-    leafStart.push_back(sorted.size());
-    std::vector<Built> nodes(leafCount);
-    std::vector<size_t> level;
-    std::vector<std::pair<size_t, size_t>> levels; // [first, last + 1) node ids of each level
-    for (size_t id = 0; id < leafCount; ++id) level.push_back(id);
-    levels.emplace_back(0, leafCount);
-    while (level.size() > 1) {
-        std::vector<IndexEntry> up;
-        up.reserve(level.size());
-        for (size_t id : level) {
-            IndexEntry e = id < leafCount ? sorted[leafStart[id + 1] - 1] : nodes[id].node.entries.back();
-            e.child = uint32_t(id); // provisional: the node id
-            up.push_back(std::move(e));
-        }
-        std::vector<size_t> next;
-        auto groups = pack(std::move(up), false, pager_.format().indexCapacity());
-        for (size_t gi = 0; gi < groups.size(); ++gi) {
-            Built b;
-            b.node.leaf = false;
-            b.node.entries = std::move(groups[gi]);
-            for (const IndexEntry& e : b.node.entries) b.children.push_back(e.child);
-            next.push_back(nodes.size());
-            nodes.push_back(std::move(b));
-        }
-        levels.emplace_back(next.front(), next.back() + 1);
-        level = std::move(next);
-    }
-    // Page numbers: the top node last built is the root.
-    std::vector<uint32_t> pageOf(nodes.size());
-    size_t reuse = 0;
     std::vector<uint32_t> pool;
-    for (uint32_t p : old)
+    for (uint32_t p : pages())
         if (p != index_.rootPage) pool.push_back(p);
     std::sort(pool.begin(), pool.end());
-    for (size_t id = 0; id < nodes.size(); ++id) {
-        if (id + 1 == nodes.size()) pageOf[id] = index_.rootPage;
-        else if (reuse < pool.size()) pageOf[id] = pool[reuse++];
-        else {
-            pageOf[id] = pager_.allocate();
-            change.allocated.push_back(pageOf[id]);
+    size_t reused = 0;
+    auto nextPage = [&] {
+        if (reused < pool.size()) return pool[reused++];
+        uint32_t p = pager_.allocate();
+        change.allocated.push_back(p);
+        return p;
+    };
+    const size_t capacity = pager_.format().indexCapacity();
+
+    std::unique_ptr<EntrySource> above; // the entries of the level being built, but for the leaves
+    for (bool leaves = true;; leaves = false) {
+        EntrySource& input = leaves ? sorted : *above;
+        LevelEntries up(runs);
+        const size_t pointerSize = leaves ? 4 : 8;
+        IndexNode node;
+        node.leaf = leaves;
+        node.owner = table_.firstPage;
+        size_t nodes = 0; // written on this level
+        size_t sum = 0;   // the node's entry bytes, no prefix shared
+        Bytes lastKey;
+        // A node is written once it is known whether another follows, and
+        // that one's page.
+        auto finish = [&](bool last) {
+            if (last && nodes == 0) {
+                node.pageNumber = index_.rootPage; // the top
+            } else if (nodes == 0) {
+                node.pageNumber = nextPage();
+            }
+            const uint32_t following = last ? 0 : nextPage();
+            node.next = following;
+            if (!(last && nodes == 0)) {
+                IndexEntry e = node.entries.back();
+                e.child = node.pageNumber;
+                up.add(e);
+            }
+            // The rightmost intermediate page keeps its last child as the tail.
+            if (last && !node.leaf && node.entries.size() >= 2) {
+                node.tail = node.entries.back().child;
+                node.entries.pop_back();
+            }
+            store(node);
+            pager_.spillIfLarge();
+            ++nodes;
+            node.prev = node.pageNumber;
+            node.pageNumber = following;
+            node.entries.clear();
+            sum = 0;
+        };
+        IndexEntry e;
+        bool uniqueKey = false;
+        while (input.next(e, uniqueKey)) {
+            const size_t length = e.key.size() + pointerSize;
+            if (length > capacity) throw JetError("an index key of " + std::to_string(e.key.size()) + " bytes is too long");
+            if (!node.entries.empty()) {
+                const size_t prefix = IndexNode::sharedPrefix(node.entries.front().key, e.key);
+                if (sum + length - prefix * node.entries.size() > capacity) finish(false);
+            }
+            if (leaves && (change.distinctKeys == 0 || e.key != lastKey)) {
+                ++change.distinctKeys;
+                lastKey = e.key;
+            }
+            sum += length;
+            node.entries.push_back(std::move(e));
         }
+        const bool top = nodes == 0;
+        finish(true);
+        if (top) break;
+        above = up.read();
     }
-    change.released.assign(pool.begin() + long(reuse), pool.end());
-    // Links: previous/next along each level, children, tails.
-    for (size_t id = 0; id < nodes.size(); ++id) {
-        IndexNode& n = nodes[id].node;
-        n.pageNumber = pageOf[id];
-        n.owner = table_.firstPage;
-        for (size_t i = 0; i < n.entries.size(); ++i)
-            if (!n.leaf) n.entries[i].child = pageOf[nodes[id].children[i]];
-    }
-    for (auto [start, end] : levels) {
-        for (size_t id = start; id < end; ++id) {
-            IndexNode& n = nodes[id].node;
-            n.prev = id > start ? pageOf[id - 1] : 0;
-            n.next = id + 1 < end ? pageOf[id + 1] : 0;
-        }
-        // The rightmost intermediate page keeps its last child as the tail.
-        IndexNode& last = nodes[end - 1].node;
-        if (!last.leaf && last.entries.size() >= 2) {
-            last.tail = last.entries.back().child;
-            last.entries.pop_back();
-        }
-    }
-    for (size_t id = 0; id < nodes.size(); ++id) {
-        IndexNode& n = nodes[id].node;
-        if (id < leafCount)
-            n.entries.assign(std::make_move_iterator(sorted.begin() + long(leafStart[id])),
-                             std::make_move_iterator(sorted.begin() + long(leafStart[id + 1])));
-        store(n);
-        if (id < leafCount) n.entries = std::vector<IndexEntry>();
-    }
+    change.released.assign(pool.begin() + long(reused), pool.end());
     return change;
 }
 

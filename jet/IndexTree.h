@@ -1,16 +1,20 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "jet/EntrySource.h"
 #include "jet/IndexNode.h"
 #include "jet/TableDef.h"
 
 namespace jet {
 
+class EntryRunFile;
 class Pager;
+class PendingEntries;
 
 // One physical index as a B-tree of index pages (IndexNode). Intermediate
 // entries carry the last entry of their child; the rightmost page of an
@@ -21,7 +25,9 @@ class Pager;
 // order, links, cycles), so a damaged index gives a JetError naming the page.
 // Writing either edits one leaf (and the keys above it) in place, or, when a
 // change does not fit, rewrites the whole tree from its sorted entries,
-// reusing the tree's pages and appending new ones.
+// reusing the tree's pages and appending new ones. A rewrite reads the
+// entries as a stream and builds the tree bottom-up, a level at a time, so
+// that it holds one node and the keys of the level above, not the entries.
 class IndexTree {
 public:
     // `where` names the table for messages; the tree adds the index name.
@@ -56,9 +62,12 @@ public:
     // down to the first one instead of reading the whole tree.
     std::vector<IndexEntry> entriesWithKeyPrefix(const Bytes& prefix) const;
 
-    // Removes / adds entries in the current write transaction. Returns the
-    // pages the tree no longer uses (after a rewrite) and reports new pages
-    // through `allocated`. The root page never changes.
+    // Removes / adds the entries a write transaction queued, leaving both
+    // empty. `runs` is the file the transaction sorted entries out to, if
+    // any: it then also takes the tree's own entries during a rewrite, which
+    // otherwise are held in memory. Returns the pages the tree no longer
+    // uses (after a rewrite) and reports new pages through `allocated`. The
+    // root page never changes.
     //
     // It also tells how the number of distinct keys (the index's
     // unique-entry count) changed: a rewrite counts them all; edits in place
@@ -72,11 +81,15 @@ public:
         uint32_t distinctKeys = 0;  // when recounted
         int64_t distinctDelta = 0;  // otherwise
     };
-    Change apply(std::vector<IndexEntry> removals, std::vector<IndexEntry> additions);
+    Change apply(PendingEntries& removals, PendingEntries& additions, EntryRunFile* runs = nullptr);
 
-    // Writes `sorted` as the whole content of the tree (used by apply and
-    // when an index is created). Its distinct keys are counted.
-    Change rewrite(std::vector<IndexEntry> sorted);
+    // Writes `sorted` as the whole content of the tree, counting its
+    // distinct keys. The entries must not come from the tree's own pages,
+    // which the rewrite writes over. Nodes are numbered leaves first, left
+    // to right, then each level above in turn; the top node takes the root
+    // page, the others the tree's old pages in ascending order, then new
+    // ones. The entries a level passes up go to `runs` when there are many.
+    Change rewrite(EntrySource& sorted, EntryRunFile* runs = nullptr);
 
 private:
     struct Path {
@@ -93,11 +106,16 @@ private:
     bool neighbourHasKey(const IndexNode& leaf, size_t before, size_t after, const Bytes& key) const;
     void store(const IndexNode& node);
     static std::vector<uint32_t> childrenOf(const IndexNode& node);
+    // The tree's entries merged with `additions`, less `removals`: what a
+    // rewrite writes.
+    Change replaceEntries(std::unique_ptr<EntrySource> removals, std::unique_ptr<EntrySource> additions,
+                          EntryRunFile* runs);
 
     Pager& pager_;
     const TableDef& table_;
     const RealIndex& index_;
-    std::string where_;
+    std::string location_; // of the table
+    std::string where_;    // of the index
 };
 
 // Whether a row's key in the index has a null column. Jet never counts such

@@ -122,6 +122,7 @@ public:
     // the cache's size. A rollback after a spill leaves the pager unusable;
     // the file is to be removed.
     void setPrivateBuild(bool on) { privateBuild_ = on; }
+    bool privateBuild() const { return privateBuild_; }
     // Call only between changes, while no pointer modify() gave is in use.
     void spillIfLarge();
 

@@ -1,5 +1,6 @@
 #include "jet/StagedFile.h"
 
+#include "jet/EntryRunFile.h"
 #include "jet/JetError.h"
 #include "jet/Pager.h"
 #include "jet/PlatformFile.h"
@@ -13,6 +14,7 @@ StagedFile::StagedFile(std::string finalPath)
     // A file of that name is what an earlier process of the same id left.
     PlatformFile::remove(temporary_);
     PlatformFile::remove(Pager::journalPath(temporary_));
+    PlatformFile::remove(EntryRunFile::pathFor(temporary_));
 }
 
 StagedFile::~StagedFile()
@@ -21,6 +23,7 @@ StagedFile::~StagedFile()
     try {
         PlatformFile::remove(temporary_);
         PlatformFile::remove(Pager::journalPath(temporary_));
+        PlatformFile::remove(EntryRunFile::pathFor(temporary_));
     } catch (...) {
         // Nothing to tell from a destructor; the temporary name shows what it is.
     }

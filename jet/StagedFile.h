@@ -11,7 +11,7 @@ class StagedFile {
 public:
     // Throws JetError when `finalPath` exists.
     explicit StagedFile(std::string finalPath);
-    // Removes the temporary file and its journal unless published.
+    // Removes the temporary file, its journal and its sort file unless published.
     ~StagedFile();
     StagedFile(const StagedFile&) = delete;
     StagedFile& operator=(const StagedFile&) = delete;

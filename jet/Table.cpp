@@ -166,10 +166,15 @@ RowLocator Table::placeRow(const Bytes& row, uint16_t flags)
     };
     if (!hasRoom(insertPage_)) {
         insertPage_ = 0;
-        std::vector<uint32_t> pages = dataPages();
-        // The last page is the one that usually has room; older pages keep
-        // the space of deleted rows for updates in place.
-        if (!pages.empty() && hasRoom(pages.back())) insertPage_ = pages.back();
+        // The last data page is the one that usually has room; older pages
+        // keep the space of deleted rows for updates in place. It is found
+        // from the end of the map: reading every page here would make a
+        // copy of a big table read its pages once per page it adds.
+        std::vector<uint32_t> pages = mapPages();
+        auto last = std::find_if(pages.rbegin(), pages.rend(), [&](uint32_t p) {
+            return DataPage::isOwnedBy(pager.format(), pager.read(p)->data, def_.firstPage);
+        });
+        if (last != pages.rend() && hasRoom(*last)) insertPage_ = *last;
         else insertPage_ = newDataPage();
     }
     unsigned slot = DataPage::append(pager.format(), pager.modify(insertPage_), row.data(), row.size(), flags);
@@ -214,15 +219,14 @@ void Table::queueIndexChanges(const std::vector<Value>* oldValues, RowLocator ol
         if (newValues) after = indexEntryForRow(def_, index, *newValues, newAt.page, newAt.row);
         if (before && after && before->compare(*after) == 0) continue;
         PendingIndex& p = pending_[i];
-        if (after && index.isUnique() && !indexKeyHoldsNull(def_, index, *newValues) &&
-            (!before || before->key != after->key))
-            refuseDuplicate(index, p, after->key);
+        const bool uniqueKey = after && index.isUnique() && !indexKeyHoldsNull(def_, index, *newValues);
+        if (uniqueKey && (!before || before->key != after->key)) refuseDuplicate(index, p, after->key);
         if (before) {
             // An entry added earlier in this transaction is simply taken back.
             if (!p.additions.takeBack(*before)) p.removals.add(*before);
         }
         if (after) {
-            p.additions.add(*after);
+            p.additions.add(*after, uniqueKey);
         }
     }
 }
@@ -480,7 +484,7 @@ void Table::flushIndexes()
         if (p.removals.empty() && p.additions.empty()) continue;
         RealIndex& index = def_.realIndexes[i];
         IndexTree tree(pager, def_, index, location());
-        IndexTree::Change change = tree.apply(p.removals.release(), p.additions.release());
+        IndexTree::Change change = tree.apply(p.removals, p.additions, db_.indexRuns());
         if (!change.allocated.empty() || !change.released.empty()) {
             UsageMap own = UsageMap::read(pager, index.usageMapPointer, location());
             for (uint32_t page : change.allocated) own.add(pager, page);
@@ -503,6 +507,18 @@ void Table::flushIndexes()
     }
     pending_.clear();
     writeCounters();
+}
+
+size_t Table::pendingIndexMemory() const
+{
+    size_t total = 0;
+    for (const PendingIndex& p : pending_) total += p.additions.memoryUse();
+    return total;
+}
+
+void Table::spillPendingIndexEntries(EntryRunFile& runs)
+{
+    for (PendingIndex& p : pending_) p.additions.spill(runs);
 }
 
 void Table::reloadDefinition()

@@ -89,6 +89,11 @@ public:
     // Writes the index changes collected by the transaction's row writes
     // (the database calls it before committing).
     void flushIndexes();
+    // The memory the index entries the transaction adds take until the
+    // flush, and the build's way to move them to sorted runs of a file
+    // (Database::spillIfLarge).
+    size_t pendingIndexMemory() const;
+    void spillPendingIndexEntries(EntryRunFile& runs);
     // Reads the definition again from the file (another process may have changed it).
     void reloadDefinition();
     // Forgets index changes of a transaction that was rolled back.

@@ -186,7 +186,7 @@ int demo(const std::vector<std::string>& a)
             jet::DateTime when{start.days + std::floor(seconds) / 86400.0};
             int64_t state = i >= entries - pending ? 1 : 2;
             keys.insertRow({std::nullopt, text(serial), text(users[i % 2]), Value{when}, Value{state}});
-            db->pager().spillIfLarge();
+            db->spillIfLarge();
             if (entries >= 100000 && (i + 1) % 100000 == 0)
                 std::cerr << "\r" << (i + 1) << " / " << entries << " entries" << std::flush;
         }
