@@ -24,6 +24,19 @@ namespace jet {
 Table::Table(Database& db, TableDef def) : db_(db), def_(std::move(def))
 {
     location_ = "'" + db_.path() + "', table '" + def_.name + "'";
+    resolveCalculatedTypes();
+}
+
+void Table::resolveCalculatedTypes()
+{
+    if (std::none_of(def_.columns.begin(), def_.columns.end(), [](const ColumnDef& c) { return c.isCalculated(); }))
+        return;
+    const PropertyMap& properties = db_.properties(def_.name);
+    for (ColumnDef& c : def_.columns) {
+        if (!c.isCalculated()) continue;
+        const Property* type = properties.find(c.utf8Name, "ResultType");
+        if (type && type->value.size() == 1 && isKnownColumnType(type->value[0])) c.type = ColumnType(type->value[0]);
+    }
 }
 
 std::vector<uint32_t> Table::mapPages()
@@ -245,9 +258,11 @@ void Table::queueUnencodableChange(size_t i, const std::vector<Value>* oldValues
     const RealIndex& index = def_.realIndexes[i];
     if (newValues) {
         const ColumnDef* c = def_.unencodableColumn(index);
+        const std::string how = isKnownColumnType(c->type)
+                                    ? "in the " + TableDef::sortOrderName(*c) + " sort order"
+                                    : "of a type this program does not know";
         throw JetError(location() + ": index '" + def_.indexName(index) + "' keeps the keys of column '" + c->utf8Name +
-                       "' in the " + TableDef::sortOrderName(*c) +
-                       " sort order, which this program cannot write; the row is neither added nor changed");
+                       "' " + how + ", which this program cannot write; the row is neither added nor changed");
     }
     // A row leaves the index: its entry is found by the row, whatever its key.
     std::optional<IndexEntry> stored = IndexTree(db_.pager(), def_, index, location()).entryOfRow(oldAt.page, oldAt.row);
@@ -255,7 +270,7 @@ void Table::queueUnencodableChange(size_t i, const std::vector<Value>* oldValues
         pending_[i].removals.add(*stored);
         return;
     }
-    const bool leftOut = index.ignoresNulls() && oldValues && !indexEntryForRow(def_, index, *oldValues, 0, 0);
+    const bool leftOut = oldValues && indexLeavesOutRow(def_, index, *oldValues);
     if (!leftOut)
         throw JetError(location() + ", index '" + def_.indexName(index) + "': the index has no entry for the row at page " +
                        std::to_string(oldAt.page) + ", row " + std::to_string(oldAt.row));
@@ -508,6 +523,7 @@ void Table::flushIndexes()
 void Table::reloadDefinition()
 {
     def_ = TableDef::read(db_.pager(), def_.firstPage, def_.name);
+    resolveCalculatedTypes();
     dropPendingWrites();
 }
 

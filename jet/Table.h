@@ -95,6 +95,9 @@ public:
     void dropPendingWrites();
 
 private:
+    // A calculated column's type code says little: its value has the type
+    // its ResultType property names, which the definition then takes.
+    void resolveCalculatedTypes();
     // Puts row bytes on a data page of this table with room (or a new page)
     // and returns where; `flags` are added to the slot (0x8000 overflow row).
     RowLocator placeRow(const Bytes& row, uint16_t flags);

@@ -6,6 +6,7 @@
 
 #include "base/NameCase.h"
 #include "jet/Format.h"
+#include "jet/IndexKey.h"
 #include "jet/TextCoding.h"
 #include "jet/Value.h"
 
@@ -24,6 +25,9 @@ enum ColumnFlag : uint8_t {
     kColumnHyperlink = 0x80,
 };
 constexpr uint8_t kColumnExtCompressedUnicode = 0x01;
+// ACE: the column's value is computed by Access from an expression and
+// stored wrapped (CalculatedValue.h).
+constexpr uint8_t kColumnExtCalculated = 0xC0;
 
 struct ColumnDef {
     ColumnType type = ColumnType::Long;
@@ -37,6 +41,7 @@ struct ColumnDef {
     uint8_t scale = 0;        // Numeric
     uint16_t sortOrder = 0;   // Text, Memo: the LCID of the sort order (0x0409 General)
     uint8_t sortOrderVersion = 0;
+    uint32_t complexId = 0;   // Complex: its row in MSysComplexColumns (ComplexID)
     std::u16string name;
     std::string utf8Name;
     size_t definitionOffset = 0; // where its 25-byte block lies in the definition bytes
@@ -44,6 +49,8 @@ struct ColumnDef {
     bool isFixed() const { return flags & kColumnFixed; }
     bool isAutoNumber() const { return flags & (kColumnAutoLong | kColumnAutoGuid); }
     bool isCompressedUnicode() const { return extFlags & kColumnExtCompressedUnicode; }
+    bool isCalculated() const { return extFlags & kColumnExtCalculated; }
+    bool isComplex() const { return type == ColumnType::Complex; }
 };
 
 struct IndexColumn {
@@ -168,10 +175,13 @@ struct TableDef {
     // Whether an index admits no null key column: a primary key, or one flagged required.
     bool indexRequiresValues(const RealIndex& index) const;
     // Whether the engine writes the column's index keys as Jet does: any
-    // column but Text and Memo, and those in the General sort order (the
-    // legacy version in Jet 4 files, Access 97's in Jet 3 files). Keys in
-    // other sort orders (Chinese PRC, ...) are kept but never written.
+    // column of a type it knows but Text and Memo, and those in the General
+    // sort order (either version in Jet 4 and ACE files, Access 97's in Jet 3
+    // files). Keys in other sort orders (Chinese PRC, ...) are kept but never
+    // written.
     static bool keysEncodable(const ColumnDef& column);
+    // How the column's values are keyed in an index of this table.
+    IndexKeyColumn keyColumn(const ColumnDef& column, bool ascending) const;
     // The first column of the index whose keys are not encodable, or nullptr.
     const ColumnDef* unencodableColumn(const RealIndex& index) const;
     // "General (1033)", "Chinese PRC (2052)", "sort order N": for messages and `jetdb schema`.

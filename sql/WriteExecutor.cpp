@@ -110,9 +110,11 @@ std::optional<std::vector<jet::RowLocator>> WriteExecutor::indexCandidates(jet::
         KeyValue key = keyValueFor(literal->value, *column.def);
         if (key.kind == KeyValue::NoRowMatches) return std::vector<jet::RowLocator>{};
         if (key.kind != KeyValue::Lookup) continue;
-        // Keys in Access 97's sort order ignore characters that "=" does
-        // not: such texts are found by a scan.
-        if (jet::isTextType(column.def->type) && def.format->textKeys != jet::TextKeyOrder::General) continue;
+        // Keys in Access 97's sort order, and in the second version of
+        // General, ignore characters that "=" does not: such texts are found
+        // by a scan.
+        if (jet::isTextType(column.def->type) && def.keyColumn(*column.def, true).textOrder != jet::TextKeyOrder::General)
+            continue;
         for (const jet::RealIndex& index : def.realIndexes) {
             if (index.columns.empty() || index.columns[0].columnNumber != column.def->number) continue;
             // Keys in a sort order the engine does not encode are not looked up: a scan finds the rows.
@@ -120,8 +122,7 @@ std::optional<std::vector<jet::RowLocator>> WriteExecutor::indexCandidates(jet::
             if (best && (best->isUnique() || !index.isUnique())) continue;
             best = &index;
             bestPrefix.clear();
-            jet::appendIndexKey(bestPrefix, key.value,
-                                jet::IndexKeyColumn{column.def->type, index.columns[0].ascending, def.format->textKeys});
+            jet::appendIndexKey(bestPrefix, key.value, def.keyColumn(*column.def, index.columns[0].ascending));
         }
     }
     if (!best) return std::nullopt;
