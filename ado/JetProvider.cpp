@@ -29,6 +29,9 @@ TFieldDef fieldDefOf(const sql::ResultColumn& column)
     case jet::ColumnType::Byte: def.type = ftByte; break;
     case jet::ColumnType::Integer: def.type = ftSmallint; break;
     case jet::ColumnType::Long: def.type = column.autoIncrement ? ftAutoInc : ftInteger; break;
+    case jet::ColumnType::Complex: def.type = ftInteger; break; // the key of its values
+    case jet::ColumnType::BigInt: def.type = ftLargeint; break;
+    case jet::ColumnType::ExtDateTime: def.type = ftWideString; def.size = 27; break; // "YYYY-MM-DD HH:MM:SS.fffffff"
     case jet::ColumnType::Currency: def.type = ftCurrency; break;
     case jet::ColumnType::Single:
     case jet::ColumnType::Double: def.type = ftFloat; break;

@@ -1,6 +1,7 @@
 #include "jet/Table.h"
 
 #include "jet/ByteOrder.h"
+#include "jet/ComplexColumn.h"
 #include "jet/DataPage.h"
 #include "jet/Database.h"
 #include "jet/DefaultValue.h"
@@ -198,6 +199,33 @@ void Table::refuseUnknownType(const ColumnDef& c) const
                    "); its values are kept as they are but cannot be written");
 }
 
+void Table::refuseUnwritable(const ColumnDef& c) const
+{
+    if (c.isComplex()) {
+        std::string kind = "attachments or a multi-value list";
+        try {
+            kind = ComplexColumn(db_, def_, c).kind();
+        } catch (const JetError&) {
+            // The plain description does.
+        }
+        throw JetError(location() + ": column '" + c.utf8Name + "' is a complex column (" + kind +
+                       ") whose values Access keeps in a hidden table; this program reads them but does not write them");
+    }
+    if (c.isCalculated())
+        throw JetError(location() + ": column '" + c.utf8Name +
+                       "' is calculated by Access from an expression; this program reads its stored value but does "
+                       "not write it");
+}
+
+void Table::deleteComplexValues(const std::vector<Value>& row)
+{
+    for (size_t i = 0; i < def_.columns.size(); ++i) {
+        const ColumnDef& c = def_.columns[i];
+        if (!c.isComplex() || !std::holds_alternative<int64_t>(row[i])) continue;
+        ComplexColumn(db_, def_, c).deleteValues(std::get<int64_t>(row[i]));
+    }
+}
+
 void Table::checkValues(std::vector<Value>& values) const
 {
     for (size_t i = 0; i < def_.columns.size(); ++i) ValueCoercion::coerce(def_.columns[i], values[i], location(), *def_.text);
@@ -298,6 +326,7 @@ void Table::writeCounters()
     };
     put(def_.format->tdef.rowCount, def_.rowCount);
     put(def_.format->tdef.autoNumber, def_.autoNumber);
+    if (def_.format->tdef.complexAutoNumber != kAbsent) put(def_.format->tdef.complexAutoNumber, def_.complexAutoNumber);
     for (const RealIndex& index : def_.realIndexes) put(index.countOffset, index.uniqueEntryCount);
 }
 
@@ -309,8 +338,20 @@ RowLocator Table::insertRow(const std::vector<std::optional<Value>>& given)
                        std::to_string(def_.columns.size()) + " columns");
     std::vector<Value> values(def_.columns.size());
     const PropertyMap& props = db_.properties(def_.name);
+    std::optional<int64_t> complexKey; // one for all complex columns of the row
     for (size_t i = 0; i < def_.columns.size(); ++i) {
         const ColumnDef& c = def_.columns[i];
+        if (given[i] && (c.isComplex() || c.isCalculated()) && !isNull(*given[i])) refuseUnwritable(c);
+        if (c.isComplex()) {
+            if (!complexKey) {
+                if (def_.complexAutoNumber >= uint32_t(INT32_MAX))
+                    throw JetError(location() + ": the keys of its complex columns have run out");
+                complexKey = int64_t(++def_.complexAutoNumber);
+            }
+            values[i] = *complexKey;
+            continue;
+        }
+        if (c.isCalculated()) continue;
         if (given[i]) {
             refuseUnknownType(c);
             values[i] = *given[i];
@@ -345,9 +386,15 @@ RowLocator Table::insertCopy(const std::vector<Value>& values)
     if (values.size() != def_.columns.size())
         throw JetError(location() + ": a copied row has " + std::to_string(values.size()) + " values for " +
                        std::to_string(def_.columns.size()) + " columns");
-    for (size_t i = 0; i < def_.columns.size(); ++i)
-        if (def_.columns[i].flags & kColumnAutoLong)
-            if (auto n = std::get_if<int64_t>(&values[i]); n && *n > int64_t(def_.autoNumber)) def_.autoNumber = uint32_t(*n);
+    for (size_t i = 0; i < def_.columns.size(); ++i) {
+        auto n = std::get_if<int64_t>(&values[i]);
+        if (!n) continue;
+        if (def_.columns[i].isComplex()) {
+            if (*n > int64_t(def_.complexAutoNumber)) def_.complexAutoNumber = uint32_t(*n);
+        } else if ((def_.columns[i].flags & kColumnAutoLong) && *n > int64_t(def_.autoNumber)) {
+            def_.autoNumber = uint32_t(*n);
+        }
+    }
     Bytes row = RowCodec::encode(def_, values, db_.pager(), longValuePage_, location());
     RowLocator at = placeRow(row, 0);
     queueIndexChanges(nullptr, {}, &values, at);
@@ -394,6 +441,7 @@ void Table::deleteRow(RowLocator at)
     queueIndexChanges(&*old, at, nullptr, {});
     if (def_.rowCount > 0) --def_.rowCount;
     writeCounters();
+    deleteComplexValues(*old);
 }
 
 bool Table::updateInPlace(RowLocator at, const std::vector<std::pair<size_t, Value>>& changes)
@@ -449,6 +497,7 @@ void Table::updateRow(RowLocator at, const std::vector<std::pair<size_t, Value>>
     for (const auto& [col, v] : changes) {
         if (col >= values.size()) throw JetError(location() + ": an update names column " + std::to_string(col) + ", which does not exist");
         refuseUnknownType(def_.columns[col]);
+        refuseUnwritable(def_.columns[col]);
         values[col] = v;
     }
     checkValues(values);

@@ -57,6 +57,7 @@ TableDef TableDef::read(Pager& pager, uint32_t firstPage, const std::string& nam
     const Format::TableDefinitionLayout& layout = t.format->tdef;
     t.rowCount = r.u32(layout.rowCount);
     t.autoNumber = r.u32(layout.autoNumber);
+    if (layout.complexAutoNumber != kAbsent) t.complexAutoNumber = r.u32(layout.complexAutoNumber);
     t.tableType = r.u8(layout.tableType);
     t.maxColumns = r.u16(layout.maxColumns);
     t.variableColumns = r.u16(layout.variableColumns);

@@ -112,7 +112,9 @@ struct LogicalIndex {
 //   0x10  4  row count
 //   0x14  4  autonumber: the last value given out
 //   0x18  1  autonumber flag
-//   0x19  23 unknown
+//   0x19  3  unknown
+//   0x1C  4  ACE: the last key given to the complex columns of a row
+//   0x20  8  unknown
 //   0x28  1  table type: 0x4E user, 0x53 system
 //   0x29  2  max column count a row can hold (deleted columns included)
 //   0x2B  2  number of variable-length columns
@@ -155,6 +157,7 @@ struct TableDef {
 
     uint32_t rowCount = 0;
     uint32_t autoNumber = 0;
+    uint32_t complexAutoNumber = 0; // ACE: the last key given to complex columns
     uint8_t tableType = kUserTableType;
     uint16_t maxColumns = 0;
     uint16_t variableColumns = 0;
