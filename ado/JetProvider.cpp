@@ -103,6 +103,19 @@ const QString& JetProvider::providerName()
     return name;
 }
 
+const QString& JetProvider::aceProviderName()
+{
+    static const QString name = QStringLiteral("Microsoft.ACE.OLEDB.12.0");
+    return name;
+}
+
+bool JetProvider::serves(const QString& provider)
+{
+    for (const QString& name : {providerName(), aceProviderName(), QStringLiteral("Microsoft.ACE.OLEDB.16.0")})
+        if (provider.compare(name, Qt::CaseInsensitive) == 0) return true;
+    return false;
+}
+
 JetProvider::JetProvider(const QMap<QString, QString>& parts, const QString& dataSourceFolder)
     : m_parts(parts), m_dataSourceFolder(dataSourceFolder)
 {
@@ -141,7 +154,16 @@ void JetProvider::connect(const QString&, const QString&)
     try {
         m_database = jet::Database::open(file.absoluteFilePath().toStdString(), jet::Pager::Access::ReadWrite,
                                          m_parts.value(kDatabasePasswordKey).toStdString());
+        if (m_database->pager().format().ace &&
+            m_parts.value(QStringLiteral("provider")).compare(providerName(), Qt::CaseInsensitive) == 0)
+            throw EDatabaseError(QStringLiteral("Cannot open the database '%1': it is an Access 2007 or later (.accdb) "
+                                                "file, which opens with Provider=%2, not %3")
+                                     .arg(path, aceProviderName(), providerName()));
         m_session = std::make_unique<sql::Session>(*m_database);
+    } catch (const EDatabaseError&) {
+        m_session.reset();
+        m_database.reset();
+        throw;
     } catch (const jet::PasswordError& e) {
         m_session.reset();
         m_database.reset();

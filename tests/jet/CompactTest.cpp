@@ -30,11 +30,19 @@ std::string bytesOf(const std::string& file)
 // Tables whose rows hold object ids, which compact translates.
 bool holdsObjectIds(const std::string& table)
 {
-    static const std::set<std::string> names{"MSysObjects", "MSysACEs", "MSysNavPaneObjectIDs", "MSysNavPaneGroupToObjects"};
+    static const std::set<std::string> names{"MSysObjects", "MSysACEs", "MSysNavPaneObjectIDs", "MSysNavPaneGroupToObjects",
+                                             "MSysComplexColumns"};
     return names.count(table) > 0;
 }
 
 } // namespace
+
+// Files compact refuses, and why: Jackcess patched this one's column types
+// into codes Access does not have (0x46, 0x47, 0x48), one of them in the
+// index of a hidden table, whose keys the engine cannot write.
+const std::pair<const char*, const char*> kRefused[] = {
+    {"unsupportedFieldsTestV2007.accdb", "keeps the keys of column 'Value' of a type this program does not know"},
+};
 
 TEST(Compact, EveryAccessFileComesOutWithTheSameTablesRowsAndRelationships)
 {
@@ -46,6 +54,15 @@ TEST(Compact, EveryAccessFileComesOutWithTheSameTablesRowsAndRelationships)
         fs::create_directories(dir / "out");
         std::string out = (dir / "out" / fs::path(original).filename()).string();
         testsupport::Run r = run(jetdbFor(original) + " compact " + quote(original) + " " + quote(out), true);
+        const auto refused = std::find_if(std::begin(kRefused), std::end(kRefused), [&](const auto& k) {
+            return fs::path(original).filename() == k.first;
+        });
+        if (refused != std::end(kRefused)) {
+            EXPECT_NE(r.status, 0);
+            EXPECT_NE(r.output.find(refused->second), std::string::npos) << r.output;
+            EXPECT_FALSE(fs::exists(out));
+            continue;
+        }
         ASSERT_EQ(r.status, 0) << r.output;
         EXPECT_EQ(bytesOf(original), before);
         EXPECT_EQ(check(out), "");
@@ -76,14 +93,23 @@ TEST(Compact, EveryAccessFileComesOutWithTheSameTablesRowsAndRelationships)
             if (!haveReaders()) continue;
             std::string theirs = mdbJson(original, table, (dir / "original.json").string());
             std::string ours = mdbJson(out, table, (dir / "compacted.json").string());
+            std::vector<std::string> misread = columnsReadersMisread(out, table, "mdb-json");
             if (holdsObjectIds(table)) {
                 std::string rows = bytesOf(theirs);
                 EXPECT_EQ(mdbCount(out, table), (long long)(std::count(rows.begin(), rows.end(), '\n')));
             } else {
-                EXPECT_EQ(compareRows(ours, theirs, true), "");
+                EXPECT_EQ(compareRows(ours, theirs, true, misread), "");
             }
             if (table.rfind("MSys", 0) != 0) {
-                EXPECT_EQ(compareRows(ours, mdbReaderJson(out, table, (dir / "mdbreader.json").string()), true), "");
+                for (const std::string& column : columnsReadersMisread(out, table, "mdb-reader")) misread.push_back(column);
+                if (readerReadsTable(out, table, "mdb-reader"))
+                    EXPECT_EQ(compareRows(ours, mdbReaderJson(out, table, (dir / "mdbreader.json").string()), true, misread,
+                                          true),
+                              "");
+                // Our own reading is the same before and after.
+                EXPECT_EQ(compareRows(jetdbJson(original, table, (dir / "a.json").string()),
+                                      jetdbJson(out, table, (dir / "b.json").string()), true),
+                          "");
             }
         }
     }

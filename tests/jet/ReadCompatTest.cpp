@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 
 #include "jet/Checker.h"
+#include "jet/ComplexColumn.h"
 #include "jet/Database.h"
 #include "jet/IndexTree.h"
 #include "jet/JetError.h"
@@ -13,27 +14,32 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <random>
+#include <regex>
 #include <set>
 
 using namespace testsupport;
 namespace fs = std::filesystem;
 
-TEST(ReadCompat, EveryTableOfEveryAccessFileReadsAsMdbtoolsReadsIt)
+// Every user table of every file, Access 97 to 2019, reads as mdbtools and
+// mdb-reader read it (leaving out the columns TestSupport.h says they
+// misread; the test below checks those), with their row counts, and checks
+// clean.
+TEST(ReadCompat, EveryTableOfEveryAccessFileReadsAsTheOtherReadersReadIt)
 {
     fs::path dir = scratchDir("compat");
     for (const std::string& file : accessFiles()) {
         auto db = openAccessFile(file);
         jet::Checker checker(*db);
-        EXPECT_TRUE(checker.run().empty()) << file << "\n" << check(file);
+        EXPECT_TRUE(withoutKnownProblems(file, checker.run()).empty()) << file << "\n" << check(file);
         // Notes are only for what Access leaves in its own system tables.
         for (const std::string& note : checker.notes()) EXPECT_NE(note.find("table 'MSys"), std::string::npos) << note;
         if (!haveReaders()) continue;
         for (const std::string& table : db->tableNames()) {
             SCOPED_TRACE(file + " / " + table);
-            std::string ours = jetdbJson(file, table, (dir / "ours.json").string());
-            std::string theirs = mdbJson(file, table, (dir / "theirs.json").string());
-            EXPECT_EQ(compareRows(ours, theirs), "");
+            EXPECT_EQ(compareWithReader(file, table, "mdb-json", dir.string()), "");
+            EXPECT_EQ(compareWithReader(file, table, "mdb-reader", dir.string()), "");
             EXPECT_EQ(db->table(table).def().rowCount, mdbCount(file, table));
         }
     }
@@ -75,22 +81,146 @@ TEST(ReadCompat, JsonOfEveryTableIsValidUtf8Json)
     EXPECT_EQ(compareRows(all, all), ""); // a JSON parser reads every line
 }
 
-// Every file of the corpus opens: Access 97 to 2003, encoded, with a
-// password (given). A later format is refused with a message saying so.
-TEST(ReadCompat, EveryFormatOfTheCorpusOpensAndLaterOnesAreRefused)
+// Every file of the corpus opens: Access 97 to 2019, encoded, with a
+// password (given), but the two that Access 2010 encrypted with their
+// password, which are refused with a message naming the encryption, even
+// with the password. A version the program does not know is refused too.
+TEST(ReadCompat, EveryFormatOfTheCorpusOpensButOfficeEncryptionAndUnknownVersions)
 {
-    EXPECT_EQ(accessFiles(), allAccessFiles());
-    std::string ace = scratchCopy(testData("empty2003.mdb"), "ace");
-    {
-        std::fstream f(ace, std::ios::in | std::ios::out | std::ios::binary);
-        f.seekp(0x14);
-        f.put(char(2));
+    const struct Refused {
+        const char* file;
+        const char* message;
+    } refused[] = {
+        {"V2010_with-password.accdb", "is encrypted with a database password (Office's agile encryption, AES)"},
+        {"encryptedRc4CryptoApiV2010.accdb", "is encrypted with a database password (Office's RC4 CryptoAPI encryption)"},
+    };
+    std::vector<std::string> expected = allAccessFiles();
+    for (const Refused& r : refused) {
+        SCOPED_TRACE(r.file);
+        expected.erase(std::find(expected.begin(), expected.end(), testData(r.file)));
+        try {
+            openAccessFile(testData(r.file));
+            ADD_FAILURE() << "opened";
+        } catch (const jet::UnsupportedFormatError& e) {
+            EXPECT_NE(std::string(e.what()).find(r.message), std::string::npos) << e.what();
+        }
+        testsupport::Run json = run(jetdbFor(testData(r.file)) + " json " + quote(testData(r.file)) + " MSysObjects", true);
+        EXPECT_NE(json.status, 0);
+        EXPECT_NE(json.output.find("Decrypt Database"), std::string::npos) << json.output;
     }
-    try {
-        jet::Database::open(ace);
-        ADD_FAILURE() << "opened";
-    } catch (const jet::UnsupportedFormatError& e) {
-        EXPECT_NE(std::string(e.what()).find("is an Access 2007 or later (ACE) database"), std::string::npos) << e.what();
+    EXPECT_EQ(accessFiles(), expected);
+
+    for (const char* name : {"empty2003.mdb", "empty2019.accdb"}) {
+        std::string later = scratchCopy(testData(name), "later");
+        {
+            std::fstream f(later, std::ios::in | std::ios::out | std::ios::binary);
+            f.seekp(0x14);
+            f.put(char(7));
+        }
+        try {
+            jet::Database::open(later);
+            ADD_FAILURE() << "opened";
+        } catch (const jet::UnsupportedFormatError& e) {
+            EXPECT_NE(std::string(e.what()).find("of a version this program does not know"), std::string::npos) << e.what();
+        }
+    }
+}
+
+namespace {
+std::string text(const jet::Value& v) { return std::holds_alternative<std::u16string>(v) ? jet::toUtf8(std::get<std::u16string>(v)) : ""; }
+} // namespace
+
+// The values the other readers misread (TestSupport.h), against other
+// evidence: the rows of a complex column's hidden table as mdbtools reads
+// them, a calculated column's expression over the columns it is computed
+// from, Access's own text of an extended date/time, and mdb-reader's form of
+// it.
+TEST(ReadCompat, WhereTheReadersDifferOtherEvidenceAgreesWithTheEngine)
+{
+    fs::path dir = scratchDir("differ");
+    const std::string complex = testData("complexDataTestV2007.accdb");
+    auto db = openAccessFile(complex);
+    // The keys in the rows (jetdb sql prints a complex column as its key, as
+    // mdb-json does) and the hidden tables read alike.
+    if (haveReaders()) {
+        std::string keys = (dir / "keys.json").string();
+        writeFile(keys, run(jetdbFor(complex) + " sql " + quote(complex) + " " + quote("select * from Table1")).output);
+        EXPECT_EQ(compareRows(keys, mdbJson(complex, "Table1", (dir / "theirs.json").string()), true), "");
+        for (const jet::ColumnDef& c : db->table("Table1").def().columns)
+            if (c.isComplex()) {
+                std::string flat = jet::ComplexColumn(*db, db->table("Table1").def(), c).flatTable().name();
+                EXPECT_EQ(compareWithReader(complex, flat, "mdb-json", dir.string()), "") << flat;
+                EXPECT_EQ(compareWithReader(complex, flat, "mdb-reader", dir.string()), "") << flat;
+            }
+    }
+    // jetdb json prints each key's rows (the values of the flat table).
+    std::string rows = run(jetdbFor(complex) + " json " + quote(complex) + " Table1").output;
+    for (const char* expected :
+         {R"({"id":"row1","VersionHistory_F5F8918F-0A3F-4DA9-AE71-184EE5012880":[],"multi-value-data":[],"attach-data":[]})",
+          R"("multi-value-data":[{"Value":"value1"},{"Value":"value4"}])", R"("FileName":"test_data2.txt","FileType":"txt")",
+          R"({"append-memo-data":"row3-memo-revised","Modified_F9B5E312-4155-4c59-9AAE-391C1B295827":"2011-09-12 21:22:33"})"})
+        EXPECT_NE(rows.find(expected), std::string::npos) << expected << "\n" << rows;
+
+    // Calculated columns hold what their expressions give (the file's
+    // ResultType and Expression properties, shown by mdb-prop).
+    auto calc = openAccessFile(testData("calcFieldTestV2010.accdb"));
+    jet::Table& t = calc->table("Table1");
+    auto at = [&](const char* name) { return t.def().columnIndex(t.def().findColumn(name)->number); };
+    size_t rowsSeen = 0;
+    t.scan([&](jet::RowLocator, std::vector<jet::Value>& row) {
+        ++rowsSeen;
+        const std::string lastFirst = text(row[at("LastName")]) + ", " + text(row[at("FirstName")]);
+        EXPECT_EQ(text(row[at("LastFirst")]), lastFirst);                                  // [LastName] & ", " & [FirstName]
+        EXPECT_EQ(std::get<int64_t>(row[at("LastFirstLen")]), int64_t(lastFirst.size())); // Len([LastFirst])
+        EXPECT_EQ(text(row[at("AllNames")]), lastFirst + "=" + lastFirst);
+        const int64_t salary = std::get<jet::Currency>(row[at("Salary")]).units;
+        EXPECT_TRUE(std::get<jet::Currency>(row[at("SalaryTest")]) == jet::Currency{salary}); // [Salary]
+        EXPECT_NEAR(double(std::get<jet::Currency>(row[at("MonthlySalary")]).units), salary / 12.0, 1.0);
+        EXPECT_EQ(std::get<bool>(row[at("IsRich")]), salary > 100000LL * 10000); // [Salary]>100000
+        EXPECT_TRUE(std::get<bool>(row[at("BoolTest")]));                         // True
+        EXPECT_NEAR(jet::nearestDouble(std::get<jet::Decimal>(row[at("WeeklySalary")])), salary / 10000.0 / 52, 1e-9);
+        EXPECT_EQ(jet::decimalToString(std::get<jet::Decimal>(row[at("DecimalTest")])),
+                  jet::decimalToString(std::get<jet::Decimal>(row[at("Popularity")]))); // [Popularity]
+        return true;
+    });
+    EXPECT_EQ(rowsSeen, 4u);
+
+    // Extended dates are Access's own text of them ("6/14/2021 10:45:12.3456789 PM").
+    const std::string extended = testData("extDateTestV2019.accdb");
+    auto ext = openAccessFile(extended);
+    jet::Table& e = ext->table("Table1");
+    auto col = [&](const char* name) { return e.def().columnIndex(e.def().findColumn(name)->number); };
+    std::map<int64_t, std::string> ours;
+    e.scan([&](jet::RowLocator, std::vector<jet::Value>& row) {
+        const std::string value = text(row[col("DateExt")]), access = text(row[col("DateExtStr")]);
+        ours[std::get<int64_t>(row[col("ID")])] = value;
+        if (access.empty()) {
+            EXPECT_TRUE(value.empty());
+            return true;
+        }
+        int month = 0, day = 0, year = 0, hour = 0, minute = 0, second = 0;
+        char fraction[16] = "0000000", half[4] = "AM";
+        std::sscanf(access.c_str(), "%d/%d/%d %d:%d:%d.%7[0-9] %2s", &month, &day, &year, &hour, &minute, &second, fraction,
+                    half);
+        hour = hour % 12 + (std::string(half) == "PM" ? 12 : 0);
+        char expected[40];
+        std::snprintf(expected, sizeof expected, "%04d-%02d-%02d %02d:%02d:%02d.%s", year, month, day, hour, minute, second,
+                      fraction);
+        EXPECT_EQ(value, expected) << access;
+        // The Date/Time column holds the same time (before 1899 too, where
+        // mdb-reader misreads it), to the second it keeps.
+        EXPECT_EQ(jet::formatIsoDateTime(std::get<jet::DateTime>(row[col("DateNormal")])), value.substr(0, 19)) << access;
+        return true;
+    });
+    EXPECT_EQ(ours.size(), 9u);
+    if (haveReaders()) {
+        // mdb-reader's form: "2021.06.14 22:45:12.345678900".
+        std::string theirs = fileBytes(mdbReaderJson(extended, "Table1", (dir / "ext.json").string()));
+        std::regex pair(R"re("ID":(\d+).*"DateExt":"(\d{4})\.(\d\d)\.(\d\d) (\d\d:\d\d:\d\d\.\d{7})00")re");
+        size_t matched = 0;
+        for (std::sregex_iterator m(theirs.begin(), theirs.end(), pair), end; m != end; ++m, ++matched)
+            EXPECT_EQ(ours[std::stoll((*m)[1])], (*m)[2].str() + "-" + (*m)[3].str() + "-" + (*m)[4].str() + " " + (*m)[5].str());
+        EXPECT_EQ(matched, 8u); // row 5 has none
     }
 }
 
