@@ -191,7 +191,8 @@ int64_t WriteExecutor::update(const ast::Update& statement)
     std::vector<std::pair<size_t, jet::Value>> changes;
     for (const ast::Assignment& a : statement.assignments) {
         Scope::Column c = scope.resolve(a.column);
-        if (c.def->isAutoNumber())
+        // (A complex column's own refusal, below, says more.)
+        if (c.def->isAutoNumber() && !c.def->isComplex())
             throw text_.error("Cannot update '" + c.def->utf8Name + "'; field not updateable.", a.column.offset);
         for (const auto& earlier : changes)
             if (earlier.first == c.index)
@@ -288,7 +289,8 @@ void WriteExecutor::updateRow(const std::string& table, jet::RowLocator row,
     for (const auto& [name, value] : changes) {
         const jet::ColumnDef* def = t->def().findColumn(name);
         if (!def) throw SqlError("Unknown field name '" + StatementText::name(name) + "' in table '" + t->name() + "'.");
-        if (def->isAutoNumber()) throw SqlError("Cannot update '" + def->utf8Name + "'; field not updateable.");
+        if (def->isAutoNumber() && !def->isComplex())
+            throw SqlError("Cannot update '" + def->utf8Name + "'; field not updateable.");
         ValueConversion::Result v = ValueConversion::toColumn(value, *def, t->name(), *t->def().text);
         if (!v.error.empty()) throw SqlError(v.error);
         converted.emplace_back(size_t(def - t->def().columns.data()), std::move(v.value));
