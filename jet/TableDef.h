@@ -128,8 +128,9 @@ struct LogicalIndex {
 //     per column, 25 bytes:
 //        +0 type, +1 4 unknown, +5 2 number, +7 2 variable-table slot,
 //        +9 2 number again, +11 2 sort order (Text) or +11 precision +12 scale
-//        (Numeric), +13 2 sort-order version, +15 flags, +16 extended flags
-//        (0x01 compressed unicode), +17 4 unknown, +21 2 fixed offset, +23 2 length
+//        (Numeric) or +11 4 complex id (Complex, ACE), +13 2 sort-order version
+//        (its second byte), +15 flags, +16 extended flags (0x01 compressed
+//        unicode, 0xC0 calculated), +17 4 unknown, +21 2 fixed offset, +23 2 length
 //     per column: 2-byte byte length and the UTF-16 name
 //     per physical index, 52 bytes: 4 unknown, 10 x (2 column number or
 //        0xFFFF, 1 order flags: 0x01 ascending), 4 usage-map row pointer,
