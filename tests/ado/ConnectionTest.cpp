@@ -1,5 +1,6 @@
 // Opening, closing and reopening the database through TADOConnection.
 #include "TestDatabase.h"
+#include "TestSupport.h"
 
 #include "ado/TADOConnection.h"
 #include "ado/TADOQuery.h"
@@ -124,7 +125,9 @@ TEST(ConnectionString, TheAceProviderOpensEveryAccessFile)
         {QStringLiteral("Provider=microsoft.ace.oledb.16.0;Data Source=") + files.folder() + QStringLiteral("/vask.accdb") +
              password,
          nullptr},
-        {ace + files.copyOf(QStringLiteral("V2010_with-password.accdb")) + password,
+        {ace + QString::fromStdString(testsupport::officeEncryptedCopy(
+                   testsupport::testData("testV2010.accdb"), "encrypted-connection", 4, 4)) +
+             password,
          "is encrypted with a database password (Office's agile encryption, AES)"},
     };
     for (const Case& c : cases) {

@@ -20,7 +20,7 @@ namespace {
 
 struct KeyCase {
     const char* what;
-    const char* file;
+    const char* file; // the Access-made file holding the key; nullptr: not one of ours
     const char* table;
     size_t index; // physical index number, as `jetdb index` counts
     std::vector<Value> values;
@@ -72,7 +72,8 @@ const IndexKeyColumn kExtended{ColumnType::ExtDateTime, true};
 const IndexKeyColumn kExtendedDescending{ColumnType::ExtDateTime, false};
 const IndexKeyColumn kComplex{ColumnType::Complex, true};
 const char* const kUsers2010 = "fixedTextTestV2010.accdb";
-const char* const kExtendedDates = "extDateTestV2019.accdb";
+// Keys Access 2019 stored for extended dates (the file is not ours to keep).
+const char* const kExtendedDates = nullptr;
 
 const std::vector<KeyCase>& cases()
 {
@@ -156,6 +157,7 @@ TEST(IndexKey, EncodesAsAccessDid)
 TEST(IndexKey, TableHoldsKeysOfTheAccessMadeFiles)
 {
     for (const KeyCase& c : cases()) {
+        if (!c.file) continue;
         SCOPED_TRACE(c.what);
         auto db = Database::open(testsupport::testData(c.file));
         Table& table = db->table(c.table);

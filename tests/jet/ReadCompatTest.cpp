@@ -82,29 +82,31 @@ TEST(ReadCompat, JsonOfEveryTableIsValidUtf8Json)
 }
 
 // Every file of the corpus opens: Access 97 to 2019, encoded, with a
-// password (given), but the two that Access 2010 encrypted with their
-// password, which are refused with a message naming the encryption, even
-// with the password. A version the program does not know is refused too.
+// password (given). A file Access 2010 encrypted with its password is
+// refused with a message naming the encryption, even with the password; so
+// is a version the program does not know.
 TEST(ReadCompat, EveryFormatOfTheCorpusOpensButOfficeEncryptionAndUnknownVersions)
 {
     const struct Refused {
-        const char* file;
+        uint16_t major, minor;
+        uint32_t flags;
         const char* message;
     } refused[] = {
-        {"V2010_with-password.accdb", "is encrypted with a database password (Office's agile encryption, AES)"},
-        {"encryptedRc4CryptoApiV2010.accdb", "is encrypted with a database password (Office's RC4 CryptoAPI encryption)"},
+        {4, 4, 0x40, "is encrypted with a database password (Office's agile encryption, AES)"},
+        {4, 2, 0x04, "is encrypted with a database password (Office's RC4 CryptoAPI encryption)"},
+        {3, 2, 0x24, "is encrypted with a database password (Office's standard encryption, AES)"},
     };
     std::vector<std::string> expected = allAccessFiles();
     for (const Refused& r : refused) {
-        SCOPED_TRACE(r.file);
-        expected.erase(std::find(expected.begin(), expected.end(), testData(r.file)));
+        SCOPED_TRACE(r.message);
+        const std::string file = officeEncryptedCopy(testData("testV2010.accdb"), "encrypted", r.major, r.minor, r.flags);
         try {
-            openAccessFile(testData(r.file));
+            jet::Database::open(file, jet::Pager::Access::ReadOnly, "password");
             ADD_FAILURE() << "opened";
         } catch (const jet::UnsupportedFormatError& e) {
             EXPECT_NE(std::string(e.what()).find(r.message), std::string::npos) << e.what();
         }
-        testsupport::Run json = run(jetdbFor(testData(r.file)) + " json " + quote(testData(r.file)) + " MSysObjects", true);
+        testsupport::Run json = run(quote(jetdb()) + " json " + quote(file) + " MSysObjects", true);
         EXPECT_NE(json.status, 0);
         EXPECT_NE(json.output.find("Decrypt Database"), std::string::npos) << json.output;
     }
@@ -133,8 +135,7 @@ std::string text(const jet::Value& v) { return std::holds_alternative<std::u16st
 // The values the other readers misread (TestSupport.h), against other
 // evidence: the rows of a complex column's hidden table as mdbtools reads
 // them, a calculated column's expression over the columns it is computed
-// from, Access's own text of an extended date/time, and mdb-reader's form of
-// it.
+// from.
 TEST(ReadCompat, WhereTheReadersDifferOtherEvidenceAgreesWithTheEngine)
 {
     fs::path dir = scratchDir("differ");
@@ -184,44 +185,50 @@ TEST(ReadCompat, WhereTheReadersDifferOtherEvidenceAgreesWithTheEngine)
         return true;
     });
     EXPECT_EQ(rowsSeen, 4u);
+}
 
-    // Extended dates are Access's own text of them ("6/14/2021 10:45:12.3456789 PM").
-    const std::string extended = testData("extDateTestV2019.accdb");
-    auto ext = openAccessFile(extended);
-    jet::Table& e = ext->table("Table1");
-    auto col = [&](const char* name) { return e.def().columnIndex(e.def().findColumn(name)->number); };
-    std::map<int64_t, std::string> ours;
-    e.scan([&](jet::RowLocator, std::vector<jet::Value>& row) {
-        const std::string value = text(row[col("DateExt")]), access = text(row[col("DateExtStr")]);
-        ours[std::get<int64_t>(row[col("ID")])] = value;
-        if (access.empty()) {
-            EXPECT_TRUE(value.empty());
-            return true;
-        }
-        int month = 0, day = 0, year = 0, hour = 0, minute = 0, second = 0;
-        char fraction[16] = "0000000", half[4] = "AM";
-        std::sscanf(access.c_str(), "%d/%d/%d %d:%d:%d.%7[0-9] %2s", &month, &day, &year, &hour, &minute, &second, fraction,
-                    half);
-        hour = hour % 12 + (std::string(half) == "PM" ? 12 : 0);
-        char expected[40];
-        std::snprintf(expected, sizeof expected, "%04d-%02d-%02d %02d:%02d:%02d.%s", year, month, day, hour, minute, second,
-                      fraction);
-        EXPECT_EQ(value, expected) << access;
-        // The Date/Time column holds the same time (before 1899 too, where
-        // mdb-reader misreads it), to the second it keeps.
-        EXPECT_EQ(jet::formatIsoDateTime(std::get<jet::DateTime>(row[col("DateNormal")])), value.substr(0, 19)) << access;
-        return true;
-    });
-    EXPECT_EQ(ours.size(), 9u);
-    if (haveReaders()) {
-        // mdb-reader's form: "2021.06.14 22:45:12.345678900".
-        std::string theirs = fileBytes(mdbReaderJson(extended, "Table1", (dir / "ext.json").string()));
-        std::regex pair(R"re("ID":(\d+).*"DateExt":"(\d{4})\.(\d\d)\.(\d\d) (\d\d:\d\d:\d\d\.\d{7})00")re");
-        size_t matched = 0;
-        for (std::sregex_iterator m(theirs.begin(), theirs.end(), pair), end; m != end; ++m, ++matched)
-            EXPECT_EQ(ours[std::stoll((*m)[1])], (*m)[2].str() + "-" + (*m)[3].str() + "-" + (*m)[4].str() + " " + (*m)[5].str());
-        EXPECT_EQ(matched, 8u); // row 5 has none
+// Large numbers (Access 2016) and extended dates (Access 2019, to 100 ns over
+// ten thousand years) in a file jetdb create makes: written and read back
+// exactly, alike by mdb-reader (in its own form of an extended date;
+// mdb-json leaves both out), their index clean.
+TEST(ReadCompat, LargeNumbersAndExtendedDatesReadAndWriteExactly)
+{
+    fs::path dir = scratchDir("extended");
+    const std::string file = (dir / "extended.accdb").string();
+    {
+        std::ofstream schema(dir / "schema.txt");
+        schema << "table t\n  id long\n  big bigint\n  ext datetimeextended\n  index by_ext (ext)\n  index by_big (big)\n";
     }
+    ASSERT_EQ(run(quote(jetdb()) + " create --accdb " + quote(file) + " " + quote((dir / "schema.txt").string())).status, 0);
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"9223372036854775807", "0100-06-14 12:45:00.1234567"},
+        {"-9223372036854775808", "9999-12-31 23:59:59.9999999"},
+        {"0", "0001-01-01 00:00:00.0000000"},
+        {"42", "2021-06-14 22:45:12.3456789"},
+    };
+    for (size_t i = 0; i < rows.size(); ++i) {
+        testsupport::Run r = run({jetdb(), "sql", file,
+                                  "insert into t (id, big, ext) values (" + std::to_string(i + 1) + ", " + rows[i].first +
+                                      ", '" + rows[i].second + "')"},
+                                 true);
+        ASSERT_EQ(r.status, 0) << r.output;
+    }
+    EXPECT_EQ(check(file), "");
+    std::string ours = run({jetdb(), "sql", file, "select id, big, ext from t order by id"}).output;
+    std::string expected;
+    for (size_t i = 0; i < rows.size(); ++i)
+        expected += "{\"id\":" + std::to_string(i + 1) + ",\"big\":" + rows[i].first + ",\"ext\":\"" + rows[i].second + "\"}\n";
+    EXPECT_EQ(ours, expected);
+    if (!haveReaders()) return;
+    // mdb-reader's form: "2021.06.14 22:45:12.345678900".
+    std::string theirs = fileBytes(mdbReaderJson(file, "t", (dir / "theirs.json").string()));
+    std::regex ext(R"re("id":(\d+).*"ext":"(\d{4})\.(\d\d)\.(\d\d) (\d\d:\d\d:\d\d\.\d{7})00")re");
+    size_t matched = 0;
+    for (std::sregex_iterator m(theirs.begin(), theirs.end(), ext), end; m != end; ++m, ++matched)
+        EXPECT_EQ(rows[std::stoul((*m)[1]) - 1].second,
+                  (*m)[2].str() + "-" + (*m)[3].str() + "-" + (*m)[4].str() + " " + (*m)[5].str());
+    EXPECT_EQ(matched, rows.size()) << theirs;
+    for (const auto& [big, ext] : rows) EXPECT_NE(theirs.find(big), std::string::npos) << big << "\n" << theirs;
 }
 
 // Access 2000 keeps a column of an undocumented type (0x11) in

@@ -1,5 +1,8 @@
 #include "TestSupport.h"
 
+#include "jet/Format.h"
+#include "jet/HeaderPage.h"
+
 #include "jet/Database.h"
 #include "jet/JetError.h"
 
@@ -41,8 +44,7 @@ std::vector<std::string> allAccessFiles()
 std::string passwordOf(const std::string& file)
 {
     // The corpus files' documented passwords (the SOURCES.md of tests/data/access and tests/data/accdb).
-    static const std::set<std::string> protectedFiles{"V2003_with-password.mdb", "V2010_with-password.accdb",
-                                                      "encryptedRc4CryptoApiV2010.accdb"};
+    static const std::set<std::string> protectedFiles{"V2003_with-password.mdb"};
     return protectedFiles.count(fs::path(file).filename().string()) ? "password" : "";
 }
 
@@ -134,6 +136,26 @@ std::string scratchCopy(const std::string& file, const std::string& test)
     fs::copy_file(file, to);
     fs::permissions(to, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
     return to.string();
+}
+
+std::string officeEncryptedCopy(const std::string& file, const std::string& test, uint16_t major, uint16_t minor,
+                                uint32_t flags)
+{
+    const std::string copy = scratchCopy(file, test);
+    std::string bytes = fileBytes(copy);
+    auto* page = reinterpret_cast<uint8_t*>(bytes.data());
+    const jet::Format* format = jet::Format::forVersion(page[jet::HeaderPage::kVersionOffset]);
+    // The key lies in the part of the header RC4 masks.
+    jet::HeaderPage::toggleMask(*format, page);
+    const uint32_t key = 0x5A17C0DEu;
+    for (int i = 0; i < 4; ++i) page[format->header.databaseKey + size_t(i)] = uint8_t(key >> (8 * i));
+    jet::HeaderPage::toggleMask(*format, page);
+    constexpr size_t kInfo = 0x299;
+    const uint8_t info[] = {8, 0, uint8_t(major), uint8_t(major >> 8), uint8_t(minor), uint8_t(minor >> 8),
+                            uint8_t(flags), uint8_t(flags >> 8), uint8_t(flags >> 16), uint8_t(flags >> 24)};
+    std::copy(std::begin(info), std::end(info), page + kInfo);
+    writeFile(copy, bytes);
+    return copy;
 }
 
 std::string quote(const std::string& s) { return CommandLine::quote(s); }

@@ -33,6 +33,13 @@ std::unique_ptr<jet::Database> openAccessFile(const std::string& file,
 std::filesystem::path scratchDir(const std::string& test);
 // Copies a test file into the scratch directory.
 std::string scratchCopy(const std::string& file, const std::string& test);
+// A scratch copy of an Access 2007+ file as Access leaves it once it has
+// encrypted it with a database password: a database key in the header and,
+// at 0x299, the version of Office's encryption (4.4 agile; 4.2 with flags
+// 0x04 RC4 CryptoAPI). The pages are not encrypted: the program must refuse
+// the file by its header alone.
+std::string officeEncryptedCopy(const std::string& file, const std::string& test, uint16_t major, uint16_t minor,
+                                uint32_t flags = 0);
 
 struct Run {
     int status = -1; // exit code; -1 when killed, 127 when the program could not be started

@@ -220,7 +220,8 @@ int demo(const std::vector<std::string>& a)
 //     unique index serial (USBKEY_SERIAL)
 //
 // Types: boolean byte integer long currency single double datetime text(n)
-// memo binary(n) ole guid numeric(p,s). Lines starting with # are comments.
+// memo binary(n) ole guid numeric(p,s), and in .accdb files bigint (Access 2016) and
+// datetimeextended (Access 2019). Lines starting with # are comments.
 namespace {
 
 std::string lowerName(const std::string& s) { return base::NameCase::foldUtf8(s); }
@@ -309,7 +310,8 @@ ColumnSpec parseColumn(const std::string& name, const std::string& rest, const S
         {"long", ColumnType::Long},       {"currency", ColumnType::Currency}, {"single", ColumnType::Single},
         {"double", ColumnType::Double},   {"datetime", ColumnType::DateTime}, {"text", ColumnType::Text},
         {"memo", ColumnType::Memo},       {"binary", ColumnType::Binary},   {"ole", ColumnType::OLE},
-        {"guid", ColumnType::Guid},       {"numeric", ColumnType::Numeric}};
+        {"guid", ColumnType::Guid},       {"numeric", ColumnType::Numeric}, {"bigint", ColumnType::BigInt},
+        {"datetimeextended", ColumnType::ExtDateTime}};
     auto it = types.find(typeName);
     if (it == types.end()) throw line.fail("unknown type '" + type + "'");
     c.type = it->second;
@@ -398,7 +400,18 @@ int create(const std::vector<std::string>& args)
         tables = parseSchema(in, a[1]);
     }
     if (jet::PlatformFile::exists(a[0])) throw jet::JetError("'" + a[0] + "' already exists; it is never overwritten");
-    const jet::Format& format = newFileFormat(jet3, accdb);
+    // Large numbers came with Access 2016, extended dates with Access 2019:
+    // a file holding them is of that version.
+    uint8_t aceVersion = 3;
+    for (const TableSpec& t : tables)
+        for (const auto& c : t.columns) {
+            const uint8_t needs = c.type == ColumnType::ExtDateTime ? 6 : c.type == ColumnType::BigInt ? 5 : 0;
+            if (needs && !accdb)
+                throw UsageError("table '" + t.name + "', column '" + c.name + "': type " + jet::columnTypeName(c.type) +
+                                 " needs an Access 2016 or later file (--accdb)");
+            aceVersion = std::max(aceVersion, needs);
+        }
+    const jet::Format& format = accdb ? jet::Format::aceVersion(aceVersion) : newFileFormat(jet3, accdb);
     auto db = jet::SchemaWriter::createDatabase(a[0], format, codePage);
     try {
         if (!databasePassword().empty()) db->setPassword(databasePassword());
