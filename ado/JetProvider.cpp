@@ -30,6 +30,9 @@ TFieldDef fieldDefOf(const sql::ResultColumn& column)
     case jet::ColumnType::Byte: def.type = ftByte; break;
     case jet::ColumnType::Integer: def.type = ftSmallint; break;
     case jet::ColumnType::Long: def.type = column.autoIncrement ? ftAutoInc : ftInteger; break;
+    case jet::ColumnType::Complex: def.type = ftInteger; break; // the key of its values
+    case jet::ColumnType::BigInt: def.type = ftLargeint; break;
+    case jet::ColumnType::ExtDateTime: def.type = ftWideString; def.size = 27; break; // "YYYY-MM-DD HH:MM:SS.fffffff"
     case jet::ColumnType::Currency: def.type = ftCurrency; break;
     case jet::ColumnType::Single:
     case jet::ColumnType::Double: def.type = ftFloat; break;
@@ -101,6 +104,19 @@ const QString& JetProvider::providerName()
     return name;
 }
 
+const QString& JetProvider::aceProviderName()
+{
+    static const QString name = QStringLiteral("Microsoft.ACE.OLEDB.12.0");
+    return name;
+}
+
+bool JetProvider::serves(const QString& provider)
+{
+    for (const QString& name : {providerName(), aceProviderName(), QStringLiteral("Microsoft.ACE.OLEDB.16.0")})
+        if (provider.compare(name, Qt::CaseInsensitive) == 0) return true;
+    return false;
+}
+
 JetProvider::JetProvider(const QMap<QString, QString>& parts, const QString& dataSourceFolder)
     : m_parts(parts), m_dataSourceFolder(dataSourceFolder)
 {
@@ -139,10 +155,19 @@ void JetProvider::connect(const QString&, const QString&)
     try {
         m_database = jet::Database::open(file.absoluteFilePath().toStdString(), jet::Pager::Access::ReadWrite,
                                          m_parts.value(kDatabasePasswordKey).toStdString());
+        if (m_database->pager().format().ace &&
+            m_parts.value(QStringLiteral("provider")).compare(providerName(), Qt::CaseInsensitive) == 0)
+            throw EDatabaseError(QStringLiteral("Cannot open the database '%1': it is an Access 2007 or later (.accdb) "
+                                                "file, which opens with Provider=%2, not %3")
+                                     .arg(path, aceProviderName(), providerName()));
         m_session = std::make_unique<sql::Session>(*m_database);
         // A journal set aside (it did not belong to the file) is worth an
         // administrator's look, though the file opened.
         for (const std::string& notice : m_database->pager().notices()) qWarning("%s", notice.c_str());
+    } catch (const EDatabaseError&) {
+        m_session.reset();
+        m_database.reset();
+        throw;
     } catch (const jet::PasswordError& e) {
         m_session.reset();
         m_database.reset();

@@ -14,14 +14,20 @@ namespace sql {
 class Session;
 }
 
-// An Access (Jet 3 or Jet 4) database file through the engine:
+// An Access database file through the engine:
 //   Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\app\db\vask.mdb;Persist Security Info=False
+//   Provider=Microsoft.ACE.OLEDB.12.0;Data Source=C:\app\db\vask.accdb
+// As on Windows, the ACE provider (12.0, or Office 2016's 16.0) opens Access
+// 97 to 2019 files and the Jet provider those up to Access 2003.
 // A file with a database password takes it as "Jet OLEDB:Database Password=..."
 // (quoted when it holds ';'). Every statement is a transaction of its own,
 // kept safe by the engine's journal. Record tags are row locators.
 class JetProvider : public Provider {
 public:
     static const QString& providerName(); // Microsoft.Jet.OLEDB.4.0
+    static const QString& aceProviderName(); // Microsoft.ACE.OLEDB.12.0
+    // Whether the provider name is one of those above (any letter case).
+    static bool serves(const QString& provider);
 
     // parts: the parsed connection string; dataSourceFolder: where a
     // relative Data Source is looked for (empty: the working folder).

@@ -57,7 +57,7 @@ void TADOConnection::Open()
         throw EDatabaseError(QStringLiteral("The connection string names no Provider; use Provider=%1")
                                  .arg(JetProvider::providerName()));
     std::unique_ptr<::Provider> provider;
-    if (providerName.compare(JetProvider::providerName(), Qt::CaseInsensitive) == 0) {
+    if (JetProvider::serves(providerName)) {
         auto jet = std::make_unique<JetProvider>(parts, m_dataSourceFolder);
         jet->checkDataSource();
         provider = std::move(jet);
@@ -65,8 +65,10 @@ void TADOConnection::Open()
         provider = std::make_unique<ServerProvider>(parts);
     } else {
         throw EDatabaseError(QStringLiteral("Provider '%1' is not available: this program opens Access databases "
-                                            "(.mdb) with Provider=%2, and database servers with Provider=%3")
-                                 .arg(providerName, JetProvider::providerName(), ServerProvider::providerNames()));
+                                            "with Provider=%2 (.mdb) or %3 (.mdb, .accdb), and database servers with "
+                                            "Provider=%4")
+                                 .arg(providerName, JetProvider::providerName(), JetProvider::aceProviderName(),
+                                      ServerProvider::providerNames()));
     }
 
     QString userName = parts.value(QStringLiteral("user id"));

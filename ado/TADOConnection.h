@@ -16,6 +16,7 @@ class Session;
 // The connection to one database, described by an ADO connection string:
 // an Access file (JetProvider),
 //   Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\app\db\vask.mdb;Persist Security Info=False
+//   Provider=Microsoft.ACE.OLEDB.12.0;Data Source=C:\app\db\vask.accdb
 // or a database server (ServerProvider),
 //   Provider=PostgreSQL;Data Source=HOST;Location=DATABASE;User ID=USER;Password=PASSWORD;Port=5432
 //   Provider=MSDASQL;Extended Properties="DSN=NAME"

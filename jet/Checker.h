@@ -14,8 +14,8 @@ class Table;
 //   - each table's row count matches its live rows (a system table's
 //     count is only a note), and each unique index holds no key twice
 //     (keys with a null column are never the same key, as in Jet);
-//   - the usage map of each table covers every data page it owns and names
-//     no page it does not own.
+//   - the usage map of each table covers every data page it owns that
+//     holds a live row and names no page it does not own.
 // Damage that stops a table from being read at all is reported as one
 // problem for that table; the other tables are still checked.
 //
@@ -28,8 +28,9 @@ public:
     // One line per problem; empty when the file is clean.
     std::vector<std::string> run();
     // What the last run found that Access itself leaves in its files and
-    // that hurts no reader (the row counts of system tables, map-page slots
-    // of the map of free pages past the end of the file); not problems.
+    // that hurts no reader (the row counts of system tables, emptied pages
+    // left out of a usage map, map-page slots of the map of free pages past
+    // the end of the file); not problems.
     const std::vector<std::string>& notes() const { return notes_; }
 
 private:

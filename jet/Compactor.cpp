@@ -23,6 +23,9 @@ const std::pair<const char*, const char*> kObjectIdColumns[] = {
     {"MSysACEs", "ObjectId"},
     {"MSysNavPaneObjectIDs", "Id"},
     {"MSysNavPaneGroupToObjects", "ObjectID"},
+    {"MSysComplexColumns", "ConceptualTableID"},
+    {"MSysComplexColumns", "FlatTableID"},
+    {"MSysComplexColumns", "ComplexTypeObjectID"},
 };
 
 // A table's object id is its definition page (the high byte holds flags);
@@ -31,14 +34,14 @@ using IdMap = std::map<int64_t, int64_t>;
 
 void copyRows(Table& from, Table& to, const IdMap& ids, const Compactor::Progress& progress, Database& target)
 {
-    size_t idColumn = size_t(-1);
+    std::vector<size_t> idColumns;
     for (const auto& [table, column] : kObjectIdColumns)
         if (base::NameCase::equalUtf8(from.name(), table))
-            if (const ColumnDef* c = from.def().findColumn(column)) idColumn = from.def().columnIndex(c->number);
+            if (const ColumnDef* c = from.def().findColumn(column)) idColumns.push_back(from.def().columnIndex(c->number));
     const uint64_t total = from.def().rowCount;
     uint64_t copied = 0;
     from.scan([&](RowLocator, std::vector<Value>& values) {
-        if (idColumn < values.size())
+        for (size_t idColumn : idColumns)
             if (const int64_t* id = std::get_if<int64_t>(&values[idColumn]))
                 if (auto it = ids.find(*id); it != ids.end()) values[idColumn] = it->second;
         to.insertCopy(values);

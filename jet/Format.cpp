@@ -33,6 +33,7 @@ Format makeJet4()
     t.rowCount = 0x10;
     t.autoNumber = 0x14;
     t.autoNumberFlag = 0x18;
+    t.complexAutoNumber = kAbsent;
     t.tableType = 0x28;
     t.maxColumns = 0x29;
     t.variableColumns = 0x2B;
@@ -59,7 +60,8 @@ Format makeJet4()
                 .fixedOffset = 21,
                 .length = 23,
                 .codePage = kAbsent,
-                .one = kAbsent};
+                .one = kAbsent,
+                .complexId = kAbsent};
     t.nameLengthSize = 2;
     t.realIndex = {.size = 52, .columns = 4, .usageMap = 34, .root = 38, .flags = 46};
     t.maxIndexColumns = 10;
@@ -121,6 +123,7 @@ Format makeJet3()
     t.rowCount = 0x0C;
     t.autoNumber = 0x10;
     t.autoNumberFlag = kAbsent;
+    t.complexAutoNumber = kAbsent;
     t.tableType = 0x14;
     t.maxColumns = 0x15;
     t.variableColumns = 0x17;
@@ -148,7 +151,8 @@ Format makeJet3()
                 .fixedOffset = 14,
                 .length = 16,
                 .codePage = 11,
-                .one = 7};
+                .one = 7,
+                .complexId = kAbsent};
     t.nameLengthSize = 1;
     t.realIndex = {.size = 39, .columns = 0, .usageMap = 30, .root = 34, .flags = 38};
     t.maxIndexColumns = 10;
@@ -179,7 +183,35 @@ Format makeJet3()
     return f;
 }
 
+// Access 2007 and later (ACE): Jet 4's layout, with the counter of complex
+// column keys in the table definition, a complex column's id where other
+// columns keep their sort order, and Numeric index keys in the corrected
+// encoding. From Access 2010 on, new text columns use the second version
+// of the General sort order.
+Format makeAce(uint8_t version, const char* name)
+{
+    Format f = makeJet4();
+    f.name = name;
+    f.version = version;
+    f.ace = true;
+    f.legacyNumericKeys = false;
+    f.newTextSortOrderVersion = version >= 3 ? 1 : 0;
+    f.tdef.complexAutoNumber = 0x1C;
+    f.tdef.column.complexId = 11;
+    return f;
+}
+
 } // namespace
+
+bool Format::hasColumnType(ColumnType type) const
+{
+    switch (type) {
+    case ColumnType::Complex: return ace;
+    case ColumnType::BigInt: return ace && version >= 5;
+    case ColumnType::ExtDateTime: return ace && version >= 6;
+    default: return isKnownColumnType(type);
+    }
+}
 
 size_t Format::fixedWidth(ColumnType type, size_t declaredLength) const
 {
@@ -188,12 +220,15 @@ size_t Format::fixedWidth(ColumnType type, size_t declaredLength) const
     case ColumnType::Byte: return 1;
     case ColumnType::Integer: return 2;
     case ColumnType::Long:
-    case ColumnType::Single: return 4;
+    case ColumnType::Single:
+    case ColumnType::Complex: return 4;
     case ColumnType::Currency:
     case ColumnType::Double:
-    case ColumnType::DateTime: return 8;
+    case ColumnType::DateTime:
+    case ColumnType::BigInt: return 8;
     case ColumnType::Guid: return 16;
     case ColumnType::Numeric: return 17;
+    case ColumnType::ExtDateTime: return 42;
     default: return declaredLength;
     }
 }
@@ -210,10 +245,28 @@ const Format& Format::jet3()
     return format;
 }
 
+const Format& Format::aceVersion(uint8_t version)
+{
+    static const Format v2007 = makeAce(2, "Access 2007");
+    static const Format v2010 = makeAce(3, "Access 2010");
+    static const Format v2013 = makeAce(4, "Access 2013");
+    static const Format v2016 = makeAce(5, "Access 2016");
+    static const Format v2019 = makeAce(6, "Access 2019");
+    switch (version) {
+    case 2: return v2007;
+    case 3: return v2010;
+    case 4: return v2013;
+    case 5: return v2016;
+    default: return v2019;
+    }
+}
+
 const Format* Format::forVersion(uint32_t version)
 {
-    if (version == jet4().version) return &jet4();
-    if (version == jet3().version) return &jet3();
+    const uint32_t code = version & 0xFF;
+    if (code == jet4().version) return &jet4();
+    if (code == jet3().version) return &jet3();
+    if (code >= 2 && code <= 6) return &aceVersion(uint8_t(code));
     return nullptr;
 }
 

@@ -14,9 +14,16 @@ namespace jet {
 // second version is a second description, not a second copy of the code.
 // The tables at the top of each structure's header show the Jet 4 values.
 struct Format {
-    const char* name;  // for messages: "Jet 4"
-    uint32_t version;  // the version field of the header page
+    const char* name;  // for messages: "Jet 4", "Access 2010"
+    uint32_t version;  // the version byte of the header page
     size_t pageSize;
+    // Access 2007 and later (ACE): the header says "Standard ACE DB", a
+    // database key on page 0 means Office's encryption, tables may have
+    // complex columns (attachments, multi-value) and calculated ones.
+    bool ace = false;
+    // Numeric index keys in Jet 4's encoding, whose descending order ACE
+    // corrected (IndexKey.h).
+    bool legacyNumericKeys = true;
 
     // The header page (HeaderPage.h): its RC4-masked area starts at 0x18.
     struct HeaderLayout {
@@ -32,8 +39,11 @@ struct Format {
 
     // How texts are stored: UTF-16 (compressible) or the file's code page.
     enum class TextStorage { Unicode, CodePage } textStorage;
-    // The sort order of text index keys (IndexKey.h).
+    // The sort order of text index keys (IndexKey.h) of columns in the
+    // General sort order's first version; ACE 2010 and later write new text
+    // columns in its second (TableDef::keyColumn chooses per column).
     TextKeyOrder textKeys;
+    uint8_t newTextSortOrderVersion = 0;
 
     // Data pages (DataPage.h).
     struct DataPageLayout {
@@ -53,6 +63,7 @@ struct Format {
         size_t rowCount;
         size_t autoNumber;
         size_t autoNumberFlag;
+        size_t complexAutoNumber;  // ACE: the last key given to a row's complex columns
         size_t tableType;
         size_t maxColumns;
         size_t variableColumns;
@@ -83,6 +94,7 @@ struct Format {
             size_t length;
             size_t codePage;  // Text, Memo (Jet 3), in place of the precision
             size_t one;       // two bytes holding 1 (Jet 3)
+            size_t complexId; // ACE complex columns: 4 bytes, in place of the sort order
         } column;
         size_t nameLengthSize;  // each name: its byte length, then the name
 
@@ -150,9 +162,17 @@ struct Format {
     // Pages one usage map page stands for.
     uint32_t pagesPerMapPage() const { return uint32_t((pageSize - mapPageBitmap) * 8); }
 
+    // Whether a column type exists in files of this version (Access 2007
+    // brought complex columns, 2016 large numbers, 2019 extended dates).
+    bool hasColumnType(ColumnType type) const;
+
     static const Format& jet3();
     static const Format& jet4();
+    // Access 2007 (version 2), 2010 (3), 2013 (4), 2016 (5), 2019 (6).
+    static const Format& aceVersion(uint8_t version);
     // The description of a header's version field, or nullptr when none.
+    // Only its first byte counts: Access 2010 leaves a 1 in the second of
+    // files it converted.
     static const Format* forVersion(uint32_t version);
 };
 

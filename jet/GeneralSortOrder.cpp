@@ -20,94 +20,108 @@ enum Kind : uint8_t {
 
 // A run of consecutive UTF-16 code units [first, last]. The weight of the code
 // unit first + i is `weight` advanced by i * step (see advanceWeight). Weights
-// are big-endian byte strings held in the low bytes of the integer; no weight
-// byte is ever 0x00, so the length is implied by the magnitude. For Ct and Md
-// the weight is the one-byte ignorable code / modifier.
+// are big-endian byte strings (one to eight bytes) held in the low bytes of
+// the integer; no weight byte is ever 0x00, so the length is implied by the
+// magnitude. For Ct and Md the weight is the one-byte ignorable code /
+// modifier. Diacritic weights (one to three bytes) are held alike.
 struct SortRange {
     char16_t first;
     char16_t last;
     Kind kind;
     uint8_t step;
-    uint32_t weight;
-    uint16_t diacritic;   // 0 = none
+    uint64_t weight;
+    uint32_t diacritic;   // 0 = none
 };
 
-constexpr SortRange kRanges[] = {
+// The first version of the General sort order (Jet 4, "General - Legacy")
+// and the second (Access 2010 and later): the same encoding, other weights.
+constexpr SortRange kLegacyRanges[] = {
 #include "jet/GeneralSortOrderTable.inc"
 };
+constexpr SortRange k2010Ranges[] = {
+#include "jet/General2010SortOrderTable.inc"
+};
 
-// The byte strings of two-byte weights run with the low byte from 0x02 to 0xFF
-// and then carry into the high byte; one-byte weights simply count.
-constexpr uint32_t advanceWeight(uint32_t weight, uint32_t n)
+// The byte strings of longer weights run with the last byte from 0x02 to
+// 0xFF and then carry into the bytes before; one-byte weights simply count.
+constexpr uint64_t advanceWeight(uint64_t weight, uint64_t n)
 {
     if (n == 0 || weight <= 0xFF) return weight + n;
-    uint32_t ordinal = (weight >> 8) * 254 + ((weight & 0xFF) - 2) + n;
+    uint64_t ordinal = (weight >> 8) * 254 + ((weight & 0xFF) - 2) + n;
     return (ordinal / 254) << 8 | (ordinal % 254 + 2);
 }
 
 struct CharWeight {
     bool weighted = false;   // false: the character is ignored
     Kind kind = Sp;
-    uint32_t weight = 0;
-    uint16_t diacritic = 0;
+    uint64_t weight = 0;
+    uint32_t diacritic = 0;
 };
 
-constexpr CharWeight searchRanges(char16_t c)
+template <size_t N>
+constexpr CharWeight searchRanges(const SortRange (&ranges)[N], char16_t c)
 {
-    // Surrogate halves are not in the table: their weights follow fixed
-    // offsets, and each carries the diacritic weight 0x3F.
-    if (c >= 0xD800 && c <= 0xDBFF) return {true, Ac, uint32_t(c) - 10238u, 0x3F};
+    // Surrogate halves are not in the tables: in both versions their weights
+    // follow fixed offsets, and each carries the diacritic weight 0x3F.
+    if (c >= 0xD800 && c <= 0xDBFF) return {true, Ac, uint64_t(c) - 10238u, 0x3F};
     if (c >= 0xDC00 && c <= 0xDFFF) {
         uint32_t pos = c - 0xDC00u;
         uint32_t offset = pos < 8 ? 9992 : pos < 262 ? 9990 : pos < 516 ? 9988 : pos < 770 ? 9986 : 9984;
-        return {true, Ac, uint32_t(c) - offset, 0x3F};
+        return {true, Ac, uint64_t(c) - offset, 0x3F};
     }
-    auto it = std::upper_bound(std::begin(kRanges), std::end(kRanges), c,
+    auto it = std::upper_bound(std::begin(ranges), std::end(ranges), c,
                                [](char16_t ch, const SortRange& r) { return ch < r.first; });
-    if (it == std::begin(kRanges)) return {};
+    if (it == std::begin(ranges)) return {};
     const SortRange& r = *std::prev(it);
     if (c > r.last) return {};
-    return {true, r.kind, advanceWeight(r.weight, uint32_t(c - r.first) * r.step), r.diacritic};
+    return {true, r.kind, advanceWeight(r.weight, uint64_t(c - r.first) * r.step), r.diacritic};
 }
 
 // Latin-1 (serial numbers, names in Latin letters) straight from tables;
 // the rest through the ranges.
 constexpr size_t kDirect = 0x100;
 
-constexpr std::array<CharWeight, kDirect> kDirectWeights = [] {
-    std::array<CharWeight, kDirect> table{};
-    for (size_t c = 0; c < kDirect; ++c) table[c] = searchRanges(char16_t(c));
-    return table;
-}();
+// One version's weights.
+struct SortTable {
+    std::array<CharWeight, kDirect> direct;
+    // The one-byte primary weight of the plain characters among them
+    // (letters, digits, most punctuation in the first version), 0 for the
+    // others (weight bytes are never 0).
+    std::array<uint8_t, kDirect> plain;
+    CharWeight (*search)(char16_t);
 
-// The one-byte primary weight of the plain characters among them (letters,
-// digits, most punctuation), 0 for the others (weight bytes are never 0).
-constexpr std::array<uint8_t, kDirect> kPlainWeights = [] {
-    std::array<uint8_t, kDirect> table{};
-    for (size_t c = 0; c < kDirect; ++c) {
-        const CharWeight& w = kDirectWeights[c];
-        if (w.weighted && w.kind == Sp && w.weight <= 0xFF) table[c] = uint8_t(w.weight);
-    }
-    return table;
-}();
+    CharWeight lookup(char16_t c) const { return c < kDirect ? direct[c] : search(c); }
+};
 
-CharWeight lookup(char16_t c)
+template <size_t N>
+constexpr SortTable makeTable(const SortRange (&ranges)[N], CharWeight (*search)(char16_t))
 {
-    return c < kDirect ? kDirectWeights[c] : searchRanges(c);
+    SortTable t{};
+    for (size_t c = 0; c < kDirect; ++c) {
+        t.direct[c] = searchRanges(ranges, char16_t(c));
+        const CharWeight& w = t.direct[c];
+        if (w.weighted && w.kind == Sp && w.weight <= 0xFF) t.plain[c] = uint8_t(w.weight);
+    }
+    t.search = search;
+    return t;
 }
 
-// Writes a weight's bytes (one to four) at `at`; returns the end.
-uint8_t* putWeight(uint8_t* at, uint32_t w)
+constexpr SortTable kLegacy = makeTable(kLegacyRanges, [](char16_t c) { return searchRanges(kLegacyRanges, c); });
+constexpr SortTable k2010 = makeTable(k2010Ranges, [](char16_t c) { return searchRanges(k2010Ranges, c); });
+
+// Writes a weight's bytes (one to eight) at `at`; returns the end.
+uint8_t* putWeight(uint8_t* at, uint64_t w)
 {
-    int shift = w > 0xFFFFFF ? 24 : w > 0xFFFF ? 16 : w > 0xFF ? 8 : 0;
+    int shift = 0;
+    while (shift < 56 && (w >> (shift + 8)) != 0) shift += 8;
     for (; shift >= 0; shift -= 8) *at++ = uint8_t(w >> shift);
     return at;
 }
 
-void appendWeight(Bytes& out, uint32_t w)
+void appendWeight(Bytes& out, uint64_t w)
 {
-    int shift = w > 0xFFFFFF ? 24 : w > 0xFFFF ? 16 : w > 0xFF ? 8 : 0;
-    for (; shift >= 0; shift -= 8) out.push_back(uint8_t(w >> shift));
+    uint8_t bytes[8];
+    out.insert(out.end(), bytes, putWeight(bytes, w));
 }
 
 constexpr uint8_t kEndPrimary = 0x01;
@@ -132,7 +146,7 @@ public:
     }
 
     // A diacritic weight for the character with primary position `pos`.
-    void diacritic(size_t pos, uint16_t weight)
+    void diacritic(size_t pos, uint32_t weight)
     {
         fillTo(pos);
         appendWeight(diacritics_, weight);
@@ -220,30 +234,28 @@ private:
     Bytes kanaFlags_;
 };
 
-} // namespace
-
-void appendGeneralText(Bytes& out, std::u16string_view text)
+void appendText(const SortTable& table, Bytes& out, std::u16string_view text)
 {
     if (text.size() > kMaxIndexedTextUnits) text = text.substr(0, kMaxIndexedTextUnits);
     while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
 
-    // The primary weights (four bytes at most per character) go straight
+    // The primary weights (eight bytes at most per character) go straight
     // into the room made for them. The sections after them are built aside,
     // in buffers of the thread that are taken only when a character needs
     // them, so that a million values are encoded without allocating.
     const size_t start = out.size();
-    out.resize(start + 4 * text.size() + 2);
+    out.resize(start + 8 * text.size() + 2);
     uint8_t* at = out.data() + start;
     thread_local TrailingSections sections;
     TrailingSections* trailing = nullptr;
     size_t pos = 0;   // characters with a primary weight so far
     for (char16_t c : text) {
-        if (c < kDirect && kPlainWeights[c]) {
-            *at++ = kPlainWeights[c];
+        if (c < kDirect && table.plain[c]) {
+            *at++ = table.plain[c];
             ++pos;
             continue;
         }
-        const CharWeight w = lookup(c);
+        const CharWeight w = table.lookup(c);
         if (!w.weighted) continue;
         if (w.kind == Sp) {
             at = putWeight(at, w.weight);
@@ -286,6 +298,12 @@ void appendGeneralText(Bytes& out, std::u16string_view text)
     *at++ = kEndValue;
     out.resize(size_t(at - out.data()));
 }
+
+} // namespace
+
+void appendGeneralText(Bytes& out, std::u16string_view text) { appendText(kLegacy, out, text); }
+
+void appendGeneral2010Text(Bytes& out, std::u16string_view text) { appendText(k2010, out, text); }
 
 Bytes encodeGeneralText(const std::u16string& text)
 {

@@ -50,6 +50,24 @@ std::u16string storedPassword(const Format& f, const uint8_t* page)
     return unicode ? TextCoding::unicode().decode(stored.data(), end)
                    : passwordCoding(f, page).decode(stored.data(), end);
 }
+
+// The kind of Office encryption an encrypted ACE file names on page 0: at
+// 0x299 a 2-byte length, then the encryption's version (two 2-byte numbers)
+// and, for the CryptoAPI versions, its flags (0x04 CryptoAPI, 0x20 AES).
+std::string officeEncryptionName(const uint8_t* page)
+{
+    constexpr size_t kInfo = 0x299;
+    const unsigned major = le16(page + kInfo + 2), minor = le16(page + kInfo + 4);
+    const uint32_t flags = le32(page + kInfo + 6);
+    if (major == 4 && minor == 4) return "Office's agile encryption, AES";
+    if ((major == 3 || major == 4) && minor == 3) return "Office's extensible encryption";
+    if ((major >= 2 && major <= 4) && minor == 2) {
+        if ((flags & 0x04) && (flags & 0x20)) return "Office's standard encryption, AES";
+        if (flags & 0x04) return "Office's RC4 CryptoAPI encryption";
+    }
+    if (major == 1 && minor == 1) return "Office's RC4 encryption";
+    return "Office's encryption, version " + std::to_string(major) + "." + std::to_string(minor);
+}
 } // namespace
 
 void HeaderPage::toggleMask(const Format& format, uint8_t* page)
@@ -62,26 +80,30 @@ HeaderPage HeaderPage::parse(const uint8_t* raw, const std::string& fileName)
 {
     uint8_t page[kMaxPageSize];
     std::memcpy(page, raw, kMaxPageSize);
-    if (page[0] != 0x00 || std::memcmp(page + 4, kJetMagic, 15) != 0) {
-        if (std::memcmp(page + 4, kAceMagic, 15) == 0)
-            throw UnsupportedFormatError("'" + fileName +
-                                         "' is an Access 2007 or later (.accdb) database; only Access 97-2003 "
-                                         "(Jet 3 and Jet 4) files are supported");
+    const bool jet = std::memcmp(page + 4, kJetMagic, 15) == 0;
+    const bool ace = std::memcmp(page + 4, kAceMagic, 15) == 0;
+    if (page[0] != 0x00 || (!jet && !ace))
         throw UnsupportedFormatError("'" + fileName + "' is not an Access database (no Jet header on page 0)");
-    }
     HeaderPage h;
-    h.version = le32(page + kVersionOffset);
+    h.version = page[kVersionOffset];
     const Format* format = Format::forVersion(h.version);
-    if (!format)
-        throw UnsupportedFormatError("'" + fileName +
-                                     "' is an Access 2007 or later (ACE) database; only Access 97-2003 (Jet 3 and "
-                                     "Jet 4) files are supported");
+    if (!format || format->ace != ace)
+        throw UnsupportedFormatError("'" + fileName + "' is an Access database of a version this program does not know (" +
+                                     (ace ? "ACE" : "Jet") + " version " + std::to_string(h.version) +
+                                     "); it reads Access 97 to 2019 files");
     const Format::HeaderLayout& l = format->header;
     toggleMask(*format, page);
     h.codePage = le16(page + l.codePage);
     h.databaseKey = le32(page + l.databaseKey);
     h.sortOrder = l.sortOrderSize == 4 ? le32(page + l.sortOrder) : le16(page + l.sortOrder);
     if (l.creationDate != kAbsent) h.creationDate = DateTime{leDouble(page + l.creationDate)};
+    // Access 2007 and later keep a database password by encrypting every
+    // page with Office's encryption, whose key the header only describes.
+    if (format->ace && h.databaseKey != 0)
+        throw UnsupportedFormatError("'" + fileName + "' is encrypted with a database password (" +
+                                     officeEncryptionName(page) +
+                                     "), which this program does not decrypt; in Access, remove the password "
+                                     "(File > Info > Decrypt Database) and open the file again");
     // The pages of an encoded file (non-zero database key) are decrypted by
     // the Pager, which reads the key itself before any page but this one.
     h.password = storedPassword(*format, page);
@@ -109,6 +131,9 @@ uint32_t HeaderPage::storedDatabaseKey(const Format& format, const uint8_t* stor
 
 void HeaderPage::setDatabaseKey(const Format& format, uint8_t* storedPage, uint32_t key)
 {
+    if (format.ace && key != 0)
+        throw JetError("An Access 2007 or later (.accdb) file cannot be encoded as older files are: Access protects "
+                       "these files with Office's encryption, which this program does not write");
     toggleMask(format, storedPage);
     put32(storedPage + format.header.databaseKey, key);
     toggleMask(format, storedPage);
@@ -117,6 +142,9 @@ void HeaderPage::setDatabaseKey(const Format& format, uint8_t* storedPage, uint3
 void HeaderPage::setPassword(const Format& format, uint8_t* storedPage, const std::u16string& password)
 {
     const Format::HeaderLayout& l = format.header;
+    if (format.ace && !password.empty())
+        throw JetError("Access 2007 and later keep a database password by encrypting the file with Office's "
+                       "encryption, which this program does not write; set the password in Access");
     toggleMask(format, storedPage);
     Bytes bytes;
     const bool encoded = passwordCoding(format, storedPage).encode(password, false, bytes);
@@ -151,7 +179,7 @@ std::array<uint8_t, kMaxPageSize> HeaderPage::build(const Format& format, DateTi
     std::array<uint8_t, kMaxPageSize> page{};
     page[0] = 0x00;
     page[1] = 0x01;
-    std::memcpy(page.data() + 4, kJetMagic, 16);
+    std::memcpy(page.data() + 4, format.ace ? kAceMagic : kJetMagic, 16);
     put32(page.data() + kVersionOffset, format.version);
     // The first bytes of the masked area read the same in every file.
     static const uint8_t kMaskedPrologue[24] = {0, 1, 0, 0, 1, 1, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 4, 0, 0, 0, 5, 0, 0, 0};

@@ -15,11 +15,15 @@ namespace jet {
 //   0x00    1     page type, 0x00
 //   0x01    3     01 00 00
 //   0x04    16    "Standard Jet DB\0" ("Standard ACE DB\0" for .accdb)
-//   0x14    4     version: 0 Jet 3 (2048-byte pages), 1 Jet 4, 2 and up ACE
+//   0x14    1     version: 0 Jet 3 (2048-byte pages), 1 Jet 4, 2 Access 2007,
+//                 3 Access 2010, 4 Access 2013, 5 Access 2016, 6 Access 2019
+//                 (ACE: Jet 4's layout; Access 2010 may leave a 1 in 0x15)
 //   0x18    128   RC4-masked area, key 0x6B39DAC7; offsets below are of the unmasked page
 //   0x3C    2       code page
 //   0x3E    4       database key; non-zero means the other pages are RC4-encrypted
-//                   (an "encoded" file), each under the key XOR its page number
+//                   (an "encoded" file), each under the key XOR its page number;
+//                   in ACE it means Office's encryption (database password), with
+//                   its description at 0x299 (length, version, flags)
 //   0x42    40      database password, UTF-16 (20 characters, NUL-padded), XOR-ed
 //                   with the 4 bytes of (int)creation date; all zero without one
 //   0x6E    4       text sort order (0x0409 = General; version in the high half)
@@ -39,7 +43,8 @@ struct HeaderPage {
     bool hasPassword = false;
     std::u16string password; // the database password; never to be printed
 
-    // Parses page 0 as stored (masked); throws UnsupportedFormatError for ACE.
+    // Parses page 0 as stored (masked); throws UnsupportedFormatError for an
+    // unknown version and for an ACE file encrypted with Office's encryption.
     static HeaderPage parse(const uint8_t* rawPage, const std::string& fileName);
     // Throws PasswordError, naming the file, when the file has a database
     // password and `given` (UTF-8; empty for none) is not it.

@@ -6,6 +6,7 @@
 #include <string>
 #include <variant>
 
+#include "jet/ExtendedDateTime.h"
 #include "jet/General97SortOrder.h"
 #include "jet/JetError.h"
 
@@ -113,14 +114,46 @@ void appendSegmented(Bytes& out, const uint8_t* data, size_t size, bool ascendin
 // inverted, so a descending index puts all negative values (nearest zero
 // first) before the positive ones (largest first) - the known Jet 4 quirk that
 // ACE 2007 corrected with a new encoding.
-void appendNumeric(Bytes& out, const Decimal& d, bool ascending)
+void appendNumeric(Bytes& out, const Decimal& d, bool ascending, bool legacy)
 {
     bool negative = d.negative && (d.high != 0 || d.low != 0);
+    if (!legacy) {
+        // ACE: the sign byte 0xFF, then all of it inverted where the legacy
+        // encoding inverts the magnitude.
+        size_t start = out.size();
+        out.push_back(0xFF);
+        appendBigEndian(out, d.high, 8);
+        appendBigEndian(out, d.low, 8);
+        if (negative == ascending) invert(out, start);
+        return;
+    }
     out.push_back(negative ? 0x00 : 0xFF);
     size_t start = out.size();
     appendBigEndian(out, d.high, 8);
     appendBigEndian(out, d.low, 8);
     if (negative == ascending) invert(out, start);
+}
+
+// The 42 stored bytes of an extended date/time in 8-byte segments with
+// 0x09 after each (left as they are in a descending index), the last two
+// bytes and a trailer.
+void appendExtendedDateTime(Bytes& out, const std::u16string& text, bool ascending)
+{
+    uint8_t stored[ExtendedDateTime::kSize];
+    if (!ExtendedDateTime::encode(text, stored))
+        throw JetError("cannot build an index key for a DateTimeExtended column from the text '" + toUtf8(text) + "'");
+    auto append = [&](const uint8_t* from, size_t n) {
+        size_t start = out.size();
+        out.insert(out.end(), from, from + n);
+        if (!ascending) invert(out, start);
+    };
+    for (size_t segment = 0; segment < 5; ++segment) {
+        append(stored + 8 * segment, 8);
+        out.push_back(0x09);
+    }
+    append(stored + 40, 2);
+    static const uint8_t kTrailer[7] = {0, 0, 0, 0, 0, 0, 2};
+    append(kTrailer, sizeof kTrailer);
 }
 
 void appendValue(Bytes& out, const Value& value, const IndexKeyColumn& column)
@@ -135,8 +168,15 @@ void appendValue(Bytes& out, const Value& value, const IndexKeyColumn& column)
         appendSigned(out, checkedInteger(value, type, INT16_MIN, INT16_MAX), 2);
         break;
     case ColumnType::Long:
+    case ColumnType::Complex:
         appendSigned(out, checkedInteger(value, type, INT32_MIN, INT32_MAX), 4);
         break;
+    case ColumnType::BigInt:
+        appendSigned(out, expect<int64_t>(value, type), 8);
+        break;
+    case ColumnType::ExtDateTime:
+        appendExtendedDateTime(out, expect<std::u16string>(value, type), column.ascending);
+        return;   // handles descending itself
     case ColumnType::Currency:
         appendSigned(out, expect<Currency>(value, type).units, 8);
         break;
@@ -155,7 +195,7 @@ void appendValue(Bytes& out, const Value& value, const IndexKeyColumn& column)
         out.push_back(expect<bool>(value, type) ? 0x00 : 0xFF);
         break;
     case ColumnType::Numeric:
-        appendNumeric(out, expect<Decimal>(value, type), column.ascending);
+        appendNumeric(out, expect<Decimal>(value, type), column.ascending, column.legacyNumeric);
         return;   // its own descending rule
     case ColumnType::Guid: {
         const auto& b = expect<Guid>(value, type).bytes;
@@ -177,7 +217,8 @@ void appendValue(Bytes& out, const Value& value, const IndexKeyColumn& column)
             if (!column.ascending) invert(out, start);
             return;
         }
-        appendGeneralText(out, expect<std::u16string>(value, type));
+        if (column.textOrder == TextKeyOrder::General2010) appendGeneral2010Text(out, expect<std::u16string>(value, type));
+        else appendGeneralText(out, expect<std::u16string>(value, type));
         if (!column.ascending) {
             invert(out, start);
             out.push_back(0x00);

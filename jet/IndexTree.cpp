@@ -652,6 +652,16 @@ bool indexKeyHoldsNull(const TableDef& def, const RealIndex& index, const std::v
     return false;
 }
 
+bool indexLeavesOutRow(const TableDef& def, const RealIndex& index, const std::vector<Value>& row)
+{
+    if (!index.ignoresNulls()) return false;
+    for (const IndexColumn& ic : index.columns) {
+        size_t at = def.columnIndex(ic.columnNumber);
+        if (at < row.size() && !isNull(row[at])) return false;
+    }
+    return true;
+}
+
 std::optional<IndexEntry> indexEntryForRow(const TableDef& def, const RealIndex& index, const std::vector<Value>& row,
                                            uint32_t page, uint8_t slot)
 {
@@ -665,7 +675,7 @@ std::optional<IndexEntry> indexEntryForRow(const TableDef& def, const RealIndex&
                            ", which the table does not have");
         values.push_back(at < row.size() ? row[at] : Value{});
         if (!isNull(values.back())) allNull = false;
-        columns.push_back(IndexKeyColumn{def.columns[at].type, ic.ascending, def.format->textKeys});
+        columns.push_back(def.keyColumn(def.columns[at], ic.ascending));
     }
     if (allNull && index.ignoresNulls()) return std::nullopt;
     IndexEntry e;

@@ -121,8 +121,11 @@ private:
 // Whether a row's key in the index has a null column. Jet never counts such
 // keys as the same key, so a unique index may hold any number of them.
 bool indexKeyHoldsNull(const TableDef& def, const RealIndex& index, const std::vector<Value>& row);
+// Whether the index leaves the row out: all its columns null in an index
+// that ignores nulls.
+bool indexLeavesOutRow(const TableDef& def, const RealIndex& index, const std::vector<Value>& row);
 // The entry a row has in an index, or nothing when the index leaves the row
-// out (all its columns null in an index that ignores nulls).
+// out.
 std::optional<IndexEntry> indexEntryForRow(const TableDef& def, const RealIndex& index, const std::vector<Value>& row,
                                            uint32_t page, uint8_t slot);
 

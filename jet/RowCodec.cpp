@@ -1,6 +1,8 @@
 #include "jet/RowCodec.h"
 
 #include "jet/ByteOrder.h"
+#include "jet/CalculatedValue.h"
+#include "jet/ExtendedDateTime.h"
 #include "jet/Format.h"
 #include "jet/JetError.h"
 #include "jet/LongValue.h"
@@ -18,7 +20,9 @@ Value RowCodec::decodeFixed(const TableDef& def, const ColumnDef& c, const uint8
     switch (c.type) {
     case ColumnType::Byte: return int64_t(p[0]);
     case ColumnType::Integer: return int64_t(int16_t(le16(p)));
-    case ColumnType::Long: return int64_t(int32_t(le32(p)));
+    case ColumnType::Long:
+    case ColumnType::Complex: return int64_t(int32_t(le32(p)));
+    case ColumnType::BigInt: return int64_t(le64(p));
     case ColumnType::Currency: return Currency{int64_t(le64(p))};
     case ColumnType::Single: return double(leFloat(p));
     case ColumnType::Double: return leDouble(p);
@@ -38,6 +42,7 @@ Value RowCodec::decodeFixed(const TableDef& def, const ColumnDef& c, const uint8
         return d;
     }
     case ColumnType::Text: return def.text->decode(p, c.length);
+    case ColumnType::ExtDateTime: return ExtendedDateTime::text(p, "'" + def.name + "', column '" + c.utf8Name + "'");
     default: return Bytes(p, p + c.length);
     }
 }
@@ -63,7 +68,14 @@ void RowCodec::encodeFixed(const TableDef& def, const ColumnDef& c, const Value&
     switch (c.type) {
     case ColumnType::Byte: p[0] = uint8_t(std::get<int64_t>(v)); break;
     case ColumnType::Integer: put16(p, uint16_t(int16_t(std::get<int64_t>(v)))); break;
-    case ColumnType::Long: put32(p, uint32_t(int32_t(std::get<int64_t>(v)))); break;
+    case ColumnType::Long:
+    case ColumnType::Complex: put32(p, uint32_t(int32_t(std::get<int64_t>(v)))); break;
+    case ColumnType::BigInt: put64(p, uint64_t(std::get<int64_t>(v))); break;
+    case ColumnType::ExtDateTime:
+        // Coercion has checked the text (ValueCoercion).
+        if (!ExtendedDateTime::encode(std::get<std::u16string>(v), p))
+            throw JetError("'" + def.name + "', column '" + c.utf8Name + "': not an extended date/time");
+        break;
     case ColumnType::Currency: put64(p, uint64_t(std::get<Currency>(v).units)); break;
     case ColumnType::Single: putFloat(p, float(std::get<double>(v))); break;
     case ColumnType::Double: putDouble(p, std::get<double>(v)); break;
@@ -93,6 +105,11 @@ void RowCodec::encodeFixed(const TableDef& def, const ColumnDef& c, const Value&
 Bytes RowCodec::encodeVariable(const TableDef& def, const ColumnDef& c, const Value& v, Pager& pager,
                                uint32_t& longValuePage, const std::string& where)
 {
+    if (c.isCalculated()) {
+        Bytes wrapped = CalculatedValue::encode(def, c, v, where);
+        if (c.type != ColumnType::Memo) return wrapped;
+        return LongValue::write(pager, wrapped, longValuePage, where + ", column '" + c.utf8Name + "'");
+    }
     switch (c.type) {
     case ColumnType::Text: return encodeText(def, c, v, c.isCompressedUnicode(), where);
     case ColumnType::Binary: return std::get<Bytes>(v);
@@ -192,7 +209,7 @@ Bytes RowCodec::encode(const TableDef& def, const std::vector<Value>& values, Pa
     for (size_t i = 0; i < def.columns.size(); ++i) {
         const ColumnDef& c = def.columns[i];
         const Value& v = values[i];
-        if (c.type == ColumnType::Boolean) {
+        if (c.type == ColumnType::Boolean && !c.isCalculated()) {
             if (auto b = std::get_if<bool>(&v); b && *b) setPresent(c);
         } else if (!isNull(v)) {
             if (c.isFixed()) {

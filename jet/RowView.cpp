@@ -1,6 +1,8 @@
 #include "jet/RowView.h"
 
 #include "jet/ByteOrder.h"
+#include "jet/CalculatedValue.h"
+#include "jet/ExtendedDateTime.h"
 #include "jet/JetError.h"
 #include "jet/LongValue.h"
 #include "jet/RowCodec.h"
@@ -26,7 +28,8 @@ void RowView::damagedOffsets(const ColumnDef& c, size_t start, size_t end) const
 
 int64_t RowView::otherInteger(const ColumnDef& c) const
 {
-    if (c.type != ColumnType::Byte && c.type != ColumnType::Integer && c.type != ColumnType::Long)
+    if (c.type != ColumnType::Byte && c.type != ColumnType::Integer && c.type != ColumnType::Long &&
+        c.type != ColumnType::BigInt && c.type != ColumnType::Complex)
         throw JetError(where_.str() + ": column '" + c.utf8Name + "' is not a whole number");
     Value v;
     decodeInto(size_t(&c - def_.columns.data()), v);
@@ -47,7 +50,44 @@ bool RowView::textBytes(size_t column, const uint8_t*& data, size_t& size) const
 {
     const ColumnDef& c = def_.columns[column];
     if (c.type != ColumnType::Text) throw JetError(where_.str() + ": column '" + c.utf8Name + "' is not text");
-    return columnBytes(c, data, size);
+    if (!columnBytes(c, data, size)) return false;
+    if (c.isCalculated()) CalculatedValue::unwrap(data, size);
+    return true;
+}
+
+bool RowView::calculatedBoolean(const ColumnDef& c) const
+{
+    Value v;
+    decodeCalculated(c, v);
+    const bool* b = std::get_if<bool>(&v);
+    return b && *b;
+}
+
+bool RowView::calculatedIsNull(const ColumnDef& c) const
+{
+    Value v;
+    decodeCalculated(c, v);
+    return jet::isNull(v);
+}
+
+void RowView::decodeCalculated(const ColumnDef& c, Value& v) const
+{
+    Span s{};
+    if (!present(c.number) || !variableBytes(c, s)) {
+        v = c.type == ColumnType::Boolean ? Value{false} : Value{};
+        return;
+    }
+    const std::string where = where_.str();
+    if (c.type == ColumnType::Memo) {
+        Bytes wrapped = LongValue::read(pager_, s.data, s.size, where + ", column '" + c.utf8Name + "'");
+        const uint8_t* data = wrapped.data();
+        size_t size = wrapped.size();
+        CalculatedValue::unwrap(data, size);
+        v = CalculatedValue::decode(def_, c, data, size, where);
+        return;
+    }
+    CalculatedValue::unwrap(s.data, s.size);
+    v = CalculatedValue::decode(def_, c, s.data, s.size, where);
 }
 
 Value RowView::value(size_t column) const
@@ -71,7 +111,7 @@ void RowView::decode(std::vector<Value>& out, const std::vector<bool>* wanted) c
 
 bool RowView::columnBytes(const ColumnDef& c, const uint8_t*& data, size_t& size) const
 {
-    if (c.type == ColumnType::Boolean || !present(c.number)) return false;
+    if ((c.type == ColumnType::Boolean && !c.isCalculated()) || !present(c.number)) return false;
     if (c.isFixed()) {
         size = def_.fixedWidth(c);
         data = fixedBytes(c, size);
@@ -96,6 +136,10 @@ void RowView::decodeInto(size_t column, Value& v) const
     auto setNull = [&v]() {
         if (!std::holds_alternative<std::monostate>(v)) v = std::monostate{};
     };
+    if (c.isCalculated()) {
+        decodeCalculated(c, v);
+        return;
+    }
     if (c.type == ColumnType::Boolean) {
         v = present(c.number);
         return;
@@ -113,6 +157,7 @@ void RowView::decodeInto(size_t column, Value& v) const
         case ColumnType::Long: v.emplace<int64_t>(int32_t(le32(p))); break;
         case ColumnType::Double: v.emplace<double>(leDouble(p)); break;
         case ColumnType::DateTime: v.emplace<DateTime>(DateTime{leDouble(p)}); break;
+        case ColumnType::ExtDateTime: v = ExtendedDateTime::text(p, where_.str() + ", column '" + c.utf8Name + "'"); break;
         default: v = RowCodec::decodeFixed(def_, c, p);
         }
         return;

@@ -54,15 +54,20 @@ public:
     bool isNull(size_t column) const
     {
         const ColumnDef& c = def_.columns[column];
+        if (c.isCalculated()) return calculatedIsNull(c);
         if (c.type == ColumnType::Boolean) return false;
         if (!present(c.number)) return true;
         return !c.isFixed() && (!hasVarTable_ || c.varIndex >= varCount_);
     }
 
     // Typed reads of a column that is not null, by its type:
-    //   boolean: Boolean; integer: Byte, Integer, Long; real: Single, Double,
-    //   DateTime (the day number).
-    bool boolean(size_t column) const { return present(def_.columns[column].number); }
+    //   boolean: Boolean; integer: Byte, Integer, Long, BigInt, Complex;
+    //   real: Single, Double, DateTime (the day number).
+    bool boolean(size_t column) const
+    {
+        const ColumnDef& c = def_.columns[column];
+        return c.isCalculated() ? calculatedBoolean(c) : present(c.number);
+    }
     int64_t integer(size_t column) const
     {
         const ColumnDef& c = def_.columns[column];
@@ -80,8 +85,9 @@ public:
             return leDouble(fixedBytes(c, 8));
         return otherReal(c);
     }
-    // The stored bytes of a Text column; false when it is null. Decode them
-    // with textCoding().decodeTo: at most `size` characters.
+    // The stored bytes of a Text column (of a calculated one, its value's
+    // bytes); false when it is null. Decode them with textCoding().decodeTo:
+    // at most `size` characters.
     bool textBytes(size_t column, const uint8_t*& data, size_t& size) const;
 
     // The stored bytes of a column (for long-value references); false when
@@ -159,6 +165,9 @@ private:
     }
     [[noreturn]] void damagedOffsets(const ColumnDef& c, size_t start, size_t end) const;
     int64_t otherInteger(const ColumnDef& c) const;
+    bool calculatedBoolean(const ColumnDef& c) const;
+    bool calculatedIsNull(const ColumnDef& c) const;
+    void decodeCalculated(const ColumnDef& c, Value& v) const;
     double otherReal(const ColumnDef& c) const;
     [[noreturn]] void pastTheEnd(const ColumnDef& c) const;
     void decodeInto(size_t column, Value& v) const;

@@ -104,6 +104,10 @@ void checkSpec(const Format& f, const TableSpec& spec)
             throw fail("precision must be 1..28 and scale at most the precision");
         if (c.type == ColumnType::Numeric && f.textStorage == Format::TextStorage::CodePage)
             throw fail("Access 97 files have no decimal columns");
+        if (c.type == ColumnType::Complex)
+            throw fail("complex columns (attachments, multi-value) are made by Access, with their hidden tables");
+        if (!f.hasColumnType(c.type))
+            throw fail(std::string(columnTypeName(c.type)) + " columns do not exist in " + f.name + " files");
     }
     for (const IndexSpec& ix : spec.indexes)
         if (ix.columns.empty() || ix.columns.size() > 10)
@@ -222,6 +226,7 @@ void appendColumns(const Format& f, const TextCoding& coding, Bytes& d, const Ta
         } else {
             put16(&d[at + b.sortOrder], kGeneralSortOrder);
             if (b.codePage != kAbsent) put16(&d[at + b.codePage], coding.codePage());
+            if (isTextType(c.type) && b.sortOrderVersion != kAbsent) d[at + b.sortOrderVersion] = f.newTextSortOrderVersion;
         }
         d[at + b.flags] = l.flags;
         if (b.extFlags != kAbsent) d[at + b.extFlags] = l.extFlags;
@@ -489,7 +494,9 @@ void SchemaWriter::copyDefinition(Database& db, const TableDef& source, const st
 std::unique_ptr<Database> SchemaWriter::createDatabase(const std::string& path, const Format& format, uint16_t codePage)
 {
     try {
-        std::unique_ptr<Database> db = startFile(path, format, currentDateTime(), codePage, 0x0409);
+        // The header names the sort order of new text columns, its version in the high byte.
+        const uint32_t sortOrder = uint32_t(kGeneralSortOrder) | uint32_t(format.newTextSortOrderVersion) << 24;
+        std::unique_ptr<Database> db = startFile(path, format, currentDateTime(), codePage, sortOrder);
         WriteTransaction tx(*db);
         // Binary system columns hold 510 bytes in Jet 4, 255 in Jet 3.
         const uint16_t binary = format.textStorage == Format::TextStorage::Unicode ? 510 : 255;
@@ -554,6 +561,19 @@ std::unique_ptr<Database> SchemaWriter::createDatabase(const std::string& path, 
                                      {IndexSpec{"szObject", {{"szObject", true}}, false, false, true},
                                       IndexSpec{"szReferencedObject", {{"szReferencedObject", true}}, false, false, true},
                                       IndexSpec{"szRelationship", {{"szRelationship", true}}, false, false, true}}));
+        if (format.ace) {
+            // Where Access records its complex columns (ComplexColumn.h); none yet.
+            ColumnSpec complexId = col("ComplexID", ColumnType::Long);
+            complexId.autoNumber = true;
+            createTable(*db, systemTable("MSysComplexColumns",
+                                         {col("ColumnName", ColumnType::Text, 255),
+                                          col("ComplexTypeObjectID", ColumnType::Long),
+                                          col("FlatTableID", ColumnType::Long), col("ConceptualTableID", ColumnType::Long),
+                                          complexId},
+                                         {IndexSpec{"IdxConceptualTableID", {{"ConceptualTableID", true}}, false, false, true, true},
+                                          IndexSpec{"IdxFlatTableID", {{"FlatTableID", true}}, false, false, true, true},
+                                          IndexSpec{"IdxID", {{"ComplexID", true}}, true, true, true, true}}));
+        }
         tx.commit();
         db->reload();
         return db;

@@ -43,7 +43,7 @@ struct TableSpec {
     bool system = false;
 };
 
-// Creates Jet 4 and Jet 3 files and tables. The layout follows what Access
+// Creates Jet 4, ACE and Jet 3 files and tables. The layout follows what Access
 // writes: the table definition (on a chain of pages when it is longer than
 // one, its bytes running on after each later page's header), one data page
 // holding the table's usage maps (inline maps of 64 bytes: pages used, pages
@@ -53,10 +53,12 @@ struct TableSpec {
 class SchemaWriter {
 public:
     // Creates a new, empty database file with the system tables Jet keeps
-    // in every file (MSysObjects, MSysACEs, MSysQueries, MSysRelationships).
-    // Fails if the file exists.
-    // Jet 4 files store texts in UTF-16 (the code page only goes into the
-    // header); Jet 3 files in the code page (1252 or 936).
+    // in every file (MSysObjects, MSysACEs, MSysQueries, MSysRelationships;
+    // MSysComplexColumns too in an ACE file). Fails if the file exists.
+    // Jet 4 and ACE files store texts in UTF-16 (the code page only goes
+    // into the header); Jet 3 files in the code page (1252 or 936). Text
+    // columns take the General sort order in the version the format writes
+    // (the second from Access 2010 on).
     static std::unique_ptr<Database> createDatabase(const std::string& path, const Format& format = Format::jet4(),
                                                     uint16_t codePage = 1252);
     // Adds a table; needs a write transaction. Returns its definition page.

@@ -1,6 +1,7 @@
 #include "jet/Table.h"
 
 #include "jet/ByteOrder.h"
+#include "jet/ComplexColumn.h"
 #include "jet/DataPage.h"
 #include "jet/Database.h"
 #include "jet/DefaultValue.h"
@@ -24,6 +25,19 @@ namespace jet {
 Table::Table(Database& db, TableDef def) : db_(db), def_(std::move(def))
 {
     location_ = "'" + db_.path() + "', table '" + def_.name + "'";
+    resolveCalculatedTypes();
+}
+
+void Table::resolveCalculatedTypes()
+{
+    if (std::none_of(def_.columns.begin(), def_.columns.end(), [](const ColumnDef& c) { return c.isCalculated(); }))
+        return;
+    const PropertyMap& properties = db_.properties(def_.name);
+    for (ColumnDef& c : def_.columns) {
+        if (!c.isCalculated()) continue;
+        const Property* type = properties.find(c.utf8Name, "ResultType");
+        if (type && type->value.size() == 1 && isKnownColumnType(type->value[0])) c.type = ColumnType(type->value[0]);
+    }
 }
 
 std::vector<uint32_t> Table::mapPages()
@@ -190,6 +204,33 @@ void Table::refuseUnknownType(const ColumnDef& c) const
                    "); its values are kept as they are but cannot be written");
 }
 
+void Table::refuseUnwritable(const ColumnDef& c) const
+{
+    if (c.isComplex()) {
+        std::string kind = "attachments or a multi-value list";
+        try {
+            kind = ComplexColumn(db_, def_, c).kind();
+        } catch (const JetError&) {
+            // The plain description does.
+        }
+        throw JetError(location() + ": column '" + c.utf8Name + "' is a complex column (" + kind +
+                       ") whose values Access keeps in a hidden table; this program reads them but does not write them");
+    }
+    if (c.isCalculated())
+        throw JetError(location() + ": column '" + c.utf8Name +
+                       "' is calculated by Access from an expression; this program reads its stored value but does "
+                       "not write it");
+}
+
+void Table::deleteComplexValues(const std::vector<Value>& row)
+{
+    for (size_t i = 0; i < def_.columns.size(); ++i) {
+        const ColumnDef& c = def_.columns[i];
+        if (!c.isComplex() || !std::holds_alternative<int64_t>(row[i])) continue;
+        ComplexColumn(db_, def_, c).deleteValues(std::get<int64_t>(row[i]));
+    }
+}
+
 void Table::checkValues(std::vector<Value>& values) const
 {
     for (size_t i = 0; i < def_.columns.size(); ++i) ValueCoercion::coerce(def_.columns[i], values[i], location(), *def_.text);
@@ -249,9 +290,11 @@ void Table::queueUnencodableChange(size_t i, const std::vector<Value>* oldValues
     const RealIndex& index = def_.realIndexes[i];
     if (newValues) {
         const ColumnDef* c = def_.unencodableColumn(index);
+        const std::string how = isKnownColumnType(c->type)
+                                    ? "in the " + TableDef::sortOrderName(*c) + " sort order"
+                                    : "of a type this program does not know";
         throw JetError(location() + ": index '" + def_.indexName(index) + "' keeps the keys of column '" + c->utf8Name +
-                       "' in the " + TableDef::sortOrderName(*c) +
-                       " sort order, which this program cannot write; the row is neither added nor changed");
+                       "' " + how + ", which this program cannot write; the row is neither added nor changed");
     }
     // A row leaves the index: its entry is found by the row, whatever its key.
     std::optional<IndexEntry> stored = IndexTree(db_.pager(), def_, index, location()).entryOfRow(oldAt.page, oldAt.row);
@@ -259,7 +302,7 @@ void Table::queueUnencodableChange(size_t i, const std::vector<Value>* oldValues
         pending_[i].removals.add(*stored);
         return;
     }
-    const bool leftOut = index.ignoresNulls() && oldValues && !indexEntryForRow(def_, index, *oldValues, 0, 0);
+    const bool leftOut = oldValues && indexLeavesOutRow(def_, index, *oldValues);
     if (!leftOut)
         throw JetError(location() + ", index '" + def_.indexName(index) + "': the index has no entry for the row at page " +
                        std::to_string(oldAt.page) + ", row " + std::to_string(oldAt.row));
@@ -287,6 +330,7 @@ void Table::writeCounters()
     };
     put(def_.format->tdef.rowCount, def_.rowCount);
     put(def_.format->tdef.autoNumber, def_.autoNumber);
+    if (def_.format->tdef.complexAutoNumber != kAbsent) put(def_.format->tdef.complexAutoNumber, def_.complexAutoNumber);
     for (const RealIndex& index : def_.realIndexes) put(index.countOffset, index.uniqueEntryCount);
 }
 
@@ -298,8 +342,20 @@ RowLocator Table::insertRow(const std::vector<std::optional<Value>>& given)
                        std::to_string(def_.columns.size()) + " columns");
     std::vector<Value> values(def_.columns.size());
     const PropertyMap& props = db_.properties(def_.name);
+    std::optional<int64_t> complexKey; // one for all complex columns of the row
     for (size_t i = 0; i < def_.columns.size(); ++i) {
         const ColumnDef& c = def_.columns[i];
+        if (given[i] && (c.isComplex() || c.isCalculated()) && !isNull(*given[i])) refuseUnwritable(c);
+        if (c.isComplex()) {
+            if (!complexKey) {
+                if (def_.complexAutoNumber >= uint32_t(INT32_MAX))
+                    throw JetError(location() + ": the keys of its complex columns have run out");
+                complexKey = int64_t(++def_.complexAutoNumber);
+            }
+            values[i] = *complexKey;
+            continue;
+        }
+        if (c.isCalculated()) continue;
         if (given[i]) {
             refuseUnknownType(c);
             values[i] = *given[i];
@@ -334,9 +390,15 @@ RowLocator Table::insertCopy(const std::vector<Value>& values)
     if (values.size() != def_.columns.size())
         throw JetError(location() + ": a copied row has " + std::to_string(values.size()) + " values for " +
                        std::to_string(def_.columns.size()) + " columns");
-    for (size_t i = 0; i < def_.columns.size(); ++i)
-        if (def_.columns[i].flags & kColumnAutoLong)
-            if (auto n = std::get_if<int64_t>(&values[i]); n && *n > int64_t(def_.autoNumber)) def_.autoNumber = uint32_t(*n);
+    for (size_t i = 0; i < def_.columns.size(); ++i) {
+        auto n = std::get_if<int64_t>(&values[i]);
+        if (!n) continue;
+        if (def_.columns[i].isComplex()) {
+            if (*n > int64_t(def_.complexAutoNumber)) def_.complexAutoNumber = uint32_t(*n);
+        } else if ((def_.columns[i].flags & kColumnAutoLong) && *n > int64_t(def_.autoNumber)) {
+            def_.autoNumber = uint32_t(*n);
+        }
+    }
     Bytes row = RowCodec::encode(def_, values, db_.pager(), longValuePage_, location());
     RowLocator at = placeRow(row, 0);
     queueIndexChanges(nullptr, {}, &values, at);
@@ -383,6 +445,7 @@ void Table::deleteRow(RowLocator at)
     queueIndexChanges(&*old, at, nullptr, {});
     if (def_.rowCount > 0) --def_.rowCount;
     writeCounters();
+    deleteComplexValues(*old);
 }
 
 bool Table::updateInPlace(RowLocator at, const std::vector<std::pair<size_t, Value>>& changes)
@@ -438,6 +501,7 @@ void Table::updateRow(RowLocator at, const std::vector<std::pair<size_t, Value>>
     for (const auto& [col, v] : changes) {
         if (col >= values.size()) throw JetError(location() + ": an update names column " + std::to_string(col) + ", which does not exist");
         refuseUnknownType(def_.columns[col]);
+        refuseUnwritable(def_.columns[col]);
         values[col] = v;
     }
     checkValues(values);
@@ -524,6 +588,7 @@ void Table::spillPendingIndexEntries(EntryRunFile& runs)
 void Table::reloadDefinition()
 {
     def_ = TableDef::read(db_.pager(), def_.firstPage, def_.name);
+    resolveCalculatedTypes();
     dropPendingWrites();
 }
 

@@ -74,6 +74,8 @@ public:
     // Inserts a row. `values` holds one entry per column of def().columns:
     // nothing (std::nullopt) lets the table fill it in (the next autonumber,
     // the column's default value, else null); a Value is stored as given.
+    // Complex columns take a new key (with no values) and calculated ones
+    // stay null: a value given for either is refused.
     // Updates the row count, the autonumber and every index.
     RowLocator insertRow(const std::vector<std::optional<Value>>& values);
     // Stores a row read from a table of the same definition (in another
@@ -82,8 +84,11 @@ public:
     RowLocator insertCopy(const std::vector<Value>& values);
     // Changes the given columns (index into def().columns) of a live row. The
     // row keeps its locator even when it has to move to another page.
+    // Complex and calculated columns are refused; the others keep what
+    // Access stored in them.
     void updateRow(RowLocator at, const std::vector<std::pair<size_t, Value>>& changes);
-    // Deletes a live row, its long values and its index entries.
+    // Deletes a live row, its long values, its index entries and the values
+    // of its complex columns.
     void deleteRow(RowLocator at);
 
     // Writes the index changes collected by the transaction's row writes
@@ -100,6 +105,9 @@ public:
     void dropPendingWrites();
 
 private:
+    // A calculated column's type code says little: its value has the type
+    // its ResultType property names, which the definition then takes.
+    void resolveCalculatedTypes();
     // Puts row bytes on a data page of this table with room (or a new page)
     // and returns where; `flags` are added to the slot (0x8000 overflow row).
     RowLocator placeRow(const Bytes& row, uint16_t flags);
@@ -110,6 +118,11 @@ private:
     void checkValues(std::vector<Value>& values) const;
     // Throws when a write gives a value to a column of a type the engine does not know.
     void refuseUnknownType(const ColumnDef& c) const;
+    // Throws when a write gives a value to a column whose values Access
+    // keeps elsewhere (complex) or computes (calculated).
+    void refuseUnwritable(const ColumnDef& c) const;
+    // Deletes the values the complex columns of a deleted row had.
+    void deleteComplexValues(const std::vector<Value>& row);
     // Throws when a row would put a null key column into an index that admits none.
     void refuseNullKeys(const std::vector<Value>& values) const;
     // The update written over the old bytes of fixed-width columns, when

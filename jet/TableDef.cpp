@@ -57,6 +57,7 @@ TableDef TableDef::read(Pager& pager, uint32_t firstPage, const std::string& nam
     const Format::TableDefinitionLayout& layout = t.format->tdef;
     t.rowCount = r.u32(layout.rowCount);
     t.autoNumber = r.u32(layout.autoNumber);
+    if (layout.complexAutoNumber != kAbsent) t.complexAutoNumber = r.u32(layout.complexAutoNumber);
     t.tableType = r.u8(layout.tableType);
     t.maxColumns = r.u16(layout.maxColumns);
     t.variableColumns = r.u16(layout.variableColumns);
@@ -120,9 +121,10 @@ size_t TableDef::readColumns(const DefinitionReader& r, size_t start, uint16_t c
         c.precision = r.u8(b + block.precision);
         c.scale = r.u8(b + block.scale);
         c.flags = r.u8(b + block.flags);
-        c.extFlags = r.u8(b + block.extFlags);
+        if (block.extFlags != kAbsent) c.extFlags = r.u8(b + block.extFlags);
         c.fixedOffset = r.u16(b + block.fixedOffset);
         c.length = r.u16(b + block.length);
+        if (c.type == ColumnType::Complex && block.complexId != kAbsent) c.complexId = r.u32(b + block.complexId);
         if (c.type == ColumnType::Boolean) c.flags |= kColumnFixed; // booleans live in the null mask
     }
     size_t o = start + size_t(count) * block.size;
@@ -213,8 +215,16 @@ size_t TableDef::columnIndex(uint16_t number) const
 
 bool TableDef::keysEncodable(const ColumnDef& c)
 {
+    if (!isKnownColumnType(c.type)) return false;
     if (!isTextType(c.type)) return true;
-    return (c.sortOrder == 0x0409 || c.sortOrder == 0) && c.sortOrderVersion == 0;
+    return (c.sortOrder == 0x0409 || c.sortOrder == 0) && c.sortOrderVersion <= 1;
+}
+
+IndexKeyColumn TableDef::keyColumn(const ColumnDef& c, bool ascending) const
+{
+    IndexKeyColumn k{c.type, ascending, format->textKeys, format->legacyNumericKeys};
+    if (c.sortOrderVersion == 1 && format->textKeys == TextKeyOrder::General) k.textOrder = TextKeyOrder::General2010;
+    return k;
 }
 
 const ColumnDef* TableDef::unencodableColumn(const RealIndex& index) const

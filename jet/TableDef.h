@@ -6,6 +6,7 @@
 
 #include "base/NameCase.h"
 #include "jet/Format.h"
+#include "jet/IndexKey.h"
 #include "jet/TextCoding.h"
 #include "jet/Value.h"
 
@@ -27,6 +28,9 @@ enum ColumnFlag : uint8_t {
     kColumnHyperlink = 0x80,
 };
 constexpr uint8_t kColumnExtCompressedUnicode = 0x01;
+// ACE: the column's value is computed by Access from an expression and
+// stored wrapped (CalculatedValue.h).
+constexpr uint8_t kColumnExtCalculated = 0xC0;
 
 struct ColumnDef {
     ColumnType type = ColumnType::Long;
@@ -40,6 +44,7 @@ struct ColumnDef {
     uint8_t scale = 0;        // Numeric
     uint16_t sortOrder = 0;   // Text, Memo: the LCID of the sort order (0x0409 General)
     uint8_t sortOrderVersion = 0;
+    uint32_t complexId = 0;   // Complex: its row in MSysComplexColumns (ComplexID)
     std::u16string name;
     std::string utf8Name;
     size_t definitionOffset = 0; // where its 25-byte block lies in the definition bytes
@@ -49,6 +54,8 @@ struct ColumnDef {
     // Whether the table gives the column its values (not updateable).
     bool isAutoNumber() const { return (flags & kColumnAutoLong) || isAutoGuid(); }
     bool isCompressedUnicode() const { return extFlags & kColumnExtCompressedUnicode; }
+    bool isCalculated() const { return extFlags & kColumnExtCalculated; }
+    bool isComplex() const { return type == ColumnType::Complex; }
 };
 
 struct IndexColumn {
@@ -110,7 +117,9 @@ struct LogicalIndex {
 //   0x10  4  row count
 //   0x14  4  autonumber: the last value given out
 //   0x18  1  autonumber flag
-//   0x19  23 unknown
+//   0x19  3  unknown
+//   0x1C  4  ACE: the last key given to the complex columns of a row
+//   0x20  8  unknown
 //   0x28  1  table type: 0x4E user, 0x53 system
 //   0x29  2  max column count a row can hold (deleted columns included)
 //   0x2B  2  number of variable-length columns
@@ -124,8 +133,9 @@ struct LogicalIndex {
 //     per column, 25 bytes:
 //        +0 type, +1 4 unknown, +5 2 number, +7 2 variable-table slot,
 //        +9 2 number again, +11 2 sort order (Text) or +11 precision +12 scale
-//        (Numeric), +13 2 sort-order version, +15 flags, +16 extended flags
-//        (0x01 compressed unicode), +17 4 unknown, +21 2 fixed offset, +23 2 length
+//        (Numeric) or +11 4 complex id (Complex, ACE), +13 2 sort-order version
+//        (its second byte), +15 flags, +16 extended flags (0x01 compressed
+//        unicode, 0xC0 calculated), +17 4 unknown, +21 2 fixed offset, +23 2 length
 //     per column: 2-byte byte length and the UTF-16 name
 //     per physical index, 52 bytes: 4 unknown, 10 x (2 column number or
 //        0xFFFF, 1 order flags: 0x01 ascending), 4 usage-map row pointer,
@@ -153,6 +163,7 @@ struct TableDef {
 
     uint32_t rowCount = 0;
     uint32_t autoNumber = 0;
+    uint32_t complexAutoNumber = 0; // ACE: the last key given to complex columns
     uint8_t tableType = kUserTableType;
     uint16_t maxColumns = 0;
     uint16_t variableColumns = 0;
@@ -173,10 +184,13 @@ struct TableDef {
     // Whether an index admits no null key column: a primary key, or one flagged required.
     bool indexRequiresValues(const RealIndex& index) const;
     // Whether the engine writes the column's index keys as Jet does: any
-    // column but Text and Memo, and those in the General sort order (the
-    // legacy version in Jet 4 files, Access 97's in Jet 3 files). Keys in
-    // other sort orders (Chinese PRC, ...) are kept but never written.
+    // column of a type it knows but Text and Memo, and those in the General
+    // sort order (either version in Jet 4 and ACE files, Access 97's in Jet 3
+    // files). Keys in other sort orders (Chinese PRC, ...) are kept but never
+    // written.
     static bool keysEncodable(const ColumnDef& column);
+    // How the column's values are keyed in an index of this table.
+    IndexKeyColumn keyColumn(const ColumnDef& column, bool ascending) const;
     // The first column of the index whose keys are not encodable, or nullptr.
     const ColumnDef* unencodableColumn(const RealIndex& index) const;
     // "General (1033)", "Chinese PRC (2052)", "sort order N": for messages and `jetdb schema`.

@@ -25,13 +25,16 @@ const char* columnTypeName(ColumnType type)
     case ColumnType::Memo: return "Memo";
     case ColumnType::Guid: return "ReplicationID";
     case ColumnType::Numeric: return "Numeric";
+    case ColumnType::Complex: return "Complex";
+    case ColumnType::BigInt: return "BigInt";
+    case ColumnType::ExtDateTime: return "DateTimeExtended";
     }
     return "an unknown type";
 }
 
 bool isKnownColumnType(uint8_t code)
 {
-    return (code >= 0x01 && code <= 0x0C) || code == 0x0F || code == 0x10;
+    return (code >= 0x01 && code <= 0x0C) || (code >= 0x0F && code <= 0x10) || (code >= 0x12 && code <= 0x14);
 }
 
 bool isLongValueType(ColumnType type) { return type == ColumnType::Memo || type == ColumnType::OLE; }

@@ -24,11 +24,20 @@ enum class ColumnType : uint8_t {
     Memo = 0x0C,
     Guid = 0x0F,
     Numeric = 0x10,
+    // Access 2007 and later:
+    Complex = 0x12,     // attachments, multi-value, version history: a 4-byte key of its rows in a hidden table
+    BigInt = 0x13,      // Access 2016's Large Number: 8 bytes, signed
+    ExtDateTime = 0x14, // Access 2019's Date/Time Extended: 42 ASCII bytes, to 100 ns
 };
 
 // Codes the engine does not know (0x11 in Access 2000's MSysAccessObjects,
 // for one) are kept as they are: such columns read as their raw bytes and
 // refuse writes.
+//
+// Values of the later types: a complex column reads as its key (int64_t),
+// a large number as int64_t, an extended date/time as the text
+// "YYYY-MM-DD HH:MM:SS.fffffff" (ExtendedDateTime.h), which holds it
+// exactly where a Date/Time double would not.
 const char* columnTypeName(ColumnType type);
 bool isKnownColumnType(uint8_t code);
 inline bool isKnownColumnType(ColumnType type) { return isKnownColumnType(uint8_t(type)); }

@@ -1,5 +1,6 @@
 #include "jet/ValueCoercion.h"
 
+#include "jet/ExtendedDateTime.h"
 #include "jet/JetError.h"
 
 #include <cmath>
@@ -67,6 +68,8 @@ unsigned divideByTen(Magnitude& m)
 
 void ValueCoercion::coerce(const ColumnDef& c, Value& v, const std::string& where, const TextCoding& text)
 {
+    // Access computes calculated values; the engine keeps them as it read them.
+    if (c.isCalculated()) return;
     if (!isKnownColumnType(c.type)) {
         // Only the bytes read from a row come this way (Table refuses new values).
         if (!isNull(v) && !std::holds_alternative<Bytes>(v)) throw wrongType(c, v, where);
@@ -85,7 +88,23 @@ void ValueCoercion::coerce(const ColumnDef& c, Value& v, const std::string& wher
         break;
     case ColumnType::Byte:
     case ColumnType::Integer:
-    case ColumnType::Long: toWholeNumber(c, v, where); break;
+    case ColumnType::Long:
+    case ColumnType::BigInt: toWholeNumber(c, v, where); break;
+    case ColumnType::Complex:
+        if (!std::holds_alternative<int64_t>(v)) throw wrongType(c, v, where);
+        break;
+    case ColumnType::ExtDateTime: {
+        if (auto d = std::get_if<double>(&v)) v = DateTime{*d};
+        if (auto d = std::get_if<DateTime>(&v)) v = ExtendedDateTime::fromDateTime(*d);
+        auto s = std::get_if<std::u16string>(&v);
+        uint8_t stored[ExtendedDateTime::kSize];
+        if (!s || !ExtendedDateTime::encode(*s, stored))
+            throw JetError(where + ": column '" + c.utf8Name +
+                           "' (DateTimeExtended) holds a date and time 'YYYY-MM-DD HH:MM:SS.fffffff' from year 1 to "
+                           "9999, not " + (s ? "'" + toUtf8(*s) + "'" : describe(v)));
+        v = ExtendedDateTime::text(stored, where);
+        break;
+    }
     case ColumnType::Single:
     case ColumnType::Double:
         if (auto n = std::get_if<int64_t>(&v)) v = double(*n);
@@ -144,12 +163,14 @@ void ValueCoercion::checkTextLength(const ColumnDef& c, const std::u16string& s,
 void ValueCoercion::toWholeNumber(const ColumnDef& c, Value& v, const std::string& where)
 {
     if (auto d = std::get_if<double>(&v)) {
-        if (!std::isfinite(*d) || std::nearbyint(*d) != *d) throw wrongType(c, v, where);
+        if (!std::isfinite(*d) || std::nearbyint(*d) != *d || std::fabs(*d) >= 9223372036854775808.0)
+            throw wrongType(c, v, where);
         v = int64_t(*d);
     }
     if (auto b = std::get_if<bool>(&v)) v = int64_t(*b ? -1 : 0);
     auto n = std::get_if<int64_t>(&v);
     if (!n) throw wrongType(c, v, where);
+    if (c.type == ColumnType::BigInt) return;
     int64_t lo = c.type == ColumnType::Byte ? 0 : c.type == ColumnType::Integer ? -32768 : INT32_MIN;
     int64_t hi = c.type == ColumnType::Byte ? 255 : c.type == ColumnType::Integer ? 32767 : INT32_MAX;
     if (*n < lo || *n > hi)

@@ -1,5 +1,7 @@
 #include "sql/ValueConversion.h"
 
+#include "jet/ExtendedDateTime.h"
+
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -154,6 +156,12 @@ ValueConversion::Result ValueConversion::toColumn(const jet::Value& value, const
     const jet::ColumnType type = column.type;
     if (!jet::isKnownColumnType(type))
         return {{}, "The field " + label + " has a data type this program does not know; its values cannot be changed."};
+    if (column.isComplex())
+        return {{}, "The field " + label +
+                        " is a complex column (attachments or a multi-value list) whose values Access keeps in a hidden "
+                        "table; this program does not write them."};
+    if (column.isCalculated())
+        return {{}, "The field " + label + " is calculated by Access from an expression; it cannot be updated."};
     if (jet::isNull(value)) {
         if (type == jet::ColumnType::Boolean) return {false, {}};
         if (!(column.flags & jet::kColumnNullable) && !column.isAutoNumber())
@@ -161,6 +169,16 @@ ValueConversion::Result ValueConversion::toColumn(const jet::Value& value, const
                             " cannot contain a Null value because the Required property for this field is set to "
                             "True. Enter a value in this field."};
         return {std::monostate{}, {}};
+    }
+    if (type == jet::ColumnType::ExtDateTime) {
+        jet::Value v = value;
+        if (auto* d = std::get_if<jet::DateTime>(&v)) v = jet::ExtendedDateTime::fromDateTime(*d);
+        uint8_t stored[jet::ExtendedDateTime::kSize];
+        auto* s = std::get_if<std::u16string>(&v);
+        if (!s || !jet::ExtendedDateTime::encode(*s, stored))
+            return {{}, "Data type mismatch: the field " + label +
+                            " holds a date and time 'YYYY-MM-DD HH:MM:SS.fffffff' from year 1 to 9999."};
+        return {jet::ExtendedDateTime::text(stored, label), {}};
     }
     const ValueClass target = ValueOrder::classOf(type);
     const std::optional<ValueClass> source = ValueOrder::classOf(value);
@@ -174,10 +192,12 @@ ValueConversion::Result ValueConversion::toColumn(const jet::Value& value, const
     case jet::ColumnType::Boolean: return {ValueOrder::number(value).asDouble() != 0, {}};
     case jet::ColumnType::Byte:
     case jet::ColumnType::Integer:
-    case jet::ColumnType::Long: {
+    case jet::ColumnType::Long:
+    case jet::ColumnType::BigInt: {
         DecimalText t;
         if (!toDecimalText(value, 0, t)) return {{}, overflow};
         std::optional<int64_t> v = toInteger(t);
+        if (v && type == jet::ColumnType::BigInt) return {*v, {}};
         int64_t lo = type == jet::ColumnType::Byte ? 0 : type == jet::ColumnType::Integer ? -32768 : INT32_MIN;
         int64_t hi = type == jet::ColumnType::Byte ? 255 : type == jet::ColumnType::Integer ? 32767 : INT32_MAX;
         if (!v || *v < lo || *v > hi) return {{}, overflow};
@@ -237,6 +257,7 @@ ValueConversion::Result ValueConversion::toColumn(const jet::Value& value, const
     case jet::ColumnType::DateTime:
     case jet::ColumnType::OLE:
     case jet::ColumnType::Guid: return {value, {}};
+    default: break;
     }
     return {{}, mismatch};
 }

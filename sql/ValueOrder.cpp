@@ -15,13 +15,16 @@ ValueClass ValueOrder::classOf(jet::ColumnType type)
     case jet::ColumnType::Byte:
     case jet::ColumnType::Integer:
     case jet::ColumnType::Long:
+    case jet::ColumnType::BigInt:
+    case jet::ColumnType::Complex:
     case jet::ColumnType::Currency:
     case jet::ColumnType::Single:
     case jet::ColumnType::Double:
     case jet::ColumnType::Numeric: return ValueClass::Number;
     case jet::ColumnType::DateTime: return ValueClass::Date;
     case jet::ColumnType::Text:
-    case jet::ColumnType::Memo: return ValueClass::Text;
+    case jet::ColumnType::Memo:
+    case jet::ColumnType::ExtDateTime: return ValueClass::Text; // "YYYY-MM-DD HH:MM:SS.fffffff"
     case jet::ColumnType::Guid: return ValueClass::Guid;
     case jet::ColumnType::Binary:
     case jet::ColumnType::OLE: return ValueClass::Binary;

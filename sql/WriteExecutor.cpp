@@ -110,9 +110,11 @@ std::optional<std::vector<jet::RowLocator>> WriteExecutor::indexCandidates(jet::
         KeyValue key = keyValueFor(literal->value, *column.def);
         if (key.kind == KeyValue::NoRowMatches) return std::vector<jet::RowLocator>{};
         if (key.kind != KeyValue::Lookup) continue;
-        // Keys in Access 97's sort order ignore characters that "=" does
-        // not: such texts are found by a scan.
-        if (jet::isTextType(column.def->type) && def.format->textKeys != jet::TextKeyOrder::General) continue;
+        // Keys in Access 97's sort order, and in the second version of
+        // General, ignore characters that "=" does not: such texts are found
+        // by a scan.
+        if (jet::isTextType(column.def->type) && def.keyColumn(*column.def, true).textOrder != jet::TextKeyOrder::General)
+            continue;
         for (const jet::RealIndex& index : def.realIndexes) {
             if (index.columns.empty() || index.columns[0].columnNumber != column.def->number) continue;
             // Keys in a sort order the engine does not encode are not looked up: a scan finds the rows.
@@ -120,8 +122,7 @@ std::optional<std::vector<jet::RowLocator>> WriteExecutor::indexCandidates(jet::
             if (best && (best->isUnique() || !index.isUnique())) continue;
             best = &index;
             bestPrefix.clear();
-            jet::appendIndexKey(bestPrefix, key.value,
-                                jet::IndexKeyColumn{column.def->type, index.columns[0].ascending, def.format->textKeys});
+            jet::appendIndexKey(bestPrefix, key.value, def.keyColumn(*column.def, index.columns[0].ascending));
         }
     }
     if (!best) return std::nullopt;
@@ -190,7 +191,8 @@ int64_t WriteExecutor::update(const ast::Update& statement)
     std::vector<std::pair<size_t, jet::Value>> changes;
     for (const ast::Assignment& a : statement.assignments) {
         Scope::Column c = scope.resolve(a.column);
-        if (c.def->isAutoNumber())
+        // (A complex column's own refusal, below, says more.)
+        if (c.def->isAutoNumber() && !c.def->isComplex())
             throw text_.error("Cannot update '" + c.def->utf8Name + "'; field not updateable.", a.column.offset);
         for (const auto& earlier : changes)
             if (earlier.first == c.index)
@@ -287,7 +289,8 @@ void WriteExecutor::updateRow(const std::string& table, jet::RowLocator row,
     for (const auto& [name, value] : changes) {
         const jet::ColumnDef* def = t->def().findColumn(name);
         if (!def) throw SqlError("Unknown field name '" + StatementText::name(name) + "' in table '" + t->name() + "'.");
-        if (def->isAutoNumber()) throw SqlError("Cannot update '" + def->utf8Name + "'; field not updateable.");
+        if (def->isAutoNumber() && !def->isComplex())
+            throw SqlError("Cannot update '" + def->utf8Name + "'; field not updateable.");
         ValueConversion::Result v = ValueConversion::toColumn(value, *def, t->name(), *t->def().text);
         if (!v.error.empty()) throw SqlError(v.error);
         converted.emplace_back(size_t(def - t->def().columns.data()), std::move(v.value));

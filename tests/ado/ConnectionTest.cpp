@@ -1,5 +1,6 @@
 // Opening, closing and reopening the database through TADOConnection.
 #include "TestDatabase.h"
+#include "TestSupport.h"
 
 #include "ado/TADOConnection.h"
 #include "ado/TADOQuery.h"
@@ -28,6 +29,7 @@ TEST(ConnectionString, RefusedWithAReason)
 {
     TestDatabase files;
     QString db = files.makeRegister();
+    const QString accdb = files.makeRegister(QStringLiteral("vask.accdb"), 5, 1);
     struct Case {
         QString connectionString;
         const char* messagePart;
@@ -35,7 +37,9 @@ TEST(ConnectionString, RefusedWithAReason)
     const Case cases[] = {
         {QString(), "No connection string"},
         {QStringLiteral("Provider=SQLOLEDB;Data Source=") + db, "Provider 'SQLOLEDB' is not available"},
-        {QStringLiteral("Provider=Microsoft.ACE.OLEDB.12.0;Data Source=") + db, "Microsoft.Jet.OLEDB.4.0"},
+        {QStringLiteral("Provider=Microsoft.ACE.OLEDB.11.0;Data Source=") + db, "Microsoft.ACE.OLEDB.12.0 (.mdb, .accdb)"},
+        // As on Windows, the Jet provider opens no Access 2007 file.
+        {jetString(accdb), "which opens with Provider=Microsoft.ACE.OLEDB.12.0"},
         {QStringLiteral("Data Source=") + db, "names no Provider"},
         {QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Persist Security Info=False"), "names no Data Source"},
         {jetString(files.folder() + QStringLiteral("/missing.mdb")), "Could not find file"},
@@ -101,6 +105,47 @@ TEST(ConnectionString, DatabasePasswordOpensAProtectedFile)
         EXPECT_EQ(listing.RecordCount(), 5);
         listing.Close();
         EXPECT_FALSE(conn.Connected());
+    }
+}
+
+// The ACE provider opens Access files of every version, an .accdb register
+// as an .mdb one; a password given for a file without one is ignored, and
+// a file Access encrypted with its password is refused saying why.
+TEST(ConnectionString, TheAceProviderOpensEveryAccessFile)
+{
+    TestDatabase files;
+    const QString ace = QStringLiteral("Provider=Microsoft.ACE.OLEDB.12.0;Data Source=");
+    const QString password = QStringLiteral(";Jet OLEDB:Database Password=password");
+    struct Case {
+        QString connectionString;
+        const char* messagePart; // nullptr: opens, with 7 entries
+    } cases[] = {
+        {ace + files.makeRegister(QStringLiteral("vask.accdb"), 7, 1), nullptr},
+        {ace + files.makeRegister(QStringLiteral("vask.mdb"), 7, 1), nullptr},
+        {QStringLiteral("Provider=microsoft.ace.oledb.16.0;Data Source=") + files.folder() + QStringLiteral("/vask.accdb") +
+             password,
+         nullptr},
+        {ace + QString::fromStdString(testsupport::officeEncryptedCopy(
+                   testsupport::testData("testV2010.accdb"), "encrypted-connection", 4, 4)) +
+             password,
+         "is encrypted with a database password (Office's agile encryption, AES)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.connectionString.toStdString());
+        TADOConnection conn;
+        conn.setConnectionString(c.connectionString);
+        const std::string message = openError(conn);
+        if (c.messagePart) {
+            EXPECT_NE(message.find(c.messagePart), std::string::npos) << message;
+            EXPECT_FALSE(conn.Connected());
+            continue;
+        }
+        ASSERT_EQ(message, "(opened)");
+        TADOQuery listing;
+        listing.setConnection(&conn);
+        listing.setSQLText(QStringLiteral("select * from all_key order by id desc"));
+        listing.Open();
+        EXPECT_EQ(listing.RecordCount(), 7);
     }
 }
 

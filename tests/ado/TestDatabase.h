@@ -19,7 +19,8 @@ public:
 
     // Creates the register database (tables all_key, counted, SME_KEY_DEPT,
     // SME_PROVINCE_LIST) with `entries` rows in all_key, the last `pending`
-    // not exported; protected by `password` when one is given.
+    // not exported; protected by `password` when one is given; an Access
+    // 2010 file when the name ends in .accdb.
     QString makeRegister(const QString& relativePath = QStringLiteral("vask.mdb"), int entries = 200, int pending = 20,
                          const QString& password = QString())
     {
@@ -27,6 +28,7 @@ public:
         QDir().mkpath(QFileInfo(path).absolutePath());
         QStringList arguments{QStringLiteral("demo"), path, QStringLiteral("--entries"), QString::number(entries),
                               QStringLiteral("--pending"), QString::number(pending)};
+        if (path.endsWith(QStringLiteral(".accdb"), Qt::CaseInsensitive)) arguments << QStringLiteral("--accdb");
         if (!password.isEmpty()) arguments = QStringList{QStringLiteral("--password"), password} + arguments;
         QProcess jetdb;
         jetdb.start(QStringLiteral(JETDB_PATH), arguments);
@@ -51,7 +53,10 @@ public:
     {
         QString target = m_dir.filePath(accessFile);
         QFile::remove(target);
-        EXPECT_TRUE(QFile::copy(QStringLiteral(USBKEY_TESTDATA_DIR "/") + accessFile, target));
+        // Access 2007 and later files lie beside the older ones.
+        const QString folder = accessFile.endsWith(QStringLiteral(".accdb")) ? QStringLiteral(USBKEY_TESTDATA_DIR "/../accdb/")
+                                                                              : QStringLiteral(USBKEY_TESTDATA_DIR "/");
+        EXPECT_TRUE(QFile::copy(folder + accessFile, target));
         QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner);
         return target;
     }

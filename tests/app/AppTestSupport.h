@@ -24,17 +24,26 @@ class RegisterFolder {
 public:
     QString path() const { return m_dir.path(); }
     QString filePath(const QString& name) const { return m_dir.filePath(name); }
-    // db/vask.mdb, as the program expects it beside the executable.
-    QString database() const { return m_dir.filePath(QStringLiteral("db/vask.mdb")); }
+    // db/vask.mdb, as the program expects it beside the executable; or
+    // db/vask.accdb, which the data link names, for a register made with --accdb.
+    QString database() const { return m_dir.filePath(QStringLiteral("db/") + m_databaseName); }
 
     // Creates db/vask.mdb with `entries` rows in all_key, the last `pending`
     // not exported; false (and the tool's message in error) when it fails.
     // With a password the file is protected by it; `encoded`: its pages are
     // encoded (written by jetdb encode from a plain copy); `options` go to
-    // `jetdb demo` (--jet3, say).
+    // `jetdb demo` (--jet3, say). With --accdb it is an Access 2010 file,
+    // db/vask.accdb, and db/connection.udl names it with the ACE provider, as
+    // an organisation that converted its register would set the program up.
     bool makeRegister(int entries, int pending, QString* error = nullptr, const QString& password = QString(),
                       bool encoded = false, const QStringList& options = {})
     {
+        if (options.contains(QStringLiteral("--accdb"))) {
+            m_databaseName = QStringLiteral("vask.accdb");
+            QDir().mkpath(QFileInfo(database()).absolutePath());
+            writeDataLink(QStringLiteral("Provider=Microsoft.ACE.OLEDB.12.0;Data Source=vask.accdb;Persist Security "
+                                         "Info=False"));
+        }
         QDir().mkpath(QFileInfo(database()).absolutePath());
         const QString made = encoded ? m_dir.filePath(QStringLiteral("plain.mdb")) : database();
         if (!runJetdb(password,
@@ -93,6 +102,7 @@ private:
     }
 
     QTemporaryDir m_dir;
+    QString m_databaseName = QStringLiteral("vask.mdb");
 };
 
 // A message box as the test saw it.

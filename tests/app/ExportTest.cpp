@@ -240,6 +240,7 @@ private slots:
         QTest::addColumn<QStringList>("demoOptions");
         QTest::newRow("Access 2000 register") << QStringList{};
         QTest::newRow("Access 97 register") << QStringList{QStringLiteral("--jet3")};
+        QTest::newRow("Access 2010 register (.accdb)") << QStringList{QStringLiteral("--accdb")};
     }
     void twoPendingEntriesAreSavedAndMarked()
     {

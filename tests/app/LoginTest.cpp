@@ -18,11 +18,14 @@ class LoginTest : public QObject {
 
     RegisterFolder m_folder;
     std::unique_ptr<TDM> m_dm;
+    // The same accounts in an Access 2010 (.accdb) register, for the rows that name it.
+    RegisterFolder m_accdbFolder;
+    std::unique_ptr<TDM> m_accdbDm;
     std::unique_ptr<TFrmLogin> m_login;
 
-    void showLogin()
+    void showLogin(TDM* dm = nullptr)
     {
-        m_login = std::make_unique<TFrmLogin>(m_dm->ADOConn);
+        m_login = std::make_unique<TFrmLogin>((dm ? dm : m_dm.get())->ADOConn);
         m_login->show();
         QVERIFY(QTest::qWaitForWindowActive(m_login.get()));
     }
@@ -41,6 +44,9 @@ private slots:
         QVERIFY2(m_folder.makeRegister(3, 1, &error), qPrintable(error));
         m_dm = std::make_unique<TDM>(m_folder.path());
         QVERIFY2(m_dm->DataModuleCreate(), qPrintable(m_dm->ConnectionError()));
+        QVERIFY2(m_accdbFolder.makeRegister(3, 1, &error, QString(), false, {QStringLiteral("--accdb")}), qPrintable(error));
+        m_accdbDm = std::make_unique<TDM>(m_accdbFolder.path());
+        QVERIFY2(m_accdbDm->DataModuleCreate(), qPrintable(m_accdbDm->ConnectionError()));
     }
 
     void cleanup() { m_login.reset(); }
@@ -66,23 +72,29 @@ private slots:
         QTest::addColumn<QString>("user");
         QTest::addColumn<QString>("password");
         QTest::addColumn<bool>("accepted");
-        QTest::newRow("admin") << "admin" << "admin" << true;
-        QTest::newRow("operator") << "operator" << "usbkey" << true;
-        QTest::newRow("surrounding blanks") << " \tadmin  " << "  admin\t" << true;
-        QTest::newRow("letter case ignored") << "ADMIN" << "Admin" << true;
-        QTest::newRow("disabled account") << "olduser" << "olduser" << false;
-        QTest::newRow("wrong password") << "admin" << "admin1" << false;
-        QTest::newRow("unknown user") << "nobody" << "admin" << false;
-        QTest::newRow("apostrophe in user") << "admin'" << "admin" << false;
-        QTest::newRow("apostrophe in password") << "admin" << "x' or '1'='1" << false;
-        QTest::newRow("quote trick in user") << "x' or username='admin" << "admin" << false;
+        QTest::addColumn<bool>("accdb"); // the Access 2010 (.accdb) register
+        QTest::newRow("admin") << "admin" << "admin" << true << false;
+        QTest::newRow("operator") << "operator" << "usbkey" << true << false;
+        QTest::newRow("surrounding blanks") << " \tadmin  " << "  admin\t" << true << false;
+        QTest::newRow("letter case ignored") << "ADMIN" << "Admin" << true << false;
+        QTest::newRow("disabled account") << "olduser" << "olduser" << false << false;
+        QTest::newRow("wrong password") << "admin" << "admin1" << false << false;
+        QTest::newRow("unknown user") << "nobody" << "admin" << false << false;
+        QTest::newRow("apostrophe in user") << "admin'" << "admin" << false << false;
+        QTest::newRow("apostrophe in password") << "admin" << "x' or '1'='1" << false << false;
+        QTest::newRow("quote trick in user") << "x' or username='admin" << "admin" << false << false;
+        QTest::newRow("operator, .accdb register") << "operator" << "usbkey" << true << true;
+        QTest::newRow("letter case ignored, .accdb register") << "OPERATOR" << "UsbKey" << true << true;
+        QTest::newRow("disabled account, .accdb register") << "olduser" << "olduser" << false << true;
+        QTest::newRow("wrong password, .accdb register") << "admin" << "admin1" << false << true;
     }
     void signIn()
     {
         QFETCH(QString, user);
         QFETCH(QString, password);
         QFETCH(bool, accepted);
-        showLogin();
+        QFETCH(bool, accdb);
+        showLogin(accdb ? m_accdbDm.get() : nullptr);
         m_login->edt1->setText(user);
         m_login->edt2->setText(password);
 

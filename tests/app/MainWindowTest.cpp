@@ -89,6 +89,7 @@ private slots:
         QTest::newRow("200 entries") << 200 << QStringList{};
         QTest::newRow("empty register") << 0 << QStringList{};
         QTest::newRow("Access 97 register") << 200 << QStringList{QStringLiteral("--jet3")};
+        QTest::newRow("Access 2010 register (.accdb)") << 200 << QStringList{QStringLiteral("--accdb")};
     }
     void showsTheRegisterNewestFirstWithItsCount()
     {
@@ -157,6 +158,7 @@ private slots:
         QTest::newRow("OK") << QMessageBox::Ok << true << QStringList{};
         QTest::newRow("Cancel") << QMessageBox::Cancel << false << QStringList{};
         QTest::newRow("OK, Access 97 register") << QMessageBox::Ok << true << QStringList{QStringLiteral("--jet3")};
+        QTest::newRow("OK, Access 2010 register (.accdb)") << QMessageBox::Ok << true << QStringList{QStringLiteral("--accdb")};
     }
     void ctrlDeleteAsksThenDeletes()
     {

@@ -1,5 +1,6 @@
 // The program over an encoded and/or password-protected db/vask.mdb, the
-// password coming from db/connection.udl: sign-in through the real dialog,
+// password coming from db/connection.udl (and over an .accdb register the
+// data link names with the ACE provider): sign-in through the real dialog,
 // the listing, a delete, the export and its marking; afterwards the file is
 // still encoded and protected, and mdbtools reads what the program left.
 #include "AppTestSupport.h"
@@ -51,23 +52,31 @@ private slots:
 
     void signInListDeleteExportAndMark_data()
     {
-        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("password");     // the file's
         QTest::addColumn<bool>("encoded");
-        QTest::newRow("encoded") << QString() << true;
-        QTest::newRow("password") << QStringLiteral("Vask;97 密码") << false;
-        QTest::newRow("encoded with a password") << QStringLiteral("k3y") << true;
+        QTest::addColumn<bool>("accdb");           // an Access 2010 register, opened by the ACE provider
+        QTest::addColumn<QString>("linkPassword"); // what the data link gives
+        QTest::newRow("encoded") << QString() << true << false << QString();
+        QTest::newRow("password") << QStringLiteral("Vask;97 密码") << false << false << QStringLiteral("Vask;97 密码");
+        QTest::newRow("encoded with a password") << QStringLiteral("k3y") << true << false << QStringLiteral("k3y");
+        // A file without a password ignores one given, as Jet does.
+        QTest::newRow(".accdb, a password it does not need") << QString() << false << true << QStringLiteral("k3y");
     }
     void signInListDeleteExportAndMark()
     {
         QFETCH(QString, password);
         QFETCH(bool, encoded);
+        QFETCH(bool, accdb);
+        QFETCH(QString, linkPassword);
         RegisterFolder folder;
         QString error;
-        QVERIFY2(folder.makeRegister(12, 3, &error, password, encoded), qPrintable(error));
-        if (!password.isEmpty())
-            folder.writeDataLink(QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=vask.mdb;"
-                                                "Jet OLEDB:Database Password=\"") +
-                                 password + QStringLiteral("\";Persist Security Info=False"));
+        QVERIFY2(folder.makeRegister(12, 3, &error, password, encoded, accdb ? QStringList{QStringLiteral("--accdb")} : QStringList{}),
+                 qPrintable(error));
+        const QString provider = accdb ? QStringLiteral("Microsoft.ACE.OLEDB.12.0") : QStringLiteral("Microsoft.Jet.OLEDB.4.0");
+        if (!linkPassword.isEmpty())
+            folder.writeDataLink(QStringLiteral("Provider=") + provider + QStringLiteral(";Data Source=") +
+                                 QFileInfo(folder.database()).fileName() + QStringLiteral(";Jet OLEDB:Database Password=\"") +
+                                 linkPassword + QStringLiteral("\";Persist Security Info=False"));
 
         TDM dm(folder.path());
         QVERIFY2(dm.DataModuleCreate(), qPrintable(dm.ConnectionError()));

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -30,64 +31,99 @@ std::string bytesOf(const std::string& file)
 // Tables whose rows hold object ids, which compact translates.
 bool holdsObjectIds(const std::string& table)
 {
-    static const std::set<std::string> names{"MSysObjects", "MSysACEs", "MSysNavPaneObjectIDs", "MSysNavPaneGroupToObjects"};
+    static const std::set<std::string> names{"MSysObjects", "MSysACEs", "MSysNavPaneObjectIDs", "MSysNavPaneGroupToObjects",
+                                             "MSysComplexColumns"};
     return names.count(table) > 0;
 }
 
 } // namespace
 
-TEST(Compact, EveryAccessFileComesOutWithTheSameTablesRowsAndRelationships)
-{
-    for (const std::string& original : accessFiles()) {
-        SCOPED_TRACE(original);
-        fs::path dir = scratchDir("compact");
-        std::string before = bytesOf(original);
-        // The copy keeps the original's name, and so its password.
-        fs::create_directories(dir / "out");
-        std::string out = (dir / "out" / fs::path(original).filename()).string();
-        testsupport::Run r = run(jetdbFor(original) + " compact " + quote(original) + " " + quote(out), true);
-        ASSERT_EQ(r.status, 0) << r.output;
-        EXPECT_EQ(bytesOf(original), before);
-        EXPECT_EQ(check(out), "");
+// Files compact refuses, and why: Jackcess patched this one's column types
+// into codes Access does not have (0x46, 0x47, 0x48), one of them in the
+// index of a hidden table, whose keys the engine cannot write.
+const std::pair<const char*, const char*> kRefused[] = {
+    {"unsupportedFieldsTestV2007.accdb", "keeps the keys of column 'Value' of a type this program does not know"},
+};
 
-        auto from = openAccessFile(original);
-        auto to = openAccessFile(out);
-        ASSERT_EQ(to->tableNames(true), from->tableNames(true));
-        for (const std::string& table : from->tableNames(true)) {
-            SCOPED_TRACE(table);
-            const jet::TableDef& a = from->table(table).def();
-            const jet::TableDef& b = to->table(table).def();
-            ASSERT_EQ(b.columns.size(), a.columns.size());
-            ASSERT_EQ(b.indexes.size(), a.indexes.size());
-            EXPECT_EQ(b.autoNumber, a.autoNumber);
-            for (size_t i = 0; i < a.indexes.size(); ++i) {
-                EXPECT_EQ(b.indexes[i].utf8Name, a.indexes[i].utf8Name);
-                EXPECT_EQ(b.realIndexes[b.indexes[i].realIndex].flags, a.realIndexes[a.indexes[i].realIndex].flags);
-                // A relationship names its other table by definition page: the new one.
-                if (a.indexes[i].relatedTablePage) {
-                    std::string related;
-                    for (const jet::CatalogEntry& e : from->catalog())
-                        if (e.isTable() && e.definitionPage() == a.indexes[i].relatedTablePage) related = e.name;
-                    ASSERT_FALSE(related.empty());
-                    EXPECT_EQ(b.indexes[i].relatedTablePage, to->table(related).def().firstPage);
-                }
+// One test per Access-made file (each its own ctest test, with its own time).
+class CompactEveryFile : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(CompactEveryFile, ComesOutWithTheSameTablesRowsAndRelationships)
+{
+    const std::string& original = GetParam();
+    fs::path dir = scratchDir("compact");
+    std::string before = bytesOf(original);
+    // The copy keeps the original's name, and so its password.
+    fs::create_directories(dir / "out");
+    std::string out = (dir / "out" / fs::path(original).filename()).string();
+    testsupport::Run r = run(jetdbFor(original) + " compact " + quote(original) + " " + quote(out), true);
+    const auto refused = std::find_if(std::begin(kRefused), std::end(kRefused), [&](const auto& k) {
+        return fs::path(original).filename() == k.first;
+    });
+    if (refused != std::end(kRefused)) {
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(r.output.find(refused->second), std::string::npos) << r.output;
+        EXPECT_FALSE(fs::exists(out));
+        return;
+    }
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(bytesOf(original), before);
+    EXPECT_EQ(check(out), "");
+
+    auto from = openAccessFile(original);
+    auto to = openAccessFile(out);
+    ASSERT_EQ(to->tableNames(true), from->tableNames(true));
+    for (const std::string& table : from->tableNames(true)) {
+        SCOPED_TRACE(table);
+        const jet::TableDef& a = from->table(table).def();
+        const jet::TableDef& b = to->table(table).def();
+        ASSERT_EQ(b.columns.size(), a.columns.size());
+        ASSERT_EQ(b.indexes.size(), a.indexes.size());
+        EXPECT_EQ(b.autoNumber, a.autoNumber);
+        for (size_t i = 0; i < a.indexes.size(); ++i) {
+            EXPECT_EQ(b.indexes[i].utf8Name, a.indexes[i].utf8Name);
+            EXPECT_EQ(b.realIndexes[b.indexes[i].realIndex].flags, a.realIndexes[a.indexes[i].realIndex].flags);
+            // A relationship names its other table by definition page: the new one.
+            if (a.indexes[i].relatedTablePage) {
+                std::string related;
+                for (const jet::CatalogEntry& e : from->catalog())
+                    if (e.isTable() && e.definitionPage() == a.indexes[i].relatedTablePage) related = e.name;
+                ASSERT_FALSE(related.empty());
+                EXPECT_EQ(b.indexes[i].relatedTablePage, to->table(related).def().firstPage);
             }
-            EXPECT_EQ(to->properties(table).encode(), from->properties(table).encode());
-            if (!haveReaders()) continue;
-            std::string theirs = mdbJson(original, table, (dir / "original.json").string());
-            std::string ours = mdbJson(out, table, (dir / "compacted.json").string());
-            if (holdsObjectIds(table)) {
-                std::string rows = bytesOf(theirs);
-                EXPECT_EQ(mdbCount(out, table), (long long)(std::count(rows.begin(), rows.end(), '\n')));
-            } else {
-                EXPECT_EQ(compareRows(ours, theirs, true), "");
-            }
-            if (table.rfind("MSys", 0) != 0) {
-                EXPECT_EQ(compareRows(ours, mdbReaderJson(out, table, (dir / "mdbreader.json").string()), true), "");
-            }
+        }
+        EXPECT_EQ(to->properties(table).encode(), from->properties(table).encode());
+        if (!haveReaders()) continue;
+        std::string theirs = mdbJson(original, table, (dir / "original.json").string());
+        std::string ours = mdbJson(out, table, (dir / "compacted.json").string());
+        std::vector<std::string> misread = columnsReadersMisread(out, table, "mdb-json");
+        if (holdsObjectIds(table)) {
+            std::string rows = bytesOf(theirs);
+            EXPECT_EQ(mdbCount(out, table), (long long)(std::count(rows.begin(), rows.end(), '\n')));
+        } else {
+            EXPECT_EQ(compareRows(ours, theirs, true, misread), "");
+        }
+        if (table.rfind("MSys", 0) != 0) {
+            for (const std::string& column : columnsReadersMisread(out, table, "mdb-reader")) misread.push_back(column);
+            if (readerReadsTable(out, table, "mdb-reader"))
+                EXPECT_EQ(compareRows(ours, mdbReaderJson(out, table, (dir / "mdbreader.json").string()), true, misread,
+                                      true),
+                          "");
+            // Our own reading is the same before and after.
+            EXPECT_EQ(compareRows(jetdbJson(original, table, (dir / "a.json").string()),
+                                  jetdbJson(out, table, (dir / "b.json").string()), true),
+                      "");
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Corpus, CompactEveryFile, ::testing::ValuesIn(accessFiles()),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                             std::string name = fs::path(info.param).filename().string();
+                             for (char& c : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return name;
+                         });
 
 // Past its memory for index entries, a compact sorts them through a
 // temporary file beside the copy; the copy is the same, to the byte, and
@@ -101,7 +137,11 @@ TEST(Compact, IndexEntriesSortedThroughATemporaryFileGiveTheSameFile)
         const std::string sorted = (dir / "sorted.mdb").string();
         jet::CompactOptions options;
         options.password = passwordOf(original);
-        jet::Compactor::compact(original, inMemory, {}, options);
+        try {
+            jet::Compactor::compact(original, inMemory, {}, options);
+        } catch (const jet::JetError&) {
+            continue; // a file compact refuses (the test above says which)
+        }
         options.indexMemory = 1; // every row's entries go to the file
         jet::Compactor::compact(original, sorted, {}, options);
         EXPECT_EQ(bytesOf(sorted), bytesOf(inMemory));

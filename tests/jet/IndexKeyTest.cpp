@@ -20,7 +20,7 @@ namespace {
 
 struct KeyCase {
     const char* what;
-    const char* file;
+    const char* file; // the Access-made file holding the key; nullptr: not one of ours
     const char* table;
     size_t index; // physical index number, as `jetdb index` counts
     std::vector<Value> values;
@@ -64,6 +64,16 @@ const IndexKeyColumn kDate{ColumnType::DateTime, true};
 
 const char* const kUsers = "fixedTextTestV2003.mdb";
 const char* const kUnicode = "testUnicodeCompV2003.mdb";
+
+// Access 2010 and later: the second version of General, extended dates,
+// complex columns' keys.
+const IndexKeyColumn kText2010{ColumnType::Text, true, TextKeyOrder::General2010};
+const IndexKeyColumn kExtended{ColumnType::ExtDateTime, true};
+const IndexKeyColumn kExtendedDescending{ColumnType::ExtDateTime, false};
+const IndexKeyColumn kComplex{ColumnType::Complex, true};
+const char* const kUsers2010 = "fixedTextTestV2010.accdb";
+// Keys Access 2019 stored for extended dates (the file is not ours to keep).
+const char* const kExtendedDates = nullptr;
 
 const std::vector<KeyCase>& cases()
 {
@@ -109,6 +119,24 @@ const std::vector<KeyCase>& cases()
         // Dates: the IEEE double of the day count, sign bit flipped.
         {"date and time", kUsers, "users", 4, {at(2009, 10, 22, 3, 57, 13)}, {kDate}, "7f c0 e3 95 85 45 7f cf 74"},
         {"later date", kUsers, "users", 4, {at(2009, 11, 5, 23, 41, 28)}, {kDate}, "7f c0 e3 97 5f 96 90 e0 85"},
+        // The second version of General: the same layout, two-byte weights
+        // for letters (case still ignored), surrogate pairs as in the first.
+        {"2010: lower case", kUsers2010, "users", 0, {text(u"admin")}, {kText2010}, "7f 0e 02 0e 1a 0e 51 0e 32 0e 70 01 00"},
+        {"2010: capitals with a blank", kUsers2010, "users", 0, {text(u"CORE USER")}, {kText2010},
+         "7f 0e 0a 0e 7c 0e 8a 0e 21 07 02 0e 9f 0e 91 0e 21 0e 8a 01 00"},
+        {"2010: hyphen ignorable", kUsers2010, "users", 1, {text(u"-1")}, {kText2010}, "7f 0d 19 01 01 01 01 80 07 06 82 00"},
+        {"2010: a character beyond the BMP", "testEmoticonsV2010.accdb", "data", 0, {text(u"a\U0001F600a")}, {kText2010},
+         "7f 0e 02 b0 3f b6 fc 0e 02 01 02 3f 3f 00"},
+        // Extended dates: the stored digits in 8-byte segments after 09;
+        // descending inverts all but the 09s.
+        {"extended date", kExtendedDates, "Table1", 0, {text(u"0100-06-14 12:45:00.1234567")}, {kExtended},
+         "7f 30 30 30 30 30 30 30 30 09 30 30 30 30 30 30 33 36 09 33 32 33 3a 30 30 30 30 09 30 30 30 34 35 39 30 30 09 "
+         "31 32 33 34 35 36 37 3a 09 37 00 00 00 00 00 00 00 02"},
+        {"extended date, descending", kExtendedDates, "Table1", 1, {text(u"2021-06-14 12:45:00.0000000")},
+         {kExtendedDescending},
+         "80 cf cf cf cf cf cf cf cf 09 cf cf cf cf cf c8 cc c8 09 c6 ca cb c5 cf cf cf cf 09 cf cf cf cb ca c6 cf cf 09 "
+         "cf cf cf cf cf cf cf c5 09 c8 ff ff ff ff ff ff ff fd"},
+        {"complex column's key", "complexDataTestV2007.accdb", "Table1", 0, {int64_t(2)}, {kComplex}, "7f 80 00 00 02"},
         // Two columns: each part with its own flag byte.
         {"long and text", kUsers, "MSysObjects", 0, {int64_t(0x0F000000), text(u"Forms")}, {kLong, kText},
          "7f 8f 00 00 00 7f 53 64 69 60 6b 01 00"},
@@ -129,6 +157,7 @@ TEST(IndexKey, EncodesAsAccessDid)
 TEST(IndexKey, TableHoldsKeysOfTheAccessMadeFiles)
 {
     for (const KeyCase& c : cases()) {
+        if (!c.file) continue;
         SCOPED_TRACE(c.what);
         auto db = Database::open(testsupport::testData(c.file));
         Table& table = db->table(c.table);

@@ -192,6 +192,35 @@ TEST(PasswordFile, SetChangedAndRemovedAsOtherReadersDecodeIt)
     EXPECT_EQ(fileBytes(file), kept);
 }
 
+// Access 2007 and later protect a file by encrypting it with Office's
+// encryption, which the program does not write: setting a password, and
+// encoding or creating a protected file, are refused and leave nothing
+// behind; the file stays as it was.
+TEST(PasswordFile, AnAccdbFileRefusesAPasswordAndEncodingAndStaysAsItWas)
+{
+    std::string file = scratchCopy(testData("testV2010.accdb"), "accdb-password");
+    const fs::path dir = fs::path(file).parent_path();
+    const std::string before = fileBytes(file);
+    struct Case {
+        std::string command;
+        const char* made; // a file the command would have made
+        const char* expect;
+    } cases[] = {
+        {"password " + quote(file) + " Sesam", nullptr, "by encrypting the file with Office's encryption"},
+        {"encode " + quote(file) + " " + quote((dir / "encoded.accdb").string()), "encoded.accdb", "cannot be encoded"},
+        {"--password Sesam demo --accdb " + quote((dir / "demo.accdb").string()), "demo.accdb",
+         "by encrypting the file with Office's encryption"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        testsupport::Run r = run(quote(jetdb()) + " " + c.command, true);
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(r.output.find(c.expect), std::string::npos) << r.output;
+        if (c.made) EXPECT_FALSE(fs::exists(dir / c.made));
+    }
+    EXPECT_EQ(fileBytes(file), before);
+}
+
 // The encoded file Access 2000 made reads as mdbtools reads it (every
 // Access-made file is also read and written in ReadCompat, Write and Compact).
 TEST(EncodedFile, TheAccessMadeOneReadsThroughItsKey)

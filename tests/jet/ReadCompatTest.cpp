@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 
 #include "jet/Checker.h"
+#include "jet/ComplexColumn.h"
 #include "jet/Database.h"
 #include "jet/IndexTree.h"
 #include "jet/JetError.h"
@@ -13,27 +14,32 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <random>
+#include <regex>
 #include <set>
 
 using namespace testsupport;
 namespace fs = std::filesystem;
 
-TEST(ReadCompat, EveryTableOfEveryAccessFileReadsAsMdbtoolsReadsIt)
+// Every user table of every file, Access 97 to 2019, reads as mdbtools and
+// mdb-reader read it (leaving out the columns TestSupport.h says they
+// misread; the test below checks those), with their row counts, and checks
+// clean.
+TEST(ReadCompat, EveryTableOfEveryAccessFileReadsAsTheOtherReadersReadIt)
 {
     fs::path dir = scratchDir("compat");
     for (const std::string& file : accessFiles()) {
         auto db = openAccessFile(file);
         jet::Checker checker(*db);
-        EXPECT_TRUE(checker.run().empty()) << file << "\n" << check(file);
+        EXPECT_TRUE(withoutKnownProblems(file, checker.run()).empty()) << file << "\n" << check(file);
         // Notes are only for what Access leaves in its own system tables.
         for (const std::string& note : checker.notes()) EXPECT_NE(note.find("table 'MSys"), std::string::npos) << note;
         if (!haveReaders()) continue;
         for (const std::string& table : db->tableNames()) {
             SCOPED_TRACE(file + " / " + table);
-            std::string ours = jetdbJson(file, table, (dir / "ours.json").string());
-            std::string theirs = mdbJson(file, table, (dir / "theirs.json").string());
-            EXPECT_EQ(compareRows(ours, theirs), "");
+            EXPECT_EQ(compareWithReader(file, table, "mdb-json", dir.string()), "");
+            EXPECT_EQ(compareWithReader(file, table, "mdb-reader", dir.string()), "");
             EXPECT_EQ(db->table(table).def().rowCount, mdbCount(file, table));
         }
     }
@@ -75,23 +81,154 @@ TEST(ReadCompat, JsonOfEveryTableIsValidUtf8Json)
     EXPECT_EQ(compareRows(all, all), ""); // a JSON parser reads every line
 }
 
-// Every file of the corpus opens: Access 97 to 2003, encoded, with a
-// password (given). A later format is refused with a message saying so.
-TEST(ReadCompat, EveryFormatOfTheCorpusOpensAndLaterOnesAreRefused)
+// Every file of the corpus opens: Access 97 to 2019, encoded, with a
+// password (given). A file Access 2010 encrypted with its password is
+// refused with a message naming the encryption, even with the password; so
+// is a version the program does not know.
+TEST(ReadCompat, EveryFormatOfTheCorpusOpensButOfficeEncryptionAndUnknownVersions)
 {
-    EXPECT_EQ(accessFiles(), allAccessFiles());
-    std::string ace = scratchCopy(testData("empty2003.mdb"), "ace");
+    const struct Refused {
+        uint16_t major, minor;
+        uint32_t flags;
+        const char* message;
+    } refused[] = {
+        {4, 4, 0x40, "is encrypted with a database password (Office's agile encryption, AES)"},
+        {4, 2, 0x04, "is encrypted with a database password (Office's RC4 CryptoAPI encryption)"},
+        {3, 2, 0x24, "is encrypted with a database password (Office's standard encryption, AES)"},
+    };
+    std::vector<std::string> expected = allAccessFiles();
+    for (const Refused& r : refused) {
+        SCOPED_TRACE(r.message);
+        const std::string file = officeEncryptedCopy(testData("testV2010.accdb"), "encrypted", r.major, r.minor, r.flags);
+        try {
+            jet::Database::open(file, jet::Pager::Access::ReadOnly, "password");
+            ADD_FAILURE() << "opened";
+        } catch (const jet::UnsupportedFormatError& e) {
+            EXPECT_NE(std::string(e.what()).find(r.message), std::string::npos) << e.what();
+        }
+        testsupport::Run json = run(quote(jetdb()) + " json " + quote(file) + " MSysObjects", true);
+        EXPECT_NE(json.status, 0);
+        EXPECT_NE(json.output.find("Decrypt Database"), std::string::npos) << json.output;
+    }
+    EXPECT_EQ(accessFiles(), expected);
+
+    for (const char* name : {"empty2003.mdb", "empty2019.accdb"}) {
+        std::string later = scratchCopy(testData(name), "later");
+        {
+            std::fstream f(later, std::ios::in | std::ios::out | std::ios::binary);
+            f.seekp(0x14);
+            f.put(char(7));
+        }
+        try {
+            jet::Database::open(later);
+            ADD_FAILURE() << "opened";
+        } catch (const jet::UnsupportedFormatError& e) {
+            EXPECT_NE(std::string(e.what()).find("of a version this program does not know"), std::string::npos) << e.what();
+        }
+    }
+}
+
+namespace {
+std::string text(const jet::Value& v) { return std::holds_alternative<std::u16string>(v) ? jet::toUtf8(std::get<std::u16string>(v)) : ""; }
+} // namespace
+
+// The values the other readers misread (TestSupport.h), against other
+// evidence: the rows of a complex column's hidden table as mdbtools reads
+// them, a calculated column's expression over the columns it is computed
+// from.
+TEST(ReadCompat, WhereTheReadersDifferOtherEvidenceAgreesWithTheEngine)
+{
+    fs::path dir = scratchDir("differ");
+    const std::string complex = testData("complexDataTestV2007.accdb");
+    auto db = openAccessFile(complex);
+    // The keys in the rows (jetdb sql prints a complex column as its key, as
+    // mdb-json does) and the hidden tables read alike.
+    if (haveReaders()) {
+        std::string keys = (dir / "keys.json").string();
+        writeFile(keys, run(jetdbFor(complex) + " sql " + quote(complex) + " " + quote("select * from Table1")).output);
+        EXPECT_EQ(compareRows(keys, mdbJson(complex, "Table1", (dir / "theirs.json").string()), true), "");
+        for (const jet::ColumnDef& c : db->table("Table1").def().columns)
+            if (c.isComplex()) {
+                std::string flat = jet::ComplexColumn(*db, db->table("Table1").def(), c).flatTable().name();
+                EXPECT_EQ(compareWithReader(complex, flat, "mdb-json", dir.string()), "") << flat;
+                EXPECT_EQ(compareWithReader(complex, flat, "mdb-reader", dir.string()), "") << flat;
+            }
+    }
+    // jetdb json prints each key's rows (the values of the flat table).
+    std::string rows = run(jetdbFor(complex) + " json " + quote(complex) + " Table1").output;
+    for (const char* expected :
+         {R"({"id":"row1","VersionHistory_F5F8918F-0A3F-4DA9-AE71-184EE5012880":[],"multi-value-data":[],"attach-data":[]})",
+          R"("multi-value-data":[{"Value":"value1"},{"Value":"value4"}])", R"("FileName":"test_data2.txt","FileType":"txt")",
+          R"({"append-memo-data":"row3-memo-revised","Modified_F9B5E312-4155-4c59-9AAE-391C1B295827":"2011-09-12 21:22:33"})"})
+        EXPECT_NE(rows.find(expected), std::string::npos) << expected << "\n" << rows;
+
+    // Calculated columns hold what their expressions give (the file's
+    // ResultType and Expression properties, shown by mdb-prop).
+    auto calc = openAccessFile(testData("calcFieldTestV2010.accdb"));
+    jet::Table& t = calc->table("Table1");
+    auto at = [&](const char* name) { return t.def().columnIndex(t.def().findColumn(name)->number); };
+    size_t rowsSeen = 0;
+    t.scan([&](jet::RowLocator, std::vector<jet::Value>& row) {
+        ++rowsSeen;
+        const std::string lastFirst = text(row[at("LastName")]) + ", " + text(row[at("FirstName")]);
+        EXPECT_EQ(text(row[at("LastFirst")]), lastFirst);                                  // [LastName] & ", " & [FirstName]
+        EXPECT_EQ(std::get<int64_t>(row[at("LastFirstLen")]), int64_t(lastFirst.size())); // Len([LastFirst])
+        EXPECT_EQ(text(row[at("AllNames")]), lastFirst + "=" + lastFirst);
+        const int64_t salary = std::get<jet::Currency>(row[at("Salary")]).units;
+        EXPECT_TRUE(std::get<jet::Currency>(row[at("SalaryTest")]) == jet::Currency{salary}); // [Salary]
+        EXPECT_NEAR(double(std::get<jet::Currency>(row[at("MonthlySalary")]).units), salary / 12.0, 1.0);
+        EXPECT_EQ(std::get<bool>(row[at("IsRich")]), salary > 100000LL * 10000); // [Salary]>100000
+        EXPECT_TRUE(std::get<bool>(row[at("BoolTest")]));                         // True
+        EXPECT_NEAR(jet::nearestDouble(std::get<jet::Decimal>(row[at("WeeklySalary")])), salary / 10000.0 / 52, 1e-9);
+        EXPECT_EQ(jet::decimalToString(std::get<jet::Decimal>(row[at("DecimalTest")])),
+                  jet::decimalToString(std::get<jet::Decimal>(row[at("Popularity")]))); // [Popularity]
+        return true;
+    });
+    EXPECT_EQ(rowsSeen, 4u);
+}
+
+// Large numbers (Access 2016) and extended dates (Access 2019, to 100 ns over
+// ten thousand years) in a file jetdb create makes: written and read back
+// exactly, alike by mdb-reader (in its own form of an extended date;
+// mdb-json leaves both out), their index clean.
+TEST(ReadCompat, LargeNumbersAndExtendedDatesReadAndWriteExactly)
+{
+    fs::path dir = scratchDir("extended");
+    const std::string file = (dir / "extended.accdb").string();
     {
-        std::fstream f(ace, std::ios::in | std::ios::out | std::ios::binary);
-        f.seekp(0x14);
-        f.put(char(2));
+        std::ofstream schema(dir / "schema.txt");
+        schema << "table t\n  id long\n  big bigint\n  ext datetimeextended\n  index by_ext (ext)\n  index by_big (big)\n";
     }
-    try {
-        jet::Database::open(ace);
-        ADD_FAILURE() << "opened";
-    } catch (const jet::UnsupportedFormatError& e) {
-        EXPECT_NE(std::string(e.what()).find("is an Access 2007 or later (ACE) database"), std::string::npos) << e.what();
+    ASSERT_EQ(run(quote(jetdb()) + " create --accdb " + quote(file) + " " + quote((dir / "schema.txt").string())).status, 0);
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"9223372036854775807", "0100-06-14 12:45:00.1234567"},
+        {"-9223372036854775808", "9999-12-31 23:59:59.9999999"},
+        {"0", "0001-01-01 00:00:00.0000000"},
+        {"42", "2021-06-14 22:45:12.3456789"},
+    };
+    for (size_t i = 0; i < rows.size(); ++i) {
+        testsupport::Run r = run({jetdb(), "sql", file,
+                                  "insert into t (id, big, ext) values (" + std::to_string(i + 1) + ", " + rows[i].first +
+                                      ", '" + rows[i].second + "')"},
+                                 true);
+        ASSERT_EQ(r.status, 0) << r.output;
     }
+    EXPECT_EQ(check(file), "");
+    std::string ours = run({jetdb(), "sql", file, "select id, big, ext from t order by id"}).output;
+    std::string expected;
+    for (size_t i = 0; i < rows.size(); ++i)
+        expected += "{\"id\":" + std::to_string(i + 1) + ",\"big\":" + rows[i].first + ",\"ext\":\"" + rows[i].second + "\"}\n";
+    EXPECT_EQ(ours, expected);
+    if (!haveReaders()) return;
+    // mdb-reader's form: "2021.06.14 22:45:12.345678900".
+    std::string theirs = fileBytes(mdbReaderJson(file, "t", (dir / "theirs.json").string()));
+    std::regex ext(R"re("id":(\d+).*"ext":"(\d{4})\.(\d\d)\.(\d\d) (\d\d:\d\d:\d\d\.\d{7})00")re");
+    size_t matched = 0;
+    for (std::sregex_iterator m(theirs.begin(), theirs.end(), ext), end; m != end; ++m, ++matched)
+        EXPECT_EQ(rows[std::stoul((*m)[1]) - 1].second,
+                  (*m)[2].str() + "-" + (*m)[3].str() + "-" + (*m)[4].str() + " " + (*m)[5].str());
+    EXPECT_EQ(matched, rows.size()) << theirs;
+    for (const auto& [big, ext] : rows) EXPECT_NE(theirs.find(big), std::string::npos) << big << "\n" << theirs;
 }
 
 // Access 2000 keeps a column of an undocumented type (0x11) in

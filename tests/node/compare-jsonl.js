@@ -1,10 +1,24 @@
 // Compares two files of JSON objects, one per line, by value: same rows in
 // the same order (or as multisets with --unordered), numbers equal to their
-// precision. Exit 0 when equal; otherwise prints the first difference.
-// usage: node compare-jsonl.js A B [--unordered]
+// precision; arrays and objects element by element. Columns named in
+// --without (a JSON array) are left out of both; with --empty-as-absent an
+// empty text or binary value counts as no value (mdb-json leaves them out).
+// Exit 0 when equal; otherwise prints the first difference.
+// usage: node compare-jsonl.js A B [--unordered] [--without '["column", ...]'] [--empty-as-absent]
 const fs = require("fs");
-const [a, b, flag] = process.argv.slice(2);
-const read = (f) => fs.readFileSync(f, "utf8").split("\n").filter((l) => l.length).map((l) => JSON.parse(l));
+const [a, b, ...options] = process.argv.slice(2);
+const flag = options.includes("--unordered") ? "--unordered" : undefined;
+const without = options.includes("--without") ? JSON.parse(options[options.indexOf("--without") + 1]) : [];
+const emptyAsAbsent = options.includes("--empty-as-absent");
+const drop = (row) => {
+  for (const column of without) delete row[column];
+  if (emptyAsAbsent)
+    for (const column of Object.keys(row))
+      if (row[column] === "" || (row[column] && row[column].$binary === "")) delete row[column];
+  return row;
+};
+const read = (f) =>
+  fs.readFileSync(f, "utf8").split("\n").filter((l) => l.length).map((l) => drop(JSON.parse(l)));
 // mdb-json prints binary data as {"$binary": base64}; we print its bytes as text.
 const plain = (v) =>
   v && typeof v === "object" && "$binary" in v ? Buffer.from(v.$binary, "base64").toString("latin1") : v;
@@ -12,6 +26,9 @@ const show = (v) => { const s = JSON.stringify(v); return s && s.length > 80 ? s
 const close = (x, y) => {
   x = plain(x);
   y = plain(y);
+  if (Array.isArray(x) || Array.isArray(y))
+    return Array.isArray(x) && Array.isArray(y) && x.length === y.length && x.every((v, i) => close(v, y[i]));
+  if (x && y && typeof x === "object" && typeof y === "object") return same(x, y) === null;
   if (typeof x === "string" && typeof y === "number") x = Number(x);
   if (typeof y === "string" && typeof x === "number") y = Number(y);
   if (typeof x === "number" && typeof y === "number")

@@ -143,6 +143,13 @@ TEST(IndexLookup, AccessFilesChangeWhatTheScanChanges)
           {"update users set c_flag_ = 'Y' where d_stamp_ = #2009-10-22 03:57:13#", 1, true},
           {"delete from users where c_flag_ = 'y'", 1, true},
           {"delete from users where i_user_id = 1", 1, true}}},
+        // The same in an Access 2010 file: texts in the second version of
+        // General, whose keys ignore what "=" does not, are scanned.
+        {"fixedTextTestV2010.accdb", "users",
+         {{"update users set i_user_flags = 5 where c_user_login = 'Core User'", 1, false},
+          {"update users set c_flag_ = 'Y' where d_stamp_ = #2009-10-22 03:57:13#", 1, true},
+          {"delete from users where c_flag_ = 'y'", 1, false},
+          {"delete from users where i_user_id = 1", 1, true}}},
     };
     for (const FileCase& c : cases) {
         SCOPED_TRACE(c.file);

@@ -12,7 +12,12 @@ namespace fs = std::filesystem;
 
 namespace sqltest {
 
-std::string dataFile(const std::string& name) { return std::string(USBKEY_TESTDATA_DIR) + "/" + name; }
+std::string dataFile(const std::string& name)
+{
+    // Access 2007 and later files lie beside the older ones.
+    if (fs::path(name).extension() == ".accdb") return std::string(USBKEY_TESTDATA_DIR) + "/../accdb/" + name;
+    return std::string(USBKEY_TESTDATA_DIR) + "/" + name;
+}
 
 // Output files of helpers, per running test: ctest runs tests in parallel.
 static fs::path outputDir(const std::string& what)

@@ -50,6 +50,8 @@ std::unique_ptr<jet::Database> openDatabase(const std::string& path, jet::Pager:
 void printUsage(std::ostream& out)
 {
     out << "usage: jetdb [--password PASSWORD] COMMAND ARGS...\n"
+           "  FILE: an Access database, 97 to 2003 (.mdb) or 2007 to 2019 (.accdb; one encrypted with a database\n"
+           "  password is refused)\n"
            "  --password: the database password of a protected file\n\n";
     for (const Command& c : commandRegistry()) out << "  jetdb " << c.usage << "\n      " << c.summary << "\n";
 }

@@ -94,7 +94,8 @@ static std::string base64(const jet::Bytes& b)
     return out;
 }
 
-void appendRowJson(std::string& out, const std::vector<std::string>& keys, const jet::RowView& row, RowJsonScratch& scratch)
+void appendRowJson(std::string& out, const std::vector<std::string>& keys, const jet::RowView& row, RowJsonScratch& scratch,
+                   const std::vector<const ComplexJson*>* complex)
 {
     out += '{';
     bool first = true;
@@ -104,6 +105,15 @@ void appendRowJson(std::string& out, const std::vector<std::string>& keys, const
         if (!first) out += ',';
         first = false;
         out += keys[c];
+        if (type == jet::ColumnType::Complex && complex && c < complex->size() && (*complex)[c]) {
+            const ComplexJson& values = *(*complex)[c];
+            out += '[';
+            auto it = values.values.find(row.integer(c));
+            if (it != values.values.end())
+                for (size_t k = 0; k < it->second.size(); ++k) out += (k ? "," : "") + rowToJson(values.names, it->second[k]);
+            out += ']';
+            continue;
+        }
         switch (type) {
         case jet::ColumnType::Boolean: out += row.boolean(c) ? '1' : '0'; continue;
         case jet::ColumnType::Byte:

@@ -62,14 +62,17 @@ std::string PostgresSchema::columnType(const jet::TableDef& table, const jet::Co
     case jet::ColumnType::Boolean: return "boolean";
     case jet::ColumnType::Byte:
     case jet::ColumnType::Integer: return "smallint";
-    case jet::ColumnType::Long: return "integer";
+    case jet::ColumnType::Long:
+    case jet::ColumnType::Complex: return "integer";
+    case jet::ColumnType::BigInt: return "bigint";
+    case jet::ColumnType::ExtDateTime: return "varchar(27)"; // to 100 ns, finer than a timestamp
     case jet::ColumnType::Currency: return "numeric(19,4)";
     case jet::ColumnType::Single:
     case jet::ColumnType::Double: return "double precision";
     case jet::ColumnType::DateTime: return "timestamp(3)";
     case jet::ColumnType::Text: {
-        // Jet 4 counts two bytes a character, Jet 3 one.
-        const int characters = table.format == &jet::Format::jet4() ? column.length / 2 : column.length;
+        // Jet 4 and ACE count two bytes a character, Jet 3 one.
+        const int characters = table.text->isUnicode() ? column.length / 2 : column.length;
         return "varchar(" + std::to_string(std::max(characters, 1)) + ")";
     }
     case jet::ColumnType::Memo: return "text";

@@ -4,6 +4,7 @@
 #include "PostgresSchema.h"
 
 #include "jet/Checker.h"
+#include "jet/ComplexColumn.h"
 #include "jet/Database.h"
 #include "jet/IndexTree.h"
 #include "jet/UsageMap.h"
@@ -54,6 +55,12 @@ void printSchema(jet::Table& t)
     std::cout << "TABLE " << d.name << " (" << d.rowCount << " rows, autonumber " << d.autoNumber << ")\n";
     for (const jet::ColumnDef& c : d.columns) {
         std::cout << "  " << c.utf8Name << " " << typeText(d, c);
+        if (c.isComplex()) {
+            jet::ComplexColumn complex(t.database(), d, c);
+            std::cout << " " << complex.kind() << " IN " << complex.flatTable().name() << "\n";
+            continue;
+        }
+        if (c.isCalculated()) std::cout << " CALCULATED";
         if (c.flags & jet::kColumnAutoLong) std::cout << " AUTOINCREMENT";
         if (c.isAutoGuid()) std::cout << " AUTOGUID";
         if (!(c.flags & jet::kColumnNullable) && c.type != jet::ColumnType::Boolean) std::cout << " NOT NULL";
@@ -123,6 +130,16 @@ int json(const std::vector<std::string>& a)
     jet::Table& t = db->table(a[1]);
     std::vector<std::string> keys;
     for (const jet::ColumnDef& c : t.def().columns) keys.push_back(jsonString(c.utf8Name) + ":");
+    // Complex columns print the rows of their values, read first.
+    std::vector<ComplexJson> complexValues(t.def().columns.size());
+    std::vector<const ComplexJson*> complex(t.def().columns.size(), nullptr);
+    for (size_t i = 0; i < t.def().columns.size(); ++i) {
+        if (!t.def().columns[i].isComplex()) continue;
+        jet::ComplexColumn column(*db, t.def(), t.def().columns[i]);
+        for (size_t v : column.valueColumns()) complexValues[i].names.push_back(column.flatTable().def().columns[v].utf8Name);
+        complexValues[i].values = column.valuesByKey();
+        complex[i] = &complexValues[i];
+    }
     // Rows go out in blocks of a pipe's size: one write per row costs more
     // than the row, and a reader that stops reading holds the output (and
     // the read of the file) from the first block on.
@@ -131,7 +148,7 @@ int json(const std::vector<std::string>& a)
     out.reserve(kBlock + 4096);
     RowJsonScratch scratch;
     t.scanViews([&](jet::RowLocator, const jet::RowView& row) {
-        appendRowJson(out, keys, row, scratch);
+        appendRowJson(out, keys, row, scratch, &complex);
         out += '\n';
         if (out.size() >= kBlock) {
             std::cout.write(out.data(), std::streamsize(out.size()));
@@ -212,7 +229,10 @@ CommandRegistration r2({"schema", "schema FILE [TABLE] [--sql postgresql]",
                         "columns with types and sizes, indexes with their flags; with --sql postgresql the statements "
                         "that make the tables on a PostgreSQL server",
                         schema});
-CommandRegistration r3({"json", "json FILE TABLE", "every row as one JSON object per line (as mdb-json prints)", json});
+CommandRegistration r3({"json", "json FILE TABLE",
+                        "every row as one JSON object per line (as mdb-json prints; a complex column of an Access 2007 "
+                        "or later file as the array of its values: attachments, multi-value entries)",
+                        json});
 CommandRegistration r4({"count", "count FILE TABLE", "the row count the table definition holds", count});
 
 CommandRegistration r6({"index", "index FILE TABLE N", "the entries of the table's N-th physical index, in order", indexDump});

@@ -103,12 +103,20 @@ std::vector<TableSpec> registerSchema(const jet::Format& format)
 
 std::optional<Value> text(const char* s) { return Value{jet::fromUtf8(s)}; }
 
+// The format of a new file: Access 2000 unless --jet3 (Access 97) or
+// --accdb (Access 2010, the .accdb format every Access since reads).
+const jet::Format& newFileFormat(bool jet3, bool accdb)
+{
+    if (jet3 && accdb) throw UsageError("--jet3 and --accdb name two formats; give one");
+    return jet3 ? jet::Format::jet3() : accdb ? jet::Format::aceVersion(3) : jet::Format::jet4();
+}
+
 int demo(const std::vector<std::string>& a)
 {
     if (a.empty()) throw UsageError("missing arguments");
     std::string path;
     long long entries = 200, pending = 20;
-    bool jet3 = false;
+    bool jet3 = false, accdb = false;
     uint16_t sortOrder = 0; // 0: General, as written
     for (size_t i = 0; i < a.size(); ++i) {
         auto number = [&](const char* flag) {
@@ -122,6 +130,7 @@ int demo(const std::vector<std::string>& a)
             }
         };
         if (a[i] == "--jet3") jet3 = true;
+        else if (a[i] == "--accdb") accdb = true;
         else if (a[i] == "--sort-order") {
             long long lcid = number("--sort-order");
             if (lcid == 0 || lcid > 0xFFFF) throw UsageError("--sort-order needs an LCID (1..65535)");
@@ -137,7 +146,7 @@ int demo(const std::vector<std::string>& a)
     jet::StagedFile out(path);
 
     // An Access 97 register keeps its texts in the Simplified Chinese code page.
-    const jet::Format& format = jet3 ? jet::Format::jet3() : jet::Format::jet4();
+    const jet::Format& format = newFileFormat(jet3, accdb);
     {
         auto db = jet::SchemaWriter::createDatabase(out.path(), format, jet3 ? 936 : 1252);
         db->pager().setPrivateBuild(true);
@@ -211,7 +220,8 @@ int demo(const std::vector<std::string>& a)
 //     unique index serial (USBKEY_SERIAL)
 //
 // Types: boolean byte integer long currency single double datetime text(n)
-// memo binary(n) ole guid numeric(p,s). Lines starting with # are comments.
+// memo binary(n) ole guid numeric(p,s), and in .accdb files bigint (Access 2016) and
+// datetimeextended (Access 2019). Lines starting with # are comments.
 namespace {
 
 std::string lowerName(const std::string& s) { return base::NameCase::foldUtf8(s); }
@@ -300,7 +310,8 @@ ColumnSpec parseColumn(const std::string& name, const std::string& rest, const S
         {"long", ColumnType::Long},       {"currency", ColumnType::Currency}, {"single", ColumnType::Single},
         {"double", ColumnType::Double},   {"datetime", ColumnType::DateTime}, {"text", ColumnType::Text},
         {"memo", ColumnType::Memo},       {"binary", ColumnType::Binary},   {"ole", ColumnType::OLE},
-        {"guid", ColumnType::Guid},       {"numeric", ColumnType::Numeric}};
+        {"guid", ColumnType::Guid},       {"numeric", ColumnType::Numeric}, {"bigint", ColumnType::BigInt},
+        {"datetimeextended", ColumnType::ExtDateTime}};
     auto it = types.find(typeName);
     if (it == types.end()) throw line.fail("unknown type '" + type + "'");
     c.type = it->second;
@@ -361,12 +372,12 @@ int create(const std::vector<std::string>& args)
 {
     // Options first: --jet3 makes an Access 97 file, --code-page its code page (1252 or 936).
     std::vector<std::string> a = args;
-    bool jet3 = false;
+    bool jet3 = false, accdb = false;
     uint16_t codePage = 1252;
     uint16_t sortOrder = 0;
     while (!a.empty() && a[0].rfind("--", 0) == 0) {
-        if (a[0] == "--jet3") {
-            jet3 = true;
+        if (a[0] == "--jet3" || a[0] == "--accdb") {
+            (a[0] == "--jet3" ? jet3 : accdb) = true;
             a.erase(a.begin());
         } else if (a[0] == "--sort-order" && a.size() > 1 && a[1].find_first_not_of("0123456789") == std::string::npos &&
                    a[1].size() < 6) {
@@ -389,9 +400,20 @@ int create(const std::vector<std::string>& args)
         tables = parseSchema(in, a[1]);
     }
     jet::StagedFile out(a[0]);
+    // Large numbers came with Access 2016, extended dates with Access 2019:
+    // a file holding them is of that version.
+    uint8_t aceVersion = 3;
+    for (const TableSpec& t : tables)
+        for (const auto& c : t.columns) {
+            const uint8_t needs = c.type == ColumnType::ExtDateTime ? 6 : c.type == ColumnType::BigInt ? 5 : 0;
+            if (needs && !accdb)
+                throw UsageError("table '" + t.name + "', column '" + c.name + "': type " + jet::columnTypeName(c.type) +
+                                 " needs an Access 2016 or later file (--accdb)");
+            aceVersion = std::max(aceVersion, needs);
+        }
+    const jet::Format& format = accdb ? jet::Format::aceVersion(aceVersion) : newFileFormat(jet3, accdb);
     {
-        auto db = jet::SchemaWriter::createDatabase(out.path(), jet3 ? jet::Format::jet3() : jet::Format::jet4(),
-                                                    codePage);
+        auto db = jet::SchemaWriter::createDatabase(out.path(), format, codePage);
         if (!databasePassword().empty()) db->setPassword(databasePassword());
         jet::WriteTransaction tx(*db);
         for (const TableSpec& t : tables) jet::SchemaWriter::createTable(*db, t);
@@ -445,13 +467,15 @@ int password(const std::vector<std::string>& a)
     return 0;
 }
 
-CommandRegistration r1({"create", "create [--jet3 [--code-page 1252|936]] [--sort-order LCID] FILE [SCHEMA]",
-                        "create a new Access 2000 database (Access 97 with --jet3), with the tables a schema file "
-                        "describes (with --password, protected by that database password)",
+CommandRegistration r1({"create", "create [--jet3 [--code-page 1252|936] | --accdb] [--sort-order LCID] FILE [SCHEMA]",
+                        "create a new Access 2000 database (Access 97 with --jet3, an Access 2010 .accdb file with "
+                        "--accdb), with the tables a schema file describes (with --password, protected by that "
+                        "database password; not an .accdb file)",
                         create});
-CommandRegistration r2({"demo", "demo FILE [--entries N] [--pending M] [--jet3] [--sort-order LCID]",
+CommandRegistration r2({"demo", "demo FILE [--entries N] [--pending M] [--jet3 | --accdb] [--sort-order LCID]",
                         "create the register database with N entries (200), the last M (20) not yet exported "
-                        "(an Access 97 file in code page 936 with --jet3; with --password, protected by it)",
+                        "(an Access 97 file in code page 936 with --jet3, an Access 2010 .accdb file with --accdb; with "
+                        "--password, protected by it)",
                         demo});
 CommandRegistration r3({"compact", "compact FILE OUT",
                         "copy FILE into a new file OUT without the space of deleted rows and released pages "
@@ -459,13 +483,15 @@ CommandRegistration r3({"compact", "compact FILE OUT",
                         compact});
 CommandRegistration r4({"encode", "encode FILE OUT",
                         "copy FILE into a new file OUT whose pages are encoded (RC4 under a new database key), "
-                        "as Access's Encode Database does; OUT keeps FILE's database password",
+                        "as Access's Encode Database does; OUT keeps FILE's database password (Access 97-2003 files: "
+                        "an .accdb file is protected by Office's encryption, which this program does not write)",
                         encode});
 CommandRegistration r5({"decode", "decode FILE OUT", "copy an encoded FILE into a new file OUT with its pages in the clear",
                         decode});
 CommandRegistration r6({"password", "password FILE NEW",
                         "set FILE's database password to NEW (at most 20 characters; \"\" removes it); a file that "
-                        "has one takes the old password before the command (--password)",
+                        "has one takes the old password before the command (--password); Access 97-2003 files only, "
+                        "as Access 2007 and later keep a password by encrypting the file",
                         password});
 
 } // namespace
