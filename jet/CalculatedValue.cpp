@@ -24,10 +24,10 @@ void CalculatedValue::unwrap(const uint8_t*& data, size_t& size)
 
 Bytes CalculatedValue::wrap(const Bytes& valueBytes)
 {
-    Bytes out(kHeaderSize, 0);
+    // Sized once: header, value, trailer (all zero but the length).
+    Bytes out(kHeaderSize + valueBytes.size() + kTrailerSize, 0);
     put32(out.data() + kLengthAt, uint32_t(valueBytes.size()));
-    out.insert(out.end(), valueBytes.begin(), valueBytes.end());
-    out.insert(out.end(), kTrailerSize, 0);
+    std::copy(valueBytes.begin(), valueBytes.end(), out.begin() + kHeaderSize);
     return out;
 }
 
