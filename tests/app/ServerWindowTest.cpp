@@ -11,9 +11,12 @@
 #include "app/UMain.h"
 #include "app/UnitDM.h"
 #include "app/UnitLogin.h"
+#include "data/TSaveDialog.h"
+#include "data/UImport.h"
 #include "grid/DBGridEx.h"
 
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QtTest>
 
@@ -219,6 +222,31 @@ private slots:
         QCOMPARE(m_main->StatusPanelText(1), QStringLiteral("9"));
         QCOMPARE(m_main->ADOQuery1->RecordCount(), 9);
         QCOMPARE(currentId(), 9);
+    }
+
+    // The export dialog's build and save after the server restarted while
+    // the main window kept the connection open: each once more on a new
+    // session, the entries saved and marked.
+    void exportWorksAfterTheServerRestarted()
+    {
+        openMain(10);
+        psql(QStringLiteral("update all_key set is_del = 1 where id > 6"));
+        TFrmImport dialog(m_dm->ADOConn, m_main.get());
+        const QString target = m_folder->filePath(QStringLiteral("keys.xml"));
+        dialog.SaveDialog1->setChooser([&](QWidget*, const QString&) { return target; });
+        dialog.show();
+        restartServer();
+        ModalScript script;
+        script.answerBox(QMessageBox::Ok);
+        QTest::mouseClick(dialog.Button1, Qt::LeftButton);
+        QCOMPARE(dialog.Memo1->toPlainText().count(QStringLiteral("<record>")), 4);
+        restartServer();
+        QTest::mouseClick(dialog.Button2, Qt::LeftButton);
+        QVERIFY2(script.finish(), qPrintable(script.problems().join(u'\n')));
+        QCOMPARE(script.boxes().size(), 1);
+        QCOMPARE(script.boxes()[0].text, TFrmImport::savedMessage(target));
+        QCOMPARE(psql(QStringLiteral("select count(*) from all_key where is_del = 1")), QStringLiteral("0"));
+        QVERIFY(QFile::exists(target));
     }
 
     // Signing in after the server restarted since start-up opened the
