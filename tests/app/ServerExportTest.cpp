@@ -296,6 +296,7 @@ private slots:
 #else
         RegisterFolder folder;
         const QString direct = serverRegister(folder, 500, 40);
+        const QMap<int, int> before = states();
         const QString proxyFolder = folder.filePath(QStringLiteral("proxy"));
         QDir().mkpath(proxyFolder);
         QProcess proxy;
@@ -310,6 +311,9 @@ private slots:
         QVERIFY(waitForLine(proxy, "cut", 1000).contains("cut"));
         proxy.kill();
         proxy.waitForFinished();
+        Tally tally;
+        tallyRound(before, {target}, {}, QStringLiteral("answer lost"), tally);
+        QVERIFY2(tally.problems.isEmpty(), qPrintable(tally.problems.mid(0, 3).join(u'\n')));
         QCOMPARE(probe.exitCode(), 0);
         QCOMPARE(probe.readAllStandardOutput().trimmed(), QByteArray("marked 40 taken 0 file yes"));
         QString problem;
