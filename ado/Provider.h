@@ -62,6 +62,9 @@ public:
     // read or written here, as far as a cheap look tells (the file's state);
     // false where nothing cheap tells.
     virtual bool changedElsewhere() const { return false; }
+    // Makes sure the session still stands (a server is asked, one round
+    // trip); throws EDatabaseError when it does not. A file needs no asking.
+    virtual void checkConnection() {}
     // Runs an update, delete or insert; returns the rows affected.
     virtual int64_t execute(const QString& statement) = 0;
     virtual void updateRow(const QString& table, uint64_t tag,

@@ -1,5 +1,6 @@
 #include "ado/ServerProvider.h"
 
+#include "ado/ConnectionLog.h"
 #include "ado/EDatabaseError.h"
 #include "ado/PostgresDialect.h"
 
@@ -14,8 +15,10 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QFileInfo>
+#include <QThread>
 #include <cmath>
 #include <ctime>
+#include <utility>
 
 namespace {
 
@@ -200,7 +203,9 @@ bool saysConnectionLost(const QSqlError& error)
     const QString text = error.text();
     return text.contains(QLatin1String("server closed the connection"), Qt::CaseInsensitive) ||
            text.contains(QLatin1String("no connection to the server"), Qt::CaseInsensitive) ||
-           text.contains(QLatin1String("terminating connection"), Qt::CaseInsensitive);
+           text.contains(QLatin1String("terminating connection"), Qt::CaseInsensitive) ||
+           text.contains(QLatin1String("could not send data to server"), Qt::CaseInsensitive) ||
+           text.contains(QLatin1String("could not receive data from server"), Qt::CaseInsensitive);
 }
 
 // Qt's PostgreSQL driver makes a local date and time of every timestamp it
@@ -258,13 +263,21 @@ QSqlDatabase ServerProvider::database() const
     return QSqlDatabase::database(m_connectionName, false);
 }
 
-void ServerProvider::fail(const QString& what, const QString& driverText, bool connectionLost)
+QString ServerProvider::scrubbed(const QString& driverText) const
 {
-    m_connectionLost = m_connectionLost || connectionLost;
     QString reason = driverText.trimmed();
     for (const QString& secret : m_secrets)
         if (!secret.isEmpty()) reason.replace(secret, QStringLiteral("***"));
-    throw EDatabaseError(reason.isEmpty() ? what : what + QStringLiteral(": ") + reason);
+    return reason;
+}
+
+void ServerProvider::fail(const QString& what, const QString& driverText, bool connectionLost)
+{
+    m_connectionLost = m_connectionLost || connectionLost;
+    const QString reason = scrubbed(driverText);
+    const QString message = reason.isEmpty() ? what : what + QStringLiteral(": ") + reason;
+    if (connectionLost) qCWarning(connectionLog, "%s", qUtf8Printable(message));
+    throw EDatabaseError(message);
 }
 
 void ServerProvider::connect(const QString& userName, const QString& password)
@@ -462,26 +475,116 @@ void ServerProvider::deleteRow(const QString& table, uint64_t tag)
     QSqlQuery query(db);
     query.prepare(statement);
     query.addBindValue(qlonglong(tag));
-    // A row another user deleted meanwhile is gone as asked: no error.
     run(query);
+    // The operator asked to delete the entry shown: one that another user
+    // deleted meanwhile is reported, as an Access file reports it, so that
+    // the listing is read again.
+    if (query.numRowsAffected() == 0)
+        throw EDatabaseError(QStringLiteral("The row to delete is no longer in '%1': another user deleted it. "
+                                            "Refresh the listing.")
+                                 .arg(table));
+}
+
+void ServerProvider::checkConnection()
+{
+    // No statement asks every ODBC data source alike; a session known lost is reported.
+    if (!isPostgres()) {
+        if (m_connectionLost) throw EDatabaseError(QStringLiteral("The connection to the ODBC data source was lost"));
+        return;
+    }
+    QSqlQuery query(database());
+    if (!query.exec(QStringLiteral("select 1")))
+        fail(QStringLiteral("The database server does not answer"), query.lastError().text(), true);
 }
 
 void ServerProvider::beginTransaction()
 {
     QSqlDatabase db = database();
+    m_transactionId = 0;
     if (!db.transaction()) fail(QStringLiteral("The database server did not start a transaction"), db.lastError().text(),
                                 saysConnectionLost(db.lastError()));
+    if (!isPostgres()) return;
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("select txid_current()")) || !query.next()) {
+        const QSqlError error = query.lastError();
+        db.rollback();
+        fail(QStringLiteral("The database server did not start a transaction"), error.text(), saysConnectionLost(error));
+    }
+    m_transactionId = query.value(0).toLongLong();
 }
 
 void ServerProvider::commitTransaction()
 {
     QSqlDatabase db = database();
-    if (!db.commit()) fail(QStringLiteral("The database server did not commit the transaction"), db.lastError().text(),
-                           saysConnectionLost(db.lastError()));
+    const qint64 transaction = std::exchange(m_transactionId, 0);
+    if (db.commit()) return;
+    const QSqlError error = db.lastError();
+    if (!saysConnectionLost(error))
+        fail(QStringLiteral("The database server did not commit the transaction"), error.text(), false);
+    m_connectionLost = true;
+    const QString reason = scrubbed(error.text());
+    qCWarning(connectionLog, "The connection to the database server was lost while a transaction was committed: %s",
+              qUtf8Printable(reason));
+    switch (transaction != 0 ? outcomeOfLostCommit(transaction) : Outcome::Unknown) {
+    case Outcome::Committed:
+        qCWarning(connectionLog, "The server says it committed the transaction");
+        return;
+    case Outcome::Aborted:
+        qCWarning(connectionLog, "The server says it did not commit the transaction");
+        throw EDatabaseError(QStringLiteral("The connection to the database server was lost while the changes were "
+                                            "committed, and the server did not commit them: nothing was saved (%1)")
+                                 .arg(reason));
+    case Outcome::Unknown:
+        break;
+    }
+    throw ECommitInDoubt(QStringLiteral("The connection to the database server was lost while the changes were "
+                                        "committed, and the server could not be asked whether it committed them (%1)")
+                             .arg(reason));
+}
+
+ServerProvider::Outcome ServerProvider::outcomeOfLostCommit(qint64 transaction)
+{
+    QSqlDatabase db = database();
+    db.close();
+    if (!db.open()) {
+        qCWarning(connectionLog, "Cannot ask the database server what became of the transaction: %s",
+                  qUtf8Printable(scrubbed(db.lastError().text())));
+        return Outcome::Unknown;
+    }
+    m_connectionLost = false;
+    auto ask = [&](const QString& statement, QString& answer) {
+        QSqlQuery query(db);
+        if (query.exec(statement) && query.next()) {
+            answer = query.value(0).toString();
+            return true;
+        }
+        qCWarning(connectionLog, "Cannot ask the database server what became of the transaction: %s",
+                  qUtf8Printable(scrubbed(query.lastError().text())));
+        if (saysConnectionLost(query.lastError())) m_connectionLost = true;
+        return false;
+    };
+    // A server that went down before its log held anything of the
+    // transaction does not know its id at all (past the next id it gives
+    // out): its commit never reached the log, so it was not committed.
+    QString next;
+    if (!ask(QStringLiteral("select txid_snapshot_xmax(txid_current_snapshot())"), next)) return Outcome::Unknown;
+    if (transaction >= next.toLongLong()) return Outcome::Aborted;
+    // A session the server has not noticed is gone yet may still hold the
+    // transaction for a moment.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        QString status;
+        if (!ask(QStringLiteral("select txid_status(%1)").arg(transaction), status)) return Outcome::Unknown;
+        if (status == QLatin1String("committed")) return Outcome::Committed;
+        if (status == QLatin1String("aborted")) return Outcome::Aborted;
+        if (status != QLatin1String("in progress")) return Outcome::Unknown; // too old for the server to tell
+        QThread::msleep(100);
+    }
+    return Outcome::Unknown;
 }
 
 void ServerProvider::rollbackTransaction()
 {
+    m_transactionId = 0;
     QSqlDatabase db = database();
     if (!db.rollback()) fail(QStringLiteral("The database server did not roll the transaction back"),
                              db.lastError().text(), saysConnectionLost(db.lastError()));

@@ -34,8 +34,15 @@ public:
     void updateRow(const QString& table, uint64_t tag,
                    const std::vector<std::pair<QString, jet::Value>>& columns) override;
     void deleteRow(const QString& table, uint64_t tag) override;
+    void checkConnection() override;
     bool supportsTransactions() const override { return true; }
+    // On PostgreSQL the transaction's id is taken at its begin: a commit
+    // whose connection is lost asks a new session what became of it.
     void beginTransaction() override;
+    // Throws EDatabaseError when the server refused the commit, or lost the
+    // connection and did not commit; ECommitInDoubt when the connection was
+    // lost and nothing could tell afterwards (the server cannot be reached,
+    // an ODBC data source).
     void commitTransaction() override;
     void rollbackTransaction() override;
     bool isConnectionFault(const std::exception& error) const override;
@@ -50,6 +57,11 @@ private:
     // Runs a prepared statement; throws EDatabaseError naming the statement.
     void run(QSqlQuery& query);
     [[noreturn]] void fail(const QString& what, const QString& driverText, bool connectionLost);
+    QString scrubbed(const QString& driverText) const;
+    // What became of a transaction whose commit lost the connection, asked
+    // in a new session (which then serves on).
+    enum class Outcome { Committed, Aborted, Unknown };
+    Outcome outcomeOfLostCommit(qint64 transaction);
 
     QMap<QString, QString> m_parts;
     QString m_driver;
@@ -57,4 +69,5 @@ private:
     QStringList m_secrets;                 // passwords, scrubbed from the driver's messages
     QMap<QString, QString> m_keyColumns;   // table (lower case) -> key column
     bool m_connectionLost = false;
+    qint64 m_transactionId = 0;            // txid_current() of the running transaction (PostgreSQL)
 };

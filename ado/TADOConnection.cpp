@@ -2,6 +2,7 @@
 
 #include "qtcommon/IgnoredError.h"
 
+#include "ado/ConnectionLog.h"
 #include "ado/ConnectionString.h"
 #include "ado/EDatabaseError.h"
 #include "ado/JetProvider.h"
@@ -79,6 +80,7 @@ void TADOConnection::Open()
     if (BeforeConnect) BeforeConnect(this);
     provider->connect(userName, password);
     m_provider = std::move(provider);
+    m_closedLostSession = false;
     if (AfterConnect) AfterConnect(this);
 }
 
@@ -86,6 +88,7 @@ void TADOConnection::Close()
 {
     for (TCustomADODataSet* dataSet : std::vector<TCustomADODataSet*>(m_dataSets)) dataSet->Close();
     closeFile();
+    m_closedLostSession = false;
 }
 
 void TADOConnection::closeFile()
@@ -122,8 +125,49 @@ void TADOConnection::releaseAfterError(const std::exception& error)
 {
     bool fault = Connected() && m_provider->isConnectionFault(error);
     bool anyOpen = std::any_of(m_dataSets.begin(), m_dataSets.end(), [](TCustomADODataSet* d) { return d->Active(); });
-    if (fault && !anyOpen) closeFile();
-    else releaseIfIdle();
+    if (fault && !anyOpen) {
+        const bool server = dynamic_cast<ServerProvider*>(m_provider.get()) != nullptr;
+        closeFile();
+        m_closedLostSession = server;
+    } else {
+        releaseIfIdle();
+    }
+}
+
+bool TADOConnection::ChangedElsewhere() const
+{
+    return Connected() && m_provider->changedElsewhere();
+}
+
+bool TADOConnection::sessionLost(const std::exception& error) const
+{
+    if (!Connected()) return m_closedLostSession;
+    return dynamic_cast<ServerProvider*>(m_provider.get()) && m_provider->isConnectionFault(error);
+}
+
+bool TADOConnection::ReconnectAfter(const std::exception& error)
+{
+    if (m_inTransaction || !sessionLost(error)) return false;
+    qCWarning(connectionLog, "The database server dropped the session; opening a new one");
+    closeFile();
+    Open();
+    return true;
+}
+
+void TADOConnection::CheckConnection()
+{
+    if (!Connected()) {
+        Open();
+        return;
+    }
+    try {
+        m_provider->checkConnection();
+    } catch (const std::exception& e) {
+        if (ReconnectAfter(e)) return;
+        releaseAfterError(e);
+        if (dynamic_cast<const EDatabaseError*>(&e)) throw;
+        throw EDatabaseError(QString::fromStdString(e.what()));
+    }
 }
 
 int64_t TADOConnection::Execute(const QString& statement)

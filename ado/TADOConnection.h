@@ -67,6 +67,26 @@ public:
     // Runs an update, delete or insert; returns the rows affected.
     int64_t Execute(const QString& statement);
 
+    // Whether another program changed the database since this connection
+    // last read or wrote it, as far as a cheap look tells (an Access file's
+    // size and time: no read, no lock). False while closed, and on a
+    // server, where only the next statement tells.
+    bool ChangedElsewhere() const;
+    // Before an action that would drop what the datasets hold (reading a
+    // listing again): opens the connection when it is closed, asks a server
+    // whether it still has the session (one round trip) and, when it
+    // dropped it, opens a new one (ReconnectAfter). Throws EDatabaseError
+    // when the database cannot be reached.
+    void CheckConnection();
+    // After an action failed with `error`: when it failed because the server
+    // dropped the session (restarted, network cut) and no transaction ran
+    // (its statements went with the session), opens a new session under the
+    // open datasets, which keep their records (a server's records name their
+    // rows by key), and returns true, so that the caller may run the action
+    // once more. False for any other error. Throws EDatabaseError when the
+    // server cannot be reached.
+    bool ReconnectAfter(const std::exception& error);
+
     int DataSetCount() const { return int(m_dataSets.size()); }
     TCustomADODataSet* DataSets(int index) const { return m_dataSets.at(std::size_t(index)); }
 
@@ -103,6 +123,8 @@ public:
 
 private:
     void closeFile();
+    // Whether `error` came from a session the server dropped.
+    bool sessionLost(const std::exception& error) const;
     void endTransaction(bool commit);
 
     QString m_connectionString;
@@ -111,5 +133,7 @@ private:
     bool m_keepConnection = true;
     std::unique_ptr<::Provider> m_provider;
     bool m_inTransaction = false;
+    // Closed because the server dropped the session (see ReconnectAfter).
+    bool m_closedLostSession = false;
     std::vector<TCustomADODataSet*> m_dataSets;
 };

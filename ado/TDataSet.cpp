@@ -522,8 +522,21 @@ void TDataSet::Delete()
     Cancel();
     fire(BeforeDelete);
     fire(BeforeScroll);
-    const int32_t position = m_order[std::size_t(m_current)];
-    InternalDelete(tagOf(position));
+    int32_t position = 0;
+    for (;;) {
+        checkActive();
+        if (IsEmpty()) throw EDatabaseError(QStringLiteral("Cannot perform this operation on an empty dataset"));
+        position = m_order[std::size_t(m_current)];
+        try {
+            InternalDelete(tagOf(position));
+            break;
+        } catch (const EDatabaseError& error) {
+            TDataAction action = daFail;
+            if (OnDeleteError) OnDeleteError(this, error, action);
+            if (action == daFail) throw;
+            if (action == daAbort) return;
+        }
+    }
     if (!m_lazy) {
         m_store.removeRow(position);
     } else {
@@ -609,6 +622,13 @@ void TDataSet::FetchAll()
             throw EDatabaseError(QStringLiteral("The records keep changing in the database while they are read; try again"));
         refetch();
     }
+}
+
+void TDataSet::Refresh()
+{
+    checkActive();
+    checkBrowseMode();
+    refetch();
 }
 
 uint64_t TDataSet::tagOf(int32_t position) const

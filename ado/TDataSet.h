@@ -16,6 +16,10 @@ class TDataSource;
 
 enum TDataSetState { dsInactive, dsBrowse, dsEdit };
 
+// What a failed operation does after its error handler ran: fail with the
+// error, end quietly (the handler has dealt with it), or try again.
+enum TDataAction { daFail, daAbort, daRetry };
+
 // A position in a dataset that survives re-sorting (and the deletion of other
 // records) until the dataset closes. A default-constructed bookmark is null.
 struct TBookmark {
@@ -68,6 +72,10 @@ public:
     // the records hold one state of it; when the database changed since they
     // were listed, they are listed again first (AfterRefresh fires).
     void FetchAll();
+    // Reads the records again from the database, keeping the sort order and
+    // the current record when it is still there (otherwise the one now at
+    // its place); AfterRefresh fires. A pending edit is posted first.
+    void Refresh();
     // Which listing of the database the records are: it changes whenever the
     // dataset opens or lists the records again. A walk by index that sees it
     // change has read records of two listings.
@@ -115,6 +123,13 @@ public:
     // After the dataset read its records again because the database changed
     // under it (their number may differ).
     TDataSetNotifyEvent AfterRefresh;
+    // A failed Delete: the handler sees the error and says what follows
+    // (daFail by default: the error goes on to the caller; daAbort: Delete
+    // ends without deleting and without an error; daRetry: the delete is
+    // tried again on the record current then). The handler may read the
+    // records again (Refresh) before it answers.
+    using TDataSetErrorEvent = std::function<void(TDataSet*, const EDatabaseError& error, TDataAction& action)>;
+    TDataSetErrorEvent OnDeleteError;
 
     // --- random access for views (no effect on the current record) ----------
     // index: position in the current order, 0 .. RecordCount()-1. The current

@@ -13,6 +13,10 @@ int ProgramStart::run(const QString& programFolder)
     if (!dm.DataModuleCreate()) {
         QMessageBox box(QMessageBox::Information, connectionFailedCaption(), TDM::connectionFailedMessage(),
                         QMessageBox::Ok);
+        // Why, in the words of the engine or the server (a file locked by
+        // another program, a server that refused the user): the operator can
+        // act on it, or tell whoever can.
+        box.setInformativeText(dm.ConnectionError());
         box.exec();
         return 1;
     }

@@ -1,5 +1,8 @@
 #include "app/UMain.h"
 
+#include "ado/EDatabaseError.h"
+#include "ado/ServerProvider.h"
+#include "ado/TADOConnection.h"
 #include "ado/TADOQuery.h"
 #include "ado/TDataSource.h"
 #include "app/ActionImages.h"
@@ -12,7 +15,9 @@
 #include "grid/DBGridEx.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QFrame>
 #include <QLabel>
 #include <QMenu>
@@ -20,6 +25,7 @@
 #include <QMessageBox>
 #include <QStatusBar>
 #include <QTabBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -66,6 +72,7 @@ TFrmMain::TFrmMain(TDM* dm, const SignInGate& signIn, QWidget* parent)
       ADOQuery2(new TADOQuery),
       DataSource1(new TDataSource(this)),
       DataSource2(new TDataSource(this)),
+      Timer1(new QTimer(this)),
       m_dm(dm),
       m_registerListing(ADOQuery1),
       m_departmentListing(ADOQuery2)
@@ -93,6 +100,13 @@ TFrmMain::TFrmMain(TDM* dm, const SignInGate& signIn, QWidget* parent)
     ADOQuery1->AfterDelete = [this](TDataSet* dataSet) { setStatusCount(dataSet->RecordCount()); };
     // The list read again after another program changed the register.
     ADOQuery1->AfterRefresh = ADOQuery1->AfterDelete;
+    ADOQuery1->BeforeDelete = [this](TDataSet*) {
+        m_deletingId = currentEntryId();
+        m_deleteReconnected = false;
+    };
+    ADOQuery1->OnDeleteError = [this](TDataSet*, const EDatabaseError& error, TDataAction& action) {
+        action = ADOQuery1DeleteError(error);
+    };
     ADOQuery2->setConnection(dm->ADOConn);
     ADOQuery2->setCursorType(ctStatic);
     ADOQuery2->setSQLText(RegisterStatements::departmentListing());
@@ -108,6 +122,7 @@ TFrmMain::TFrmMain(TDM* dm, const SignInGate& signIn, QWidget* parent)
     DBGridEx1->setName(QStringLiteral("DBGridEx1"));
     setUpRegisterGrid(DBGridEx1, DataSource1);
     DBGridEx1->setPopupMenu(PopupMenu1);
+    DBGridEx1->installEventFilter(this); // Ctrl+Delete is looked at before the grid asks
     DBGridEx2->setName(QStringLiteral("DBGridEx2"));
     setUpRegisterGrid(DBGridEx2, DataSource2);
     DBGridEx2->hide();
@@ -131,6 +146,15 @@ TFrmMain::TFrmMain(TDM* dm, const SignInGate& signIn, QWidget* parent)
     setCentralWidget(client);
 
     buildStatusBar();
+
+    // Everything else in the program happens when the operator acts. Other
+    // programs write to an Access register, though, and nothing but the
+    // file tells this window: this timer looks at the file's state (a look,
+    // not a read) and reads the register again when another program has
+    // committed. It starts with the window, after the sign-in.
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(kChangeLookInterval);
+    connect(Timer1, &QTimer::timeout, this, &TFrmMain::Timer1Timer);
 
     // FormCreate: the sign-in gate.
     m_signedIn = signIn ? signIn(dm) : runSignInDialog(dm);
@@ -250,10 +274,130 @@ void TFrmMain::FormShow()
     DBGridEx1->show();
     TabSet1->setCurrentIndex(0);
     action_RefreshExecute();
+    Timer1->start();
+}
+
+bool TFrmMain::onServer() const
+{
+    return ServerProvider::serves(m_dm->ADOConn->Provider());
+}
+
+void TFrmMain::tell(const QString& text, const std::exception* reason)
+{
+    QMessageBox box(QMessageBox::Information, messageCaption(), text, QMessageBox::Ok, this);
+    if (reason) box.setInformativeText(QString::fromUtf8(reason->what()));
+    box.exec();
+}
+
+qint64 TFrmMain::currentEntryId() const
+{
+    try {
+        if (!ADOQuery1->Active() || ADOQuery1->IsEmpty()) return -1;
+        const TField* id = ADOQuery1->FindField(QStringLiteral("id"));
+        return id && !id->IsNull() ? id->AsLargeInt() : -1;
+    } catch (const std::exception&) {
+        ignoreBecause("an entry that cannot be read is no entry to keep or offer");
+        return -1;
+    }
+}
+
+void TFrmMain::Timer1Timer()
+{
+    // The operator is busy in the modal window; the register is looked at
+    // again when this window has the focus back.
+    if (QApplication::activeModalWidget()) return;
+    readAgainIfChangedElsewhere();
+}
+
+void TFrmMain::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) Timer1Timer();
+}
+
+bool TFrmMain::readAgainIfChangedElsewhere()
+{
+    if (!ADOQuery1->Active() || ADOQuery1->State() == dsEdit) return false;
+    try {
+        if (!m_dm->ADOConn->ChangedElsewhere()) return false;
+        // Sort and current entry stay; AfterRefresh shows the new count.
+        ADOQuery1->Refresh();
+        return true;
+    } catch (const std::exception&) {
+        ignoreBecause("a register that cannot be read now is looked at again at the next tick");
+        return false;
+    }
+}
+
+bool TFrmMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == DBGridEx1 && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Delete && (key->modifiers() & Qt::ControlModifier) && !currentEntryMayBeOffered())
+            return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool TFrmMain::currentEntryMayBeOffered()
+{
+    if (!ADOQuery1->Active() || ADOQuery1->IsEmpty()) return true; // the grid does nothing then
+    const qint64 id = currentEntryId();
+    if (onServer()) {
+        // Nothing cheap tells of a server's changes; a session it dropped is
+        // opened again now rather than after the question.
+        try {
+            m_dm->ADOConn->CheckConnection();
+        } catch (const std::exception& error) {
+            tell(serverUnreachableOnDeleteMessage(), &error);
+            return false;
+        }
+        return true;
+    }
+    if (!readAgainIfChangedElsewhere() || currentEntryId() == id) return true;
+    tell(entryGoneMessage());
+    return false;
+}
+
+TDataAction TFrmMain::ADOQuery1DeleteError(const EDatabaseError& error)
+{
+    TADOConnection* connection = m_dm->ADOConn;
+    try {
+        // A session the server dropped: once more on a new one.
+        if (!m_deleteReconnected && connection->ReconnectAfter(error)) {
+            m_deleteReconnected = true;
+            return daRetry;
+        }
+        if (onServer()) connection->CheckConnection();
+    } catch (const std::exception& unreachable) {
+        tell(serverUnreachableOnDeleteMessage(), &unreachable);
+        return daAbort;
+    }
+    // Another program may have deleted the entry (a file's delete then finds
+    // its row gone, a server's finds no row): the register as it is now says.
+    try {
+        ADOQuery1->Refresh();
+    } catch (const std::exception&) {
+        ignoreBecause("the delete's own error is the one to show");
+        return daFail;
+    }
+    if (currentEntryId() == m_deletingId) return daFail;
+    tell(entryGoneMessage());
+    return daAbort;
 }
 
 void TFrmMain::action_RefreshExecute()
 {
+    // A server is asked first whether it still answers: one that cannot be
+    // reached leaves the list as it is, and the operator is told.
+    if (onServer()) {
+        try {
+            m_dm->ADOConn->CheckConnection();
+        } catch (const std::exception& error) {
+            tell(serverUnreachableOnRefreshMessage(), &error);
+            return;
+        }
+    }
     try {
         ADOQuery1->Close();
         ADOQuery1->Open();

@@ -1,5 +1,6 @@
 #include "app/UnitDM.h"
 
+#include "ado/ConnectionLog.h"
 #include "ado/EDatabaseError.h"
 
 #include <QCoreApplication>
@@ -108,6 +109,7 @@ bool TDM::DataModuleCreate()
         return true;
     } catch (const std::exception& e) {
         m_connectionError = QString::fromStdString(e.what());
+        qCWarning(connectionLog, "The database cannot be opened: %s", qUtf8Printable(m_connectionError));
         return false;
     }
 }

@@ -26,7 +26,8 @@ public:
     // data-link file's string, or connectionStringFor) and opens it. Returns
     // false when that fails, a data-link file that cannot be read or parsed
     // included; the application then shows ConnectionFailedMessage and ends.
-    // ConnectionError() tells why (never quoting a password).
+    // ConnectionError() tells why (never quoting a password); the reason is
+    // logged too (category usbkey.connection).
     bool DataModuleCreate();
     const QString& ConnectionError() const { return m_connectionError; }
 

@@ -1,6 +1,7 @@
 #include "app/UnitLogin.h"
 
 #include "ado/LoginQuery.h"
+#include "ado/TADOConnection.h"
 #include "ado/TADOQuery.h"
 #include "qtcommon/DefaultErrorDisplay.h"
 
@@ -81,7 +82,13 @@ void TFrmLogin::btnOKClick()
     const QString password = trimControls(edt2->text());
     // The lookup quotes both texts, so an apostrophe is looked up literally.
     qry1->setSQLText(LoginQuery::accountLookup(userName, password));
-    qry1->Open();
+    try {
+        qry1->Open();
+    } catch (const std::exception& error) {
+        // A server that dropped the session since start-up: once more on a new one.
+        if (!qry1->Connection() || !qry1->Connection()->ReconnectAfter(error)) throw;
+        qry1->Open();
+    }
     const bool found = !qry1->IsEmpty();
     qry1->Close();
     if (!found) {

@@ -1,6 +1,7 @@
 #include "data/UImport.h"
 
 #include "ado/EDatabaseError.h"
+#include "ado/TADOConnection.h"
 #include "ado/TADOQuery.h"
 #include "qtcommon/DefaultErrorDisplay.h"
 #include "data/ExportSave.h"
@@ -30,6 +31,24 @@ public:
     WaitCursor(const WaitCursor&) = delete;
     WaitCursor& operator=(const WaitCursor&) = delete;
 };
+
+// Runs an action of the operator. When it failed because the server
+// dropped the session (restarted, network cut), a new session is opened and
+// the action runs once more: a save that failed left nothing marked and no
+// file. A commit in doubt is not tried again: its file is kept for the
+// operator to decide.
+template <typename Action>
+auto onceMoreOnANewSession(TADOConnection* connection, Action action) -> decltype(action())
+{
+    try {
+        return action();
+    } catch (const ECommitInDoubt&) {
+        throw;
+    } catch (const EDatabaseError& error) {
+        if (!connection || !connection->ReconnectAfter(error)) throw;
+    }
+    return action();
+}
 
 } // namespace
 
@@ -90,10 +109,12 @@ void TFrmImport::Button1Click()
     std::optional<RegisterExport::Listing> listing;
     {
         WaitCursor wait;
-        listing = RegisterExport::build(*ADOQuery1, [&progress](int done, int total) {
-            progress.setMaximum(total);
-            progress.setValue(done);
-            return !progress.wasCanceled();
+        listing = onceMoreOnANewSession(ADOQuery1->Connection(), [&] {
+            return RegisterExport::build(*ADOQuery1, [&progress](int done, int total) {
+                progress.setMaximum(total);
+                progress.setValue(done);
+                return !progress.wasCanceled();
+            });
         });
     }
     if (listing && listing->listed.empty()) {
@@ -126,7 +147,8 @@ void TFrmImport::Button2Click()
         // exported or deleted meanwhile are left out of the file.
         if (!ADOQuery2->Connection())
             throw EDatabaseError(QStringLiteral("The export has no database connection"));
-        const ExportSave::Result saved = ExportSave::save(*ADOQuery2->Connection(), fullPath, text, m_listed);
+        const ExportSave::Result saved = onceMoreOnANewSession(
+            ADOQuery2->Connection(), [&] { return ExportSave::save(*ADOQuery2->Connection(), fullPath, text, m_listed); });
         std::vector<qint64> done;
         std::merge(saved.marked.begin(), saved.marked.end(), saved.takenElsewhere.begin(), saved.takenElsewhere.end(),
                    std::back_inserter(done));

@@ -111,6 +111,7 @@ struct SeenBox {
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
+    QString informative; // the text under the message, when the box has one
 };
 
 // Answers the modal windows a test provokes, in the order it expects them.
@@ -219,7 +220,7 @@ private:
     void record(QWidget* modal)
     {
         if (auto* box = qobject_cast<QMessageBox*>(modal))
-            m_boxes << SeenBox{box->windowTitle(), box->text(), box->icon(), box->standardButtons()};
+            m_boxes << SeenBox{box->windowTitle(), box->text(), box->icon(), box->standardButtons(), box->informativeText()};
     }
 
     static QString describe(QWidget* modal)

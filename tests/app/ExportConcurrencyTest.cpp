@@ -4,6 +4,7 @@
 // pending (or taken by the other program) and in no file. Also the save
 // killed at each of its steps.
 #include "AppTestSupport.h"
+#include "ExportFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,31 +23,6 @@ QByteArray jetdb(const QStringList& args)
     p.start(QStringLiteral(JETDB_PATH), args);
     p.waitForFinished(-1);
     return p.readAllStandardOutput();
-}
-
-// The ids of an export file, after checking that it is one: the declaration
-// line, record lines, "</root>", CR LF after each, and an XML reader's yes.
-QList<int> idsOfExportFile(const QString& path, QString* problem)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        *problem = path + QStringLiteral(": cannot be read");
-        return {};
-    }
-    const QByteArray text = f.readAll();
-    if (!text.startsWith("<?xml version=\"1.0\" encoding=\"GBK\"?><root>\r\n") || !text.endsWith("</root>\r\n") ||
-        !text.contains("<record>")) {
-        *problem = path + QStringLiteral(": not a whole export file (%1 bytes)").arg(text.size());
-        return {};
-    }
-    if (QProcess::execute(QStringLiteral("xmllint"), {QStringLiteral("--noout"), path}) != 0) {
-        *problem = path + QStringLiteral(": xmllint refuses it");
-        return {};
-    }
-    QList<int> ids;
-    static const QRegularExpression id(QStringLiteral("<data_id>(\\d+)</data_id>"));
-    for (auto m = id.globalMatch(QString::fromLatin1(text)); m.hasNext();) ids << m.next().captured(1).toInt();
-    return ids;
 }
 
 // What the other program did: entries it took (marked 3) or deleted while

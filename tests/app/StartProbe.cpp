@@ -1,7 +1,8 @@
 // The program's start-up exactly as usbkey runs it, with every modal window
-// reported on standard output ("caption|text" for message boxes,
-// "window|caption" for dialogs) and then closed, so that a test can start it
-// as a process from any folder and see what an operator would see.
+// reported on standard output ("caption|text" for message boxes, followed by
+// "|informative text" when the box has one, "window|caption" for dialogs)
+// and then closed, so that a test can start it as a process from any folder
+// and see what an operator would see.
 #include "app/ProgramStart.h"
 #include "app/TApplication.h"
 
@@ -21,9 +22,12 @@ int main(int argc, char** argv)
         QWidget* modal = QApplication::activeModalWidget();
         if (!modal || modal == reported) return;
         reported = modal;
-        QString line = qobject_cast<QMessageBox*>(modal)
-                           ? modal->windowTitle() + u'|' + static_cast<QMessageBox*>(modal)->text()
-                           : QStringLiteral("window|") + modal->windowTitle();
+        QString line = QStringLiteral("window|") + modal->windowTitle();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            line = box->windowTitle() + u'|' + box->text();
+            if (!box->informativeText().isEmpty()) line += u'|' + box->informativeText();
+        }
+        line.replace(u'\n', u' ');
         std::printf("%s\n", line.toUtf8().constData());
         std::fflush(stdout);
         // Queued, so that the watcher stays free while the window closes.

@@ -8,6 +8,8 @@
 class StartupTest : public QObject {
     Q_OBJECT
 
+    const QString kConnectionFailed = QStringLiteral("USBKEY管理系统|数据库连接错误，系统退出。");
+
     // Copies the probe into the folder (beside db/, when there is one), runs
     // it from folder/elsewhere and
     // returns the windows it reported; exitCode receives its exit code.
@@ -55,8 +57,40 @@ private slots:
         }
         int exitCode = 0;
         const QStringList windows = runFrom(folder, exitCode);
-        QCOMPARE(windows, QStringList{QStringLiteral("USBKEY管理系统|数据库连接错误，系统退出。")});
+        // The connection message, and under it why.
+        QCOMPARE(windows.size(), 1);
+        QVERIFY2(windows[0].startsWith(kConnectionFailed + u'|'), qPrintable(windows[0]));
+        QVERIFY2(windows[0].contains(database.isNull() ? QStringLiteral("Could not find file")
+                                                       : QStringLiteral("Cannot open the database")),
+                 qPrintable(windows[0]));
         QCOMPARE(exitCode, 1);
+    }
+
+    // A register whose commit another program is in the middle of (its
+    // locks held, as by a program stopped inside its commit): start-up waits
+    // for it as long as a read waits, then ends with the connection message
+    // and the reason, never with the sign-in window and a late failure.
+    void registerLockedByAnotherProgramAtStartUp()
+    {
+        RegisterFolder folder;
+        QString error;
+        QVERIFY2(folder.makeRegister(3, 1, &error), qPrintable(error));
+        QProcess holder;
+        holder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        holder.start(QStringLiteral(LOCK_HOLDER_PATH), {folder.database()});
+        QVERIFY(holder.waitForReadyRead(10000));
+        QCOMPARE(holder.readLine().trimmed(), QByteArray("holding"));
+        int exitCode = 0;
+        const QStringList windows = runFrom(folder, exitCode);
+        holder.kill();
+        holder.waitForFinished();
+        QCOMPARE(windows.size(), 1);
+        QVERIFY2(windows[0].startsWith(kConnectionFailed + u'|'), qPrintable(windows[0]));
+        QVERIFY2(windows[0].contains(QStringLiteral("is being changed by another program")), qPrintable(windows[0]));
+        QCOMPARE(exitCode, 1);
+
+        // Once the other program is done, the program starts.
+        QCOMPARE(runFrom(folder, exitCode), QStringList{QStringLiteral("window|登录")});
     }
 
     // db/connection.udl, when present, gives the whole connection string;
@@ -71,7 +105,7 @@ private slots:
         const QString lines = QStringLiteral("[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n"
                                              "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=vask.mdb;"
                                              "Jet OLEDB:Database Password=%1\r\n");
-        const QString failed = QStringLiteral("USBKEY管理系统|数据库连接错误，系统退出。");
+        const QString failed = kConnectionFailed;
         QTest::newRow("the password in the data link") << utf16(lines.arg(QStringLiteral("Tresor"))) << "window|登录";
         QTest::newRow("no data link") << QByteArray() << failed;
         QTest::newRow("a wrong password") << utf16(lines.arg(QStringLiteral("tresor"))) << failed;
@@ -91,7 +125,10 @@ private slots:
         }
         int exitCode = -1;
         const QStringList windows = runFrom(folder, exitCode);
-        QCOMPARE(windows, QStringList{expected});
+        QCOMPARE(windows.size(), 1);
+        // A failure's reason follows the message (never the password).
+        QCOMPARE(windows[0].section(u'|', 0, 1), expected);
+        QVERIFY(!windows[0].contains(QStringLiteral("Tresor")));
         QCOMPARE(exitCode, expected.startsWith(QLatin1String("window|")) ? 0 : 1);
     }
 

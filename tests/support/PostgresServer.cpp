@@ -79,6 +79,12 @@ PostgresServer::PostgresServer()
         m_why = QStringLiteral("initdb failed: ") + output;
         return;
     }
+    start();
+}
+
+bool PostgresServer::start()
+{
+    QString output;
     const QString options = QStringLiteral("-k %1 -c listen_addresses= -p %2 -F -c full_page_writes=off").arg(m_dir->path()).arg(kPort);
     if (!run(m_bin + QStringLiteral("/pg_ctl"),
              {QStringLiteral("-D"), m_dir->filePath(QStringLiteral("data")), QStringLiteral("-o"), options,
@@ -87,17 +93,25 @@ PostgresServer::PostgresServer()
         QFile log(m_dir->filePath(QStringLiteral("log")));
         log.open(QIODevice::ReadOnly);
         m_why = QStringLiteral("the server did not start: ") + output + QString::fromUtf8(log.readAll());
-        return;
+        return false;
     }
     m_running = true;
+    return true;
+}
+
+bool PostgresServer::stop()
+{
+    if (!m_running) return true;
+    const bool stopped = run(m_bin + QStringLiteral("/pg_ctl"),
+                             {QStringLiteral("-D"), m_dir->filePath(QStringLiteral("data")), QStringLiteral("-m"),
+                              QStringLiteral("immediate"), QStringLiteral("-w"), QStringLiteral("stop")});
+    if (stopped) m_running = false;
+    return stopped;
 }
 
 PostgresServer::~PostgresServer()
 {
-    if (m_running)
-        run(m_bin + QStringLiteral("/pg_ctl"), {QStringLiteral("-D"), m_dir->filePath(QStringLiteral("data")),
-                                                QStringLiteral("-m"), QStringLiteral("immediate"), QStringLiteral("-w"),
-                                                QStringLiteral("stop")});
+    stop();
 }
 
 QString PostgresServer::socketFolder() const

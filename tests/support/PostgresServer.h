@@ -37,6 +37,12 @@ public:
     // Runs a statement with psql in a database; its output (unaligned, no headers).
     QString psql(const QString& database, const QString& statement, bool* ok = nullptr) const;
 
+    // Stops the server at once, as a crash or a power cut would (pg_ctl stop
+    // -m immediate: sessions are cut, uncommitted work is lost), and starts
+    // it again on the same cluster; false when that fails.
+    bool stop();
+    bool start();
+
 private:
     bool run(const QString& program, const QStringList& arguments, QString* output = nullptr, int timeoutMs = 60000) const;
 

@@ -1,0 +1,3 @@
+#include "ado/ConnectionLog.h"
+
+Q_LOGGING_CATEGORY(connectionLog, "usbkey.connection")

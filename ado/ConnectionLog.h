@@ -1,0 +1,8 @@
+#pragma once
+
+#include <QLoggingCategory>
+
+// Where connection failures are logged with their reason (never a
+// password): a server that cannot be reached, a session it dropped, a
+// commit whose outcome had to be asked for. Category "usbkey.connection".
+Q_DECLARE_LOGGING_CATEGORY(connectionLog)
