@@ -124,11 +124,11 @@ void TADOConnection::releaseAfterError(const std::exception& error)
     else releaseIfIdle();
 }
 
-int64_t TADOConnection::Execute(const QString& statement)
+int64_t TADOConnection::Execute(const QString& statement, const sql::ParameterValues& parameters)
 {
     int64_t affected = 0;
     try {
-        affected = provider().execute(statement);
+        affected = provider().execute(statement, parameters);
     } catch (const EDatabaseError& e) {
         releaseAfterError(e);
         throw;

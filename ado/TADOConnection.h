@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sql/Parameters.h"
+
 #include <QString>
 #include <cstdint>
 #include <exception>
@@ -64,7 +66,9 @@ public:
     void setConnected(bool connected) { connected ? Open() : Close(); }
 
     // Runs an update, delete or insert; returns the rows affected.
-    int64_t Execute(const QString& statement);
+    // `parameters`: values of the statement's ? and :name marks (queries
+    // give them through their Parameters).
+    int64_t Execute(const QString& statement, const sql::ParameterValues& parameters = {});
 
     int DataSetCount() const { return int(m_dataSets.size()); }
     TCustomADODataSet* DataSets(int index) const { return m_dataSets.at(std::size_t(index)); }

@@ -16,7 +16,7 @@ std::vector<qint64> stillPending(TADOConnection& connection, const std::vector<q
 {
     TADOQuery query;
     query.setConnection(&connection);
-    query.setSQLText(RegisterStatements::pendingAmong(ids));
+    RegisterStatements::pendingAmong(query, ids);
     query.Open();
     std::vector<qint64> pending;
     const TField* id = query.FieldByName(QStringLiteral("id"));
@@ -27,6 +27,14 @@ std::vector<qint64> stillPending(TADOConnection& connection, const std::vector<q
     query.Close();
     std::sort(pending.begin(), pending.end());
     return pending;
+}
+
+int64_t markExported(TADOConnection& connection, const std::vector<qint64>& ids)
+{
+    TADOQuery query;
+    query.setConnection(&connection);
+    RegisterStatements::markExported(query, ids);
+    return query.ExecSQL();
 }
 
 void rollBack(TADOConnection& connection)
@@ -49,7 +57,7 @@ ExportSave::Result ExportSave::save(TADOConnection& connection, const QString& p
     if (held.empty() || !connection.SupportsTransactions()) {
         GbkTextFile::write(path, text);
         result.writtenText = text;
-        if (!held.empty()) connection.Execute(RegisterStatements::markExported(held));
+        if (!held.empty()) markExported(connection, held);
         result.marked = held;
         return result;
     }
@@ -64,7 +72,7 @@ ExportSave::Result ExportSave::save(TADOConnection& connection, const QString& p
         try {
             const std::vector<qint64> claimed = stillPending(connection, held);
             if (!claimed.empty() &&
-                connection.Execute(RegisterStatements::markExported(claimed)) != int64_t(claimed.size())) {
+                markExported(connection, claimed) != int64_t(claimed.size())) {
                 connection.RollbackTrans();
                 continue;
             }

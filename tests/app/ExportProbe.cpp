@@ -30,7 +30,7 @@ int main(int argc, char** argv)
         GbkTextFile::write(QString::fromLocal8Bit(argv[2]), listing->text);
         TADOQuery mark;
         mark.setConnection(&connection);
-        mark.setSQLText(RegisterStatements::markExported(listing->listed));
+        RegisterStatements::markExported(mark, listing->listed);
         mark.ExecSQL();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());

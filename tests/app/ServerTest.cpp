@@ -162,6 +162,44 @@ private slots:
         QCOMPARE(psql(QStringLiteral("select count(*) from all_key")), QStringLiteral("9"));
     }
 
+    // A server whose strings read backslash escapes (a setting a DBA may
+    // choose): what the operator types reaches it as a value, so a
+    // backslash before an apostrophe opens no way around the password.
+    void signInWithBackslashEscapesOn_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("backslash, quote, always-true") << "\\' or 1=1 --" << "anything" << false;
+        QTest::newRow("in the password") << "admin" << "\\' or 1=1 --" << false;
+        QTest::newRow("backslash kept as typed") << "admin" << "admin\\" << false;
+        QTest::newRow("the real account") << "admin" << "admin" << true;
+    }
+    void signInWithBackslashEscapesOn()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        QFETCH(bool, accepted);
+        RegisterFolder folder;
+        folder.writeDataLink(serverRegister(folder, 3, 1));
+        bool ok = false;
+        m_server->psql(m_database, QStringLiteral("alter database %1 set standard_conforming_strings = off").arg(m_database), &ok);
+        QVERIFY(ok);
+        TDM dm(folder.path());
+        QVERIFY2(dm.DataModuleCreate(), qPrintable(dm.ConnectionError()));
+        TFrmLogin login(dm.ADOConn);
+        login.show();
+        login.edt1->setText(user);
+        login.edt2->setText(password);
+        ModalScript script;
+        if (!accepted) script.answerBox(QMessageBox::Ok);
+        QTest::mouseClick(login.btnOK, Qt::LeftButton);
+        QVERIFY2(script.finish(), qPrintable(script.problems().join(u'\n')));
+        QCOMPARE(login.result(), int(accepted ? QDialog::Accepted : QDialog::Rejected));
+        if (!accepted) QCOMPARE(script.boxes().value(0).text, TFrmLogin::failedMessage());
+        QCOMPARE(psql(QStringLiteral("show standard_conforming_strings")), QStringLiteral("off"));
+    }
+
     // Two operators build the export of the same pending entries; the first
     // save takes them all, the second writes a file without them, marks
     // nothing twice and says how many another operator took.
