@@ -2,13 +2,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace jet {
 
 // The one place that talks to the operating system about files: positioned
-// reads and writes, sync, byte-range locks, removal and directory sync. Every
-// other part of the engine is portable C++ on top of it.
+// reads and writes, sync, byte-range locks, removal and directory sync, and
+// standard input as a terminal (echo off for a password). Every other part
+// of the engine and jetdb is portable C++ on top of it.
 class PlatformFile {
 public:
     enum class Mode { ReadOnly, ReadWrite, CreateNew, CreateOrTruncate };
@@ -50,6 +52,12 @@ public:
     static void remove(const std::string& path);          // no error when missing
     static void syncDirectoryOf(const std::string& path); // make a create/remove durable
     static std::string lastSystemError();
+
+    // A secret typed at the terminal: when standard input is one, `prompt`
+    // goes to standard error and a line is read with the terminal's echo
+    // off (UTF-8, without its line end). nullopt when standard input is not
+    // a terminal.
+    static std::optional<std::string> readLineWithoutEcho(const std::string& prompt);
 
 private:
     PlatformFile() = default;

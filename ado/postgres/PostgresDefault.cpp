@@ -87,6 +87,7 @@ DefaultValue::Translation DefaultValue::translate(const std::string& accessExpre
     };
     if (function("now")) return type == ColumnType::DateTime ? translated("localtimestamp(3)") : doesNotFit("Now()");
     if (function("date")) return type == ColumnType::DateTime ? translated("current_date") : doesNotFit("Date()");
+    if (function("genguid")) return type == ColumnType::Guid ? translated("gen_random_uuid()") : doesNotFit("GenGUID()");
 
     // A signed number: two tokens.
     const bool signedNumber = left == 2 && (first->isSymbol("-") || first->isSymbol("+")) &&

@@ -9,7 +9,7 @@ namespace postgres {
 // An Access column's DefaultValue as the default of its column on the
 // server. The expression is read by the SQL layer's lexer and rebuilt from
 // its value, never copied: a number, a 'text' or "text", a #date#, True,
-// False, Yes, No, Null, Now() or Date(), with an optional leading '=', each
+// False, Yes, No, Null, Now(), Date() or GenGUID(), with an optional leading '=', each
 // only into a column whose type takes it. Anything else is refused with the
 // reason, so that the caller can warn and leave the default out.
 class DefaultValue {

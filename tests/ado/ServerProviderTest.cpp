@@ -24,7 +24,8 @@ QString jetString(const QString& path)
 
 struct ToolRun {
     int exitCode = -1;
-    QString output;
+    QString output; // standard output, then standard error
+    QString standardOutput;
 };
 
 ToolRun jetdb(const QStringList& arguments)
@@ -32,8 +33,9 @@ ToolRun jetdb(const QStringList& arguments)
     QProcess tool;
     tool.start(QStringLiteral(JETDB_PATH), arguments);
     tool.waitForFinished(300000);
+    const QByteArray out = tool.readAllStandardOutput();
     return {tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1,
-            QString::fromUtf8(tool.readAllStandardOutput() + tool.readAllStandardError())};
+            QString::fromUtf8(out + tool.readAllStandardError()), QString::fromUtf8(out)};
 }
 
 // Every cell's text, row by row, of a select opened on a connection
@@ -276,15 +278,18 @@ TEST_F(ServerRegister, TransactionsOnTheServerOnly)
     EXPECT_THROW(file.BeginTrans(), EDatabaseError);
 }
 
-// What of Access's SQL the statements use becomes the server's; texts and
-// quoted names pass untouched.
+// What of Access's SQL the statements use becomes the server's; texts are
+// quoted so that a backslash is a backslash whatever the server's settings,
+// and quoted names pass untouched.
 TEST(PostgresDialect, AccessSqlForTheServer)
 {
     const std::pair<QString, QString> cases[] = {
         {QStringLiteral("select [USBKEY_SERIAL] from [All Key]"), QStringLiteral("select \"usbkey_serial\" from \"all key\"")},
         {QStringLiteral("where d < #2024-05-01#"), QStringLiteral("where d < timestamp '2024-05-01 00:00:00'")},
         {QStringLiteral("where d = #5/1/2024 10:30:00#"), QStringLiteral("where d = timestamp '2024-05-01 10:30:00'")},
-        {QStringLiteral("where n = '[x] #y# ''z'''"), QStringLiteral("where n = '[x] #y# ''z'''")},
+        {QStringLiteral("where n = '[x] #y# ''z'''"), QStringLiteral("where n = E'[x] #y# ''z'''")},
+        {QStringLiteral("where n = 'C:\\dir\\' or n = ''"), QStringLiteral("where n = E'C:\\\\dir\\\\' or n = E''")},
+        {QStringLiteral("values (E'it''s \\\\ \\' ok', 'x')"), QStringLiteral("values (E'it''s \\\\ \\' ok', E'x')")},
         {QStringLiteral("select \"Mixed#Name\" from t"), QStringLiteral("select \"Mixed#Name\" from t")},
     };
     for (const auto& [access, server] : cases) EXPECT_EQ(PostgresDialect::translate(access), server);
@@ -334,7 +339,7 @@ TEST_F(ServerRegister, AccessMadeFilesMoveWhole)
         ASSERT_EQ(schema.exitCode, 0) << schema.output.toStdString();
         newDatabase();
         bool ok = false;
-        const QString applied = s_server->psql(m_database, schema.output, &ok);
+        const QString applied = s_server->psql(m_database, schema.standardOutput, &ok);
         EXPECT_TRUE(ok) << applied.toStdString();
         const QString columns = QStringLiteral(
             "select string_agg(table_name || '.' || column_name || ':' || data_type, ',' order by table_name, "
