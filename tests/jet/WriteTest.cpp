@@ -666,7 +666,8 @@ TEST(Write, SchemaFileWithEveryColumnTypeReadsInEveryReader)
                                                      "  born datetime default #2001-02-03#\n"
                                                      "  label text(20) required\n"
                                                      "  amount numeric(16,2)\n"
-                                                     "  note memo\n"
+                                                     // 32 characters, 96 bytes of UTF-8
+                                                     "  备注备注备注备注备注备注备注备注备注备注备注备注备注备注备注备注 memo\n"
                                                      "  blob ole\n"
                                                      "  primary key (id)\n"
                                                      "  index by_born (born desc, id)\n"
