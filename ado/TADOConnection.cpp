@@ -1,6 +1,7 @@
 #include "ado/TADOConnection.h"
 
 #include "qtcommon/IgnoredError.h"
+#include "qtcommon/ProgramLog.h"
 
 #include "ado/ConnectionString.h"
 #include "ado/EDatabaseError.h"
@@ -49,6 +50,17 @@ void TADOConnection::setKeepConnection(bool keep)
 void TADOConnection::Open()
 {
     if (Connected()) return;
+    try {
+        openProvider();
+    } catch (const std::exception& e) {
+        // The operator may be told only that it failed; the reason goes to the log.
+        ProgramLog::warning(QStringLiteral("The database connection could not be opened: ") + QString::fromUtf8(e.what()));
+        throw;
+    }
+}
+
+void TADOConnection::openProvider()
+{
     QMap<QString, QString> parts = ConnectionString::parse(m_connectionString);
     if (m_connectionString.trimmed().isEmpty())
         throw EDatabaseError(QStringLiteral("No connection string: set ConnectionString before opening the connection"));
@@ -119,6 +131,7 @@ void TADOConnection::releaseIfIdle()
 void TADOConnection::releaseAfterError(const std::exception& error)
 {
     bool fault = Connected() && m_provider->isConnectionFault(error);
+    if (fault) ProgramLog::warning(QStringLiteral("The database connection failed: ") + QString::fromUtf8(error.what()));
     bool anyOpen = std::any_of(m_dataSets.begin(), m_dataSets.end(), [](TCustomADODataSet* d) { return d->Active(); });
     if (fault && !anyOpen) closeFile();
     else releaseIfIdle();

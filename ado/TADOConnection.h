@@ -57,7 +57,8 @@ public:
     // unknown provider, a missing Data Source, a file that does not exist or
     // that the engine refuses (a missing or wrong database password among
     // them), a server that cannot be reached or refuses the sign-in. No
-    // message quotes a password.
+    // message quotes a password. A failure is logged (ProgramLog) with its
+    // reason, as is a connection that fails later (releaseAfterError).
     void Open();
     // Closes the datasets on the connection, then the file or the session
     // (rolling back a transaction left running).
@@ -105,6 +106,7 @@ public:
     void unregisterDataSet(TCustomADODataSet* dataSet);
 
 private:
+    void openProvider();
     void closeFile();
     void endTransaction(bool commit);
 

@@ -341,9 +341,9 @@ std::optional<std::string> PlatformFile::readLineWithoutEcho(const std::string& 
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
     if (input == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &mode)) return std::nullopt;
+    SetConsoleMode(input, (mode & ~DWORD(ENABLE_ECHO_INPUT)) | ENABLE_LINE_INPUT);
     std::fputs(prompt.c_str(), stderr);
     std::fflush(stderr);
-    SetConsoleMode(input, (mode & ~DWORD(ENABLE_ECHO_INPUT)) | ENABLE_LINE_INPUT);
     std::wstring line;
     wchar_t c = 0;
     DWORD read = 0;
@@ -360,12 +360,14 @@ std::optional<std::string> PlatformFile::readLineWithoutEcho(const std::string& 
 {
     termios saved{};
     if (!::isatty(STDIN_FILENO) || ::tcgetattr(STDIN_FILENO, &saved) != 0) return std::nullopt;
-    std::fputs(prompt.c_str(), stderr);
-    std::fflush(stderr);
+    // Echo off before the prompt shows, so that nothing typed after it is
+    // echoed; what was typed before it is dropped.
     termios quiet = saved;
     quiet.c_lflag &= ~tcflag_t(ECHO);
     quiet.c_lflag |= ICANON;
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    std::fputs(prompt.c_str(), stderr);
+    std::fflush(stderr);
     std::string line;
     char c = 0;
     for (;;) {

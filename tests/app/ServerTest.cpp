@@ -72,6 +72,8 @@ class ServerTest : public QObject {
         QProcess probe;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        // The user's application data, where the program keeps its log.
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), folder.filePath(QStringLiteral("userdata")));
         probe.setProcessEnvironment(environment);
         probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         probe.start(program, {});
@@ -92,29 +94,39 @@ private slots:
 
     // A data link naming the server starts the program at the sign-in; a
     // wrong password or an unreachable server ends it with the connection
-    // message, as a missing file does.
+    // message, as a missing file does, and the driver's reason goes to the
+    // program's log (never the password).
     void dataLinkToTheServer_data()
     {
         QTest::addColumn<QString>("change"); // what replaces the password in the string
         QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("logged"); // a piece of the log; empty: no log
         const QString failed = QStringLiteral("USBKEY管理系统|数据库连接错误，系统退出。");
-        QTest::newRow("the server") << PostgresServer::password() << "window|登录";
-        QTest::newRow("a wrong password") << QStringLiteral("wrong") << failed;
-        QTest::newRow("an unreachable server") << QString() << failed;
+        QTest::newRow("the server") << PostgresServer::password() << "window|登录" << "";
+        QTest::newRow("a wrong password") << QStringLiteral("wrong-Geheim") << failed
+                                          << "password authentication failed for user \"usbkey\"";
+        QTest::newRow("an unreachable server") << QString() << failed << "nowhere/.s.PGSQL.5432";
     }
     void dataLinkToTheServer()
     {
         QFETCH(QString, change);
         QFETCH(QString, expected);
+        QFETCH(QString, logged);
         RegisterFolder folder;
         QString connection = serverRegister(folder, 5, 1);
         QFile::remove(folder.database()); // the program must not fall back on the file
         if (change.isEmpty()) connection.replace(m_server->socketFolder(), folder.filePath(QStringLiteral("nowhere")));
         else connection.replace(PostgresServer::password(), change);
         folder.writeDataLink(connection);
+        QFile::setPermissions(folder.filePath(QStringLiteral("db/connection.udl")), QFile::ReadOwner | QFile::WriteOwner);
         int exitCode = -1;
         QCOMPARE(start(folder, exitCode), QStringList{expected});
         QCOMPARE(exitCode, expected.startsWith(QLatin1String("window|")) ? 0 : 1);
+        QFile log(folder.filePath(QStringLiteral("userdata/usbkey/usbkey.log")));
+        const QString logText = log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+        if (logged.isEmpty()) QVERIFY2(logText.isEmpty(), qPrintable(logText));
+        else QVERIFY2(logText.contains(logged), qPrintable(logText));
+        QVERIFY2(!logText.contains(QStringLiteral("Geheim")), qPrintable(logText));
     }
 
     // Sign-in, the listing with its count, a title-click sort and Ctrl+Delete
