@@ -73,8 +73,10 @@ QString ProgramLog::path()
 
 void ProgramLog::warning(const QString& text)
 {
-    const QString line = QDateTime::currentDateTime().toString(Qt::ISODateWithMs) + QStringLiteral(" warning ") +
-                         oneLine(text);
+    // Local time with its offset from UTC, so that lines from machines in other zones compare.
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString line = now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs) +
+                         QStringLiteral(" warning ") + oneLine(text);
     qCInfo(programLog).noquote() << line;
     QMutexLocker locked(&lock());
     const QString path = openPath();

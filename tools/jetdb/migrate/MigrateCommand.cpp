@@ -199,7 +199,8 @@ void refuseExistingNames(TADOConnection& connection, const PostgresSchema& schem
     for (int row = 0; row < existing.RecordCount(); ++row) {
         const QString name = existing.Fields(0)->textOf(existing.Fields(0)->ValueAt(row));
         const QString kind = existing.Fields(1)->textOf(existing.Fields(1)->ValueAt(row));
-        (QStringLiteral("rpvmf").contains(kind) && kind.size() == 1 ? tables : others) << fromUtf8(PostgresSchema::shown(name.toStdString()));
+        const bool isTable = kind.size() == 1 && QStringLiteral("rpvmf").contains(kind); // tables, views and the like
+        (isTable ? tables : others) << fromUtf8(PostgresSchema::shown(name.toStdString()));
     }
     existing.Close();
     if (!tables.isEmpty())
