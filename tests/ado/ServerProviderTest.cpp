@@ -494,3 +494,27 @@ TEST_F(ServerRegister, MigratePasswordsStayOffTheCommandLine)
         EXPECT_EQ(psql(QStringLiteral("select count(*) from all_key")), QStringLiteral("2000"));
     }
 }
+
+// The export marks the ids it listed as parameters, however many: 70,000
+// scattered ones (more than the 65,535 parameters a server statement may
+// bind in one message) on the server and in the file.
+TEST_F(ServerRegister, MarkingALongListOfScatteredIds)
+{
+    const QString server = migratedRegister(140000, 140000);
+    std::vector<qint64> even;
+    for (qint64 id = 2; id <= 140000; id += 2) even.push_back(id);
+    for (const QString& connectionString : {server, jetString(m_file)}) {
+        SCOPED_TRACE(connectionString.left(30).toStdString());
+        TADOConnection connection;
+        connection.setConnectionString(connectionString);
+        TADOQuery query;
+        query.setConnection(&connection);
+        RegisterStatements::markExported(query, even);
+        EXPECT_EQ(query.ExecSQL(), 70000);
+        QStringList pending = cellTexts(connection, {}, nullptr, [](TADOQuery& q) {
+            RegisterStatements::pendingAmong(q, {1, 2, 3, 139999, 140000});
+        });
+        pending.sort();
+        EXPECT_EQ(pending, (QStringList{"1", "139999", "3"}));
+    }
+}
