@@ -2,6 +2,8 @@
 
 #include "ado/EDatabaseError.h"
 
+#include <QRegularExpression>
+
 QMap<QString, QString> ConnectionString::parse(const QString& text)
 {
     QMap<QString, QString> parts;
@@ -62,4 +64,13 @@ QMap<QString, QString> ConnectionString::parse(const QString& text)
         lastKey = key;
     }
     return parts;
+}
+
+bool ConnectionString::holdsPassword(const QMap<QString, QString>& parts)
+{
+    for (auto part = parts.constBegin(); part != parts.constEnd(); ++part)
+        if (isPasswordKey(part.key()) && !part.value().isEmpty()) return true;
+    static const QRegularExpression odbcPassword(QStringLiteral("(?:^|;)\\s*pwd\\s*=\\s*[^;\\s]"),
+                                                 QRegularExpression::CaseInsensitiveOption);
+    return odbcPassword.match(parts.value(QStringLiteral("extended properties"))).hasMatch();
 }

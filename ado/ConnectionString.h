@@ -14,4 +14,7 @@ public:
     static QMap<QString, QString> parse(const QString& text);
     // Keys whose values are passwords: messages never quote them.
     static bool isPasswordKey(const QString& key) { return key.contains(QStringLiteral("password")); }
+    // Whether parsed parts hold a password: a password key with a value, or
+    // an ODBC string's own PWD= in Extended Properties.
+    static bool holdsPassword(const QMap<QString, QString>& parts);
 };

@@ -181,10 +181,10 @@ void JetProvider::connect(const QString&, const QString&)
     }
 }
 
-void JetProvider::query(const QString& statement, RowTarget& target)
+void JetProvider::query(const QString& statement, const sql::ParameterValues& parameters, RowTarget& target)
 {
     DataSetSink sink(target, *m_database);
-    m_session->query(statement.toStdString(), sink);
+    m_session->query(statement.toStdString(), parameters, sink);
 }
 
 bool JetProvider::readRows(const QString& table, uint64_t since, const std::vector<uint32_t>& tags, const RowVisitor& visit)
@@ -194,9 +194,9 @@ bool JetProvider::readRows(const QString& table, uint64_t since, const std::vect
 
 uint64_t JetProvider::changeCount() const { return m_session->changeCount(); }
 
-int64_t JetProvider::execute(const QString& statement)
+int64_t JetProvider::execute(const QString& statement, const sql::ParameterValues& parameters)
 {
-    return m_session->execute(statement.toStdString());
+    return m_session->execute(statement.toStdString(), parameters);
 }
 
 void JetProvider::updateRow(const QString& table, uint64_t tag, const std::vector<std::pair<QString, jet::Value>>& changes)

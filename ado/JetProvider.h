@@ -39,10 +39,10 @@ public:
     void checkDataSource() const;
 
     void connect(const QString& userName, const QString& password) override;
-    void query(const QString& statement, RowTarget& target) override;
+    void query(const QString& statement, const sql::ParameterValues& parameters, RowTarget& target) override;
     bool readRows(const QString& table, uint64_t since, const std::vector<uint32_t>& tags, const RowVisitor& visit) override;
     uint64_t changeCount() const override;
-    int64_t execute(const QString& statement) override;
+    int64_t execute(const QString& statement, const sql::ParameterValues& parameters) override;
     void updateRow(const QString& table, uint64_t tag,
                    const std::vector<std::pair<QString, jet::Value>>& columns) override;
     void deleteRow(const QString& table, uint64_t tag) override;

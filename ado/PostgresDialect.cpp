@@ -1,6 +1,7 @@
 #include "ado/PostgresDialect.h"
 
 #include "ado/EDatabaseError.h"
+#include "ado/postgres/PostgresQuoting.h"
 
 #include <QDateTime>
 #include <cmath>
@@ -10,9 +11,11 @@ namespace {
 
 QString quotedText(const QString& text)
 {
-    if (text.contains(QChar(0)))
-        throw EDatabaseError(QStringLiteral("A text holds a NUL character, which the database server cannot store"));
-    return u'\'' + QString(text).replace(u'\'', QStringLiteral("''")) + u'\'';
+    try {
+        return QString::fromStdString(postgres::Quoting::text(text.toStdString()));
+    } catch (const postgres::QuotingError& e) {
+        throw EDatabaseError(QString::fromStdString(e.what()));
+    }
 }
 
 // An Access date literal's text (between the #s) as the server's timestamp.
@@ -35,11 +38,11 @@ QString timestampOf(const QString& accessDate)
 
 QString PostgresDialect::identifier(const QString& name)
 {
-    // The server folds unquoted names to lower case in ASCII letters only.
-    QString lower = name;
-    for (QChar& c : lower)
-        if (c >= u'A' && c <= u'Z') c = QChar(c.unicode() + (u'a' - u'A'));
-    return u'"' + lower.replace(u'"', QStringLiteral("\"\"")) + u'"';
+    try {
+        return QString::fromStdString(postgres::Quoting::identifier(name.toStdString()));
+    } catch (const postgres::QuotingError& e) {
+        throw EDatabaseError(QString::fromStdString(e.what()));
+    }
 }
 
 QString PostgresDialect::translate(const QString& accessStatement)
@@ -56,18 +59,38 @@ QString PostgresDialect::translate(const QString& accessStatement)
     };
     for (qsizetype i = 0; i < n;) {
         const QChar c = s[i];
-        if (c == u'\'') {
-            // A text literal, doubled quotes included, passes whole.
-            qsizetype j = i + 1;
+        if ((c == u'E' || c == u'e') && i + 1 < n && s[i + 1] == u'\'' &&
+            (i == 0 || !(s[i - 1].isLetterOrNumber() || s[i - 1] == u'_'))) {
+            // A text in the server's own escape quoting passes whole.
+            qsizetype j = i + 2;
             for (;; ++j) {
-                j = closing(j, u'\'', "a text");
+                if (j >= n) throw EDatabaseError(QStringLiteral("The statement has an E'text' without its closing '"));
+                if (s[j] == u'\\') ++j;
+                else if (s[j] == u'\'') {
+                    if (j + 1 < n && s[j + 1] == u'\'') ++j;
+                    else break;
+                }
+            }
+            out += QStringView(s).sliced(i, j + 1 - i);
+            i = j + 1;
+        } else if (c == u'\'') {
+            // A text literal (doubled quotes standing for one) is written
+            // again in the server's quoting, which reads the same text
+            // whatever the session's settings.
+            qsizetype j = i + 1;
+            QString text;
+            for (;; ++j) {
+                const qsizetype end = closing(j, u'\'', "a text");
+                text += QStringView(s).sliced(j, end - j);
+                j = end;
                 if (j + 1 < n && s[j + 1] == u'\'') {
+                    text += u'\'';
                     ++j;
                     continue;
                 }
                 break;
             }
-            out += QStringView(s).sliced(i, j + 1 - i);
+            out += quotedText(text);
             i = j + 1;
         } else if (c == u'"') {
             // A name in the server's own quotes passes whole.
@@ -120,11 +143,11 @@ QString PostgresDialect::literal(const jet::Value& value)
         QString operator()(const jet::Bytes& bytes) const
         {
             const QByteArray hex = QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())).toHex();
-            return QStringLiteral("'\\x%1'::bytea").arg(QString::fromLatin1(hex));
+            return quotedText(QStringLiteral("\\x") + QString::fromLatin1(hex)) + QStringLiteral("::bytea");
         }
         QString operator()(const jet::Guid& g) const
         {
-            return QStringLiteral("'%1'::uuid").arg(QString::fromStdString(jet::guidToString(g)));
+            return quotedText(QString::fromStdString(jet::guidToString(g))) + QStringLiteral("::uuid");
         }
         QString operator()(const jet::Decimal& d) const { return QString::fromStdString(jet::decimalToString(d)); }
     };

@@ -3,6 +3,7 @@
 #include "ado/TFieldDef.h"
 #include "jet/RowView.h"
 #include "jet/Value.h"
+#include "sql/Parameters.h"
 
 #include <QString>
 #include <cstdint>
@@ -48,8 +49,10 @@ public:
     // Runs a select into the target, telling it the statement's from table
     // (the table whose rows the records stand for) first. Records the
     // provider cannot tie to a row of that table get tags that updateRow
-    // and deleteRow refuse.
-    virtual void query(const QString& statement, RowTarget& target) = 0;
+    // and deleteRow refuse. `parameters` are the values of the statement's
+    // ? and :name marks (see sql::ParameterValue); they reach the database
+    // as values, never as statement text.
+    virtual void query(const QString& statement, const sql::ParameterValues& parameters, RowTarget& target) = 0;
     // For records given as tags (RowTarget::setLazyRecords): reads the rows
     // of `tags` from `table`, visit(i, row) for tags[i]; false, visiting
     // nothing, when the database changed since changeCount() was `since`.
@@ -66,7 +69,7 @@ public:
     // trip); throws EDatabaseError when it does not. A file needs no asking.
     virtual void checkConnection() {}
     // Runs an update, delete or insert; returns the rows affected.
-    virtual int64_t execute(const QString& statement) = 0;
+    virtual int64_t execute(const QString& statement, const sql::ParameterValues& parameters) = 0;
     virtual void updateRow(const QString& table, uint64_t tag,
                            const std::vector<std::pair<QString, jet::Value>>& columns) = 0;
     virtual void deleteRow(const QString& table, uint64_t tag) = 0;

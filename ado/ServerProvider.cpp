@@ -3,6 +3,8 @@
 #include "ado/ConnectionLog.h"
 #include "ado/EDatabaseError.h"
 #include "ado/PostgresDialect.h"
+#include "sql/Session.h"
+#include "sql/StatementText.h"
 
 #include <QAtomicInt>
 #include <QDateTime>
@@ -196,6 +198,56 @@ QVariant variantOf(const jet::Value& value)
     return std::visit(Visitor{}, value);
 }
 
+// A parameter's value as the driver binds it. Dates go as their text (the
+// driver would send a QDateTime as a moment in UTC, which the server turns
+// into its own zone's time); numbers the driver has no type for as text.
+QVariant boundValueOf(const jet::Value& value)
+{
+    if (const auto* date = std::get_if<jet::DateTime>(&value)) {
+        const jet::CivilTime c = jet::toCivil(*date);
+        return QStringLiteral("%1-%2-%3 %4:%5:%6.%7")
+            .arg(c.year, 4, 10, QLatin1Char('0'))
+            .arg(c.month, 2, 10, QLatin1Char('0'))
+            .arg(c.day, 2, 10, QLatin1Char('0'))
+            .arg(c.hour, 2, 10, QLatin1Char('0'))
+            .arg(c.minute, 2, 10, QLatin1Char('0'))
+            .arg(c.second, 2, 10, QLatin1Char('0'))
+            .arg(c.millisecond, 3, 10, QLatin1Char('0'));
+    }
+    return variantOf(value);
+}
+
+// A statement with every parameter mark written as ?, the form the driver
+// binds, and the values in the order of the marks (a :name used twice
+// gives its value twice). The marks are found by the SQL layer's lexer
+// and take their values by its rule.
+struct BoundStatement {
+    QString text;
+    QVariantList values;
+};
+
+BoundStatement withPositionalMarks(const QString& statement, const sql::ParameterValues& parameters)
+{
+    const std::string utf8 = statement.toStdString();
+    const sql::StatementText text(utf8);
+    const std::vector<sql::ParameterMark> marks = sql::ParameterBinding::marksOf(utf8);
+    sql::ParameterBinding binding(parameters);
+    BoundStatement bound;
+    std::string positional;
+    positional.reserve(utf8.size());
+    std::size_t copied = 0;
+    for (const sql::ParameterMark& mark : marks) {
+        bound.values << boundValueOf(binding.valueFor(mark.name, mark.offset, text));
+        positional.append(utf8, copied, mark.offset - copied);
+        positional += '?';
+        copied = mark.end;
+    }
+    binding.checkAllTaken(text);
+    positional.append(utf8, copied, std::string::npos);
+    bound.text = QString::fromStdString(positional);
+    return bound;
+}
+
 // Whether the driver's text says the session itself is gone.
 bool saysConnectionLost(const QSqlError& error)
 {
@@ -371,7 +423,17 @@ void ServerProvider::run(QSqlQuery& query)
              saysConnectionLost(query.lastError()));
 }
 
-void ServerProvider::query(const QString& statement, RowTarget& target)
+bool ServerProvider::runStatement(QSqlQuery& query, const QString& statement, const sql::ParameterValues& parameters)
+{
+    if (parameters.empty()) return query.exec(serverStatement(statement));
+    // Values go to the driver as bound values, never into the text.
+    const BoundStatement bound = withPositionalMarks(statement, parameters);
+    if (!query.prepare(serverStatement(bound.text))) return false;
+    for (const QVariant& value : bound.values) query.addBindValue(value);
+    return query.exec();
+}
+
+void ServerProvider::query(const QString& statement, const sql::ParameterValues& parameters, RowTarget& target)
 {
     const SourceTable source = sourceTableOf(statement);
     const QString& fromTable = source.name;
@@ -381,7 +443,7 @@ void ServerProvider::query(const QString& statement, RowTarget& target)
     const QString keyColumn = fromTable.isEmpty() ? QString() : keyColumnOf(fromTable);
     QSqlQuery query(database());
     query.setForwardOnly(true);
-    if (!query.exec(serverStatement(statement)))
+    if (!runStatement(query, statement, parameters))
         fail(QStringLiteral("The database server refused the statement"), query.lastError().text(),
              saysConnectionLost(query.lastError()));
     if (!query.isSelect()) return;
@@ -425,10 +487,10 @@ void ServerProvider::query(const QString& statement, RowTarget& target)
              saysConnectionLost(query.lastError()));
 }
 
-int64_t ServerProvider::execute(const QString& statement)
+int64_t ServerProvider::execute(const QString& statement, const sql::ParameterValues& parameters)
 {
     QSqlQuery query(database());
-    if (!query.exec(serverStatement(statement)))
+    if (!runStatement(query, statement, parameters))
         fail(QStringLiteral("The database server refused the statement"), query.lastError().text(),
              saysConnectionLost(query.lastError()));
     return query.numRowsAffected();
@@ -523,14 +585,14 @@ void ServerProvider::commitTransaction()
         fail(QStringLiteral("The database server did not commit the transaction"), error.text(), false);
     m_connectionLost = true;
     const QString reason = scrubbed(error.text());
-    qCWarning(connectionLog, "The connection to the database server was lost while a transaction was committed: %s",
-              qUtf8Printable(reason));
+    logConnectionEvent(QStringLiteral("The connection to the database server was lost while a transaction was committed: ") +
+                       reason);
     switch (transaction != 0 ? outcomeOfLostCommit(transaction) : Outcome::Unknown) {
     case Outcome::Committed:
-        qCWarning(connectionLog, "The server says it committed the transaction");
+        logConnectionEvent(QStringLiteral("The server says it committed the transaction"));
         return;
     case Outcome::Aborted:
-        qCWarning(connectionLog, "The server says it did not commit the transaction");
+        logConnectionEvent(QStringLiteral("The server says it did not commit the transaction"));
         throw EDatabaseError(QStringLiteral("The connection to the database server was lost while the changes were "
                                             "committed, and the server did not commit them: nothing was saved (%1)")
                                  .arg(reason));
@@ -547,8 +609,8 @@ ServerProvider::Outcome ServerProvider::outcomeOfLostCommit(qint64 transaction)
     QSqlDatabase db = database();
     db.close();
     if (!db.open()) {
-        qCWarning(connectionLog, "Cannot ask the database server what became of the transaction: %s",
-                  qUtf8Printable(scrubbed(db.lastError().text())));
+        logConnectionEvent(QStringLiteral("Cannot ask the database server what became of the transaction: ") +
+                           scrubbed(db.lastError().text()));
         return Outcome::Unknown;
     }
     m_connectionLost = false;
@@ -558,8 +620,8 @@ ServerProvider::Outcome ServerProvider::outcomeOfLostCommit(qint64 transaction)
             answer = query.value(0).toString();
             return true;
         }
-        qCWarning(connectionLog, "Cannot ask the database server what became of the transaction: %s",
-                  qUtf8Printable(scrubbed(query.lastError().text())));
+        logConnectionEvent(QStringLiteral("Cannot ask the database server what became of the transaction: ") +
+                           scrubbed(query.lastError().text()));
         if (saysConnectionLost(query.lastError())) m_connectionLost = true;
         return false;
     };

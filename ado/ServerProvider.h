@@ -29,8 +29,8 @@ public:
     ~ServerProvider() override;
 
     void connect(const QString& userName, const QString& password) override;
-    void query(const QString& statement, RowTarget& target) override;
-    int64_t execute(const QString& statement) override;
+    void query(const QString& statement, const sql::ParameterValues& parameters, RowTarget& target) override;
+    int64_t execute(const QString& statement, const sql::ParameterValues& parameters) override;
     void updateRow(const QString& table, uint64_t tag,
                    const std::vector<std::pair<QString, jet::Value>>& columns) override;
     void deleteRow(const QString& table, uint64_t tag) override;
@@ -56,6 +56,9 @@ private:
     QString keyColumnOf(const QString& table);
     // Runs a prepared statement; throws EDatabaseError naming the statement.
     void run(QSqlQuery& query);
+    // Runs an Access statement (prepared, with its parameters bound, when it
+    // has any); false with the error in the query when the driver refuses it.
+    bool runStatement(QSqlQuery& query, const QString& statement, const sql::ParameterValues& parameters);
     [[noreturn]] void fail(const QString& what, const QString& driverText, bool connectionLost);
     QString scrubbed(const QString& driverText) const;
     // What became of a transaction whose commit lost the connection, asked

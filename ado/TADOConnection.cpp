@@ -1,6 +1,7 @@
 #include "ado/TADOConnection.h"
 
 #include "qtcommon/IgnoredError.h"
+#include "qtcommon/ProgramLog.h"
 
 #include "ado/ConnectionLog.h"
 #include "ado/ConnectionString.h"
@@ -50,6 +51,17 @@ void TADOConnection::setKeepConnection(bool keep)
 void TADOConnection::Open()
 {
     if (Connected()) return;
+    try {
+        openProvider();
+    } catch (const std::exception& e) {
+        // The operator may be told only that it failed; the reason goes to the log.
+        ProgramLog::warning(QStringLiteral("The database connection could not be opened: ") + QString::fromUtf8(e.what()));
+        throw;
+    }
+}
+
+void TADOConnection::openProvider()
+{
     QMap<QString, QString> parts = ConnectionString::parse(m_connectionString);
     if (m_connectionString.trimmed().isEmpty())
         throw EDatabaseError(QStringLiteral("No connection string: set ConnectionString before opening the connection"));
@@ -124,6 +136,7 @@ void TADOConnection::releaseIfIdle()
 void TADOConnection::releaseAfterError(const std::exception& error)
 {
     bool fault = Connected() && m_provider->isConnectionFault(error);
+    if (fault) ProgramLog::warning(QStringLiteral("The database connection failed: ") + QString::fromUtf8(error.what()));
     bool anyOpen = std::any_of(m_dataSets.begin(), m_dataSets.end(), [](TCustomADODataSet* d) { return d->Active(); });
     if (fault && !anyOpen) {
         const bool server = dynamic_cast<ServerProvider*>(m_provider.get()) != nullptr;
@@ -148,7 +161,7 @@ bool TADOConnection::sessionLost(const std::exception& error) const
 bool TADOConnection::ReconnectAfter(const std::exception& error)
 {
     if (m_inTransaction || !sessionLost(error)) return false;
-    qCWarning(connectionLog, "The database server dropped the session; opening a new one");
+    logConnectionEvent(QStringLiteral("The database server dropped the session; opening a new one"));
     closeFile();
     Open();
     return true;
@@ -170,11 +183,11 @@ void TADOConnection::CheckConnection()
     }
 }
 
-int64_t TADOConnection::Execute(const QString& statement)
+int64_t TADOConnection::Execute(const QString& statement, const sql::ParameterValues& parameters)
 {
     int64_t affected = 0;
     try {
-        affected = provider().execute(statement);
+        affected = provider().execute(statement, parameters);
     } catch (const EDatabaseError& e) {
         releaseAfterError(e);
         throw;

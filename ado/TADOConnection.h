@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sql/Parameters.h"
+
 #include <QString>
 #include <cstdint>
 #include <exception>
@@ -56,7 +58,8 @@ public:
     // unknown provider, a missing Data Source, a file that does not exist or
     // that the engine refuses (a missing or wrong database password among
     // them), a server that cannot be reached or refuses the sign-in. No
-    // message quotes a password.
+    // message quotes a password. A failure is logged (ProgramLog) with its
+    // reason, as is a connection that fails later (releaseAfterError).
     void Open();
     // Closes the datasets on the connection, then the file or the session
     // (rolling back a transaction left running).
@@ -65,7 +68,9 @@ public:
     void setConnected(bool connected) { connected ? Open() : Close(); }
 
     // Runs an update, delete or insert; returns the rows affected.
-    int64_t Execute(const QString& statement);
+    // `parameters`: values of the statement's ? and :name marks (queries
+    // give them through their Parameters).
+    int64_t Execute(const QString& statement, const sql::ParameterValues& parameters = {});
 
     // Whether another program changed the database since this connection
     // last read or wrote it, as far as a cheap look tells (an Access file's
@@ -122,6 +127,7 @@ public:
     void unregisterDataSet(TCustomADODataSet* dataSet);
 
 private:
+    void openProvider();
     void closeFile();
     // Whether `error` came from a session the server dropped.
     bool sessionLost(const std::exception& error) const;

@@ -2,7 +2,8 @@
 
 #include "ado/TCustomADODataSet.h"
 
-// A dataset defined by its command text, a select statement.
+// A dataset defined by its command text, a select statement (with the
+// values of its Parameters).
 class TADODataSet : public TCustomADODataSet {
 public:
     const QString& CommandText() const { return m_commandText; }

@@ -5,7 +5,8 @@
 #include <QStringList>
 
 // A dataset defined by SQL text: Open runs a select and holds its rows,
-// ExecSQL runs an update, delete or insert.
+// ExecSQL runs an update, delete or insert; both with the values of the
+// statement's Parameters (its ? and :name marks).
 class TADOQuery : public TCustomADODataSet {
 public:
     // The statement, line by line (joined with newlines when run).

@@ -89,8 +89,9 @@ void TCustomADODataSet::InternalOpen()
     TADOConnection& conn = connection();
     DataSetRowTarget target(*this);
     try {
+        const sql::ParameterValues parameters = Parameters().values();
         Provider& provider = conn.provider();
-        provider.query(statement, target);
+        provider.query(statement, parameters, target);
         if (!target.haveColumns) throw EDatabaseError(QStringLiteral("The statement returns no rows to show: %1").arg(statement));
         m_changeCount = provider.changeCount();
     } catch (const std::exception& e) {
@@ -164,7 +165,17 @@ void TCustomADODataSet::InternalDelete(uint64_t recordTag)
 int64_t TCustomADODataSet::executeStatement(const QString& statement)
 {
     if (statement.trimmed().isEmpty()) throw EDatabaseError(QStringLiteral("No SQL statement to run: set the statement first"));
-    return connection().Execute(statement);
+    return connection().Execute(statement, Parameters().values());
+}
+
+TParameters& TCustomADODataSet::Parameters()
+{
+    const QString statement = statementText();
+    if (statement != m_parametersOf) {
+        m_parameters.ParseSQL(statement);
+        m_parametersOf = statement;
+    }
+    return m_parameters;
 }
 
 void TCustomADODataSet::setSort(const QString& sortText)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ado/TDataSet.h"
+#include "ado/TParameters.h"
 
 #include <QString>
 #include <cstdint>
@@ -45,10 +46,16 @@ public:
     // Re-runs the statement, keeping the current position where possible.
     void Requery();
 
+    // The parameters of the statement (its ? and :name marks), made anew
+    // from the statement whenever it has changed; their values go with
+    // every Open and ExecSQL.
+    TParameters& Parameters();
+
 protected:
     // The statement that Open runs.
     virtual QString statementText() const = 0;
-    // Runs a statement that returns no rows; returns the rows affected.
+    // Runs a statement that returns no rows, with the Parameters' values;
+    // returns the rows affected.
     int64_t executeStatement(const QString& statement);
 
     void InternalOpen() override;
@@ -67,6 +74,8 @@ private:
     TCursorType m_cursorType = ctKeyset;
     TADOLockType m_lockType = ltOptimistic;
     QString m_sort;
+    TParameters m_parameters;
+    QString m_parametersOf;   // the statement m_parameters were made from
     QString m_fromTable;      // the statement's from table, whose rows the records stand for
     bool m_singleTable = false;
     uint64_t m_changeCount = 0; // the file's change count the records were read at

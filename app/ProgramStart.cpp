@@ -2,12 +2,14 @@
 
 #include "app/UMain.h"
 #include "app/UnitDM.h"
+#include "qtcommon/ProgramLog.h"
 
 #include <QApplication>
 #include <QMessageBox>
 
 int ProgramStart::run(const QString& programFolder)
 {
+    ProgramLog::open();
     TDM dm(programFolder);
     DM = &dm;
     if (!dm.DataModuleCreate()) {

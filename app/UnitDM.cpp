@@ -1,7 +1,9 @@
 #include "app/UnitDM.h"
 
 #include "ado/ConnectionLog.h"
+#include "ado/ConnectionString.h"
 #include "ado/EDatabaseError.h"
+#include "qtcommon/ProgramLog.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -86,9 +88,32 @@ QString TDM::readDataLink(const QString& path)
     return connection;
 }
 
+void TDM::warnIfReadableByOthers(const QString& dataLink, const QString& connectionString)
+{
+#ifdef Q_OS_WIN
+    // Windows keeps who may read a file in its access list, which the
+    // folder the program is installed in decides.
+    Q_UNUSED(dataLink);
+    Q_UNUSED(connectionString);
+#else
+    const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    if (!(QFileInfo(dataLink).permissions() & others)) return;
+    try {
+        if (!ConnectionString::holdsPassword(ConnectionString::parse(connectionString))) return;
+    } catch (const EDatabaseError&) {
+        return; // opening the connection reports a string it cannot read
+    }
+    const QString path = QDir::toNativeSeparators(QFileInfo(dataLink).absoluteFilePath());
+    ProgramLog::warning(QStringLiteral("The data-link file '%1' holds a password and other users of this computer may "
+                                       "read it; make it readable by its owner only (chmod 600 '%1')")
+                            .arg(path));
+#endif
+}
+
 bool TDM::DataModuleCreate()
 {
     m_connectionError.clear();
+    bool opening = false;
     try {
         ADOConn->Close();
         QString folder = m_programFolder;
@@ -99,17 +124,21 @@ bool TDM::DataModuleCreate()
         }
         const QString dataLink = dataLinkPathFor(folder);
         if (QFileInfo::exists(dataLink)) {
-            ADOConn->setConnectionString(readDataLink(dataLink));
+            const QString connectionString = readDataLink(dataLink);
+            warnIfReadableByOthers(dataLink, connectionString);
+            ADOConn->setConnectionString(connectionString);
             ADOConn->setDataSourceFolder(QFileInfo(dataLink).absolutePath());
         } else {
             ADOConn->setConnectionString(connectionStringFor(folder));
             ADOConn->setDataSourceFolder(QString());
         }
+        opening = true; // the connection logs why it fails
         ADOConn->Open();
         return true;
     } catch (const std::exception& e) {
         m_connectionError = QString::fromStdString(e.what());
         qCWarning(connectionLog, "The database cannot be opened: %s", qUtf8Printable(m_connectionError));
+        if (!opening) ProgramLog::warning(QStringLiteral("The database connection could not be made: ") + m_connectionError);
         return false;
     }
 }

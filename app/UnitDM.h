@@ -26,8 +26,8 @@ public:
     // data-link file's string, or connectionStringFor) and opens it. Returns
     // false when that fails, a data-link file that cannot be read or parsed
     // included; the application then shows ConnectionFailedMessage and ends.
-    // ConnectionError() tells why (never quoting a password); the reason is
-    // logged too (category usbkey.connection).
+    // ConnectionError() tells why (never quoting a password), and so does
+    // the program's log (ProgramLog).
     bool DataModuleCreate();
     const QString& ConnectionError() const { return m_connectionError; }
 
@@ -45,6 +45,10 @@ public:
     static QString readDataLink(const QString& path);
 
 private:
+    // Logs a warning (never the password) when a data link that holds a
+    // password may be read by other users of the computer.
+    static void warnIfReadableByOthers(const QString& dataLink, const QString& connectionString);
+
     std::unique_ptr<TADOConnection> m_connection;
     QString m_programFolder;
     QString m_connectionError;

@@ -1,8 +1,8 @@
 #include "app/UnitLogin.h"
 
-#include "ado/LoginQuery.h"
 #include "ado/TADOConnection.h"
 #include "ado/TADOQuery.h"
+#include "data/RegisterStatements.h"
 #include "qtcommon/DefaultErrorDisplay.h"
 
 #include <QGuiApplication>
@@ -80,8 +80,9 @@ void TFrmLogin::btnOKClick()
     if (qry1->Active()) qry1->Close();
     const QString userName = trimControls(edt1->text());
     const QString password = trimControls(edt2->text());
-    // The lookup quotes both texts, so an apostrophe is looked up literally.
-    qry1->setSQLText(LoginQuery::accountLookup(userName, password));
+    // Both texts go to the database as parameter values, so whatever they
+    // hold is looked up literally.
+    RegisterStatements::accountLookup(*qry1, userName, password);
     try {
         qry1->Open();
     } catch (const std::exception& error) {

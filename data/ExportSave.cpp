@@ -17,7 +17,7 @@ std::vector<qint64> stillPending(TADOConnection& connection, const std::vector<q
 {
     TADOQuery query;
     query.setConnection(&connection);
-    query.setSQLText(RegisterStatements::pendingAmong(ids));
+    RegisterStatements::pendingAmong(query, ids);
     query.Open();
     std::vector<qint64> pending;
     const TField* id = query.FieldByName(QStringLiteral("id"));
@@ -28,6 +28,14 @@ std::vector<qint64> stillPending(TADOConnection& connection, const std::vector<q
     query.Close();
     std::sort(pending.begin(), pending.end());
     return pending;
+}
+
+int64_t markExported(TADOConnection& connection, const std::vector<qint64>& ids)
+{
+    TADOQuery query;
+    query.setConnection(&connection);
+    RegisterStatements::markExported(query, ids);
+    return query.ExecSQL();
 }
 
 void rollBack(TADOConnection& connection)
@@ -73,7 +81,7 @@ ExportSave::Result ExportSave::save(TADOConnection& connection, const QString& p
             const QString fileText = taken.empty() ? text : RegisterExport::withoutRecords(text, taken);
             GbkTextFile::Staged file(path, fileText);
             reached(Step::FileSynced);
-            if (connection.Execute(RegisterStatements::markExported(claimed)) != int64_t(claimed.size())) {
+            if (markExported(connection, claimed) != int64_t(claimed.size())) {
                 connection.RollbackTrans();
                 continue;
             }

@@ -1,5 +1,7 @@
 #include "data/RegisterStatements.h"
 
+#include "ado/TADOQuery.h"
+
 QString RegisterStatements::registerListing()
 {
     return QStringLiteral("select * from all_key order by id desc");
@@ -16,26 +18,42 @@ QString RegisterStatements::pendingEntries()
     return QStringLiteral("select * from all_key where is_del = 1");
 }
 
-QString RegisterStatements::idCondition(const std::vector<qint64>& ids)
+void RegisterStatements::accountLookup(TADOQuery& query, const QString& userName, const QString& password)
 {
-    if (ids.back() - ids.front() + 1 == qint64(ids.size()))
-        return QStringLiteral("id >= %1 and id <= %2").arg(ids.front()).arg(ids.back());
-    QString list;
-    list.reserve(qsizetype(ids.size()) * 8);
-    for (qint64 id : ids) {
-        if (!list.isEmpty())
-            list += QLatin1Char(',');
-        list += QString::number(id);
+    query.setSQLText(
+        QStringLiteral("select * from counted where is_del = 1 and username = :username and password = :password"));
+    query.Parameters().ParamByName(QStringLiteral("username"))->setAsString(userName);
+    query.Parameters().ParamByName(QStringLiteral("password"))->setAsString(password);
+}
+
+void RegisterStatements::withIdCondition(TADOQuery& query, const QString& head, const std::vector<qint64>& ids)
+{
+    const bool run = ids.back() - ids.front() + 1 == qint64(ids.size());
+    QString text = head;
+    if (run) {
+        text += QStringLiteral("id >= ? and id <= ?");
+    } else {
+        text.reserve(text.size() + 8 + qsizetype(ids.size()) * 2);
+        text += QStringLiteral("id in (?");
+        for (std::size_t i = 1; i < ids.size(); ++i) text += QStringLiteral(",?");
+        text += QLatin1Char(')');
     }
-    return QStringLiteral("id in (") + list + QLatin1Char(')');
+    query.setSQLText(text);
+    TParameters& parameters = query.Parameters();
+    if (run) {
+        parameters.Items(0)->setAsLargeInt(ids.front());
+        parameters.Items(1)->setAsLargeInt(ids.back());
+        return;
+    }
+    for (std::size_t i = 0; i < ids.size(); ++i) parameters.Items(int(i))->setAsLargeInt(ids[i]);
 }
 
-QString RegisterStatements::markExported(const std::vector<qint64>& ids)
+void RegisterStatements::markExported(TADOQuery& query, const std::vector<qint64>& ids)
 {
-    return QStringLiteral("update all_key set is_del=2 where is_del=1 and ") + idCondition(ids);
+    withIdCondition(query, QStringLiteral("update all_key set is_del=2 where is_del=1 and "), ids);
 }
 
-QString RegisterStatements::pendingAmong(const std::vector<qint64>& ids)
+void RegisterStatements::pendingAmong(TADOQuery& query, const std::vector<qint64>& ids)
 {
-    return QStringLiteral("select id from all_key where is_del = 1 and ") + idCondition(ids);
+    withIdCondition(query, QStringLiteral("select id from all_key where is_del = 1 and "), ids);
 }

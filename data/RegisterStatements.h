@@ -3,9 +3,13 @@
 #include <QString>
 #include <vector>
 
-// The statements the program issues on the key register (table all_key) and
-// the department tables. The account lookup lives with the sign-in query
-// (ado/LoginQuery.h) because it quotes what the operator typed.
+class TADOQuery;
+
+// The statements the program issues on the key register (table all_key),
+// the operator accounts (table counted) and the department tables. Values
+// from the operator or from the register go into a statement as its
+// parameters, never as its text: the functions that take values set the
+// query's statement and its Parameters.
 class RegisterStatements {
 public:
     // Every entry, newest first.
@@ -14,15 +18,19 @@ public:
     static QString departmentListing();
     // Entries recorded and not yet exported.
     static QString pendingEntries();
+    // The active account of this user name and password (as typed, trimmed
+    // by the caller), text compared as the database compares text.
+    static void accountLookup(TADOQuery& query, const QString& userName, const QString& password);
     // Marks as exported those of the entries with these ids (ascending, at
     // least one) that are still pending, and no other: a run of consecutive
     // ids as a range, other sets as a list.
-    static QString markExported(const std::vector<qint64>& ids);
+    static void markExported(TADOQuery& query, const std::vector<qint64>& ids);
     // The ids of those of the entries with these ids (ascending, at least
     // one) that are still pending.
-    static QString pendingAmong(const std::vector<qint64>& ids);
+    static void pendingAmong(TADOQuery& query, const std::vector<qint64>& ids);
 
 private:
-    // "id >= A and id <= B" for a run of consecutive ids, "id in (...)" otherwise.
-    static QString idCondition(const std::vector<qint64>& ids);
+    // `head` followed by "id >= ? and id <= ?" for a run of consecutive ids,
+    // "id in (?, ...)" otherwise, set on the query with the ids as values.
+    static void withIdCondition(TADOQuery& query, const QString& head, const std::vector<qint64>& ids);
 };

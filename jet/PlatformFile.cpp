@@ -3,6 +3,7 @@
 #include "jet/JetError.h"
 
 #include <chrono>
+#include <cstdio>
 #include <iterator>
 #include <thread>
 
@@ -17,6 +18,7 @@
 #include <fcntl.h>
 #include <libgen.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -408,6 +410,57 @@ void PlatformFile::syncDirectoryOf(const std::string& path)
     if (fd < 0) return;
     ::fsync(fd);
     ::close(fd);
+}
+
+#endif
+
+// ---- the terminal ------------------------------------------------------------
+
+#ifdef _WIN32
+
+std::optional<std::string> PlatformFile::readLineWithoutEcho(const std::string& prompt)
+{
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (input == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &mode)) return std::nullopt;
+    SetConsoleMode(input, (mode & ~DWORD(ENABLE_ECHO_INPUT)) | ENABLE_LINE_INPUT);
+    std::fputs(prompt.c_str(), stderr);
+    std::fflush(stderr);
+    std::wstring line;
+    wchar_t c = 0;
+    DWORD read = 0;
+    while (ReadConsoleW(input, &c, 1, &read, nullptr) && read == 1 && c != L'\n')
+        if (c != L'\r') line += c;
+    SetConsoleMode(input, mode);
+    std::fputs("\n", stderr);
+    return narrow(line.c_str());
+}
+
+#else
+
+std::optional<std::string> PlatformFile::readLineWithoutEcho(const std::string& prompt)
+{
+    termios saved{};
+    if (!::isatty(STDIN_FILENO) || ::tcgetattr(STDIN_FILENO, &saved) != 0) return std::nullopt;
+    // Echo off before the prompt shows, so that nothing typed after it is
+    // echoed; what was typed before it is dropped.
+    termios quiet = saved;
+    quiet.c_lflag &= ~tcflag_t(ECHO);
+    quiet.c_lflag |= ICANON;
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    std::fputs(prompt.c_str(), stderr);
+    std::fflush(stderr);
+    std::string line;
+    char c = 0;
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n != 1 || c == '\n') break;
+        line += c;
+    }
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    std::fputs("\n", stderr);
+    return line;
 }
 
 #endif

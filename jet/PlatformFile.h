@@ -2,13 +2,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace jet {
 
 // The one place that talks to the operating system about files: positioned
-// reads and writes, sync, byte-range locks, removal and directory sync. Every
-// other part of the engine is portable C++ on top of it.
+// reads and writes, sync, byte-range locks, removal and directory sync, and
+// standard input as a terminal (echo off for a password). Every other part
+// of the engine and jetdb is portable C++ on top of it.
 class PlatformFile {
 public:
     // CreateNewPrivate: as CreateNew, readable and writable by its owner only.
@@ -65,6 +67,12 @@ public:
     // that is renamed to `path` once complete.
     static std::string temporaryNameBeside(const std::string& path);
     static std::string lastSystemError();
+
+    // A secret typed at the terminal: when standard input is one, `prompt`
+    // goes to standard error and a line is read with the terminal's echo
+    // off (UTF-8, without its line end). nullopt when standard input is not
+    // a terminal.
+    static std::optional<std::string> readLineWithoutEcho(const std::string& prompt);
 
 private:
     PlatformFile() = default;

@@ -82,9 +82,16 @@ struct ColumnPlace {
     uint8_t flags, extFlags;
 };
 
+// Access counts a name's characters (UTF-16 units), not its bytes.
+bool nameLengthFits(const std::string& utf8Name)
+{
+    const std::size_t characters = fromUtf8(utf8Name).size();
+    return characters >= 1 && characters <= 64;
+}
+
 void checkSpec(const Format& f, const TableSpec& spec)
 {
-    if (spec.name.empty() || spec.name.size() > 64) throw JetError("a table name must have 1 to 64 characters");
+    if (!nameLengthFits(spec.name)) throw JetError("a table name must have 1 to 64 characters");
     if (spec.columns.empty() || spec.columns.size() > 255)
         throw JetError("table '" + spec.name + "' must have 1 to 255 columns");
     for (size_t i = 0; i < spec.columns.size(); ++i) {
@@ -92,7 +99,7 @@ void checkSpec(const Format& f, const TableSpec& spec)
         auto fail = [&](const std::string& what) {
             return JetError("table '" + spec.name + "', column '" + c.name + "': " + what);
         };
-        if (c.name.empty() || c.name.size() > 64)
+        if (!nameLengthFits(c.name))
             throw JetError("table '" + spec.name + "': a column name must have 1 to 64 characters");
         for (size_t j = 0; j < i; ++j)
             if (base::NameCase::equalUtf8(spec.columns[j].name, c.name))

@@ -63,6 +63,8 @@ std::vector<Token> Lexer::tokenize()
             tokens.push_back(lexText(i));
         } else if (c == '#') {
             tokens.push_back(lexDate(i));
+        } else if (c == '?' || c == ':') {
+            tokens.push_back(lexParameter(i));
         } else {
             Token t;
             t.kind = TokenKind::Symbol;
@@ -215,6 +217,22 @@ Token Lexer::lexDate(size_t& i)
     if (!date) throw text_.error("Syntax error in date in query expression '#" + t.text + "#'.", i);
     t.value = *date;
     i = close + 1;
+    t.end = i;
+    return t;
+}
+
+Token Lexer::lexParameter(size_t& i)
+{
+    std::string_view s = text_.text();
+    Token t;
+    t.kind = TokenKind::Parameter;
+    t.offset = i;
+    if (s[i++] == ':') {
+        const size_t nameStart = i;
+        while (i < s.size() && isNameChar(s[i])) ++i;
+        if (i == nameStart) throw text_.error("Invalid character in the statement: ':' must begin a parameter name.", t.offset);
+        t.text = std::string(s.substr(nameStart, i - nameStart));
+    }
     t.end = i;
     return t;
 }

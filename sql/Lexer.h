@@ -16,6 +16,7 @@ enum class TokenKind {
     Real,     // value: double (exponent, or too many digits for a decimal)
     Text,     // 'text' or "text"; value: std::u16string
     Date,     // #date#; value: jet::DateTime
+    Parameter, // ? (text empty) or :name (text: the name); see Parameters.h
     Symbol,   // = <> < > <= >= ( ) , . * ; + -
     End,
 };
@@ -50,6 +51,7 @@ private:
     Token lexNumber(size_t& i);
     Token lexText(size_t& i);
     Token lexDate(size_t& i);
+    Token lexParameter(size_t& i);
 
     const StatementText& text_;
 };

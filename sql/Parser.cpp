@@ -19,7 +19,16 @@ constexpr size_t kMaxNesting = 100;         // parentheses and nots inside each 
 constexpr size_t kMaxTables = 32;           // as in Jet
 } // namespace
 
-Parser::Parser(const StatementText& text) : text_(text) { tokens_ = Lexer(text_).tokenize(); }
+Parser::Parser(const StatementText& text, const ParameterValues& parameters) : text_(text), parameters_(parameters)
+{
+    tokens_ = Lexer(text_).tokenize();
+}
+
+const ParameterValues& Parser::noParameters()
+{
+    static const ParameterValues none;
+    return none;
+}
 
 const Token& Parser::peek(size_t ahead) const
 {
@@ -94,6 +103,7 @@ ast::Statement Parser::parse()
         throw errorHere("Invalid SQL statement; expected 'DELETE', 'INSERT', 'SELECT', or 'UPDATE'.");
     }
     expectEnd();
+    parameters_.checkAllTaken(text_);
     return result;
 }
 
@@ -424,7 +434,8 @@ bool Parser::atLiteral() const
     case TokenKind::Decimal:
     case TokenKind::Real:
     case TokenKind::Text:
-    case TokenKind::Date: return true;
+    case TokenKind::Date:
+    case TokenKind::Parameter: return true;
     case TokenKind::Symbol:
         return (t.isSymbol("-") || t.isSymbol("+")) &&
                (peek(1).kind == TokenKind::Integer || peek(1).kind == TokenKind::Decimal ||
@@ -451,7 +462,9 @@ ast::Literal Parser::parseLiteral(const std::string& errorMessage)
     if (peek().kind == TokenKind::Symbol) negative = next().text == "-";
     const Token& t = next();
     lit.end = t.end;
-    if (t.isKeyword("null")) {
+    if (t.kind == TokenKind::Parameter) {
+        lit.value = parameters_.valueFor(t.text, t.offset, text_);
+    } else if (t.isKeyword("null")) {
         lit.value = std::monostate{};
     } else if (t.isKeyword("true")) {
         lit.value = true;

@@ -4,17 +4,22 @@
 
 #include "sql/Ast.h"
 #include "sql/Lexer.h"
+#include "sql/Parameters.h"
 #include "sql/StatementText.h"
 
 namespace sql {
 
 // Turns a statement into its syntax tree. Syntax errors are SqlErrors
 // worded as Jet words them, with the position where the parser stopped.
+// Parameter marks become literals holding their values (which must outlive
+// the parser).
 class Parser {
 public:
-    explicit Parser(const StatementText& text);
+    explicit Parser(const StatementText& text, const ParameterValues& parameters = noParameters());
 
     ast::Statement parse();
+
+    static const ParameterValues& noParameters();
 
 private:
     ast::Select parseSelect();
@@ -52,6 +57,7 @@ private:
     void expectEnd();
 
     const StatementText& text_;
+    ParameterBinding parameters_;
     std::vector<Token> tokens_;
     size_t at_ = 0;
     size_t conditionStart_ = 0; // token index of the condition being parsed

@@ -25,10 +25,12 @@ Session::Session(jet::Database& db) : db_(db) {}
 
 Session::~Session() = default;
 
-void Session::query(std::string_view statement, RowSink& sink)
+void Session::query(std::string_view statement, RowSink& sink) { query(statement, Parser::noParameters(), sink); }
+
+void Session::query(std::string_view statement, const ParameterValues& parameters, RowSink& sink)
 {
     StatementText text(statement);
-    ast::Statement parsed = Parser(text).parse();
+    ast::Statement parsed = Parser(text, parameters).parse();
     const auto* select = std::get_if<ast::Select>(&parsed);
     if (!select) throw SqlError("This statement changes data and returns no rows; run it with execute, not query.");
     // One read scope for the whole query: every row comes from one state of the file.
@@ -36,10 +38,10 @@ void Session::query(std::string_view statement, RowSink& sink)
     SelectExecutor(db_, text).run(*select, sink);
 }
 
-int64_t Session::execute(std::string_view statement)
+int64_t Session::execute(std::string_view statement, const ParameterValues& parameters)
 {
     StatementText text(statement);
-    ast::Statement parsed = Parser(text).parse();
+    ast::Statement parsed = Parser(text, parameters).parse();
     WriteExecutor writer(db_, text);
     if (const auto* u = std::get_if<ast::Update>(&parsed)) return writer.update(*u);
     if (const auto* d = std::get_if<ast::Delete>(&parsed)) return writer.remove(*d);

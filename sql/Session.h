@@ -10,6 +10,7 @@
 #include "jet/JetError.h"
 #include "jet/Table.h"
 #include "jet/Value.h"
+#include "sql/Parameters.h"
 
 namespace jet {
 class Database;
@@ -85,10 +86,12 @@ public:
     // Runs a select and streams its result into `sink`. Throws SqlError or
     // jet::JetError.
     void query(std::string_view statement, RowSink& sink);
+    // The same with values for the statement's parameter marks (? and :name).
+    void query(std::string_view statement, const ParameterValues& parameters, RowSink& sink);
     // Runs update, delete or insert in one write transaction; returns the
     // number of rows affected. Throws SqlError or jet::JetError; on error
     // nothing is changed.
-    int64_t execute(std::string_view statement);
+    int64_t execute(std::string_view statement, const ParameterValues& parameters = {});
     // Whether a statement is a select (to be run by query) rather than a
     // change (to be run by execute); judged by its first word only.
     static bool isQuery(std::string_view statement);

@@ -116,7 +116,7 @@ void BM_MarkExported(benchmark::State& state)
         mark.setConnection(&connection);
         std::vector<qint64> ids(kEntries);
         std::iota(ids.begin(), ids.end(), qint64(1));
-        mark.setSQLText(RegisterStatements::markExported(ids));
+        RegisterStatements::markExported(mark, ids);
         state.ResumeTiming();
         benchmark::DoNotOptimize(mark.ExecSQL());
     }

@@ -4,14 +4,18 @@
 #include "TestDatabase.h"
 
 #include "PostgresServer.h"
-#include "ado/LoginQuery.h"
 #include "ado/PostgresDialect.h"
 #include "ado/TADOConnection.h"
 #include "ado/TADODataSet.h"
 #include "ado/TADOQuery.h"
+#include "data/RegisterStatements.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QProcessEnvironment>
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
@@ -23,7 +27,8 @@ QString jetString(const QString& path)
 
 struct ToolRun {
     int exitCode = -1;
-    QString output;
+    QString output; // standard output, then standard error
+    QString standardOutput;
 };
 
 ToolRun jetdb(const QStringList& arguments)
@@ -31,16 +36,20 @@ ToolRun jetdb(const QStringList& arguments)
     QProcess tool;
     tool.start(QStringLiteral(JETDB_PATH), arguments);
     tool.waitForFinished(300000);
+    const QByteArray out = tool.readAllStandardOutput();
     return {tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1,
-            QString::fromUtf8(tool.readAllStandardOutput() + tool.readAllStandardError())};
+            QString::fromUtf8(out + tool.readAllStandardError()), QString::fromUtf8(out)};
 }
 
-// Every cell's text, row by row, of a select opened on a connection.
-QStringList cellTexts(TADOConnection& connection, const QString& statement, QStringList* fieldNames = nullptr)
+// Every cell's text, row by row, of a select opened on a connection
+// (`prepare` sets the query's statement and parameters instead).
+QStringList cellTexts(TADOConnection& connection, const QString& statement, QStringList* fieldNames = nullptr,
+                      const std::function<void(TADOQuery&)>& prepare = {})
 {
     TADOQuery query;
     query.setConnection(&connection);
-    query.setSQLText(statement);
+    if (prepare) prepare(query);
+    else query.setSQLText(statement);
     query.Open();
     QStringList rows;
     for (query.First(); !query.Eof(); query.Next()) {
@@ -145,7 +154,8 @@ TEST_F(ServerRegister, ConnectionFailuresNameTheCauseNeverThePassword)
 
 // The program's statements give from the server what they give from the
 // file the register came from: the listing newest first with every cell,
-// the department listing with its join, the account lookup.
+// the department listing with its join, the account lookup with its
+// parameters.
 TEST_F(ServerRegister, StatementsGiveWhatTheFileGives)
 {
     TADOConnection server;
@@ -157,8 +167,6 @@ TEST_F(ServerRegister, StatementsGiveWhatTheFileGives)
         QStringLiteral("select * from all_key where is_del = 1"),
         QStringLiteral("select a.*, b.p_name from SME_KEY_DEPT a left join SME_PROVINCE_LIST b on a.p_index = b.p_index "
                        "order by a.id"),
-        LoginQuery::accountLookup(QStringLiteral("admin"), QStringLiteral("admin")),
-        LoginQuery::accountLookup(QStringLiteral("admin"), QStringLiteral("it's wrong")),
         QStringLiteral("select [USBKEY_SERIAL], username from all_key where add_date >= #1/1/1990# order by [id]"),
     };
     for (const QString& statement : statements) {
@@ -170,7 +178,16 @@ TEST_F(ServerRegister, StatementsGiveWhatTheFileGives)
         EXPECT_EQ(fromServer, fromFile);
     }
     EXPECT_EQ(cellTexts(server, statements[0]).size(), 300);
-    EXPECT_EQ(cellTexts(server, statements[3]).size(), 1);
+
+    const std::pair<QString, QString> accounts[] = {
+        {"admin", "admin"}, {"admin", "it's wrong"}, {"admin", "\\' or 1=1 --"}, {"admin", ":password"}};
+    for (const auto& [user, password] : accounts) {
+        SCOPED_TRACE(password.toStdString());
+        auto lookup = [&](TADOQuery& query) { RegisterStatements::accountLookup(query, user, password); };
+        const QStringList fromServer = cellTexts(server, {}, nullptr, lookup);
+        EXPECT_EQ(fromServer, cellTexts(file, {}, nullptr, lookup));
+        EXPECT_EQ(fromServer.size(), password == "admin" ? 1 : 0);
+    }
 }
 
 // Sort, bookmarks, Edit/Post and Delete work on records from the server and
@@ -283,15 +300,18 @@ TEST_F(ServerRegister, TransactionsSpanStatementsOnTheServerAndOnAFile)
     }
 }
 
-// What of Access's SQL the statements use becomes the server's; texts and
-// quoted names pass untouched.
+// What of Access's SQL the statements use becomes the server's; texts are
+// quoted so that a backslash is a backslash whatever the server's settings,
+// and quoted names pass untouched.
 TEST(PostgresDialect, AccessSqlForTheServer)
 {
     const std::pair<QString, QString> cases[] = {
         {QStringLiteral("select [USBKEY_SERIAL] from [All Key]"), QStringLiteral("select \"usbkey_serial\" from \"all key\"")},
         {QStringLiteral("where d < #2024-05-01#"), QStringLiteral("where d < timestamp '2024-05-01 00:00:00'")},
         {QStringLiteral("where d = #5/1/2024 10:30:00#"), QStringLiteral("where d = timestamp '2024-05-01 10:30:00'")},
-        {QStringLiteral("where n = '[x] #y# ''z'''"), QStringLiteral("where n = '[x] #y# ''z'''")},
+        {QStringLiteral("where n = '[x] #y# ''z'''"), QStringLiteral("where n = E'[x] #y# ''z'''")},
+        {QStringLiteral("where n = 'C:\\dir\\' or n = ''"), QStringLiteral("where n = E'C:\\\\dir\\\\' or n = E''")},
+        {QStringLiteral("values (E'it''s \\\\ \\' ok', 'x')"), QStringLiteral("values (E'it''s \\\\ \\' ok', E'x')")},
         {QStringLiteral("select \"Mixed#Name\" from t"), QStringLiteral("select \"Mixed#Name\" from t")},
     };
     for (const auto& [access, server] : cases) EXPECT_EQ(PostgresDialect::translate(access), server);
@@ -341,7 +361,7 @@ TEST_F(ServerRegister, AccessMadeFilesMoveWhole)
         ASSERT_EQ(schema.exitCode, 0) << schema.output.toStdString();
         newDatabase();
         bool ok = false;
-        const QString applied = s_server->psql(m_database, schema.output, &ok);
+        const QString applied = s_server->psql(m_database, schema.standardOutput, &ok);
         EXPECT_TRUE(ok) << applied.toStdString();
         const QString columns = QStringLiteral(
             "select string_agg(table_name || '.' || column_name || ':' || data_type, ',' order by table_name, "
@@ -352,3 +372,168 @@ TEST_F(ServerRegister, AccessMadeFilesMoveWhole)
 }
 
 } // namespace
+
+namespace {
+
+// A file made by jetdb create from a schema file; its path.
+QString createdFile(TestDatabase& files, const QString& name, const QString& schema)
+{
+    const QString schemaFile = files.folder() + QStringLiteral("/") + name + QStringLiteral(".schema");
+    QFile out(schemaFile);
+    EXPECT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(schema.toUtf8());
+    out.close();
+    const QString file = files.folder() + QStringLiteral("/") + name + QStringLiteral(".mdb");
+    const ToolRun created = jetdb({QStringLiteral("create"), file, schemaFile});
+    EXPECT_EQ(created.exitCode, 0) << created.output.toStdString();
+    return file;
+}
+
+// The relations (tables, indexes, sequences) of a database's public schema.
+const QString kRelations = QStringLiteral(
+    "select string_agg(relname, ',' order by relname) from pg_class c join pg_namespace n on n.oid = c.relnamespace "
+    "where n.nspname = 'public'");
+
+} // namespace
+
+// Names the server would cut to the same 63 bytes become unique short
+// names, each listed in migrate's output; a migrate refused because one of
+// its names is taken leaves the database as it was.
+TEST_F(ServerRegister, MigrateShortensLongNamesToUniqueOnes)
+{
+    // 26 characters, 78 bytes in UTF-8: cut between two characters.
+    const QString longColumn = QStringLiteral("加密锁外壳上由制造厂印好的序列号以及其所属批次的编号");
+    const QString file = createdFile(m_files, QStringLiteral("long"), QStringLiteral(
+        "table RegisterOfIssuedUsbKeysForTheWholeProvince\n"
+        "  id long autoincrement\n"
+        "  IssuingOperator text(20)\n"
+        "  %1 text(40)\n"
+        "  primary key (id)\n"
+        "  index ByIssuingOperatorAndSerialNumber (IssuingOperator, %1)\n"
+        "  index ByIssuingOperatorAndSerialNumberDescending (IssuingOperator desc, %1 desc)\n").arg(longColumn));
+    ASSERT_EQ(jetdb({QStringLiteral("sql"), file,
+                     QStringLiteral("insert into RegisterOfIssuedUsbKeysForTheWholeProvince (IssuingOperator, %1) "
+                                    "values ('op', 'K-1')").arg(longColumn)}).exitCode, 0);
+    const QString connection = newDatabase();
+    const ToolRun migrated = jetdb({QStringLiteral("migrate"), file, connection});
+    ASSERT_EQ(migrated.exitCode, 0) << migrated.output.toStdString();
+    const QStringList renamed = migrated.standardOutput.split(u'\n').filter(QStringLiteral("renamed: "));
+    EXPECT_EQ(renamed.size(), 3) << migrated.output.toStdString(); // the column and both indexes
+    EXPECT_TRUE(migrated.output.contains(QStringLiteral("renamed: index 'ByIssuingOperatorAndSerialNumberDescending' of "
+                                                        "table 'RegisterOfIssuedUsbKeysForTheWholeProvince' is \"")))
+        << migrated.output.toStdString();
+
+    const QString indexes = psql(QStringLiteral(
+        "select string_agg(indexname, ',' order by indexname) from pg_indexes where tablename = "
+        "'registerofissuedusbkeysforthewholeprovince'"));
+    const QStringList names = indexes.split(u',');
+    EXPECT_EQ(names.size(), 3) << indexes.toStdString();
+    for (const QString& name : names) {
+        EXPECT_LE(name.toUtf8().size(), 63) << name.toStdString();
+        EXPECT_TRUE(renamed.join(u'\n').contains(name) || name.endsWith(QLatin1String("_pkey"))) << name.toStdString();
+    }
+    EXPECT_EQ(psql(QStringLiteral("select count(*) from registerofissuedusbkeysforthewholeprovince")), QStringLiteral("1"));
+
+    // Into a database where one of those names is taken: refused before anything is made.
+    const QString taken = names.filter(QStringLiteral("descending")).value(0, names.value(0));
+    const QString second = newDatabase();
+    psql(QStringLiteral("create sequence \"%1\"").arg(taken));
+    const QString before = psql(kRelations);
+    const ToolRun refused = jetdb({QStringLiteral("migrate"), file, second});
+    EXPECT_EQ(refused.exitCode, 1) << refused.output.toStdString();
+    EXPECT_TRUE(refused.output.contains(taken)) << refused.output.toStdString();
+    EXPECT_EQ(psql(kRelations), before);
+}
+
+// The server's password reaches migrate from PGPASSWORD, ~/.pgpass or
+// standard input (Password=-), a file's database password from
+// JETDB_PASSWORD: the process list never shows them. The old form still
+// works, with a warning.
+TEST_F(ServerRegister, MigratePasswordsStayOffTheCommandLine)
+{
+    const QString filePassword = QStringLiteral("Tresor-9");
+    const QString file = m_files.makeRegister(QStringLiteral("protected.mdb"), 2000, 10, filePassword);
+    const QString serverPassword = PostgresServer::password();
+    const QString home = m_files.folder() + QStringLiteral("/home");
+    QDir().mkpath(home);
+    {
+        QFile pgpass(home + QStringLiteral("/.pgpass"));
+        ASSERT_TRUE(pgpass.open(QIODevice::WriteOnly));
+        pgpass.write(QStringLiteral("*:*:*:*:%1\n").arg(serverPassword).toUtf8());
+        pgpass.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    }
+    struct Case {
+        const char* name;
+        QString password;      // what the connection string's Password= says; empty: none
+        QString pgpassword;    // PGPASSWORD; empty: unset
+        bool pgpassInHome;
+        QByteArray input;      // standard input
+        bool filePasswordOnCommandLine;
+    };
+    const Case cases[] = {
+        {"PGPASSWORD", {}, serverPassword, false, {}, false},
+        {"~/.pgpass", {}, {}, true, {}, false},
+        {"Password=- from standard input", QStringLiteral("-"), {}, false, serverPassword.toUtf8() + "\n", false},
+        {"both on the command line, as before", serverPassword, {}, false, {}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QString connection = newDatabase();
+        connection.replace(QStringLiteral("Password=\"%1\"").arg(serverPassword),
+                           c.password.isEmpty() ? QString() : QStringLiteral("Password=\"%1\"").arg(c.password));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("PGPASSWORD"));
+        environment.remove(QStringLiteral("PGPASSFILE"));
+        environment.insert(QStringLiteral("HOME"), c.pgpassInHome ? home : m_files.folder());
+        if (!c.pgpassword.isEmpty()) environment.insert(QStringLiteral("PGPASSWORD"), c.pgpassword);
+        QStringList arguments{QStringLiteral("migrate"), file, connection};
+        if (c.filePasswordOnCommandLine) arguments = QStringList{QStringLiteral("--password"), filePassword} + arguments;
+        else environment.insert(QStringLiteral("JETDB_PASSWORD"), filePassword);
+
+        QProcess tool;
+        tool.setProcessEnvironment(environment);
+        tool.start(QStringLiteral(JETDB_PATH), arguments);
+        ASSERT_TRUE(tool.waitForStarted());
+        // The process list as every user sees it, read while migrate runs.
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(tool.processId()));
+        ASSERT_TRUE(cmdline.open(QIODevice::ReadOnly));
+        const QByteArray commandLine = cmdline.readAll();
+        ASSERT_TRUE(commandLine.contains("migrate")) << commandLine.toStdString();
+        tool.write(c.input);
+        tool.closeWriteChannel();
+        ASSERT_TRUE(tool.waitForFinished(120000));
+        const QString errors = QString::fromUtf8(tool.readAllStandardError());
+        EXPECT_EQ(tool.exitCode(), 0) << errors.toStdString();
+        EXPECT_TRUE(QString::fromUtf8(tool.readAllStandardOutput()).contains(QStringLiteral("committed")));
+        const bool onCommandLine = c.filePasswordOnCommandLine;
+        EXPECT_EQ(commandLine.contains(serverPassword.toUtf8()), onCommandLine);
+        EXPECT_EQ(commandLine.contains(filePassword.toUtf8()), onCommandLine);
+        EXPECT_EQ(errors.count(QStringLiteral("warning: ")), onCommandLine ? 2 : 0) << errors.toStdString();
+        EXPECT_FALSE(errors.contains(serverPassword) || errors.contains(filePassword)) << errors.toStdString();
+        EXPECT_EQ(psql(QStringLiteral("select count(*) from all_key")), QStringLiteral("2000"));
+    }
+}
+
+// The export marks the ids it listed as parameters, however many: 70,000
+// scattered ones (more than the 65,535 parameters a server statement may
+// bind in one message) on the server and in the file.
+TEST_F(ServerRegister, MarkingALongListOfScatteredIds)
+{
+    const QString server = migratedRegister(140000, 140000);
+    std::vector<qint64> even;
+    for (qint64 id = 2; id <= 140000; id += 2) even.push_back(id);
+    for (const QString& connectionString : {server, jetString(m_file)}) {
+        SCOPED_TRACE(connectionString.left(30).toStdString());
+        TADOConnection connection;
+        connection.setConnectionString(connectionString);
+        TADOQuery query;
+        query.setConnection(&connection);
+        RegisterStatements::markExported(query, even);
+        EXPECT_EQ(query.ExecSQL(), 70000);
+        QStringList pending = cellTexts(connection, {}, nullptr, [](TADOQuery& q) {
+            RegisterStatements::pendingAmong(q, {1, 2, 3, 139999, 140000});
+        });
+        pending.sort();
+        EXPECT_EQ(pending, (QStringList{"1", "139999", "3"}));
+    }
+}

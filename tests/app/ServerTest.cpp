@@ -72,6 +72,8 @@ class ServerTest : public QObject {
         QProcess probe;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        // The user's application data, where the program keeps its log.
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), folder.filePath(QStringLiteral("userdata")));
         probe.setProcessEnvironment(environment);
         probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         probe.start(program, {});
@@ -92,26 +94,31 @@ private slots:
 
     // A data link naming the server starts the program at the sign-in; a
     // wrong password or an unreachable server ends it with the connection
-    // message, as a missing file does.
+    // message, as a missing file does, and the driver's reason goes to the
+    // program's log (never the password).
     void dataLinkToTheServer_data()
     {
         QTest::addColumn<QString>("change"); // what replaces the password in the string
         QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("logged"); // a piece of the log; empty: no log
         const QString failed = QStringLiteral("USBKEY管理系统|数据库连接错误，系统退出。");
-        QTest::newRow("the server") << PostgresServer::password() << "window|登录";
-        QTest::newRow("a wrong password") << QStringLiteral("wrong") << failed;
-        QTest::newRow("an unreachable server") << QString() << failed;
+        QTest::newRow("the server") << PostgresServer::password() << "window|登录" << "";
+        QTest::newRow("a wrong password") << QStringLiteral("wrong-Geheim") << failed
+                                          << "password authentication failed for user \"usbkey\"";
+        QTest::newRow("an unreachable server") << QString() << failed << "nowhere/.s.PGSQL.5432";
     }
     void dataLinkToTheServer()
     {
         QFETCH(QString, change);
         QFETCH(QString, expected);
+        QFETCH(QString, logged);
         RegisterFolder folder;
         QString connection = serverRegister(folder, 5, 1);
         QFile::remove(folder.database()); // the program must not fall back on the file
         if (change.isEmpty()) connection.replace(m_server->socketFolder(), folder.filePath(QStringLiteral("nowhere")));
         else connection.replace(PostgresServer::password(), change);
         folder.writeDataLink(connection);
+        QFile::setPermissions(folder.filePath(QStringLiteral("db/connection.udl")), QFile::ReadOwner | QFile::WriteOwner);
         int exitCode = -1;
         const QStringList windows = start(folder, exitCode);
         QCOMPARE(windows.size(), 1);
@@ -120,6 +127,11 @@ private slots:
         QCOMPARE(windows[0] == expected, expected.startsWith(QLatin1String("window|")));
         QVERIFY(!windows[0].contains(PostgresServer::password()));
         QCOMPARE(exitCode, expected.startsWith(QLatin1String("window|")) ? 0 : 1);
+        QFile log(folder.filePath(QStringLiteral("userdata/usbkey/usbkey.log")));
+        const QString logText = log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+        if (logged.isEmpty()) QVERIFY2(logText.isEmpty(), qPrintable(logText));
+        else QVERIFY2(logText.contains(logged), qPrintable(logText));
+        QVERIFY2(!logText.contains(QStringLiteral("Geheim")), qPrintable(logText));
     }
 
     // Sign-in, the listing with its count, a title-click sort and Ctrl+Delete
@@ -165,6 +177,44 @@ private slots:
         QCOMPARE(main.StatusPanelText(1), QStringLiteral("9"));
         QCOMPARE(psql(QStringLiteral("select count(*) from all_key where id = 1")), QStringLiteral("0"));
         QCOMPARE(psql(QStringLiteral("select count(*) from all_key")), QStringLiteral("9"));
+    }
+
+    // A server whose strings read backslash escapes (a setting a DBA may
+    // choose): what the operator types reaches it as a value, so a
+    // backslash before an apostrophe opens no way around the password.
+    void signInWithBackslashEscapesOn_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("backslash, quote, always-true") << "\\' or 1=1 --" << "anything" << false;
+        QTest::newRow("in the password") << "admin" << "\\' or 1=1 --" << false;
+        QTest::newRow("backslash kept as typed") << "admin" << "admin\\" << false;
+        QTest::newRow("the real account") << "admin" << "admin" << true;
+    }
+    void signInWithBackslashEscapesOn()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        QFETCH(bool, accepted);
+        RegisterFolder folder;
+        folder.writeDataLink(serverRegister(folder, 3, 1));
+        bool ok = false;
+        m_server->psql(m_database, QStringLiteral("alter database %1 set standard_conforming_strings = off").arg(m_database), &ok);
+        QVERIFY(ok);
+        TDM dm(folder.path());
+        QVERIFY2(dm.DataModuleCreate(), qPrintable(dm.ConnectionError()));
+        TFrmLogin login(dm.ADOConn);
+        login.show();
+        login.edt1->setText(user);
+        login.edt2->setText(password);
+        ModalScript script;
+        if (!accepted) script.answerBox(QMessageBox::Ok);
+        QTest::mouseClick(login.btnOK, Qt::LeftButton);
+        QVERIFY2(script.finish(), qPrintable(script.problems().join(u'\n')));
+        QCOMPARE(login.result(), int(accepted ? QDialog::Accepted : QDialog::Rejected));
+        if (!accepted) QCOMPARE(script.boxes().value(0).text, TFrmLogin::failedMessage());
+        QCOMPARE(psql(QStringLiteral("show standard_conforming_strings")), QStringLiteral("off"));
     }
 
     // Two operators build the export of the same pending entries; the first

@@ -31,6 +31,8 @@ class StartupTest : public QObject {
         probe.setWorkingDirectory(elsewhere);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        // The user's application data, where the program keeps its log.
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), folder.filePath(QStringLiteral("userdata")));
         probe.setProcessEnvironment(environment);
         probe.start(program, {});
         probe.waitForFinished(30000);
@@ -38,16 +40,29 @@ class StartupTest : public QObject {
         return QString::fromUtf8(probe.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
     }
 
+    // The program's log after a run; empty when it wrote none.
+    static QString logOf(const RegisterFolder& folder)
+    {
+        QFile log(folder.filePath(QStringLiteral("userdata/usbkey/usbkey.log")));
+        if (!log.open(QIODevice::ReadOnly)) return QString();
+        // Readable by its owner only: the lines name files, servers and users.
+        if (log.permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther))
+            return QStringLiteral("(readable by others) ") + QString::fromUtf8(log.readAll());
+        return QString::fromUtf8(log.readAll());
+    }
+
 private slots:
     void missingOrUnreadableDatabaseGivesOneMessageAndEnds_data()
     {
         QTest::addColumn<QByteArray>("database"); // null: no file at all
-        QTest::newRow("missing") << QByteArray();
-        QTest::newRow("unreadable") << QByteArray("Standard Jet DB, or so it says");
+        QTest::addColumn<QString>("reason");      // what the log says of it
+        QTest::newRow("missing") << QByteArray() << "Could not find file";
+        QTest::newRow("unreadable") << QByteArray("Standard Jet DB, or so it says") << "Cannot open the database";
     }
     void missingOrUnreadableDatabaseGivesOneMessageAndEnds()
     {
         QFETCH(QByteArray, database);
+        QFETCH(QString, reason);
         RegisterFolder folder;
         if (!database.isNull()) {
             QDir().mkpath(folder.filePath(QStringLiteral("db")));
@@ -64,6 +79,10 @@ private slots:
                                                        : QStringLiteral("Cannot open the database")),
                  qPrintable(windows[0]));
         QCOMPARE(exitCode, 1);
+        // The operator sees one sentence; the administrator finds the reason.
+        const QString log = logOf(folder);
+        QVERIFY2(log.startsWith(QDate::currentDate().toString(Qt::ISODate)), qPrintable(log));
+        QVERIFY2(log.contains(reason) && log.contains(QStringLiteral("vask.mdb")), qPrintable(log));
     }
 
     // A register whose commit another program is in the middle of (its
@@ -94,11 +113,15 @@ private slots:
     }
 
     // db/connection.udl, when present, gives the whole connection string;
-    // one that cannot be used ends the program with the connection message.
+    // one that cannot be used ends the program with the connection message
+    // and its reason in the log (never the password). A data link that
+    // holds a password and that others may read is a warning in the log.
     void dataLinkFileDecidesTheConnection_data()
     {
         QTest::addColumn<QByteArray>("dataLink"); // null: none; else the file's bytes
+        QTest::addColumn<int>("mode");            // the data link's permissions
         QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("logged");      // a piece of the log; empty: no log
         auto utf16 = [](const QString& text) {
             return QByteArray("\xFF\xFE") + QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
         };
@@ -106,15 +129,25 @@ private slots:
                                              "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=vask.mdb;"
                                              "Jet OLEDB:Database Password=%1\r\n");
         const QString failed = kConnectionFailed;
-        QTest::newRow("the password in the data link") << utf16(lines.arg(QStringLiteral("Tresor"))) << "window|登录";
-        QTest::newRow("no data link") << QByteArray() << failed;
-        QTest::newRow("a wrong password") << utf16(lines.arg(QStringLiteral("tresor"))) << failed;
-        QTest::newRow("not UTF-16") << lines.arg(QStringLiteral("Tresor")).toUtf8() << failed;
+        const int ownerOnly = int(QFile::ReadOwner | QFile::WriteOwner);
+        const int everyone = ownerOnly | int(QFile::ReadGroup | QFile::ReadOther);
+        const QString readable = QStringLiteral("connection.udl' holds a password and other users of this computer may read it");
+        QTest::newRow("the password in the data link") << utf16(lines.arg(QStringLiteral("Tresor"))) << ownerOnly
+                                                       << "window|登录" << "";
+        QTest::newRow("the password in a data link others read") << utf16(lines.arg(QStringLiteral("Tresor"))) << everyone
+                                                                 << "window|登录" << readable;
+        QTest::newRow("no data link") << QByteArray() << ownerOnly << failed << "is protected by a database password";
+        QTest::newRow("a wrong password") << utf16(lines.arg(QStringLiteral("tresor"))) << ownerOnly << failed
+                                          << "could not be opened: ";
+        QTest::newRow("not UTF-16") << lines.arg(QStringLiteral("Tresor")).toUtf8() << ownerOnly << failed
+                                    << "is not UTF-16 text";
     }
     void dataLinkFileDecidesTheConnection()
     {
         QFETCH(QByteArray, dataLink);
+        QFETCH(int, mode);
         QFETCH(QString, expected);
+        QFETCH(QString, logged);
         RegisterFolder folder;
         QString error;
         QVERIFY2(folder.makeRegister(3, 1, &error, QStringLiteral("Tresor"), true), qPrintable(error));
@@ -122,6 +155,7 @@ private slots:
             QFile file(folder.filePath(QStringLiteral("db/connection.udl")));
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(dataLink);
+            QVERIFY(file.setPermissions(QFile::Permissions(mode)));
         }
         int exitCode = -1;
         const QStringList windows = runFrom(folder, exitCode);
@@ -130,6 +164,10 @@ private slots:
         QCOMPARE(windows[0].section(u'|', 0, 1), expected);
         QVERIFY(!windows[0].contains(QStringLiteral("Tresor")));
         QCOMPARE(exitCode, expected.startsWith(QLatin1String("window|")) ? 0 : 1);
+        const QString log = logOf(folder);
+        if (logged.isEmpty()) QVERIFY2(log.isEmpty(), qPrintable(log));
+        else QVERIFY2(log.contains(logged), qPrintable(log));
+        QVERIFY2(!log.contains(QStringLiteral("resor")), qPrintable(log));
     }
 
     void databaseBesideTheProgramIsFoundFromAnotherFolder()

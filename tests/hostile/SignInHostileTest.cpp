@@ -5,10 +5,10 @@
 #include "AppTestSupport.h"
 #include "HostileSupport.h"
 
-#include "ado/LoginQuery.h"
 #include "ado/TADOQuery.h"
 #include "app/UnitDM.h"
 #include "app/UnitLogin.h"
+#include "data/RegisterStatements.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -49,6 +49,8 @@ private slots:
         QTest::newRow("brackets") << "[admin]" << "[admin]" << false;
         QTest::newRow("wildcards") << "adm*" << "%" << false;
         QTest::newRow("backslash before the quote") << "admin\\" << "\\' or ''='" << false;
+        QTest::newRow("parameter marks") << ":username" << "?" << false;
+        QTest::newRow("a mark after a quote") << "admin' and password = :password --" << "x" << false;
         QTest::newRow("100000 characters of user") << repeated(u'a', 100000) << "admin" << false;
         QTest::newRow("100000 apostrophes of password") << "admin" << repeated(u'\'', 100000) << false;
         QTest::newRow("right password then 100000 more") << "admin" << "admin" + repeated(u'x', 100000) << false;
@@ -81,7 +83,7 @@ private slots:
         // The lookup itself, with the whole text (the fields hold less).
         TADOQuery lookup;
         lookup.setConnection(m_dm->ADOConn);
-        lookup.setSQLText(LoginQuery::accountLookup(TFrmLogin::trimControls(user), TFrmLogin::trimControls(password)));
+        RegisterStatements::accountLookup(lookup, TFrmLogin::trimControls(user), TFrmLogin::trimControls(password));
         try {
             lookup.Open();
         } catch (const std::exception& e) {

@@ -1,8 +1,8 @@
 // Hostile statements given to `jetdb sql` on a register: each ends in time
 // with its answer or a short message naming the trouble (exit 1), never a
-// crash, and a refused change leaves the file as it was. The only statement
-// the program builds from what an operator types is the sign-in lookup
-// (SignInHostileTest); the others hold numbers and field names only.
+// crash, and a refused change leaves the file as it was. The program builds
+// no statement from what an operator types or the register holds: those
+// values go as parameters (SignInHostileTest).
 // Covered in-process in tests/sql/StatementErrorTest.cpp: every syntax error
 // with its position, 100000-deep nesting and 100000-term conditions, damaged
 // copies of valid statements.

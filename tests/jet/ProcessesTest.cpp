@@ -271,7 +271,9 @@ TEST(Kill, CopyCommandsKilledAtRandomMomentsLeaveNoOutput)
             child->kill();
             if (child->wait() != 0) ++killed;
             // Killed: no file at all. Finished: a whole one.
-            if (fs::exists(out)) EXPECT_EQ(check(out), "") << "after a kill at " << at << " s";
+            if (fs::exists(out)) {
+                EXPECT_EQ(check(out), "") << "after a kill at " << at << " s";
+            }
             // A rerun is never refused for what the killed one left.
             fs::remove(out);
             EXPECT_EQ(run(command).status, 0);

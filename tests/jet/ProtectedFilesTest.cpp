@@ -15,6 +15,14 @@
 #include <fstream>
 #include <sstream>
 
+#ifndef _WIN32
+#include <poll.h>
+#include <pty.h>
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 using namespace testsupport;
 namespace fs = std::filesystem;
 
@@ -216,7 +224,9 @@ TEST(PasswordFile, AnAccdbFileRefusesAPasswordAndEncodingAndStaysAsItWas)
         testsupport::Run r = run(quote(jetdb()) + " " + c.command, true);
         EXPECT_NE(r.status, 0);
         EXPECT_NE(r.output.find(c.expect), std::string::npos) << r.output;
-        if (c.made) EXPECT_FALSE(fs::exists(dir / c.made));
+        if (c.made) {
+            EXPECT_FALSE(fs::exists(dir / c.made));
+        }
     }
     EXPECT_EQ(fileBytes(file), before);
 }
@@ -308,3 +318,48 @@ TEST(EncodedFile, WritesOnAnEncodedProtectedRegisterStayEncoded)
         EXPECT_EQ(mdbCount(file, "all_key"), 2951);
     }
 }
+
+#ifndef _WIN32
+// `jetdb --password -` at a terminal asks for the password and reads it
+// with the terminal's echo off: the terminal never shows it.
+TEST(PasswordFile, PasswordTypedAtATerminalIsNotEchoed)
+{
+    const std::string file = scratchCopy(testData("V2003_with-password.mdb"), "typed-password");
+    const std::string program = jetdb();
+    int terminal = -1;
+    const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::execl(program.c_str(), "jetdb", "--password", "-", "tables", file.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // What the terminal shows, read until `wanted` appears or the program ends.
+    std::string shown;
+    auto readUntil = [&](const std::string& wanted) {
+        while (shown.find(wanted) == std::string::npos) {
+            pollfd ready{terminal, POLLIN, 0};
+            if (::poll(&ready, 1, 20000) <= 0) return false;
+            char buffer[256];
+            const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+            if (n <= 0) return false; // the program ended (EIO)
+            shown.append(buffer, size_t(n));
+        }
+        return true;
+    };
+    const bool prompted = readUntil("Database password: ");
+    const size_t typedAt = shown.size();
+    if (prompted) {
+        EXPECT_EQ(::write(terminal, "password\n", 9), 9);
+    }
+    readUntil("(the end)");
+    ::kill(child, SIGKILL); // gone by now, unless it still waits for input
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::close(terminal);
+    ASSERT_TRUE(prompted) << shown;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << shown;
+    EXPECT_NE(shown.find("Table1", typedAt), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("password", typedAt), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("warning"), std::string::npos) << shown;
+}
+#endif

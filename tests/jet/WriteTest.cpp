@@ -369,8 +369,11 @@ TEST(Write, ComplexAndCalculatedColumnsRefuseValuesAndKeepWhatAccessStored)
             if (std::get<std::u16string>(t.read(r)->at(0)) == u"row2") t.deleteRow(r);
         tx.commit();
         EXPECT_EQ(t.def().complexAutoNumber, counter + 1);
-        for (size_t i = 0; i < t.def().columns.size(); ++i)
-            if (t.def().columns[i].isComplex()) EXPECT_TRUE(t.read(at)->at(i) == jet::Value{int64_t(counter + 1)});
+        for (size_t i = 0; i < t.def().columns.size(); ++i) {
+            if (t.def().columns[i].isComplex()) {
+                EXPECT_TRUE(t.read(at)->at(i) == jet::Value{int64_t(counter + 1)});
+            }
+        }
     }
     std::map<int64_t, size_t> attachmentsAfter = attachments, listsAfter = lists;
     attachmentsAfter.erase(2);
@@ -794,7 +797,8 @@ TEST(Write, SchemaFileWithEveryColumnTypeReadsInEveryReader)
                                                          "  born datetime default #2001-02-03#\n"
                                                          "  label text(20) required\n"
                                                          "  amount numeric(16,2)\n"
-                                                         "  note memo\n"
+                                                         // 32 characters, 96 bytes of UTF-8
+                                                         "  备注备注备注备注备注备注备注备注备注备注备注备注备注备注备注备注 memo\n"
                                                          "  blob ole\n"
                                                          "  primary key (id)\n"
                                                          "  index by_born (born desc, id)\n"

@@ -92,10 +92,10 @@ std::vector<std::string> Result::lines() const
     return out;
 }
 
-Result query(jet::Database& db, const std::string& statement)
+Result query(jet::Database& db, const std::string& statement, const sql::ParameterValues& parameters)
 {
     Result r;
-    sql::Session(db).query(statement, r);
+    sql::Session(db).query(statement, parameters, r);
     return r;
 }
 

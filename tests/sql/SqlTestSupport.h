@@ -37,7 +37,7 @@ struct Result : sql::RowSink {
     std::vector<std::string> lines() const;
 };
 
-Result query(jet::Database& db, const std::string& statement);
+Result query(jet::Database& db, const std::string& statement, const sql::ParameterValues& parameters = {});
 
 // Output of the jetdb tool (standard output and error); the arguments are
 // quoted as testsupport::run reads them.

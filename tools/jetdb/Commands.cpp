@@ -1,6 +1,7 @@
 #include "Commands.h"
 
 #include "jet/JetError.h"
+#include "jet/PlatformFile.h"
 
 #include <cstdlib>
 #include <iostream>
@@ -31,13 +32,31 @@ std::string& password()
 void setDatabasePassword(std::string text) { password() = std::move(text); }
 const std::string& databasePassword() { return password(); }
 
+std::string passwordArgument(const std::string& argument, const std::string& what, const std::string& prompt,
+                             const std::string& instead)
+{
+    if (argument != "-") {
+        if (!argument.empty())
+            std::cerr << "jetdb: warning: " << what
+                      << " was given on the command line, where every user of this machine can read it while jetdb "
+                         "runs; "
+                      << instead << "\n";
+        return argument;
+    }
+    if (std::optional<std::string> typed = jet::PlatformFile::readLineWithoutEcho(prompt)) return *typed;
+    std::string line;
+    if (!std::getline(std::cin, line)) throw UsageError(what + " was to be read from standard input, which is empty");
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
+
 std::unique_ptr<jet::Database> openDatabase(const std::string& path, jet::Pager::Access access)
 {
     std::unique_ptr<jet::Database> db;
     try {
         db = jet::Database::open(path, access, password());
     } catch (const jet::PasswordError& e) {
-        throw jet::PasswordError(std::string(e.what()) + " (give it as jetdb --password PASSWORD COMMAND ...)");
+        throw jet::PasswordError(std::string(e.what()) + " (give it in JETDB_PASSWORD, or as jetdb --password - COMMAND ... to type it)");
     }
     for (const std::string& notice : db->pager().notices()) std::cerr << "note: " << notice << "\n";
     // The crash tests' hook: the n-th page write of a commit fails as if the
@@ -49,10 +68,16 @@ std::unique_ptr<jet::Database> openDatabase(const std::string& path, jet::Pager:
 
 void printUsage(std::ostream& out)
 {
-    out << "usage: jetdb [--password PASSWORD] COMMAND ARGS...\n"
+    out << "usage: jetdb [--password PASSWORD|-] COMMAND ARGS...\n"
            "  FILE: an Access database, 97 to 2003 (.mdb) or 2007 to 2019 (.accdb; one encrypted with a database\n"
            "  password is refused)\n"
-           "  --password: the database password of a protected file\n\n";
+           "  --password: the database password of a protected file. \"-\" reads it from the terminal without\n"
+           "      echo (or the first line of standard input). Without --password, the environment variable\n"
+           "      JETDB_PASSWORD gives it. A password written on the command line can be read by every user of\n"
+           "      this machine while jetdb runs (ps); jetdb warns when one is.\n"
+           "  migrate's server password: leave Password= out of the connection string and libpq takes it from\n"
+           "      the environment variable PGPASSWORD or from ~/.pgpass (%APPDATA%\\postgresql\\pgpass.conf on\n"
+           "      Windows); Password=- reads it as --password - does.\n\n";
     for (const Command& c : commandRegistry()) out << "  jetdb " << c.usage << "\n      " << c.summary << "\n";
 }
 

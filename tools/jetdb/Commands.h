@@ -25,9 +25,17 @@ const Command* findCommand(const std::string& name);
 void printUsage(std::ostream& out);
 
 // The database password given before the command (`jetdb --password PASSWORD
-// COMMAND ...`); empty when none was. Never printed.
+// COMMAND ...`), or else JETDB_PASSWORD's; empty when neither was. Never printed.
 void setDatabasePassword(std::string password);
 const std::string& databasePassword();
+
+// A password a command line gives: "-" reads it (from the terminal without
+// echo, after `prompt`; or the first line of standard input when that is
+// not a terminal); anything else is taken as it is, after a warning on
+// standard error that every user of the machine can read a command line,
+// which `instead` follows with the safe ways. `what` names the password.
+std::string passwordArgument(const std::string& argument, const std::string& what, const std::string& prompt,
+                             const std::string& instead);
 // Every command opens its database files here, with that password.
 std::unique_ptr<jet::Database> openDatabase(const std::string& path,
                                            jet::Pager::Access access = jet::Pager::Access::ReadOnly);

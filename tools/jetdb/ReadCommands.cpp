@@ -85,12 +85,17 @@ void printSchema(jet::Table& t)
     }
 }
 
-// The tables as PostgreSQL statements, each ended by ';'.
+// The tables as PostgreSQL statements, each ended by ';', after one that
+// tells psql the text is UTF-8; renamed objects and defaults left out on
+// standard error.
 void printPostgresSchema(jet::Database& db, const std::vector<std::string>& names)
 {
-    for (const std::string& name : names)
-        for (const std::string& statement : PostgresSchema::statements(db.table(name).def(), db.properties(name)))
-            std::cout << statement << ";\n";
+    const PostgresSchema schema(db, names);
+    std::cout << "set client_encoding = 'UTF8';\n";
+    for (const PostgresSchema::ServerTable& table : schema.tables())
+        for (const std::string& statement : table.statements) std::cout << statement << ";\n";
+    for (const std::string& line : schema.renamed()) std::cerr << "jetdb schema: renamed: " << line << "\n";
+    for (const std::string& line : schema.warnings()) std::cerr << "jetdb schema: warning: " << line << "\n";
 }
 
 int schema(const std::vector<std::string>& arguments)

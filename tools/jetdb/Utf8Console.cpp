@@ -9,6 +9,11 @@
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
+#include <stdlib.h>
+
+#include <cstring>
+#else
+#include <cstdlib>
 #endif
 
 namespace jetdb {
@@ -39,11 +44,26 @@ void Utf8Console::prepareOutput()
     _setmode(_fileno(stderr), _O_BINARY);
 }
 
+std::optional<std::string> Utf8Console::environment(const char* name)
+{
+    const std::wstring wide(name, name + std::strlen(name));
+    const wchar_t* value = _wgetenv(wide.c_str());
+    if (!value) return std::nullopt;
+    return toUtf8(value);
+}
+
 #else
 
 std::vector<std::string> Utf8Console::arguments(int argc, char** argv) { return {argv + 1, argv + argc}; }
 
 void Utf8Console::prepareOutput() {}
+
+std::optional<std::string> Utf8Console::environment(const char* name)
+{
+    const char* value = std::getenv(name);
+    if (!value) return std::nullopt;
+    return std::string(value);
+}
 
 #endif
 

@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,8 @@ public:
     // Standard output and error pass bytes through unchanged (no "\r\n"
     // translation on Windows) and the console shows them as UTF-8.
     static void prepareOutput();
+    // An environment variable as UTF-8; nullopt when it is not set.
+    static std::optional<std::string> environment(const char* name);
 };
 
 } // namespace jetdb

@@ -461,8 +461,21 @@ int password(const std::vector<std::string>& a)
     if (a.size() < 2) throw UsageError("missing arguments");
     if (a.size() > 2) throw UsageError("too many arguments");
     auto db = openDatabase(a[0], jet::Pager::Access::ReadWrite);
-    db->setPassword(a[1]);
-    std::cout << (a[1].empty() ? "removed the database password of " : "set the database password of ") << a[0]
+    std::string newPassword = a[1];
+    // Typed at a terminal, the new password is asked twice: a typing error would lock the file.
+    if (newPassword == "-") {
+        if (std::optional<std::string> typed = jet::PlatformFile::readLineWithoutEcho("New database password: ")) {
+            if (jet::PlatformFile::readLineWithoutEcho("The same again: ") != typed)
+                throw UsageError("the two passwords typed differ; nothing was changed");
+            newPassword = *typed;
+        } else {
+            newPassword = passwordArgument("-", "the new database password", "", "");
+        }
+    } else {
+        passwordArgument(newPassword, "the new database password", "", "give it as - to type it instead");
+    }
+    db->setPassword(newPassword);
+    std::cout << (newPassword.empty() ? "removed the database password of " : "set the database password of ") << a[0]
               << "\n";
     return 0;
 }
@@ -489,8 +502,9 @@ CommandRegistration r4({"encode", "encode FILE OUT",
 CommandRegistration r5({"decode", "decode FILE OUT", "copy an encoded FILE into a new file OUT with its pages in the clear",
                         decode});
 CommandRegistration r6({"password", "password FILE NEW",
-                        "set FILE's database password to NEW (at most 20 characters; \"\" removes it); a file that "
-                        "has one takes the old password before the command (--password); Access 97-2003 files only, "
+                        "set FILE's database password to NEW (at most 20 characters; \"\" removes it; - types it "
+                        "twice at the terminal, or reads standard input's first line); a file that has one takes the "
+                        "old password before the command (--password or JETDB_PASSWORD); Access 97-2003 files only, "
                         "as Access 2007 and later keep a password by encrypting the file",
                         password});
 

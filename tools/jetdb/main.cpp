@@ -6,19 +6,29 @@
 
 #include <cstring>
 #include <iostream>
+#include <optional>
 
 namespace {
 
-int runCommand(const std::vector<std::string>& args)
+int runCommand(const std::vector<std::string>& args, bool passwordGiven = false)
 {
     if (!args.empty() && args[0] == "--password") {
         if (args.size() < 2) {
             std::cerr << "jetdb: --password needs the password (jetdb --password PASSWORD COMMAND ...)\n";
             return 2;
         }
-        jetdb::setDatabasePassword(args[1]);
-        return runCommand(std::vector<std::string>(args.begin() + 2, args.end()));
+        try {
+            jetdb::setDatabasePassword(jetdb::passwordArgument(args[1], "the database password", "Database password: ",
+                                                               "give it as JETDB_PASSWORD or --password - instead"));
+        } catch (const std::exception& e) {
+            std::cerr << "jetdb: " << e.what() << "\n";
+            return 2;
+        }
+        return runCommand(std::vector<std::string>(args.begin() + 2, args.end()), true);
     }
+    if (!passwordGiven)
+        if (std::optional<std::string> fromEnvironment = jetdb::Utf8Console::environment("JETDB_PASSWORD"))
+            jetdb::setDatabasePassword(*fromEnvironment);
     if (args.empty() || args[0] == "-h" || args[0] == "--help" || args[0] == "help") {
         jetdb::printUsage(std::cout);
         return args.empty() ? 2 : 0;
