@@ -3,9 +3,9 @@
 #include "app/UMain.h"
 #include "app/UnitDM.h"
 #include "qtcommon/ProgramLog.h"
+#include "qtcommon/MessageBoxes.h"
 
 #include <QApplication>
-#include <QMessageBox>
 
 int ProgramStart::run(const QString& programFolder)
 {
@@ -13,13 +13,11 @@ int ProgramStart::run(const QString& programFolder)
     TDM dm(programFolder);
     DM = &dm;
     if (!dm.DataModuleCreate()) {
-        QMessageBox box(QMessageBox::Information, connectionFailedCaption(), TDM::connectionFailedMessage(),
-                        QMessageBox::Ok);
-        // Why, in the words of the engine or the server (a file locked by
-        // another program, a server that refused the user): the operator can
-        // act on it, or tell whoever can.
-        box.setInformativeText(dm.ConnectionError());
-        box.exec();
+        // Under it why, in the words of the engine or the server (a file
+        // locked by another program, a server that refused the user): the
+        // operator can act on it, or tell whoever can.
+        MessageBoxes::show(nullptr, {QMessageBox::Information, connectionFailedCaption(),
+                                     TDM::connectionFailedMessage(), dm.ConnectionError(), QMessageBox::Ok});
         return 1;
     }
     TFrmMain mainWindow(&dm);

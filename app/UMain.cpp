@@ -13,6 +13,7 @@
 #include "data/RegisterStatements.h"
 #include "data/UImport.h"
 #include "grid/DBGridEx.h"
+#include "qtcommon/MessageBoxes.h"
 
 #include <QAction>
 #include <QApplication>
@@ -22,7 +23,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTimer>
@@ -284,9 +284,8 @@ bool TFrmMain::onServer() const
 
 void TFrmMain::tell(const QString& text, const std::exception* reason)
 {
-    QMessageBox box(QMessageBox::Information, messageCaption(), text, QMessageBox::Ok, this);
-    if (reason) box.setInformativeText(QString::fromUtf8(reason->what()));
-    box.exec();
+    MessageBoxes::show(this, {QMessageBox::Information, messageCaption(), text,
+                              reason ? QString::fromUtf8(reason->what()) : QString(), QMessageBox::Ok});
 }
 
 qint64 TFrmMain::currentEntryId() const
@@ -435,7 +434,6 @@ bool TFrmMain::FormCloseQuery()
         // the refusal is shown and the question still comes.
         DefaultErrorDisplay::show(error, this);
     }
-    QMessageBox question(QMessageBox::Information, messageCaption(), exitQuestion(),
-                         QMessageBox::Yes | QMessageBox::No, this);
-    return question.exec() == QMessageBox::Yes;
+    return MessageBoxes::show(this, {QMessageBox::Information, messageCaption(), exitQuestion(), QString(),
+                                     QMessageBox::Yes | QMessageBox::No}) == QMessageBox::Yes;
 }

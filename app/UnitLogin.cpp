@@ -4,12 +4,12 @@
 #include "ado/TADOQuery.h"
 #include "data/RegisterStatements.h"
 #include "qtcommon/DefaultErrorDisplay.h"
+#include "qtcommon/MessageBoxes.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 
@@ -93,8 +93,8 @@ void TFrmLogin::btnOKClick()
     const bool found = !qry1->IsEmpty();
     qry1->Close();
     if (!found) {
-        QMessageBox box(QMessageBox::Critical, QStringLiteral("系统提示"), failedMessage(), QMessageBox::Ok, this);
-        box.exec();
+        MessageBoxes::show(this, {QMessageBox::Critical, QStringLiteral("系统提示"), failedMessage(), QString(),
+                                  QMessageBox::Ok});
         return;
     }
     accept();

@@ -8,10 +8,10 @@
 #include "data/GbkTextFile.h"
 #include "data/RegisterStatements.h"
 #include "data/TSaveDialog.h"
+#include "qtcommon/MessageBoxes.h"
 
 #include <QApplication>
 #include <QFont>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -162,7 +162,6 @@ void TFrmImport::Button2Click()
             message += takenElsewhereNote(int(saved.takenElsewhere.size()), int(saved.marked.size()));
         }
     }
-    QMessageBox box(QMessageBox::NoIcon, DefaultErrorDisplay::applicationTitle(), message,
-                    QMessageBox::Ok, this);
-    box.exec();
+    MessageBoxes::show(this, {QMessageBox::NoIcon, DefaultErrorDisplay::applicationTitle(), message, QString(),
+                              QMessageBox::Ok});
 }

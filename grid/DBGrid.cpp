@@ -7,13 +7,13 @@
 #include "grid/DBGridModel.h"
 #include "qtcommon/DefaultErrorDisplay.h"
 #include "qtcommon/IgnoredError.h"
+#include "qtcommon/MessageBoxes.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QFontMetrics>
 #include <QKeyEvent>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -549,10 +549,9 @@ void TDBGrid::deleteCurrentRecord()
     if (!dataSet || !dataSet->Active() || dataSet->IsEmpty() || m_readOnly || !dataSet->CanModify())
         return;
     if (m_options & dgConfirmDelete) {
-        QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), QStringLiteral("Delete record?"),
-                        QMessageBox::Ok | QMessageBox::Cancel, this);
-        box.setDefaultButton(QMessageBox::Ok);
-        if (box.exec() != QMessageBox::Ok)
+        if (MessageBoxes::show(this, {QMessageBox::Question, QStringLiteral("Confirm"), QStringLiteral("Delete record?"),
+                                      QString(), QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok}) !=
+            QMessageBox::Ok)
             return;
     }
     try {

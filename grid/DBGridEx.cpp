@@ -6,11 +6,11 @@
 #include "grid/IniFile.h"
 #include "grid/UColumnCaptions.h"
 #include "qtcommon/IgnoredError.h"
+#include "qtcommon/MessageBoxes.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QHeaderView>
-#include <QMessageBox>
 
 namespace {
 
@@ -286,10 +286,9 @@ void TDBGridEx::ToggleCheckValue(TColumn* column)
     }
     const QString value = trimBlanks(field->AsString());
     if (value != m_sValue3 && value == QLatin1String("NIGHT")) {
-        QMessageBox question(QMessageBox::NoIcon, QStringLiteral("要下达该条记录吗?"), QStringLiteral("确定吗?"),
-                             QMessageBox::Yes | QMessageBox::No, this);
-        question.setDefaultButton(QMessageBox::Yes);
-        if (question.exec() == QMessageBox::Yes)
+        if (MessageBoxes::show(this, {QMessageBox::NoIcon, QStringLiteral("要下达该条记录吗?"), QStringLiteral("确定吗?"),
+                                      QString(), QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes}) ==
+            QMessageBox::Yes)
             field->setText(m_sValue3);
     }
     if (value == m_sValue2 || value.isEmpty())

@@ -1,8 +1,8 @@
 #include "qtcommon/DefaultErrorDisplay.h"
+#include "qtcommon/MessageBoxes.h"
 
 #include <QApplication>
 #include <QFileInfo>
-#include <QMessageBox>
 
 QString DefaultErrorDisplay::applicationTitle()
 {
@@ -20,9 +20,7 @@ QString DefaultErrorDisplay::messageText(const std::exception& error)
 
 void DefaultErrorDisplay::show(const std::exception& error, QWidget* parent)
 {
-    QMessageBox box(QMessageBox::Critical, applicationTitle(), messageText(error), QMessageBox::Ok,
-                    parent ? parent : QApplication::activeWindow());
-    box.exec();
+    MessageBoxes::show(parent, {QMessageBox::Critical, applicationTitle(), messageText(error), QString(), QMessageBox::Ok});
 }
 
 void DefaultErrorDisplay::guard(QWidget* parent, const std::function<void()>& handler)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "qtcommon/MessageBoxes.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -115,11 +117,14 @@ struct SeenBox {
 };
 
 // Answers the modal windows a test provokes, in the order it expects them.
-// A timer looks at QApplication::activeModalWidget(); when the window there
-// is the kind the next step expects, the step runs (it may open further
-// modal windows, which the following steps answer). A modal window nobody
-// expects is recorded and closed, and so is any window still open when a
-// step has waited too long, so a test never hangs.
+// Message boxes are answered through the program's one seam
+// (MessageBoxes): their answers are queued before the action and no box is
+// ever shown; a box nobody answered is recorded as unexpected. Other modal
+// windows (the export dialog, the save dialog): a timer looks at
+// QApplication::activeModalWidget(); when the window there is the kind the
+// next step expects, the step runs. A modal window nobody expects is
+// recorded and closed, and so is any window still open when a step has
+// waited too long, so a test never hangs.
 class ModalScript : public QObject {
 public:
     using Match = std::function<bool(QWidget*)>;
@@ -127,23 +132,30 @@ public:
 
     explicit ModalScript(int stepLimitMs = 15000) : m_stepLimitMs(stepLimitMs)
     {
+        MessageBoxes::reset();
+        MessageBoxes::setScripted(true);
         connect(&m_timer, &QTimer::timeout, this, &ModalScript::look);
         m_timer.start(10);
         m_deadline = QDeadlineTimer(m_stepLimitMs);
     }
+    ~ModalScript() override { MessageBoxes::reset(); }
 
     // The next message box: recorded, then answered with `button`.
     ModalScript& answerBox(QMessageBox::StandardButton button)
     {
-        return then([](QWidget* w) { return qobject_cast<QMessageBox*>(w) != nullptr; },
-                    [this, button](QWidget* w) {
-                        auto* box = static_cast<QMessageBox*>(w);
-                        if (QAbstractButton* b = box->button(button)) b->click();
-                        else {
-                            m_problems << QStringLiteral("box \"%1\" has no such button").arg(box->text());
-                            box->reject();
-                        }
-                    });
+        return answerBox([] {}, button);
+    }
+    // The same, `meanwhile` running while the box is up (another program's
+    // change while the operator reads the question).
+    ModalScript& answerBox(std::function<void()> meanwhile, QMessageBox::StandardButton button)
+    {
+        MessageBoxes::setNextAnswer([this, meanwhile = std::move(meanwhile), button](const MessageBoxes::Box& box) {
+            meanwhile();
+            if (box.buttons & button) return button;
+            m_problems << QStringLiteral("box \"%1\" has no such button").arg(box.text);
+            return QMessageBox::NoButton;
+        });
+        return *this;
     }
 
     // The next dialog of type Dialog: `act` works it; it is closed afterwards if still open.
@@ -165,12 +177,23 @@ public:
     bool finish(int ms = 15000)
     {
         QDeadlineTimer until(ms);
-        while ((!m_steps.empty() || !m_busy.isEmpty()) && !until.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        while ((!m_steps.empty() || !m_busy.isEmpty() || MessageBoxes::pendingAnswers() > 0) && !until.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         if (!m_steps.empty()) m_problems << QStringLiteral("%1 expected window(s) never came").arg(m_steps.size());
+        if (MessageBoxes::pendingAnswers() > 0)
+            m_problems << QStringLiteral("%1 expected message box(es) never came").arg(MessageBoxes::pendingAnswers());
+        for (const MessageBoxes::Box& box : MessageBoxes::takeUnexpected())
+            m_problems << QStringLiteral("unexpected message box \"%1\"").arg(box.text);
         return m_problems.isEmpty();
     }
 
-    const QList<SeenBox>& boxes() const { return m_boxes; }
+    // The message boxes shown so far, in order.
+    const QList<SeenBox>& boxes()
+    {
+        for (const MessageBoxes::Box& box : MessageBoxes::takeShown())
+            m_boxes << SeenBox{box.caption, box.text, box.icon, box.buttons, box.informative};
+        return m_boxes;
+    }
     // Windows nobody expected, steps that timed out.
     const QStringList& problems() const { return m_problems; }
 

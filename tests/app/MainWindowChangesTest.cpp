@@ -158,11 +158,7 @@ private slots:
         QCOMPARE(currentId(), 20);
         ModalScript script;
         if (duringTheQuestion) {
-            script.then([](QWidget* w) { return qobject_cast<QMessageBox*>(w) != nullptr; },
-                        [&](QWidget* w) {
-                            otherProgram(QStringLiteral("delete from all_key where id = 20"));
-                            static_cast<QMessageBox*>(w)->button(QMessageBox::Ok)->click();
-                        });
+            script.answerBox([&] { otherProgram(QStringLiteral("delete from all_key where id = 20")); }, QMessageBox::Ok);
         } else {
             otherProgram(QStringLiteral("delete from all_key where id = 20"));
         }

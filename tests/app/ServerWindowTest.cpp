@@ -131,11 +131,7 @@ private slots:
         QCOMPARE(currentId(), 10);
         ModalScript script;
         if (duringTheQuestion) {
-            script.then([](QWidget* w) { return qobject_cast<QMessageBox*>(w) != nullptr; },
-                        [&](QWidget* w) {
-                            restartServer();
-                            static_cast<QMessageBox*>(w)->button(QMessageBox::Ok)->click();
-                        });
+            script.answerBox([&] { restartServer(); }, QMessageBox::Ok);
         } else {
             restartServer();
             script.answerBox(QMessageBox::Ok);

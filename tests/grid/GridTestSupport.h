@@ -1,5 +1,7 @@
 #pragma once
 
+#include "qtcommon/MessageBoxes.h"
+
 #include "grid/DBGrid.h"
 
 #include <QAbstractButton>
@@ -36,6 +38,7 @@ inline void cancelPendingModalAnswers()
     for (const QPointer<QTimer>& timer : pendingModalWatchers())
         delete timer.data();
     pendingModalWatchers().clear();
+    MessageBoxes::reset();
 }
 
 // Answers the next modal widget that opens: polls until one is active, then
@@ -75,25 +78,34 @@ inline std::shared_ptr<ModalSeen> answerNextModal(std::function<void(QWidget*)> 
     return seen;
 }
 
-// Answers the next message box with one of its standard buttons.
+// Answers the next message box with one of its standard buttons, through
+// the program's message-box seam: the box is never shown.
 inline std::shared_ptr<ModalSeen> answerNextMessageBox(QMessageBox::StandardButton button)
 {
-    return answerNextModal([button](QWidget* modal) {
-        if (auto* box = qobject_cast<QMessageBox*>(modal); box && box->button(button))
-            box->button(button)->click();
-        else
-            modal->close();
+    auto seen = std::make_shared<ModalSeen>();
+    MessageBoxes::setNextAnswer([seen, button](const MessageBoxes::Box& box) {
+        seen->seen = true;
+        seen->title = box.caption;
+        seen->text = box.text;
+        seen->icon = box.icon;
+        seen->buttons = box.buttons;
+        return box.buttons & button ? button : QMessageBox::NoButton;
     });
+    return seen;
 }
 
-// Runs action and tells whether it left a modal widget open; one that opens
-// is closed again, so that the test goes on.
+// Runs action and tells whether it showed a message box or left another
+// modal widget open (one that opens is closed again, so that the test goes on).
 inline bool noModalOpens(const std::function<void()>& action)
 {
+    MessageBoxes::reset();
+    MessageBoxes::setScripted(true);
     const auto seen = answerNextModal([](QWidget* modal) { modal->close(); }, 150);
     action();
-    QTest::qWait(250);  // let the watcher run out
-    return !seen->seen;
+    const bool boxShown = !MessageBoxes::takeShown().isEmpty();
+    MessageBoxes::reset();
+    cancelPendingModalAnswers();
+    return !seen->seen && !boxShown;
 }
 
 inline QPoint titleCentre(TDBGrid* grid, int column)
