@@ -213,7 +213,10 @@ TEST(Recovery, AJournalIsAppliedOnlyToTheFileItWasTakenFrom)
         fs::remove(journal + ".set-aside");
         fs::copy_file(original, file);
         crashInsideCommit(file, "update all_key set is_del=4");
-        fs::copy_file(backup, file, fs::copy_options::overwrite_existing);
+        // The backup copied over the register (removed first: mingw's
+        // copy_file refuses overwrite_existing).
+        fs::remove(file);
+        fs::copy_file(backup, file);
         const std::string before = fileBytes(file);
 
         testsupport::Run opened = run({jetdb(), "count", file, "all_key"}, true);
