@@ -1,6 +1,7 @@
 #include "data/RegisterStatements.h"
 
 #include "ado/TADOQuery.h"
+#include "data/schema/RegisterStates.h"
 
 QString RegisterStatements::registerListing()
 {
@@ -15,13 +16,14 @@ QString RegisterStatements::departmentListing()
 
 QString RegisterStatements::pendingEntries()
 {
-    return QStringLiteral("select * from all_key where is_del = 1");
+    return QStringLiteral("select * from all_key where is_del = %1").arg(RegisterStates::kEntryPending);
 }
 
 void RegisterStatements::accountLookup(TADOQuery& query, const QString& userName, const QString& password)
 {
     query.setSQLText(
-        QStringLiteral("select * from counted where is_del = 1 and username = :username and password = :password"));
+        QStringLiteral("select * from counted where is_del = %1 and username = :username and password = :password")
+            .arg(RegisterStates::kAccountActive));
     query.Parameters().ParamByName(QStringLiteral("username"))->setAsString(userName);
     query.Parameters().ParamByName(QStringLiteral("password"))->setAsString(password);
 }
@@ -50,10 +52,15 @@ void RegisterStatements::withIdCondition(TADOQuery& query, const QString& head, 
 
 void RegisterStatements::markExported(TADOQuery& query, const std::vector<qint64>& ids)
 {
-    withIdCondition(query, QStringLiteral("update all_key set is_del=2 where is_del=1 and "), ids);
+    withIdCondition(query,
+                    QStringLiteral("update all_key set is_del=%1 where is_del=%2 and ")
+                        .arg(RegisterStates::kEntryExported)
+                        .arg(RegisterStates::kEntryPending),
+                    ids);
 }
 
 void RegisterStatements::pendingAmong(TADOQuery& query, const std::vector<qint64>& ids)
 {
-    withIdCondition(query, QStringLiteral("select id from all_key where is_del = 1 and "), ids);
+    withIdCondition(query, QStringLiteral("select id from all_key where is_del = %1 and ").arg(RegisterStates::kEntryPending),
+                    ids);
 }
