@@ -69,10 +69,17 @@ ChildProcess::ChildProcess(const std::vector<std::string>& command, const std::s
     // one would be made for it (under wine a conhost that can outlive it).
     std::wstring line = widen(CommandLine::join(command));
     PROCESS_INFORMATION info{};
-    started_ = out != INVALID_HANDLE_VALUE &&
-               CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr, nullptr, &startup,
-                              &info);
-    DWORD error = GetLastError();
+    DWORD error = 0;
+    // wine under load now and then fails a start with an internal error
+    // (1359) that a moment later is gone: a few more tries.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        started_ = out != INVALID_HANDLE_VALUE &&
+                   CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr, nullptr,
+                                  &startup, &info);
+        error = GetLastError();
+        if (started_ || error != ERROR_INTERNAL_ERROR) break;
+        Sleep(200);
+    }
     if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
     if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
     if (!started_) {
