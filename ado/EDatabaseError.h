@@ -7,12 +7,23 @@
 // (it names the field, file or statement concerned) and ends up in a message box.
 class EDatabaseError : public std::runtime_error {
 public:
-    explicit EDatabaseError(const QString& message)
-        : std::runtime_error(message.toStdString()), m_message(message) {}
+    // What the caller may do about it, as the provider that raised it
+    // classified it: the layers above match no database's message text.
+    enum class Kind {
+        Other,
+        Retry,          // the server ended the transaction to break a deadlock or a conflict: run it again
+        ConnectionLost, // the session is gone
+        Locked,         // another session holds what the statement needs
+    };
+
+    explicit EDatabaseError(const QString& message, Kind kind = Kind::Other)
+        : std::runtime_error(message.toStdString()), m_message(message), m_kind(kind) {}
     const QString& message() const { return m_message; }
+    Kind kind() const { return m_kind; }
 
 private:
     QString m_message;
+    Kind m_kind;
 };
 
 // A commit whose outcome is not known: the connection to the server was lost

@@ -323,13 +323,26 @@ QString ServerProvider::scrubbed(const QString& driverText) const
     return reason;
 }
 
-void ServerProvider::fail(const QString& what, const QString& driverText, bool connectionLost)
+void ServerProvider::fail(const QString& what, const QString& driverText, bool connectionLost,
+                          EDatabaseError::Kind kind)
 {
     m_connectionLost = m_connectionLost || connectionLost;
     const QString reason = scrubbed(driverText);
     const QString message = reason.isEmpty() ? what : what + QStringLiteral(": ") + reason;
     if (connectionLost) qCWarning(connectionLog, "%s", qUtf8Printable(message));
-    throw EDatabaseError(message);
+    throw EDatabaseError(message, connectionLost ? EDatabaseError::Kind::ConnectionLost : kind);
+}
+
+void ServerProvider::failOn(const QString& what, const QSqlError& error)
+{
+    // PostgreSQL's SQLSTATEs: 40P01 deadlock detected, 40001 serialization
+    // failure (both end the transaction, which may run again); 55P03 lock
+    // not available.
+    const QString state = error.nativeErrorCode();
+    EDatabaseError::Kind kind = EDatabaseError::Kind::Other;
+    if (state == QLatin1String("40P01") || state == QLatin1String("40001")) kind = EDatabaseError::Kind::Retry;
+    else if (state == QLatin1String("55P03")) kind = EDatabaseError::Kind::Locked;
+    fail(what, error.text(), saysConnectionLost(error), kind);
 }
 
 void ServerProvider::connect(const QString& userName, const QString& password)
@@ -419,8 +432,7 @@ QString ServerProvider::keyColumnOf(const QString& table)
 void ServerProvider::run(QSqlQuery& query)
 {
     if (!query.exec())
-        fail(QStringLiteral("The database server refused the statement"), query.lastError().text(),
-             saysConnectionLost(query.lastError()));
+        failOn(QStringLiteral("The database server refused the statement"), query.lastError());
 }
 
 bool ServerProvider::runStatement(QSqlQuery& query, const QString& statement, const sql::ParameterValues& parameters)
@@ -444,8 +456,7 @@ void ServerProvider::query(const QString& statement, const sql::ParameterValues&
     QSqlQuery query(database());
     query.setForwardOnly(true);
     if (!runStatement(query, statement, parameters))
-        fail(QStringLiteral("The database server refused the statement"), query.lastError().text(),
-             saysConnectionLost(query.lastError()));
+        failOn(QStringLiteral("The database server refused the statement"), query.lastError());
     if (!query.isSelect()) return;
     const QSqlRecord record = query.record();
     int keyField = -1;
@@ -483,16 +494,14 @@ void ServerProvider::query(const QString& statement, const sql::ParameterValues&
         ++position;
     }
     if (query.lastError().isValid())
-        fail(QStringLiteral("Reading the rows from the database server failed"), query.lastError().text(),
-             saysConnectionLost(query.lastError()));
+        failOn(QStringLiteral("Reading the rows from the database server failed"), query.lastError());
 }
 
 int64_t ServerProvider::execute(const QString& statement, const sql::ParameterValues& parameters)
 {
     QSqlQuery query(database());
     if (!runStatement(query, statement, parameters))
-        fail(QStringLiteral("The database server refused the statement"), query.lastError().text(),
-             saysConnectionLost(query.lastError()));
+        failOn(QStringLiteral("The database server refused the statement"), query.lastError());
     return query.numRowsAffected();
 }
 

@@ -1,5 +1,9 @@
 #pragma once
 
+#include "ado/EDatabaseError.h"
+
+#include <QSqlError>
+
 #include "ado/Provider.h"
 
 #include <QMap>
@@ -59,7 +63,10 @@ private:
     // Runs an Access statement (prepared, with its parameters bound, when it
     // has any); false with the error in the query when the driver refuses it.
     bool runStatement(QSqlQuery& query, const QString& statement, const sql::ParameterValues& parameters);
-    [[noreturn]] void fail(const QString& what, const QString& driverText, bool connectionLost);
+    [[noreturn]] void fail(const QString& what, const QString& driverText, bool connectionLost,
+                           EDatabaseError::Kind kind = EDatabaseError::Kind::Other);
+    // A statement's failure, classified by the server's SQLSTATE.
+    [[noreturn]] void failOn(const QString& what, const QSqlError& error);
     QString scrubbed(const QString& driverText) const;
     // What became of a transaction whose commit lost the connection, asked
     // in a new session (which then serves on).

@@ -114,7 +114,7 @@ ExportSave::Result ExportSave::save(TADOConnection& connection, const QString& p
             rollBack(connection);
             // Two saves that lock the same entries in another order: the
             // server ends one of them, which then starts again.
-            if (e.message().contains(QLatin1String("deadlock detected")) && attempt + 1 < kAttempts) continue;
+            if (e.kind() == EDatabaseError::Kind::Retry && attempt + 1 < kAttempts) continue;
             throw;
         } catch (...) {
             rollBack(connection);

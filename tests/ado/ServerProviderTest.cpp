@@ -4,6 +4,7 @@
 #include "TestDatabase.h"
 
 #include "PostgresServer.h"
+#include "ado/EDatabaseError.h"
 #include "ado/PostgresDialect.h"
 #include "ado/TADOConnection.h"
 #include "ado/TADODataSet.h"
@@ -13,6 +14,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QProcessEnvironment>
+#include <QThread>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -298,6 +300,44 @@ TEST_F(ServerRegister, TransactionsSpanStatementsOnTheServerAndOnAFile)
         left.Open();
         EXPECT_EQ(left.RecordCount(), commit ? 3 : 0) << (commit ? "committed" : "rolled back");
     }
+}
+
+// A statement the server ends to break a deadlock is classified as one to
+// run again (the export's save starts over on it), whatever the server's
+// message says; its transaction is gone.
+TEST_F(ServerRegister, ADeadlockVictimIsToldToRunAgain)
+{
+    TADOConnection connection;
+    connection.setConnectionString(migratedRegister(5, 5));
+    connection.BeginTrans();
+    // This session finds the deadlock first and is the one the server ends.
+    connection.Execute(QStringLiteral("set deadlock_timeout = '100ms'"));
+    connection.Execute(QStringLiteral("update all_key set username = 'a' where id = 1"));
+    QProcess other;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("PGOPTIONS"), QStringLiteral("-c deadlock_timeout=30s"));
+    other.setProcessEnvironment(environment);
+    s_server->startPsql(other, m_database,
+                        QStringLiteral("begin; update all_key set username = 'b' where id = 2; "
+                                       "update all_key set username = 'b' where id = 1; commit;"));
+    ASSERT_TRUE(other.waitForStarted(10000));
+    // The other session holds entry 2 and waits for entry 1.
+    for (int i = 0; i < 100 && psql(QStringLiteral("select count(*) from pg_locks where not granted")) == "0"; ++i)
+        QThread::msleep(50);
+    ASSERT_EQ(psql(QStringLiteral("select count(*) from pg_locks where not granted")), QStringLiteral("1"));
+    EDatabaseError::Kind kind = EDatabaseError::Kind::Other;
+    try {
+        connection.Execute(QStringLiteral("update all_key set username = 'a' where id = 2"));
+        ADD_FAILURE() << "no deadlock";
+    } catch (const EDatabaseError& e) {
+        kind = e.kind();
+    }
+    EXPECT_EQ(kind, EDatabaseError::Kind::Retry);
+    connection.RollbackTrans();
+    ASSERT_TRUE(other.waitForFinished(30000));
+    EXPECT_EQ(other.exitCode(), 0) << other.readAllStandardError().toStdString();
+    EXPECT_EQ(psql(QStringLiteral("select username from all_key where id in (1, 2) order by id")),
+              QStringLiteral("b\nb"));
 }
 
 // What of Access's SQL the statements use becomes the server's; texts are

@@ -147,6 +147,19 @@ QString PostgresServer::psql(const QString& database, const QString& statement, 
     return output.trimmed();
 }
 
+void PostgresServer::startPsql(QProcess& process, const QString& database, const QString& statement) const
+{
+    QProcessEnvironment environment = process.processEnvironment().isEmpty() ? QProcessEnvironment::systemEnvironment()
+                                                                             : process.processEnvironment();
+    environment.insert(QStringLiteral("PGPASSWORD"), password());
+    process.setProcessEnvironment(environment);
+    process.start(m_bin + QStringLiteral("/psql"),
+                  {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-A"), QStringLiteral("-t"),
+                   QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-h"), socketFolder(),
+                   QStringLiteral("-p"), QString::number(kPort), QStringLiteral("-U"), user(), QStringLiteral("-d"),
+                   database, QStringLiteral("-c"), statement});
+}
+
 bool PostgresServer::createDatabase(const QString& name, QString* error)
 {
     bool ok = false;

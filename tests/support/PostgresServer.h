@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 #include <memory>
@@ -36,6 +37,9 @@ public:
     QString connectionString(const QString& database) const;
     // Runs a statement with psql in a database; its output (unaligned, no headers).
     QString psql(const QString& database, const QString& statement, bool* ok = nullptr) const;
+    // Starts psql running a statement in the background (a second session
+    // beside the test's own); the caller waits for the process.
+    void startPsql(QProcess& process, const QString& database, const QString& statement) const;
 
     // Stops the server at once, as a crash or a power cut would (pg_ctl stop
     // -m immediate: sessions are cut, uncommitted work is lost), and starts
