@@ -20,3 +20,8 @@ bool Provider::readRows(const QString&, uint64_t, const std::vector<uint32_t>&, 
 {
     throw EDatabaseError(QStringLiteral("This database gives its records whole; they cannot be read on demand"));
 }
+
+std::optional<std::vector<uint32_t>> Provider::rankTexts(const std::vector<std::u16string_view>&)
+{
+    return std::nullopt;
+}

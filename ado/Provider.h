@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <optional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -79,6 +81,13 @@ public:
     virtual void beginTransaction();
     virtual void commitTransaction();
     virtual void rollbackTransaction();
+
+    // The order in which the database's own `order by` puts texts, for the
+    // sorts a dataset makes itself (a title click): each text's rank, texts
+    // the database counts equal sharing one. Nothing means the Jet engine's
+    // order, which the dataset applies itself; a server answers in its
+    // collation.
+    virtual std::optional<std::vector<uint32_t>> rankTexts(const std::vector<std::u16string_view>& texts);
 
     // Whether an error left the connection itself unusable, so that it must
     // be opened afresh (a damaged file, a server that went away), rather than

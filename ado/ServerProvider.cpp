@@ -6,6 +6,8 @@
 #include "sql/Session.h"
 #include "sql/StatementText.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QAtomicInt>
 #include <QDateTime>
 #include <QRegularExpression>
@@ -443,6 +445,30 @@ bool ServerProvider::runStatement(QSqlQuery& query, const QString& statement, co
     if (!query.prepare(serverStatement(bound.text))) return false;
     for (const QVariant& value : bound.values) query.addBindValue(value);
     return query.exec();
+}
+
+std::optional<std::vector<uint32_t>> ServerProvider::rankTexts(const std::vector<std::u16string_view>& texts)
+{
+    if (!isPostgres()) return std::nullopt;
+    // The texts travel as one bound value, a JSON array, and come back
+    // ranked by the same comparison an `order by` of a text column makes.
+    QJsonArray array;
+    for (std::u16string_view text : texts)
+        array.append(QString::fromUtf16(text.data(), qsizetype(text.size())));
+    QSqlQuery query(database());
+    query.setForwardOnly(true);
+    if (!query.prepare(QStringLiteral("select (e.i - 1)::int4, (dense_rank() over (order by e.t))::int4 "
+                                      "from jsonb_array_elements_text(cast(? as jsonb)) with ordinality as e(t, i)")))
+        fail(QStringLiteral("The database server refused to sort texts"), query.lastError().text(),
+             saysConnectionLost(query.lastError()));
+    query.addBindValue(QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact)));
+    run(query);
+    std::vector<uint32_t> ranks(texts.size(), 0);
+    while (query.next()) {
+        const int index = query.value(0).toInt();
+        if (index >= 0 && std::size_t(index) < ranks.size()) ranks[std::size_t(index)] = uint32_t(query.value(1).toInt());
+    }
+    return ranks;
 }
 
 void ServerProvider::query(const QString& statement, const sql::ParameterValues& parameters, RowTarget& target)

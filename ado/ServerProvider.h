@@ -50,6 +50,10 @@ public:
     void commitTransaction() override;
     void rollbackTransaction() override;
     bool isConnectionFault(const std::exception& error) const override;
+    // PostgreSQL ranks the texts itself, in the database's collation, so
+    // that a sort made here agrees with its `order by`; an ODBC data source
+    // leaves them to the engine's order.
+    std::optional<std::vector<uint32_t>> rankTexts(const std::vector<std::u16string_view>& texts) override;
 
 private:
     bool isPostgres() const { return m_driver == QLatin1String("QPSQL"); }

@@ -103,6 +103,17 @@ void TCustomADODataSet::InternalOpen()
     if (!refetching()) m_sort.clear();
 }
 
+std::optional<std::vector<uint32_t>> TCustomADODataSet::InternalRankTexts(const std::vector<std::u16string_view>& texts)
+{
+    // Records put in without a database (or after it closed) sort as the engine does.
+    if (!m_connection || !m_connection->Connected()) return std::nullopt;
+    try {
+        return connection().provider().rankTexts(texts);
+    } catch (...) {
+        rethrowAsDatabaseError();
+    }
+}
+
 bool TCustomADODataSet::InternalReadRows(const std::vector<uint32_t>& tags, const RowVisitor& visit)
 {
     try {

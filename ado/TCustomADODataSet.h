@@ -64,6 +64,7 @@ protected:
     void InternalDelete(uint64_t recordTag) override;
     bool InternalCanModify() const override;
     bool InternalReadRows(const std::vector<uint32_t>& tags, const RowVisitor& visit) override;
+    std::optional<std::vector<uint32_t>> InternalRankTexts(const std::vector<std::u16string_view>& texts) override;
 
 private:
     friend class DataSetRowTarget;

@@ -13,6 +13,7 @@
 #include <numeric>
 #include <stdexcept>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 
 namespace {
@@ -769,9 +770,46 @@ bool TDataSet::orderBy(std::vector<int32_t>& order, const std::vector<SortKey>& 
     for (const SortKey& key : keys)
         columns.push_back(m_lazy ? SortColumn{&sortColumn(key.field), 0} : SortColumn{&m_store, key.field});
     if (m_generation != generation) return false;
-    if (keys.size() == 1) sortByOneKey(order, keys[0], columns[0]);
+    std::vector<TextRanks> ranks(keys.size());
+    bool ranked = false;
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        if (columns[k].store->kind(columns[k].column) != RecordStore::Kind::Text) continue;
+        ranks[k] = rankTexts(columns[k], order);
+        ranked |= !ranks[k].empty();
+    }
+    if (ranked) sortByKeys(order, keys, columns, ranks);
+    else if (keys.size() == 1) sortByOneKey(order, keys[0], columns[0]);
     else if (!keys.empty()) sortByKeys(order, keys, columns);
     return true;
+}
+
+TDataSet::TextRanks TDataSet::rankTexts(const SortColumn& sortColumn, const std::vector<int32_t>& rows) const
+{
+    // The database ranks each distinct text once.
+    const RecordStore& store = *sortColumn.store;
+    const int column = sortColumn.column;
+    std::unordered_map<std::u16string_view, uint32_t> distinct;
+    std::vector<std::u16string_view> texts;
+    for (int32_t row : rows) {
+        if (store.isNull(row, column)) continue;
+        if (distinct.try_emplace(store.text(row, column), uint32_t(texts.size())).second)
+            texts.push_back(store.text(row, column));
+    }
+    if (texts.empty()) return {};
+    const std::optional<std::vector<uint32_t>> textRanks = const_cast<TDataSet*>(this)->InternalRankTexts(texts);
+    if (!textRanks) return {};
+    if (textRanks->size() != texts.size())
+        throw EDatabaseError(QStringLiteral("The database ranked %1 texts of %2 for sorting")
+                                 .arg(textRanks->size()).arg(texts.size()));
+    TextRanks ranks(std::size_t(store.rowCount()), -1);
+    for (int32_t row : rows)
+        if (!store.isNull(row, column)) ranks[std::size_t(row)] = (*textRanks)[distinct.at(store.text(row, column))];
+    return ranks;
+}
+
+std::optional<std::vector<uint32_t>> TDataSet::InternalRankTexts(const std::vector<std::u16string_view>&)
+{
+    return std::nullopt;
 }
 
 const RecordStore& TDataSet::sortColumn(int field) const
@@ -848,17 +886,21 @@ int TDataSet::compareCells(const SortColumn& sortColumn, int a, int b)
 }
 
 void TDataSet::sortByKeys(std::vector<int32_t>& order, const std::vector<SortKey>& keys,
-                          const std::vector<SortColumn>& columns)
+                          const std::vector<SortColumn>& columns, const std::vector<TextRanks>& ranks)
 {
-    // Text columns are keyed once, not at every comparison.
+    // Text columns are keyed once, not at every comparison: by the
+    // database's ranks where it gave them, else by the engine's keys.
+    const auto rankedAt = [&](std::size_t k) { return k < ranks.size() && !ranks[k].empty(); };
     std::vector<TextKeys> textKeys(keys.size());
     for (std::size_t k = 0; k < keys.size(); ++k)
-        if (columns[k].store->kind(columns[k].column) == RecordStore::Kind::Text)
+        if (columns[k].store->kind(columns[k].column) == RecordStore::Kind::Text && !rankedAt(k))
             textKeys[k].build(*columns[k].store, columns[k].column, order);
     std::stable_sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
         for (std::size_t k = 0; k < keys.size(); ++k) {
             const SortKey& key = keys[k];
-            const int c = textKeys[k].built() ? textKeys[k].compare(a, b) : compareCells(columns[k], a, b);
+            const int c = rankedAt(k)           ? threeWay(ranks[k][std::size_t(a)], ranks[k][std::size_t(b)])
+                          : textKeys[k].built() ? textKeys[k].compare(a, b)
+                                                : compareCells(columns[k], a, b);
             if (c != 0) return key.descending ? c > 0 : c < 0;
         }
         return false;

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 class TDataSource;
@@ -164,14 +166,17 @@ protected:
     // record) and reads from the new state.
     using RowVisitor = std::function<void(std::size_t, const jet::RowView&)>;
     virtual bool InternalReadRows(const std::vector<uint32_t>& tags, const RowVisitor& visit);
+    // The database's order of texts for sorting (see Provider::rankTexts);
+    // nothing: the Jet engine's order.
+    virtual std::optional<std::vector<uint32_t>> InternalRankTexts(const std::vector<std::u16string_view>& texts);
     // The fetch order when the records arrived in another order: positions
     // in arrival order (each once). Without it the fetch order is the
     // arrival order.
     void setFetchOrder(const std::vector<uint32_t>& positions);
 
     // Sort keys: field index and direction. Numbers compare numerically, dates
-    // by time, text in the database's order (jet::TextCollation, as `order by`
-    // sorts), nulls before all values (after them when descending); equal keys
+    // by time, text in the database's order (as its `order by` sorts: a
+    // server's collation through InternalRankTexts, else jet::TextCollation), nulls before all values (after them when descending); equal keys
     // keep their fetch order. An empty list restores the fetch order. The
     // current record stays current.
     struct SortKey {
@@ -231,8 +236,12 @@ private:
     // Sorts positions by the keys; false (order untouched) when reading a
     // sort column found the rows changed and the dataset was opened again.
     bool orderBy(std::vector<int32_t>& order, const std::vector<SortKey>& keys) const;
+    // Ranks of a text column's values by store row in the database's order
+    // (-1 for null); empty when the database leaves texts to the engine's order.
+    using TextRanks = std::vector<int64_t>;
+    TextRanks rankTexts(const SortColumn& column, const std::vector<int32_t>& rows) const;
     static void sortByKeys(std::vector<int32_t>& order, const std::vector<SortKey>& keys,
-                           const std::vector<SortColumn>& columns);
+                           const std::vector<SortColumn>& columns, const std::vector<TextRanks>& ranks = {});
     static void sortByOneKey(std::vector<int32_t>& order, const SortKey& key, const SortColumn& column);
     static void sortTexts(std::vector<int32_t>& order, const SortKey& key, const SortColumn& column);
 

@@ -426,8 +426,7 @@ bool TFrmMain::FormCloseQuery()
 {
     try {
         for (TDBGridEx* grid : {DBGridEx1, DBGridEx2}) {
-            grid->SaveColumnWidths();
-            grid->SaveColumnVisibility(kSaveLayoutFile);
+            grid->SaveColumnLayout(kSaveLayoutFile);
         }
     } catch (const std::exception& error) {
         // A read-only program folder must not keep the operator from leaving:

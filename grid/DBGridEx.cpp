@@ -5,6 +5,7 @@
 #include "grid/ColumnInfoFile.h"
 #include "grid/IniFile.h"
 #include "grid/UColumnCaptions.h"
+#include "qtcommon/GbkText.h"
 #include "qtcommon/IgnoredError.h"
 #include "qtcommon/MessageBoxes.h"
 
@@ -435,19 +436,46 @@ QString TDBGridEx::LayoutFilePath(const QString& fileName) const
     return ColumnInfoFile::pathOf(folder, fileName);
 }
 
-void TDBGridEx::SaveColumnWidths()
+bool TDBGridEx::CanSaveLayout() const
 {
     TDataSet* dataSet = DataSet();
-    if (!dataSet || !dataSet->Active())
-        return;
-    IniFile file(LayoutFilePath());
+    return dataSet && dataSet->Active();
+}
+
+QList<IniFile::Change> TDBGridEx::WidthChanges() const
+{
+    QList<IniFile::Change> changes;
     const QString section = LayoutSectionName() + QLatin1Char('W');
     for (const auto& column : Columns()) {
-        try {
-            file.WriteInteger(section, column->FieldName(), column->Width());
-        } catch (const std::exception&) {
-            ignoreBecause("widths are saved as far as they can be");
-        }
+        // A field name the file's code page cannot hold costs only its own
+        // column its width, not the others theirs.
+        if (GbkText::encode(column->FieldName()))
+            changes.append({section, column->FieldName(), QString::number(column->Width())});
+    }
+    return changes;
+}
+
+QList<IniFile::Change> TDBGridEx::VisibilityChanges() const
+{
+    QList<IniFile::Change> changes;
+    const QString section = LayoutSectionName();
+    for (const auto& column : Columns()) {
+        if (column->Visible())
+            changes.append({section, column->FieldName(), column->FieldName()});
+        else
+            changes.append({section, column->FieldName(), std::nullopt});
+    }
+    return changes;
+}
+
+void TDBGridEx::SaveColumnWidths()
+{
+    if (!CanSaveLayout())
+        return;
+    try {
+        IniFile(LayoutFilePath()).Apply(WidthChanges());
+    } catch (const std::exception&) {
+        ignoreBecause("widths are saved as far as they can be");
     }
 }
 
@@ -465,19 +493,33 @@ void TDBGridEx::LoadColumnWidths()
 
 void TDBGridEx::SaveColumnVisibility(const QString& fileName)
 {
-    TDataSet* dataSet = DataSet();
-    if (!dataSet || !dataSet->Active() || trimBlanks(fileName).isEmpty())
+    if (!CanSaveLayout() || trimBlanks(fileName).isEmpty())
         return;
-    IniFile file(LayoutFilePath(fileName));
-    const QString section = LayoutSectionName();
-    for (const auto& column : Columns()) {
-        if (column->Visible())
-            file.WriteString(section, column->FieldName(), column->FieldName());
-        else
-            file.DeleteKey(section, column->FieldName());
-    }
+    IniFile(LayoutFilePath(fileName)).Apply(VisibilityChanges());
     // Read back at once, so that the grid and the file agree. No second
     // save from there: with every column hidden the section stays empty.
+    loadColumnVisibility(kLayoutFileName, false);
+}
+
+void TDBGridEx::SaveColumnLayout(const QString& fileName)
+{
+    if (!CanSaveLayout())
+        return;
+    if (trimBlanks(fileName).isEmpty() || LayoutFilePath(fileName) != LayoutFilePath()) {
+        SaveColumnWidths();
+        SaveColumnVisibility(fileName);
+        return;
+    }
+    const QList<IniFile::Change> visibility = VisibilityChanges();
+    try {
+        IniFile(LayoutFilePath()).Apply(WidthChanges() + visibility);
+    } catch (const std::exception&) {
+        // Alone, the widths' failure is swallowed and the visibility's
+        // deletions never fail; only its writes report.
+        if (std::any_of(visibility.begin(), visibility.end(), [](const auto& change) { return change.value; }))
+            throw;
+        ignoreBecause("widths are saved as far as they can be");
+    }
     loadColumnVisibility(kLayoutFileName, false);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "grid/DBGrid.h"
+#include "grid/IniFile.h"
 #include "grid/TColor.h"
 #include "grid/TImageList.h"
 
@@ -131,6 +132,10 @@ public:
     void SaveColumnWidths();
     void LoadColumnWidths();
     void SaveColumnVisibility(const QString& fileName);
+    // SaveColumnWidths followed by SaveColumnVisibility, in one rewrite of
+    // the layout file when fileName names it: a crash while saving leaves
+    // the old layout or the new one, never some of each.
+    void SaveColumnLayout(const QString& fileName);
     void LoadColumnVisibility(const QString& fileName);
     void LoadColumnCaptions();
     void EditColumnCaptions();
@@ -152,6 +157,10 @@ private:
     bool RightButtonUp(Qt::KeyboardModifiers shift, int x, int y);
     void ensureColumnMenu();
     void loadColumnVisibility(const QString& fileName, bool mayRecordFirst);
+    // Whether a layout may be saved: a dataset is attached and open.
+    bool CanSaveLayout() const;
+    QList<IniFile::Change> WidthChanges() const;
+    QList<IniFile::Change> VisibilityChanges() const;
     // The cell text for painting: the field's edit text, trimmed; empty when
     // the field cannot give it.
     QString cellEditText(TColumn* column) const;

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -242,11 +243,7 @@ bool IniFile::SectionExists(const QString& section) const
 
 void IniFile::WriteString(const QString& section, const QString& key, const QString& value)
 {
-    IniDocument document;
-    loadForWrite(m_path, document);
-    if (document.SetValue(section.toUtf8().constData(), key.toUtf8().constData(), value.toUtf8().constData()) < 0)
-        refuseWrite(m_path);
-    save(m_path, document);
+    Apply({{section, key, value}});
 }
 
 void IniFile::WriteInteger(const QString& section, const QString& key, int value)
@@ -256,14 +253,35 @@ void IniFile::WriteInteger(const QString& section, const QString& key, int value
 
 void IniFile::DeleteKey(const QString& section, const QString& key)
 {
+    Apply({{section, key, std::nullopt}});
+}
+
+void IniFile::Apply(const QList<Change>& changes)
+{
+    const bool writes = std::any_of(changes.begin(), changes.end(), [](const Change& c) { return c.value.has_value(); });
     IniDocument document;
-    if (load(m_path, document, true) != Loaded::Fine)
+    if (writes)
+        loadForWrite(m_path, document);
+    else if (load(m_path, document, true) != Loaded::Fine)
         return;
-    if (!document.Delete(section.toUtf8().constData(), key.toUtf8().constData(), true))
+    bool changed = writes;
+    for (const Change& change : changes) {
+        const QByteArray section = change.section.toUtf8();
+        const QByteArray key = change.key.toUtf8();
+        if (change.value) {
+            if (document.SetValue(section.constData(), key.constData(), change.value->toUtf8().constData()) < 0)
+                refuseWrite(m_path);
+        } else if (document.Delete(section.constData(), key.constData(), true)) {
+            changed = true;
+        }
+    }
+    if (!changed)
         return;
     try {
         save(m_path, document);
     } catch (const EIniFileException&) {
+        if (writes)
+            throw;
         ignoreBecause("a deletion never reports a failure");
     }
 }

@@ -577,3 +577,76 @@ TEST_F(ServerRegister, MarkingALongListOfScatteredIds)
         EXPECT_EQ(pending, (QStringList{"1", "139999", "3"}));
     }
 }
+
+// A sort made by the dataset (a title click) puts a server register's texts
+// in the order of the server's own `order by`, in the byte order of a "C"
+// database and in the rules of a language's collation, ascending and
+// descending; the rows the server counts equal keep their order.
+TEST_F(ServerRegister, SortingTextsFollowsTheServersOrderBy)
+{
+    const QStringList texts = {
+        "apple", "Apple", "APPLE", "Äpfel", "apfel", "éclair", "eclair", "Eclair", "Zebra", "zebra",
+        "中文",  "中国",  "汉字",  "啊",    "a-b",   "a b",    "ab",     "a_b",    "!bang", "#hash",
+        "1",     "10",    "9",     "ß",     "ss",    "Ω",      "ω",      "(x)",    "x)",    "apple"};
+    QString values;
+    for (int i = 0; i < texts.size(); ++i)
+        values += QStringLiteral("%1(%2, '%3')").arg(i ? "," : "").arg(i + 1).arg(texts[i]);
+    struct Collation {
+        const char* name;
+        QString creation;  // the clauses of `create database`; empty: the cluster's "C"
+    };
+    const Collation collations[] = {
+        {"C", {}},
+        {"ICU zh", QStringLiteral("template template0 encoding 'UTF8' locale 'C.UTF-8' locale_provider icu "
+                                  "icu_locale 'zh'")},
+        {"ICU en", QStringLiteral("template template0 encoding 'UTF8' locale 'C.UTF-8' locale_provider icu "
+                                  "icu_locale 'en'")},
+    };
+    int sorted = 0;
+    for (const Collation& collation : collations) {
+        SCOPED_TRACE(collation.name);
+        QString connectionString;
+        if (collation.creation.isEmpty()) {
+            connectionString = newDatabase();
+        } else {
+            m_database = QStringLiteral("db%1").arg(++s_databases);
+            bool created = false;
+            s_server->psql(QStringLiteral("postgres"),
+                           QStringLiteral("create database %1 %2").arg(m_database, collation.creation), &created);
+            if (!created) continue;  // a server built without ICU
+            connectionString = s_server->connectionString(m_database);
+        }
+        bool ok = false;
+        s_server->psql(m_database, "create table words (id integer primary key, word text); insert into words values " +
+                                       values + ";",
+                       &ok);
+        ASSERT_TRUE(ok);
+        TADOConnection connection;
+        connection.setConnectionString(connectionString);
+        TADODataSet listing;
+        listing.setConnection(&connection);
+        listing.setCommandText(QStringLiteral("select id, word from words order by id"));
+        listing.Open();
+        for (const char* direction : {"asc", "desc"}) {
+            SCOPED_TRACE(direction);
+            listing.setSort(QStringLiteral("word ") + QString::fromLatin1(direction).toUpper());
+            QStringList got;
+            for (listing.First(); !listing.Eof(); listing.Next())
+                got << listing.FieldByName(QStringLiteral("word"))->AsString() + u'|' +
+                           listing.FieldByName(QStringLiteral("id"))->AsString();
+            const QString serverOrder =
+                psql(QStringLiteral("select word || '|' || id from words order by word %1, id %2")
+                         .arg(QLatin1String(direction), QLatin1String(direction) == QLatin1String("asc") ? "asc" : "desc"));
+            // Equal texts keep the order they were read in, whichever way the sort goes.
+            QStringList want = serverOrder.split(u'\n');
+            if (QLatin1String(direction) == QLatin1String("desc")) {
+                const qsizetype a = want.indexOf(QStringLiteral("apple|30")), b = want.indexOf(QStringLiteral("apple|1"));
+                ASSERT_GE(a, 0);
+                want.swapItemsAt(a, b);
+            }
+            EXPECT_EQ(got, want);
+        }
+        ++sorted;
+    }
+    EXPECT_GE(sorted, 1);
+}

@@ -451,6 +451,7 @@ private slots:
         // On closing: widths fail silently, visibility reaches the caller.
         m_grid->SaveColumnWidths();
         QVERIFY_THROWS_EXCEPTION(std::exception, m_grid->SaveColumnVisibility(QStringLiteral("ColumnInfo.ini")));
+        QVERIFY_THROWS_EXCEPTION(std::exception, m_grid->SaveColumnLayout(QStringLiteral("ColumnInfo.ini")));
         QCOMPARE(readBytes(layoutPath()), before);
     }
 };

@@ -1,9 +1,11 @@
+#include "LayoutSaveChild.h"
 #include "TestRegistry.h"
 
 #include <QApplication>
 #include <QFont>
 #include <QTest>
 
+#include <cstdlib>
 #include <cstring>
 
 // Runs every registered test class. An argument naming a class (for example
@@ -18,6 +20,8 @@ int main(int argc, char** argv)
                       QStringLiteral("DejaVu Sans")});
     font.setPointSize(9);
     QApplication::setFont(font);
+    if (argc == 4 && std::strcmp(argv[1], kSaveWidthsChild) == 0)
+        return saveWidthsInChild(QString::fromLocal8Bit(argv[2]), std::atoi(argv[3]));
 
     std::vector<std::unique_ptr<QObject>> tests;
     for (const TestFactory& makeTest : registeredTests())

@@ -1,4 +1,4 @@
-// jetdb: a command-line tool over the engine (Jet 3 and Jet 4 files), for people and for tests.
+// jetdb: a command-line tool over the engine (Access 97, 2000-2003 and 2007+ files), for people and for tests.
 #include "Commands.h"
 #include "Utf8Console.h"
 
