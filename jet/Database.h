@@ -29,7 +29,8 @@ struct CatalogEntry {
     uint32_t definitionPage() const { return uint32_t(id) & 0x00FFFFFFu; }
 };
 
-// An open Jet 4 database file.
+// An open Access database file: Jet 3 (Access 97), Jet 4 (Access 2000-2003)
+// or ACE (Access 2007-2019, .accdb).
 class Database {
 public:
     // `password`: the database password (UTF-8), empty for none; a file with

@@ -12,7 +12,9 @@ public:
     explicit JetError(const std::string& message) : std::runtime_error(message) {}
 };
 
-// The file is not a Jet 4 database we can work with (Jet 3, ACE).
+// The file is not an Access database this engine can work with (another
+// format or version, texts in a code page it does not know, or an .accdb
+// file encrypted with Office's encryption).
 class UnsupportedFormatError : public JetError {
 public:
     using JetError::JetError;
