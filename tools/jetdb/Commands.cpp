@@ -3,6 +3,7 @@
 #include "jet/JetError.h"
 #include "jet/PlatformFile.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <iostream>
 
@@ -79,6 +80,52 @@ void printUsage(std::ostream& out)
            "      the environment variable PGPASSWORD or from ~/.pgpass (%APPDATA%\\postgresql\\pgpass.conf on\n"
            "      Windows); Password=- reads it as --password - does.\n\n";
     for (const Command& c : commandRegistry()) out << "  jetdb " << c.usage << "\n      " << c.summary << "\n";
+    out << "\njetdb help COMMAND says more of one command; man jetdb, of all.\n";
+}
+
+namespace {
+// Paragraphs (apart by "\n") wrapped at 78 columns, indented; a line that
+// starts with spaces is kept as it is (examples, lists).
+void printWrapped(std::ostream& out, const std::string& text, const std::string& indent)
+{
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string paragraph = text.substr(start, end - start);
+        start = end + 1;
+        if (paragraph.empty() || paragraph[0] == ' ') {
+            out << (paragraph.empty() ? "" : indent + paragraph) << "\n";
+            continue;
+        }
+        std::string line;
+        size_t at = 0;
+        while (at < paragraph.size()) {
+            size_t wordEnd = paragraph.find(' ', at);
+            if (wordEnd == std::string::npos) wordEnd = paragraph.size();
+            const std::string word = paragraph.substr(at, wordEnd - at);
+            at = wordEnd + 1;
+            if (!line.empty() && indent.size() + line.size() + 1 + word.size() > 78) {
+                out << indent << line << "\n";
+                line.clear();
+            }
+            line += (line.empty() ? "" : " ") + word;
+        }
+        out << indent << line << "\n";
+    }
+}
+} // namespace
+
+void printHelp(std::ostream& out, const Command& command)
+{
+    out << "usage: jetdb [--password PASSWORD|-] " << command.usage << "\n\n";
+    std::string summary = command.summary;
+    if (!summary.empty()) summary[0] = char(std::toupper(static_cast<unsigned char>(summary[0])));
+    printWrapped(out, summary + ".", "  ");
+    if (command.details) {
+        out << "\n";
+        printWrapped(out, command.details, "  ");
+    }
 }
 
 } // namespace jetdb

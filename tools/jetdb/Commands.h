@@ -19,10 +19,14 @@ struct Command {
     const char* usage;
     const char* summary;
     std::function<int(const std::vector<std::string>&)> run;
+    // What `jetdb help COMMAND` adds to the summary: options, formats, examples.
+    const char* details = nullptr;
 };
 
 const Command* findCommand(const std::string& name);
 void printUsage(std::ostream& out);
+// `jetdb help COMMAND`: the usage line, the summary and the details, wrapped.
+void printHelp(std::ostream& out, const Command& command);
 
 // The database password given before the command (`jetdb --password PASSWORD
 // COMMAND ...`), or else JETDB_PASSWORD's; empty when neither was. Never printed.

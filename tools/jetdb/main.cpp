@@ -29,6 +29,16 @@ int runCommand(const std::vector<std::string>& args, bool passwordGiven = false)
     if (!passwordGiven)
         if (std::optional<std::string> fromEnvironment = jetdb::Utf8Console::environment("JETDB_PASSWORD"))
             jetdb::setDatabasePassword(*fromEnvironment);
+    if (args.size() == 2 && (args[0] == "help" || args[1] == "--help" || args[1] == "-h")) {
+        const std::string& name = args[0] == "help" ? args[1] : args[0];
+        if (const jetdb::Command* cmd = jetdb::findCommand(name)) {
+            jetdb::printHelp(std::cout, *cmd);
+            return 0;
+        }
+        std::cerr << "jetdb: unknown command '" << name << "'\n";
+        jetdb::printUsage(std::cerr);
+        return 2;
+    }
     if (args.empty() || args[0] == "-h" || args[0] == "--help" || args[0] == "help") {
         jetdb::printUsage(std::cout);
         return args.empty() ? 2 : 0;
