@@ -61,11 +61,13 @@ static const std::pair<const char*, const char*> kKnownProblems[] = {
 std::vector<std::string> withoutKnownProblems(const std::string& file, std::vector<std::string> lines)
 {
     const std::string name = fs::path(file).filename().string();
-    for (const auto& [known, problem] : kKnownProblems)
-        if (name == known)
-            lines.erase(std::remove_if(lines.begin(), lines.end(),
-                                       [&](const std::string& line) { return line.find(problem) != std::string::npos; }),
-                        lines.end());
+    for (const auto& entry : kKnownProblems) {
+        if (name != entry.first) continue;
+        const char* problem = entry.second;
+        lines.erase(std::remove_if(lines.begin(), lines.end(),
+                                   [&](const std::string& line) { return line.find(problem) != std::string::npos; }),
+                    lines.end());
+    }
     return lines;
 }
 
