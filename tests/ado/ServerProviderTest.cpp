@@ -183,7 +183,9 @@ TEST_F(ServerRegister, StatementsGiveWhatTheFileGives)
 
     const std::pair<QString, QString> accounts[] = {
         {"admin", "admin"}, {"admin", "it's wrong"}, {"admin", "\\' or 1=1 --"}, {"admin", ":password"}};
-    for (const auto& [user, password] : accounts) {
+    for (const auto& account : accounts) {
+        const QString& user = account.first;
+        const QString& password = account.second;
         SCOPED_TRACE(password.toStdString());
         auto lookup = [&](TADOQuery& query) { RegisterStatements::accountLookup(query, user, password); };
         const QStringList fromServer = cellTexts(server, {}, nullptr, lookup);
