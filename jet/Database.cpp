@@ -73,6 +73,12 @@ void Database::loadCatalog()
 {
     if (catalogLoaded_) return;
     TableDef def = TableDef::read(*pager_, kCatalogPage, "MSysObjects");
+    // A calculated column's type lives in the catalog's own properties, so
+    // the catalog cannot have one; a file that says so is damaged.
+    for (const ColumnDef& c : def.columns)
+        if (c.isCalculated())
+            throw JetError("'" + path() + "': the catalog (MSysObjects) marks its column " + c.utf8Name +
+                           " as calculated, which the catalog never is: the file is damaged");
     Table sys(*this, std::move(def));
     const TableDef& d = sys.def();
     auto col = [&](const char* name) -> size_t {

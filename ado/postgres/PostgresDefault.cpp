@@ -107,9 +107,12 @@ DefaultValue::Translation DefaultValue::translate(const std::string& accessExpre
         if (isTextColumn(type)) return translated(Quoting::text(numberText(token.value, negative)));
         return doesNotFit("a number");
     }
-    case sql::TokenKind::Text:
-        if (isTextColumn(type)) return translated(Quoting::text(jet::toUtf8(std::get<std::u16string>(token.value))));
-        return doesNotFit("a text");
+    case sql::TokenKind::Text: {
+        if (!isTextColumn(type)) return doesNotFit("a text");
+        const std::string text = jet::toUtf8(std::get<std::u16string>(token.value));
+        if (text.find('\0') != std::string::npos) return refused("its text holds a NUL character, which the server cannot store");
+        return translated(Quoting::text(text));
+    }
     case sql::TokenKind::Date:
         if (type == ColumnType::DateTime) return translated(timestampOf(std::get<jet::DateTime>(token.value)));
         return doesNotFit("a date");
