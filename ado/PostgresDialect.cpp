@@ -2,10 +2,11 @@
 
 #include "ado/EDatabaseError.h"
 #include "ado/postgres/PostgresQuoting.h"
+#include "base/AccessDate.h"
 
-#include <QDateTime>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -18,20 +19,17 @@ QString quotedText(const QString& text)
     }
 }
 
-// An Access date literal's text (between the #s) as the server's timestamp.
+// An Access date literal's text (between the #s) as the server's timestamp,
+// read as the file's own statements read it.
 QString timestampOf(const QString& accessDate)
 {
-    const QString text = accessDate.simplified();
-    static const char* const formats[] = {"yyyy-M-d H:mm:ss", "yyyy-M-d H:mm", "yyyy-M-d",    "M/d/yyyy H:mm:ss",
-                                          "M/d/yyyy H:mm",    "M/d/yyyy",       "yyyy/M/d H:mm:ss", "yyyy/M/d"};
-    for (const char* format : formats) {
-        const QDateTime parsed = QDateTime::fromString(text, QString::fromLatin1(format));
-        if (parsed.isValid())
-            return QStringLiteral("timestamp '%1'").arg(parsed.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-        const QDate date = QDate::fromString(text, QString::fromLatin1(format));
-        if (date.isValid()) return QStringLiteral("timestamp '%1'").arg(date.toString(QStringLiteral("yyyy-MM-dd")));
-    }
-    throw EDatabaseError(QStringLiteral("#%1# is not a date the statement can give the database server").arg(accessDate));
+    const std::optional<base::AccessDate::Fields> f = base::AccessDate::parse(accessDate.toStdString());
+    if (!f)
+        throw EDatabaseError(QStringLiteral("#%1# is not a date the statement can give the database server").arg(accessDate));
+    char text[48];
+    std::snprintf(text, sizeof text, "timestamp '%04d-%02d-%02d %02d:%02d:%02d'", f->year, f->month, f->day, f->hour,
+                  f->minute, f->second);
+    return QString::fromLatin1(text);
 }
 
 } // namespace

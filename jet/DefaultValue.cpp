@@ -2,10 +2,14 @@
 
 #include "jet/JetError.h"
 
+#include "base/AccessDate.h"
+
 #include <algorithm>
 #include <ctime>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
+#include <string_view>
 
 namespace jet {
 
@@ -67,12 +71,15 @@ Value evaluateDefault(const std::u16string& expression, const ColumnDef& column,
         return fromUtf8(inner);
     }
     if (text.size() >= 2 && text[0] == '#' && text.back() == '#') {
+        const std::optional<base::AccessDate::Fields> f = base::AccessDate::parse(std::string_view(text).substr(1, text.size() - 2));
+        if (!f) throw refuse();
         CivilTime c;
-        int n = std::sscanf(text.c_str() + 1, "%d-%d-%d %d:%d:%d", &c.year, &c.month, &c.day, &c.hour, &c.minute, &c.second);
-        if (n < 3) {
-            n = std::sscanf(text.c_str() + 1, "%d/%d/%d %d:%d:%d", &c.month, &c.day, &c.year, &c.hour, &c.minute, &c.second);
-            if (n < 3) throw refuse();
-        }
+        c.year = f->year;
+        c.month = f->month;
+        c.day = f->day;
+        c.hour = f->hour;
+        c.minute = f->minute;
+        c.second = f->second;
         return fromCivil(c);
     }
     // A number.

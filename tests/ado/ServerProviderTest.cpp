@@ -6,6 +6,9 @@
 #include "PostgresServer.h"
 #include "ado/EDatabaseError.h"
 #include "ado/PostgresDialect.h"
+#include "jet/DefaultValue.h"
+#include "jet/JetError.h"
+#include "sql/DateLiteral.h"
 #include "ado/TADOConnection.h"
 #include "ado/TADODataSet.h"
 #include "ado/TADOQuery.h"
@@ -360,6 +363,32 @@ TEST(PostgresDialect, AccessSqlForTheServer)
     for (const char* bad : {"where d = #someday#", "select [open from t", "where n = 'open"})
         EXPECT_THROW(PostgresDialect::translate(QString::fromLatin1(bad)), EDatabaseError) << bad;
     EXPECT_THROW(PostgresDialect::literal(std::u16string(u"a\0b", 3)), EDatabaseError);
+}
+
+// A #date# means one moment on a file and on a server: the statements, a
+// column's default in the engine and the server's dialect read it alike, and
+// refuse alike what is not a date.
+TEST(PostgresDialect, DateLiteralsMeanWhatTheyMeanOnAFile)
+{
+    jet::ColumnDef column;
+    column.type = jet::ColumnType::DateTime;
+    column.utf8Name = "d";
+    for (const char* text : {"1/31/24", "2024-01-31", "1/31/2024 10:00 PM", "12/31/99 23:59:59", "13:45", "2/29/2024"}) {
+        SCOPED_TRACE(text);
+        const std::optional<jet::DateTime> inSql = sql::DateLiteral::parse(text);
+        ASSERT_TRUE(inSql);
+        const std::string iso = jet::formatIsoDateTime(*inSql);
+        const jet::Value byDefault = jet::evaluateDefault(jet::fromUtf8(std::string("#") + text + "#"), column, "test");
+        EXPECT_EQ(jet::formatIsoDateTime(std::get<jet::DateTime>(byDefault)), iso);
+        EXPECT_EQ(PostgresDialect::translate(QStringLiteral("where d = #%1#").arg(QLatin1String(text))),
+                  QStringLiteral("where d = timestamp '%1'").arg(QString::fromStdString(iso)));
+    }
+    for (const char* text : {"2/30/2024", "2024-01-31'); drop table t; --", "1/31/2024 25:00", "31/1/2024"}) {
+        SCOPED_TRACE(text);
+        EXPECT_FALSE(sql::DateLiteral::parse(text));
+        EXPECT_THROW(jet::evaluateDefault(jet::fromUtf8(std::string("#") + text + "#"), column, "test"), jet::JetError);
+        EXPECT_THROW(PostgresDialect::translate(QStringLiteral("where d = #%1#").arg(QLatin1String(text))), EDatabaseError);
+    }
 }
 
 // migrate: the tables with their keys, the autonumber continuing after the
