@@ -77,12 +77,6 @@ void appendReference(ByteSink& sink, char32_t codePoint)
 // characters a text holds.
 class ReferencingEncoder {
 public:
-    ReferencingEncoder()
-    {
-        if (!m_gbk.isAvailable())
-            throw ExportFileError(QStringLiteral("The GBK code page is not available on this system"));
-    }
-
     // The bytes of text; characters GBK lacks (and private use ones) as
     // character references, half a surrogate pair as &#xFFFD;. With
     // `lines`, LF, U+2028 and U+2029 (and a CR just before one) become CR LF.

@@ -12,6 +12,8 @@ namespace {
 constexpr uint16_t kWestern = 1252;
 constexpr uint16_t kSimplifiedChinese = 936;
 constexpr char16_t kReplacement = 0xFFFD;
+// Windows gives the lone byte 0xFF of code page 936 this private character.
+constexpr char16_t kCp936SingleFF = 0xF8F5;
 
 // Code page 1252 differs from Latin-1 in 0x80..0x9F. The five bytes it
 // leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) read as the control
@@ -42,6 +44,7 @@ const std::array<uint16_t, 0x10000>& reverseMap(uint16_t codePage)
             for (unsigned b = 0x80; b < 0x100; ++b) (*map)[cp1252ToUnicode(uint8_t(b))] = uint16_t(b);
         } else {
             (*map)[0x20AC] = 0x80;
+            (*map)[kCp936SingleFF] = 0xFF;
             for (size_t i = 0; i < std::size(kCp936Pairs); ++i)
                 if (kCp936Pairs[i] && !(*map)[kCp936Pairs[i]])
                     (*map)[kCp936Pairs[i]] = uint16_t(((0x81 + i / kTrailCount) << 8) | (0x40 + i % kTrailCount));
@@ -84,6 +87,8 @@ size_t TextCoding::decodeTo(const uint8_t* data, size_t n, char16_t* out) const
             out[k++] = char16_t(b);
         } else if (b == 0x80) {
             out[k++] = 0x20AC;
+        } else if (b == 0xFF) {
+            out[k++] = kCp936SingleFF;
         } else if (b < 0xFF && i + 1 < n && data[i + 1] >= 0x40 && data[i + 1] < 0xFF && data[i + 1] != 0x7F) {
             char16_t c = char16_t(kCp936Pairs[(b - 0x81) * kTrailCount + (data[i + 1] - 0x40)]);
             out[k++] = c ? c : kReplacement;

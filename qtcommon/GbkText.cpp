@@ -2,28 +2,7 @@
 
 #include "qtcommon/GbkEncoder.h"
 
-#include <QStringDecoder>
-
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
-
-namespace {
-
-#ifdef Q_OS_WIN
-// Qt builds without ICU do not know GBK; Windows always has code page 936.
-QString decodeWithCodePage(const QByteArray& bytes)
-{
-    if (bytes.isEmpty())
-        return QString();
-    const int size = MultiByteToWideChar(936, 0, bytes.constData(), int(bytes.size()), nullptr, 0);
-    QString text(size, Qt::Uninitialized);
-    MultiByteToWideChar(936, 0, bytes.constData(), int(bytes.size()), reinterpret_cast<wchar_t*>(text.data()), size);
-    return text;
-}
-#endif
-
-} // namespace
+#include "jet/TextCoding.h"
 
 std::optional<QByteArray> GbkText::encode(const QString& text)
 {
@@ -36,22 +15,16 @@ std::optional<QByteArray> GbkText::encode(const QString& text)
 
 QString GbkText::decode(const QByteArray& bytes)
 {
-    QStringDecoder decoder("GBK");
-    if (!decoder.isValid()) {
-#ifdef Q_OS_WIN
-        return decodeWithCodePage(bytes);
-#else
-        return QString::fromLatin1(bytes);
-#endif
-    }
-    return decoder.decode(bytes);
+    const std::u16string text =
+        jet::TextCoding::forCodePage(936)->decode(reinterpret_cast<const uint8_t*>(bytes.constData()), std::size_t(bytes.size()));
+    return QString::fromStdU16String(text);
 }
 
 std::optional<QString> GbkText::decodeExactly(const QByteArray& bytes)
 {
-    // The converters do not flag every byte sequence that GBK lacks (some
-    // become a character that encodes to other bytes, a lead byte at the end
-    // is dropped), so the bytes are judged by the round trip itself.
+    // Decoding does not flag every byte sequence that GBK lacks (an unknown
+    // pair becomes U+FFFD, which has no code), so the bytes are judged by the
+    // round trip itself.
     QString text = decode(bytes);
     const std::optional<QByteArray> back = encode(text);
     if (!back || *back != bytes)

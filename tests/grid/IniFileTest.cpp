@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QStringDecoder>
+#include <QStringEncoder>
 #include <QTest>
 
 #ifdef Q_OS_LINUX
@@ -95,6 +97,41 @@ private slots:
         QCOMPARE(gbk(QStringLiteral("名称")), QByteArray("\xC3\xFB\xB3\xC6"));
         QCOMPARE(GbkText::decode(QByteArray("\xC3\xFB\xB3\xC6id")), QStringLiteral("名称id"));
         QVERIFY(!GbkText::encode(QStringLiteral("a😀")).has_value());
+    }
+
+    // GBK is the engine's code page 936 table; it must give the bytes Qt's
+    // ICU converter (Windows' code page 936, private use areas included)
+    // gives, for every character and every byte pair, so that files written
+    // before stay byte for byte the same.
+    void gbkIsWindowsCodePage936ForEveryCharacterAndPair()
+    {
+        QStringEncoder icuEncoder("GBK", QStringConverter::Flag::Stateless);
+        if (!icuEncoder.isValid()) QSKIP("this Qt has no ICU converter to compare with");
+        int differences = 0;
+        for (char32_t u = 1; u < 0x10000; ++u) {
+            if (QChar::isSurrogate(u)) continue;
+            const QChar c{char16_t(u)};
+            QStringEncoder icu("GBK", QStringConverter::Flag::Stateless);
+            const QByteArray expected = icu.encode(QStringView(&c, 1));
+            const std::optional<QByteArray> ours = GbkText::encode(QString(c));
+            if (icu.hasError() ? ours.has_value() : ours != expected) {
+                if (++differences < 5) qWarning("U+%04X: ICU %s, ours %s", unsigned(u), expected.toHex().constData(), ours ? ours->toHex().constData() : "none");
+            }
+        }
+        // Every pair after a lead byte, and the two single bytes above ASCII
+        // (a lead byte alone at the end is U+FFFD here, where ICU drops it).
+        for (int lead = 0x80; lead < 0x100; ++lead)
+            for (int trail = 0; trail < 0x100; ++trail) {
+                const char pair[2] = {char(lead), char(trail)};
+                const bool single = lead == 0x80 || lead == 0xFF;
+                if (single && trail > 0) break;
+                const QByteArray bytes(pair, single ? 1 : 2);
+                QStringDecoder icu("GBK");
+                if (GbkText::decode(bytes) != icu.decode(bytes)) {
+                    if (++differences < 10) qWarning("%s decodes differently", bytes.toHex().constData());
+                }
+            }
+        QCOMPARE(differences, 0);
     }
 
     void readsGbkWithNamesInAnyCaseAndTrimmedValues()
