@@ -3,6 +3,7 @@
 #include "ado/ConnectionLog.h"
 #include "ado/EDatabaseError.h"
 #include "ado/PostgresDialect.h"
+#include "sql/Lexer.h"
 #include "sql/Session.h"
 #include "sql/StatementText.h"
 
@@ -36,55 +37,38 @@ struct SourceTable {
 
 SourceTable sourceTableOf(const QString& statement)
 {
-    // Words, [bracketed names] and single characters; literals are skipped.
-    QStringList tokens;
-    const int n = int(statement.size());
-    for (int i = 0; i < n;) {
-        QChar c = statement[i];
-        if (c.isSpace()) { ++i; continue; }
-        if (c == u'\'' || c == u'"' || c == u'#') {
-            int j = i + 1;
-            while (j < n) {
-                if (statement[j] == c) {
-                    if (c != u'#' && j + 1 < n && statement[j + 1] == c) { j += 2; continue; }  // doubled quote
-                    break;
-                }
-                ++j;
-            }
-            tokens << QStringLiteral("'");
-            i = j + 1;
-            continue;
-        }
-        if (c == u'[') {
-            int j = int(statement.indexOf(u']', i));
-            if (j < 0) j = n;
-            tokens << statement.mid(i + 1, j - i - 1);
-            i = j + 1;
-            continue;
-        }
-        if (c.isLetterOrNumber() || c == u'_' || c == u'$') {
-            int j = i;
-            while (j < n && (statement[j].isLetterOrNumber() || statement[j] == u'_' || statement[j] == u'$')) ++j;
-            tokens << statement.mid(i, j - i);
-            i = j;
-            continue;
-        }
-        tokens << QString(c);
-        ++i;
+    // Read by the statements' own lexer, so that names, texts and #dates#
+    // mean here what they mean to the file's engine; a statement it cannot
+    // read names no table (its rows are then read-only).
+    const std::string utf8 = statement.toStdString();
+    std::vector<sql::Token> lexed;
+    try {
+        lexed = sql::Lexer(sql::StatementText(utf8)).tokenize();
+    } catch (const sql::SqlError&) {
+        return {};
     }
-    auto is = [](const QString& token, const char* word) { return token.compare(QLatin1String(word), Qt::CaseInsensitive) == 0; };
+    QStringList tokens;       // names as written (brackets removed), symbols, and "'" for every literal
+    std::vector<bool> keyword; // an unbracketed name, which may be a keyword
+    for (const sql::Token& token : lexed) {
+        if (token.kind == sql::TokenKind::End) break;
+        const bool named = token.kind == sql::TokenKind::Name || token.kind == sql::TokenKind::Symbol;
+        tokens << (named ? QString::fromStdString(token.text) : QStringLiteral("'"));
+        keyword.push_back(token.kind == sql::TokenKind::Name && !token.bracketed);
+    }
+    auto is = [&](int i, const char* word) {
+        return keyword[std::size_t(i)] && tokens[i].compare(QLatin1String(word), Qt::CaseInsensitive) == 0;
+    };
     SourceTable result;
     int depth = 0;
     for (int i = 0; i < tokens.size(); ++i) {
         if (tokens[i] == u"(") ++depth;
         else if (tokens[i] == u")") --depth;
-        else if (depth == 0 && is(tokens[i], "from") && i + 1 < tokens.size()) {
+        else if (depth == 0 && is(i, "from") && i + 1 < tokens.size()) {
             result.name = tokens[i + 1];
             result.single = true;
             for (int j = i + 2; j < tokens.size(); ++j) {
-                if (is(tokens[j], "where") || is(tokens[j], "order") || is(tokens[j], "group") || is(tokens[j], "having"))
-                    break;
-                if (is(tokens[j], "join") || tokens[j] == u"," || tokens[j] == u"(") result.single = false;
+                if (is(j, "where") || is(j, "order") || is(j, "group") || is(j, "having")) break;
+                if (is(j, "join") || tokens[j] == u"," || tokens[j] == u"(") result.single = false;
             }
             break;
         }
