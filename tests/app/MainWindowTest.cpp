@@ -333,6 +333,36 @@ private slots:
         QVERIFY(script.boxes().isEmpty());
     }
 
+    // A register read as the grid reaches it: the find reads on through the
+    // rows not read yet, forward and, wrapping round the top, backward.
+    void findWalksALargeRegisterBothWays()
+    {
+        openMain(10000);
+        QCOMPARE(currentId(), 10000);
+        m_main->DBGridEx1->setFocus();
+        QTest::keyClick(m_main->DBGridEx1, Qt::Key_F, Qt::ControlModifier);
+        QLineEdit* edit = m_main->FindBar1->Edit;
+        QTest::keyClicks(edit, QStringLiteral("usbk-39587081")); // id 5000's serial
+        QTest::keyClick(edit, Qt::Key_F3, Qt::ShiftModifier);
+        QCOMPARE(currentId(), 5000);
+        QCOMPARE(m_main->DBGridEx1->currentIndex().row(), 5000);
+        QTest::keyClick(edit, Qt::Key_F3);
+        QCOMPARE(currentId(), 5000);
+
+        edit->clear();
+        QTest::keyClicks(edit, QStringLiteral("OPERATOR")); // the user of every even id
+        QTest::keyClick(edit, Qt::Key_F3, Qt::ShiftModifier);
+        QCOMPARE(currentId(), 5002); // up the list: newer entries
+        m_main->DBGridEx1->setFocus();
+        QTest::keyClick(m_main->DBGridEx1, Qt::Key_Home, Qt::ControlModifier);
+        QCOMPARE(currentId(), 10000);
+        QTest::keyClick(m_main->DBGridEx1, Qt::Key_F3, Qt::ShiftModifier);
+        QCOMPARE(currentId(), 2);
+        QTest::keyClick(m_main->DBGridEx1, Qt::Key_F3);
+        QCOMPARE(currentId(), 10000);
+        QCOMPARE(m_main->FindBar1->Result->text(), QString());
+    }
+
     // No match is said in the bar, without a box, and the current entry
     // stays; typing again clears it.
     void noMatchIsSaidInTheBar()
