@@ -25,7 +25,7 @@ FindBar::FindBar(TDBGrid* grid, QWidget* parent)
     Caption->setObjectName(QStringLiteral("FindCaption"));
     Edit->setObjectName(QStringLiteral("FindEdit"));
     Edit->setFixedWidth(160);
-    Edit->setMaxLength(50); // the longer of the two columns
+    Edit->setMaxLength(50); // as long as a serial number or a user name can be
     Caption->setBuddy(Edit);
     const struct {
         QToolButton* button;
