@@ -6,6 +6,7 @@
 #include "ado/TADOQuery.h"
 #include "ado/TDataSource.h"
 #include "app/ActionImages.h"
+#include "app/FindBar.h"
 #include "app/UnitDM.h"
 #include "app/UnitLogin.h"
 #include "qtcommon/DefaultErrorDisplay.h"
@@ -73,6 +74,10 @@ TFrmMain::TFrmMain(TDM* dm, const SignInGate& signIn, QWidget* parent)
       DataSource1(new TDataSource(this)),
       DataSource2(new TDataSource(this)),
       Timer1(new QTimer(this)),
+      FindBar1(new FindBar(DBGridEx1, Panel2)),
+      action_Find(new QAction(QStringLiteral("查找..."), this)),
+      action_FindNext(new QAction(QStringLiteral("查找下一个"), this)),
+      action_FindPrevious(new QAction(QStringLiteral("查找上一个"), this)),
       m_dm(dm),
       m_registerListing(ADOQuery1),
       m_departmentListing(ADOQuery2)
@@ -90,6 +95,22 @@ TFrmMain::TFrmMain(TDM* dm, const SignInGate& signIn, QWidget* parent)
     addAction(action_Refresh); // F5 works wherever the focus is in the window
     connect(find_entp, &QAction::triggered, this, [this] { DefaultErrorDisplay::guard(this, [this] { find_entpExecute(); }); });
     connect(action_Refresh, &QAction::triggered, this, [this] { action_RefreshExecute(); });
+    const struct {
+        QAction* action;
+        const char* name;
+        QKeySequence key;
+    } findActions[] = {{action_Find, "action_Find", QKeySequence(Qt::CTRL | Qt::Key_F)},
+                       {action_FindNext, "action_FindNext", QKeySequence(Qt::Key_F3)},
+                       {action_FindPrevious, "action_FindPrevious", QKeySequence(Qt::SHIFT | Qt::Key_F3)}};
+    for (const auto& entry : findActions) {
+        entry.action->setObjectName(QString::fromLatin1(entry.name));
+        entry.action->setShortcut(entry.key);
+        entry.action->setShortcutContext(Qt::WindowShortcut);
+        addAction(entry.action);
+    }
+    connect(action_Find, &QAction::triggered, FindBar1, &FindBar::openBar);
+    connect(action_FindNext, &QAction::triggered, FindBar1, &FindBar::findNext);
+    connect(action_FindPrevious, &QAction::triggered, FindBar1, &FindBar::findPrevious);
     // Leaving through the action is the same as the close box: layout saved, question asked.
     connect(action_exit, &QAction::triggered, this, &QWidget::close);
 
@@ -135,6 +156,7 @@ TFrmMain::TFrmMain(TDM* dm, const SignInGate& signIn, QWidget* parent)
     panelLayout->setSpacing(0);
     panelLayout->addWidget(DBGridEx1, 1);
     panelLayout->addWidget(DBGridEx2, 1);
+    panelLayout->addWidget(FindBar1);
     panelLayout->addWidget(TabSet1, 0, Qt::AlignLeft);
 
     auto* client = new QWidget(this);
@@ -190,6 +212,7 @@ void TFrmMain::buildMenus()
     connect(exportItem, &QAction::triggered, find_entp, &QAction::trigger);
     editMenu->addSeparator();
     editMenu->addAction(action_Refresh);
+    editMenu->addAction(action_Find);
 
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
     PopupMenu1->addAction(find_entp);

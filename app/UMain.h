@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+class FindBar;
 class QAction;
 class QFrame;
 class QLabel;
@@ -33,6 +34,9 @@ class TImageList;
 // focus), and a server's session that was lost is opened again once per
 // action of the operator. An entry that is gone is never offered for
 // deletion: the operator is told and sees the register as it is now.
+//
+// Ctrl+F opens a find bar under the grid that makes the next entry whose
+// serial number or user name begins with the typed text current (FindBar).
 class TFrmMain : public QMainWindow {
     Q_OBJECT
 public:
@@ -70,6 +74,12 @@ public:
     TDataSource* const DataSource2;
     // Looks every few seconds whether another program changed the register.
     QTimer* const Timer1;
+    // The find bar under the grid (hidden until Ctrl+F) and its actions:
+    // "查找..." in the Edit menu, F3 and Shift+F3 anywhere in the window.
+    FindBar* const FindBar1;
+    QAction* const action_Find;
+    QAction* const action_FindNext;
+    QAction* const action_FindPrevious;
 
     // Text of status panel 0..2.
     QString StatusPanelText(int panel) const;

@@ -3,6 +3,7 @@
 #include "AppTestSupport.h"
 
 #include "ado/TADOQuery.h"
+#include "app/FindBar.h"
 #include "app/TApplication.h"
 #include "app/UMain.h"
 #include "app/UnitDM.h"
@@ -11,6 +12,8 @@
 #include "grid/DBGridEx.h"
 
 #include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -65,6 +68,32 @@ class MainWindowTest : public QObject {
                 for (QAction* action : top->menu()->actions())
                     if (action->text() == item) return action;
         return nullptr;
+    }
+
+    // Entries the find tests look for, besides the demo's USBK-… serials of
+    // "admin" and "operator": ids 21, 22, 23 over a demo register of 20.
+    void recordFindEntries()
+    {
+        TADOQuery insert;
+        insert.setConnection(m_dm->ADOConn);
+        insert.setSQLText(QStringLiteral("insert into all_key (USBKEY_SERIAL, username) values (:serial, :name)"));
+        const char* entries[][2] = {{"KX-100", "Zhang Wei"}, {"KX-200", "wang"}, {"kx-300", "ZHAO"}};
+        for (const auto& entry : entries) {
+            insert.Parameters().ParamByName(QStringLiteral("serial"))->setAsString(QString::fromUtf8(entry[0]));
+            insert.Parameters().ParamByName(QStringLiteral("name"))->setAsString(QString::fromUtf8(entry[1]));
+            QCOMPARE(insert.ExecSQL(), 1);
+        }
+        m_main->action_Refresh->trigger();
+        QCOMPARE(listedIds().mid(0, 3), (QList<int>{23, 22, 21}));
+    }
+
+    int currentId() const { return m_main->ADOQuery1->FieldByName(QStringLiteral("id"))->AsInteger(); }
+
+    void clickTitle(int column)
+    {
+        QHeaderView* titles = m_main->DBGridEx1->horizontalHeader();
+        const QPoint title(titles->sectionViewportPosition(column) + titles->sectionSize(column) / 2, titles->height() / 2);
+        QTest::mouseClick(titles->viewport(), Qt::LeftButton, {}, title);
     }
 
     QPoint cellCentre(int record, int column) const
@@ -217,6 +246,145 @@ private slots:
         QCOMPARE(m_main->StatusPanelText(1), QStringLiteral("1500"));
         QCOMPARE(listedIds().last(), 1501);
         m_main->DBGridEx1->viewport()->grab();
+    }
+
+    // Unused, the find bar leaves the window as it was; Ctrl+F from the
+    // grid opens it with the focus in its text, Esc closes it and gives the
+    // grid the focus back; the Edit menu's item opens it too.
+    void ctrlFOpensTheFindBarAndEscClosesIt()
+    {
+        openMain(5);
+        FindBar* bar = m_main->FindBar1;
+        QVERIFY(!bar->isVisible());
+        QCOMPARE(m_main->ToolBar1->actions().size(), 4); // three buttons and a separator, as before
+        m_main->DBGridEx1->setFocus();
+        QTest::keyClick(m_main->DBGridEx1, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(bar->isVisible());
+        QCOMPARE(bar->Caption->text(), QStringLiteral("查找："));
+        QVERIFY(bar->geometry().top() >= m_main->DBGridEx1->geometry().bottom()); // under the grid
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(bar->Edit));
+
+        QTest::keyClick(bar->Edit, Qt::Key_Escape);
+        QVERIFY(!bar->isVisible());
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(m_main->DBGridEx1));
+
+        QAction* item = menuItem(m_main->MM, QStringLiteral("编辑"), QStringLiteral("查找..."));
+        QVERIFY(item);
+        QCOMPARE(item->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
+        item->trigger();
+        QVERIFY(bar->isVisible());
+    }
+
+    // Keys pressed in the find bar's text and the entry current after each.
+    // The grid lists 23, 22, 21, 20 … 1 (newest first) unless a title
+    // click sorted it by serial: 21 (KX-100), 22, 23 (kx-300), then the
+    // USBK-… entries.
+    void findMovesThroughTheMatchesInTheGridsOrder_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("sortedBySerial");
+        QTest::addColumn<QStringList>("keys");
+        QTest::addColumn<QList<int>>("currentIds");
+        QTest::newRow("serial prefix, Enter") << "KX-2" << false << QStringList{"Enter"} << QList<int>{22};
+        QTest::newRow("F3 on and round, Shift+F3 back round")
+            << "kx" << false << QStringList{"Enter", "F3", "F3", "Shift+F3", "Shift+F3"} << QList<int>{22, 21, 23, 21, 22};
+        QTest::newRow("user name, letter case ignored")
+            << "zha" << false << QStringList{"Enter", "F3", "Shift+Enter"} << QList<int>{21, 23, 21};
+        QTest::newRow("surrounding spaces ignored") << "  wang " << false << QStringList{"Enter"} << QList<int>{22};
+        QTest::newRow("the only match is found again") << "kx-3" << false << QStringList{"F3", "F3"} << QList<int>{23, 23};
+        QTest::newRow("demo serial far down the list")
+            << "USBK-00007919" << false << QStringList{"Enter"} << QList<int>{2};
+        QTest::newRow("after a title click, the sorted order")
+            << "KX" << true << QStringList{"Enter", "F3", "F3", "Shift+F3"} << QList<int>{21, 22, 23, 22};
+    }
+    void findMovesThroughTheMatchesInTheGridsOrder()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, sortedBySerial);
+        QFETCH(QStringList, keys);
+        QFETCH(QList<int>, currentIds);
+        openMain(20);
+        recordFindEntries();
+        if (sortedBySerial) {
+            clickTitle(1);
+            QCOMPARE(listedIds().mid(0, 4), (QList<int>{21, 22, 23, 1}));
+        }
+        QCOMPARE(currentId(), 23);
+
+        m_main->DBGridEx1->setFocus();
+        QTest::keyClick(m_main->DBGridEx1, Qt::Key_F, Qt::ControlModifier);
+        QLineEdit* edit = m_main->FindBar1->Edit;
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(edit));
+        QTest::keyClicks(edit, text);
+        ModalScript script;
+        for (int i = 0; i < keys.size(); ++i) {
+            const QString& key = keys[i];
+            if (key == QLatin1String("Enter")) QTest::keyClick(edit, Qt::Key_Return);
+            else if (key == QLatin1String("Shift+Enter")) QTest::keyClick(edit, Qt::Key_Return, Qt::ShiftModifier);
+            else if (key == QLatin1String("F3")) QTest::keyClick(edit, Qt::Key_F3);
+            else QTest::keyClick(edit, Qt::Key_F3, Qt::ShiftModifier);
+            QCOMPARE(currentId(), currentIds[i]);
+            // The grid shows it as its current row; the focus stays in the bar.
+            QCOMPARE(m_main->DBGridEx1->currentIndex().row(), m_main->ADOQuery1->currentIndex());
+            QCOMPARE(m_main->FindBar1->Result->text(), QString());
+            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(edit));
+        }
+        QVERIFY2(script.finish(), qPrintable(script.problems().join(u'\n')));
+        QVERIFY(script.boxes().isEmpty());
+    }
+
+    // A register read as the grid reaches it: the find reads on through the
+    // rows not read yet, forward and, wrapping round the top, backward.
+    void findWalksALargeRegisterBothWays()
+    {
+        openMain(10000);
+        QCOMPARE(currentId(), 10000);
+        m_main->DBGridEx1->setFocus();
+        QTest::keyClick(m_main->DBGridEx1, Qt::Key_F, Qt::ControlModifier);
+        QLineEdit* edit = m_main->FindBar1->Edit;
+        QTest::keyClicks(edit, QStringLiteral("usbk-39587081")); // id 5000's serial
+        QTest::keyClick(edit, Qt::Key_F3, Qt::ShiftModifier);
+        QCOMPARE(currentId(), 5000);
+        QCOMPARE(m_main->DBGridEx1->currentIndex().row(), 5000);
+        QTest::keyClick(edit, Qt::Key_F3);
+        QCOMPARE(currentId(), 5000);
+
+        edit->clear();
+        QTest::keyClicks(edit, QStringLiteral("OPERATOR")); // the user of every even id
+        QTest::keyClick(edit, Qt::Key_F3, Qt::ShiftModifier);
+        QCOMPARE(currentId(), 5002); // up the list: newer entries
+        m_main->DBGridEx1->setFocus();
+        QTest::keyClick(m_main->DBGridEx1, Qt::Key_Home, Qt::ControlModifier);
+        QCOMPARE(currentId(), 10000);
+        QTest::keyClick(m_main->DBGridEx1, Qt::Key_F3, Qt::ShiftModifier);
+        QCOMPARE(currentId(), 2);
+        QTest::keyClick(m_main->DBGridEx1, Qt::Key_F3);
+        QCOMPARE(currentId(), 10000);
+        QCOMPARE(m_main->FindBar1->Result->text(), QString());
+    }
+
+    // No match is said in the bar, without a box, and the current entry
+    // stays; typing again clears it.
+    void noMatchIsSaidInTheBar()
+    {
+        openMain(20);
+        recordFindEntries();
+        m_main->DBGridEx1->setFocus();
+        QTest::keyClick(m_main->DBGridEx1, Qt::Key_F, Qt::ControlModifier);
+        QLineEdit* edit = m_main->FindBar1->Edit;
+        QTest::keyClicks(edit, QStringLiteral("nobody"));
+        ModalScript script;
+        QTest::keyClick(edit, Qt::Key_Return);
+        QTest::keyClick(edit, Qt::Key_F3, Qt::ShiftModifier);
+        QVERIFY2(script.finish(), qPrintable(script.problems().join(u'\n')));
+        QVERIFY(script.boxes().isEmpty());
+        QVERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(m_main->FindBar1->Result->text(), QStringLiteral("未找到"));
+        QVERIFY(m_main->FindBar1->Result->isVisible());
+        QCOMPARE(currentId(), 23);
+
+        QTest::keyClick(edit, Qt::Key_Backspace);
+        QCOMPARE(m_main->FindBar1->Result->text(), QString());
     }
 
     void titleClickSortsUntilTheNextReload()

@@ -7,6 +7,7 @@
 
 #include "PostgresServer.h"
 #include "ado/TADOQuery.h"
+#include "app/FindBar.h"
 #include "app/TApplication.h"
 #include "app/UMain.h"
 #include "app/UnitDM.h"
@@ -15,6 +16,8 @@
 #include "data/UImport.h"
 #include "grid/DBGridEx.h"
 
+#include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -243,6 +246,68 @@ private slots:
         QCOMPARE(script.boxes()[0].text, TFrmImport::savedMessage(target));
         QCOMPARE(psql(QStringLiteral("select count(*) from all_key where is_del = 1")), QStringLiteral("0"));
         QVERIFY(QFile::exists(target));
+    }
+
+    // The find bar on a server register: it walks the rows the grid shows,
+    // in its order (newest first, then sorted by id), letter case ignored,
+    // and says in the bar when nothing matches.
+    void findBarFindsOnAServerRegister()
+    {
+        openMain(10);
+        TADOQuery update;
+        update.setConnection(m_dm->ADOConn);
+        update.setSQLText(QStringLiteral("update all_key set USBKEY_SERIAL = :serial, username = :name where id = :id"));
+        const struct {
+            int id;
+            const char* serial;
+            const char* name;
+        } entries[] = {{7, "KX-7", "Zhang Wei"}, {3, "kx-3", "ZHAO"}};
+        for (const auto& entry : entries) {
+            update.Parameters().ParamByName(QStringLiteral("serial"))->setAsString(QString::fromUtf8(entry.serial));
+            update.Parameters().ParamByName(QStringLiteral("name"))->setAsString(QString::fromUtf8(entry.name));
+            update.Parameters().ParamByName(QStringLiteral("id"))->setAsInteger(entry.id);
+            QCOMPARE(update.ExecSQL(), 1);
+        }
+        m_main->action_Refresh->trigger();
+        QCOMPARE(currentId(), 10);
+
+        m_main->DBGridEx1->setFocus();
+        QTest::keyClick(m_main->DBGridEx1, Qt::Key_F, Qt::ControlModifier);
+        QLineEdit* edit = m_main->FindBar1->Edit;
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(edit));
+        ModalScript script;
+        QTest::keyClicks(edit, QStringLiteral("zha"));
+        QTest::keyClick(edit, Qt::Key_Return);
+        QCOMPARE(currentId(), 7);
+        QTest::keyClick(edit, Qt::Key_F3);
+        QCOMPARE(currentId(), 3);
+        QTest::keyClick(edit, Qt::Key_F3);
+        QCOMPARE(currentId(), 7);
+        QTest::keyClick(edit, Qt::Key_F3, Qt::ShiftModifier);
+        QCOMPARE(currentId(), 3);
+
+        // Sorted by id (1 … 10), the next match after 3 is 7, and after 7 it is 3 again.
+        QHeaderView* titles = m_main->DBGridEx1->horizontalHeader();
+        QTest::mouseClick(titles->viewport(), Qt::LeftButton, {},
+                          QPoint(titles->sectionViewportPosition(0) + titles->sectionSize(0) / 2, titles->height() / 2));
+        QCOMPARE(m_main->ADOQuery1->RecNo(), 3);
+        QTest::keyClick(edit, Qt::Key_F3);
+        QCOMPARE(currentId(), 7);
+        QCOMPARE(m_main->ADOQuery1->RecNo(), 7);
+
+        edit->clear();
+        QTest::keyClicks(edit, QStringLiteral("KX-3"));
+        QTest::keyClick(edit, Qt::Key_Return);
+        QCOMPARE(currentId(), 3);
+        QCOMPARE(m_main->FindBar1->Result->text(), QString());
+
+        edit->clear();
+        QTest::keyClicks(edit, QStringLiteral("nobody"));
+        QTest::keyClick(edit, Qt::Key_Return);
+        QCOMPARE(m_main->FindBar1->Result->text(), FindBar::notFoundText());
+        QCOMPARE(currentId(), 3);
+        QVERIFY2(script.finish(), qPrintable(script.problems().join(u'\n')));
+        QVERIFY(script.boxes().isEmpty());
     }
 
     // Signing in after the server restarted since start-up opened the
