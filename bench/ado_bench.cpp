@@ -1,5 +1,6 @@
 // The register listing on a large database through the data access layer,
-// side by side with mdbtools' mdb-export reading the same table.
+// side by side with mdbtools' mdb-export reading the same table; and the
+// main window's find beside a select of one serial.
 //
 // The database is made once per run by `jetdb demo` (USBKEY_BENCH_ENTRIES
 // entries, 1,000,000 by default) unless USBKEY_BENCH_DB names an existing one.
@@ -8,6 +9,8 @@
 #include "ado/TADOConnection.h"
 #include "ado/TADOQuery.h"
 #include "ado/TField.h"
+#include "ado/TParameters.h"
+#include "app/RegisterFind.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -206,6 +209,71 @@ void BM_MarkExported(benchmark::State& state)
     addCounters(state, nullptr);
 }
 
+// The serial of the oldest entry, the last row of the newest-first listing:
+// the farthest a find from the top must walk.
+QString oldestSerial()
+{
+    static const QString serial = [] {
+        TADOConnection conn;
+        conn.setConnectionString(connectionString());
+        TADOQuery query;
+        query.setConnection(&conn);
+        query.setSQLText(kListing);
+        query.Open();
+        const jet::Value value = query.FieldByName(QStringLiteral("USBKEY_SERIAL"))->ValueAt(query.RecordCount() - 1);
+        return QString::fromStdU16String(std::get<std::u16string>(value));
+    }();
+    return serial;
+}
+
+// What the find bar is held to: one entry by its serial through the
+// program's own layers, a new connection each time.
+void BM_SelectBySerial(benchmark::State& state)
+{
+    const QString serial = oldestSerial();
+    for (auto _ : state) {
+        TADOConnection conn;
+        conn.setConnectionString(connectionString());
+        conn.setKeepConnection(false);
+        TADOQuery query;
+        query.setConnection(&conn);
+        query.setSQLText(QStringLiteral("select * from all_key where USBKEY_SERIAL = :serial"));
+        query.Parameters().ParamByName(QStringLiteral("serial"))->setAsString(serial);
+        query.Open();
+        if (query.RecordCount() != 1) {
+            state.SkipWithError("the serial was not found");
+            return;
+        }
+    }
+}
+
+// The find bar's first search in a window just opened (its rows not read
+// yet): the oldest entry's serial found from the top of the listing. Opening
+// the listing is not timed; the window has it open already.
+void BM_FindSerialPrefix(benchmark::State& state)
+{
+    const QString serial = oldestSerial();
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto conn = std::make_unique<TADOConnection>();
+        conn->setConnectionString(connectionString());
+        auto query = std::make_unique<TADOQuery>();
+        query->setConnection(conn.get());
+        query->setSQLText(kListing);
+        query->Open();
+        state.ResumeTiming();
+        const int found = RegisterFind(*query, serial).next(0, RegisterFind::Direction::Forward);
+        if (found != query->RecordCount() - 1) {
+            state.SkipWithError("the find did not reach the oldest entry");
+            return;
+        }
+        state.PauseTiming();
+        query.reset();
+        conn.reset();
+        state.ResumeTiming();
+    }
+}
+
 } // namespace
 
 BENCHMARK(BM_Listing)->Unit(benchmark::kMillisecond)->Iterations(3);
@@ -214,5 +282,7 @@ BENCHMARK(BM_RawRead)->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_MdbExport)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_SortBySerial)->Unit(benchmark::kMillisecond)->Iterations(4);
 BENCHMARK(BM_MarkExported)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_SelectBySerial)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_FindSerialPrefix)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 BENCHMARK_MAIN();
