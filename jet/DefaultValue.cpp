@@ -2,8 +2,6 @@
 
 #include "jet/JetError.h"
 
-#include "base/AccessDate.h"
-
 #include <algorithm>
 #include <ctime>
 #include <cmath>
@@ -71,16 +69,9 @@ Value evaluateDefault(const std::u16string& expression, const ColumnDef& column,
         return fromUtf8(inner);
     }
     if (text.size() >= 2 && text[0] == '#' && text.back() == '#') {
-        const std::optional<base::AccessDate::Fields> f = base::AccessDate::parse(std::string_view(text).substr(1, text.size() - 2));
-        if (!f) throw refuse();
-        CivilTime c;
-        c.year = f->year;
-        c.month = f->month;
-        c.day = f->day;
-        c.hour = f->hour;
-        c.minute = f->minute;
-        c.second = f->second;
-        return fromCivil(c);
+        const std::optional<DateTime> date = fromAccessDateText(std::string_view(text).substr(1, text.size() - 2));
+        if (!date) throw refuse();
+        return *date;
     }
     // A number.
     char* end = nullptr;

@@ -1,5 +1,6 @@
 #include "jet/Value.h"
 
+#include "base/AccessDate.h"
 #include "base/DecimalNumber.h"
 #include "base/Utf8.h"
 
@@ -129,6 +130,20 @@ DateTime fromCivil(const CivilTime& c)
     int64_t day = daysFromCivil(c.year, unsigned(c.month), unsigned(c.day)) + kEpochOffset;
     double frac = (c.hour * 3600000.0 + c.minute * 60000.0 + c.second * 1000.0 + c.millisecond) / 86400000.0;
     return DateTime{day >= 0 ? double(day) + frac : double(day) - frac};
+}
+
+std::optional<DateTime> fromAccessDateText(std::string_view text)
+{
+    const std::optional<base::AccessDate::Fields> f = base::AccessDate::parse(text);
+    if (!f) return std::nullopt;
+    CivilTime c;
+    c.year = f->year;
+    c.month = f->month;
+    c.day = f->day;
+    c.hour = f->hour;
+    c.minute = f->minute;
+    c.second = f->second;
+    return fromCivil(c);
 }
 
 std::string formatIsoDateTime(DateTime dt)

@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -100,6 +101,9 @@ struct CivilTime {
 };
 CivilTime toCivil(DateTime dt);
 DateTime fromCivil(const CivilTime& c);
+// The text of an Access #date# literal (between the # signs) as
+// base::AccessDate reads it; nothing when it is not a date.
+std::optional<DateTime> fromAccessDateText(std::string_view text);
 // "YYYY-MM-DD HH:MM:SS", seconds rounded as mdbtools' strftime output does (truncated).
 std::string formatIsoDateTime(DateTime dt);
 
